@@ -1,0 +1,44 @@
+#pragma once
+// The daily restart times, as minutes of the day, each with the day of the year it last fired.
+
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct SystemTime;
+
+struct RestartEntry {
+    int32_t minuteOfDay = 0;
+    std::optional<int32_t> lastFiredDay;  // none: not fired since the last rebuild
+};
+
+class RestartSchedule {
+public:
+    // Empties the schedule.
+    void Clear();
+    // Empties the schedule and fills it from "HH:MM;HH:MM..." text, every entry not fired.
+    // Pieces shorter than three characters are skipped.
+    void Rebuild(const std::u16string& text);
+    // The first entry (earliest in the day) not fired today that lies 1 to 4 minutes ahead;
+    // the window reaches back across midnight. nullptr for none.
+    RestartEntry* FindDueSoon(int32_t minuteNow, int32_t dayNow);
+    // The entry not fired today whose time is this minute, or nullptr.
+    RestartEntry* FindDueNow(int32_t minuteNow, int32_t dayNow);
+
+    bool IsEmpty() const { return m_entries.empty(); }
+    std::vector<RestartEntry> Entries() const;
+
+private:
+    std::map<int32_t, RestartEntry> m_entries;
+};
+
+// The pieces of text between occurrences of delimiter (non-empty), in order.
+std::vector<std::u16string> SplitString(const std::u16string& text, const std::u16string& delimiter);
+
+// The local wall-clock time as calendar fields, tm_wday and tm_yday computed from the date.
+std::tm LocalCalendarNow();
+// The same for a given local time.
+std::tm CalendarFromSystemTime(const SystemTime& time);

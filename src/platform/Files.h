@@ -1,0 +1,31 @@
+#pragma once
+// File services the portable code needs and the standard library does not give portably.
+// Each platform back end implements these once.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace px {
+
+// The separator between a directory and a file name in this platform's paths.
+extern const char16_t kPathSeparator;
+
+// The whole file as bytes; nullopt when it cannot be opened or read.
+std::optional<std::string> ReadWholeFile(const std::u16string& path);
+
+// Replaces (or creates) path with exactly bytes: written to a temporary file in the same
+// folder, flushed to disk, then renamed over the old one, so no reader ever sees half a file.
+// A new file is created readable by its owner only; an existing file keeps its mode.
+// False when anything failed (the old file is then untouched).
+bool WriteFileAtomically(const std::u16string& path, std::string_view bytes);
+
+// Opens path for reading and closes it again (what _wfopen(path, L"r") would allow); a
+// directory is not a readable file.
+bool CanOpenFileForReading(const std::u16string& path);
+
+// Decodes bytes from the system's legacy ANSI code page (GBK, code page 936, on Linux);
+// nullopt when they are not valid in it.
+std::optional<std::u16string> DecodeAnsiCodePage(std::string_view bytes);
+
+}  // namespace px

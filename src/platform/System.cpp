@@ -1,0 +1,17 @@
+#include "platform/System.h"
+
+#include <cstdlib>
+
+namespace {
+System* g_system = nullptr;
+}
+
+System& GetSystem()
+{
+    // Every entry point installs a system before anything asks for one.
+    if (!g_system)
+        std::abort();
+    return *g_system;
+}
+
+void SetSystem(System* system) { g_system = system; }

@@ -1,0 +1,81 @@
+#pragma once
+// The system layer: the operating-system services the program needs, with no decision in
+// them. Name matching, the launch-mode rule and the schedule stay in the portable code;
+// a back end only reports and acts.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The local wall-clock time, field for field like the platform's SYSTEMTIME.
+struct SystemTime {
+    uint16_t wYear = 1970;
+    uint16_t wMonth = 1;  // 1 to 12
+    uint16_t wDayOfWeek = 4;  // 0 = Sunday
+    uint16_t wDay = 1;
+    uint16_t wHour = 0;
+    uint16_t wMinute = 0;
+    uint16_t wSecond = 0;
+    uint16_t wMilliseconds = 0;
+};
+
+// One name under which a process can be recognised.
+struct ProcessName {
+    std::u16string text;
+    // The system cut this name: the process's real name begins with text and may go on
+    // (Linux keeps only the first 15 bytes of a kernel name).
+    bool isPrefix = false;
+};
+
+// One process of a point-in-time list.
+struct ProcessEntry {
+    uint32_t pid = 0;
+    std::vector<ProcessName> names;
+};
+
+// How much naming a process scan gathers.
+enum class ProcessDetail {
+    Quick,  // the cheapest name the system keeps for each process
+    Full,  // every name the process can be recognised by
+};
+
+// Opaque reference to a top-level window of another program.
+using ForeignWindow = uint64_t;
+
+class System {
+public:
+    virtual ~System() = default;
+
+    // Visits each process of one snapshot until visit returns false. False when the process
+    // list could not be read at all.
+    virtual bool EnumerateProcesses(ProcessDetail detail, const std::function<bool(const ProcessEntry&)>& visit) = 0;
+    // True when a Quick scan already reports every name a Full scan would.
+    virtual bool QuickNamesAreComplete() const = 0;
+    // Ends a process at once, without waiting; false when it could not be opened.
+    virtual bool TerminateProcess(uint32_t pid) = 0;
+
+    // The shell's "open" of file with optional parameters (nullptr: none); returns at once
+    // with a code like ShellExecuteW's: above 32 is success.
+    virtual intptr_t ShellOpen(const std::u16string& file, const std::u16string* parameters) = 0;
+    // Hands commandLine to the system's command interpreter and waits until it has finished;
+    // returns its exit status.
+    virtual int RunCommandLine(const std::u16string& commandLine) = 0;
+
+    // The top-level window of this class with exactly this title, or none.
+    virtual std::optional<ForeignWindow> FindTopWindow(const std::u16string& windowClass, const std::u16string& title)
+        = 0;
+    // Brings the window to the front; true when it (or a child of it) now holds the keyboard focus.
+    virtual bool BringToFront(ForeignWindow window) = 0;
+    // Synthesises one press of the space key (down, then up) to the focused window.
+    virtual void PressSpaceKey() = 0;
+
+    virtual SystemTime GetLocalTime() = 0;
+    // The running executable's full path.
+    virtual std::u16string GetModuleFileName() = 0;
+};
+
+// The process's system services, chosen at start-up (the real one, or a test's fake).
+System& GetSystem();
+void SetSystem(System* system);

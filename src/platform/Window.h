@@ -1,0 +1,211 @@
+#pragma once
+// The window layer: what the program's dialogs need of a window, with no toolkit behind it.
+// A dialog's behaviour is a CDialogEx subclass; a back end (Qt, Win32, the scripted test host)
+// builds the window from the dialog's template, attaches it, and feeds it window messages.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/WinConst.h"
+
+class CDialogEx;
+class DialogWindow;
+
+// Icons are named by resource id; each back end renders its own image for the id.
+using IconId = int;
+
+// The tray record, shaped like the platform's NOTIFYICONDATAW: only the fields that uFlags
+// names carry meaning.
+struct NotifyIconData {
+    uint32_t cbSize = 0;
+    DialogWindow* hWnd = nullptr;
+    uint32_t uID = 0;
+    uint32_t uFlags = 0;
+    uint32_t uCallbackMessage = 0;
+    IconId hIcon = 0;
+    std::u16string szTip;  // holds at most 127 units on Windows
+};
+
+// One entry of a popup menu; a separator has no text and id 0.
+struct MenuItem {
+    std::u16string text;
+    unsigned id = 0;
+    bool separator = false;
+};
+
+struct ClientSize {
+    int cx = 0;
+    int cy = 0;
+};
+
+// One live dialog window as the program's handlers see it. Items are addressed by control id.
+class DialogWindow {
+public:
+    virtual ~DialogWindow() = default;
+
+    // An item's text, cut as a buffer of bufferChars units (terminator included) would cut it.
+    virtual std::u16string GetDlgItemText(int id, int bufferChars) = 0;
+    // Sets an item's text; an edit whose text changes notifies the dialog (WM_COMMAND, EN_CHANGE)
+    // before this returns, as a Win32 edit does.
+    virtual void SetDlgItemText(int id, const std::u16string& text) = 0;
+    virtual bool IsDlgButtonChecked(int id) = 0;
+    virtual void CheckDlgButton(int id, bool checked) = 0;
+    virtual void EnableDlgItem(int id, bool enable) = 0;
+    virtual bool IsDlgItemEnabled(int id) = 0;
+    // Masks an edit's text with ch; 0 removes the masking.
+    virtual void SetPasswordChar(int id, char16_t ch) = 0;
+    // Repaints an item in full, background included.
+    virtual void RedrawItem(int id) = 0;
+
+    // Arms timer id (re-arming restarts its count); each expiry arrives as WM_TIMER with the id.
+    // A timer that fell due several times while the thread was busy delivers one tick.
+    virtual void SetTimer(uintptr_t id, uint32_t elapseMs) = 0;
+    virtual void KillTimer(uintptr_t id) = 0;
+    // Queues a message that the dialog gets after the current handler has returned.
+    virtual void PostMessage(unsigned message, uintptr_t wParam, intptr_t lParam) = 0;
+
+    // A modal message box owned by the window; timer ticks and posted messages keep being
+    // dispatched while it is open. No caption: the application's name is shown.
+    virtual int MessageBox(const std::u16string& text, const std::optional<std::u16string>& caption, unsigned type) = 0;
+
+    virtual void ShowWindow(int showCommand) = 0;  // SW_HIDE or SW_SHOW
+    virtual bool IsWindowVisible() = 0;
+    virtual bool IsIconic() = 0;
+    virtual ClientSize GetClientSize() = 0;
+    virtual ClientSize GetSystemIconSize() = 0;
+    virtual void DrawIcon(int x, int y, IconId icon) = 0;
+    virtual void SetIcon(IconId icon, bool bigIcon) = 0;
+
+    // Adds or removes the tray icon the record describes; false when the shell refused.
+    virtual bool NotifyIconAdd(const NotifyIconData& nid) = 0;
+    virtual bool NotifyIconDelete(const NotifyIconData& nid) = 0;
+    // Shows a popup menu at the mouse position and returns when it closes; a picked item
+    // reaches the dialog as WM_COMMAND with the item's id.
+    virtual void TrackPopupMenu(const std::vector<MenuItem>& items) = 0;
+    // Appends a separator and a text item to the window's system menu (or the host's
+    // counterpart of it); false when there is none. The item arrives as WM_SYSCOMMAND.
+    virtual bool AppendSystemMenuItem(const std::u16string& text, unsigned commandId) = 0;
+
+    // Ends the modal run of this window's dialog with the given result.
+    virtual void EndDialog(int result) = 0;
+};
+
+// Builds windows for dialogs and runs them modally. One per process, chosen at start-up.
+class WindowHost {
+public:
+    virtual ~WindowHost() = default;
+    // Creates dialog's window from its template (owned by owner when given), attaches it,
+    // runs OnInitDialog, dispatches messages until EndDialog, detaches; returns the end code
+    // (-1 when the window could not be created).
+    virtual int RunModal(CDialogEx& dialog, DialogWindow* owner) = 0;
+};
+
+WindowHost* GetWindowHost();
+void SetWindowHost(WindowHost* host);
+
+// A control bound to a dialog member: the window and the item id, nothing else.
+class CDlgItem {
+public:
+    void Bind(DialogWindow* wnd, int id)
+    {
+        m_pWnd = wnd;
+        m_nID = id;
+    }
+    bool IsBound() const { return m_pWnd != nullptr; }
+    int GetDlgCtrlID() const { return m_nID; }
+    void EnableWindow(bool enable) const
+    {
+        if (m_pWnd)
+            m_pWnd->EnableDlgItem(m_nID, enable);
+    }
+    void RedrawWindow() const
+    {
+        if (m_pWnd)
+            m_pWnd->RedrawItem(m_nID);
+    }
+    std::u16string GetWindowText(int bufferChars) const
+    {
+        return m_pWnd ? m_pWnd->GetDlgItemText(m_nID, bufferChars) : std::u16string();
+    }
+
+protected:
+    DialogWindow* m_pWnd = nullptr;
+    int m_nID = 0;
+};
+
+class CEdit : public CDlgItem {
+public:
+    void SetPasswordChar(char16_t ch) const
+    {
+        if (m_pWnd)
+            m_pWnd->SetPasswordChar(m_nID, ch);
+    }
+};
+
+class CButton : public CDlgItem {
+public:
+    int GetCheck() const { return (m_pWnd && m_pWnd->IsDlgButtonChecked(m_nID)) ? 1 : 0; }
+    void SetCheck(int state) const
+    {
+        if (m_pWnd)
+            m_pWnd->CheckDlgButton(m_nID, state != 0);
+    }
+};
+
+// The edit with a browse button; the host gives it its file dialog.
+class CMFCEditBrowseCtrl : public CEdit { };
+
+// The toolkit-neutral dialog: handlers and message dispatch, no window of its own until a
+// host attaches one.
+class CDialogEx {
+public:
+    explicit CDialogEx(int templateId, CDialogEx* parent = nullptr);
+    virtual ~CDialogEx();
+    CDialogEx(const CDialogEx&) = delete;
+    CDialogEx& operator=(const CDialogEx&) = delete;
+
+    // Runs the dialog modally through the process's window host.
+    int DoModal();
+
+    int GetTemplateId() const { return m_nIDTemplate; }
+    DialogWindow* GetWindow() const { return m_pWnd; }
+
+    // Host side: attach the window before OnInitDialog, detach after the modal run.
+    void Attach(DialogWindow* wnd) { m_pWnd = wnd; }
+    void Detach() { m_pWnd = nullptr; }
+
+    // The dialog's message procedure: the message map of the dialog framework.
+    virtual intptr_t WindowProc(unsigned message, uintptr_t wParam, intptr_t lParam);
+    virtual bool OnInitDialog();
+
+    // Send a command as the host does for a click, a key or a menu pick.
+    void SendCommand(int id, int code = BN_CLICKED) { WindowProc(WM_COMMAND, MakeCommandWParam(id, code), 0); }
+    static uintptr_t MakeCommandWParam(int id, int code)
+    {
+        return (static_cast<uintptr_t>(static_cast<uint16_t>(code)) << 16) | static_cast<uint16_t>(id);
+    }
+
+protected:
+    virtual void DoDataExchange() { }
+    // A command or control notification; true when the dialog handled it. Unhandled IDOK and
+    // IDCANCEL end the dialog through OnOK and OnCancel.
+    virtual bool OnCommand(int id, int code);
+    virtual void OnOK();
+    virtual void OnCancel();
+    virtual void OnTimer(uintptr_t id);
+    virtual void OnSysCommand(unsigned id, intptr_t lParam);
+    virtual void OnPaint();
+    virtual intptr_t DefWindowProc(unsigned message, uintptr_t wParam, intptr_t lParam);
+
+    void EndDialog(int result)
+    {
+        if (m_pWnd)
+            m_pWnd->EndDialog(result);
+    }
+
+    DialogWindow* m_pWnd = nullptr;
+    int m_nIDTemplate;
+    CDialogEx* m_pParentWnd;
+};

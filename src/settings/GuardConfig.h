@@ -1,0 +1,40 @@
+#pragma once
+// The settings record and its place in config.ini.
+
+#include <cstdint>
+#include <string>
+
+struct GuardConfig {
+    std::u16string strFullPath;  // FULLPATH
+    std::u16string strArgs;  // ARGS, always plain text here
+    std::u16string strPassword;  // inside ARGS when scrambled
+    bool bArgsCrypt = false;  // ARGSCRYPT
+    std::u16string strExeName;  // EXE_NAME, always lower case
+    int32_t nLoopSec = 0;  // LOOPSEC
+    bool bTimedClose = false;  // ISTIMEDCLOSE
+    std::u16string strRebTime;  // REB_TIME
+};
+
+inline constexpr char16_t SETTINGS_SECTION[] = u"PX_SETTING";
+
+// The record as stored, with every key's default, and AUTOSTART beside it.
+struct StoredSettings {
+    GuardConfig config;
+    bool bAutoStart = false;
+};
+
+// config.ini beside the executable: modulePath cut after its last path separator (nothing
+// kept when it has none), then "config.ini".
+std::u16string IniPathForModule(const std::u16string& modulePath);
+// Lower-cases the ASCII letters A to Z; every other unit stays as it is.
+std::u16string LowerImageName(std::u16string name);
+// Every key of the section with its default; EXE_NAME lower-cased; ARGS unscrambled (split
+// at exactly PASSWORD_FIELD_LENGTH) when ARGSCRYPT is non-zero.
+StoredSettings ReadStoredSettings(const std::u16string& iniPath);
+// Writes REB_TIME, FULLPATH, EXE_NAME, ARGS (scrambled when bArgsCrypt), ARGSCRYPT, LOOPSEC,
+// ISTIMEDCLOSE, in that order. False when a write failed.
+bool WriteGuardConfig(const std::u16string& iniPath, const GuardConfig& config);
+// Writes AUTOSTART alone ("1" or "0"). False when the write failed.
+bool WriteAutoStart(const std::u16string& iniPath, bool autoStart);
+// path names a file that can be opened for reading.
+bool CanOpenForReading(const std::u16string& path);

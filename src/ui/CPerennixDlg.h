@@ -1,0 +1,90 @@
+#pragma once
+// The main dialog: owns the settings, the restart schedule, the guard flags, the bound
+// controls and the tray record. Its guard handlers live in guard/, its settings handlers in
+// settings/, its window handlers in ui/.
+
+#include <cstdint>
+#include <string>
+
+#include "guard/RestartSchedule.h"
+#include "platform/Window.h"
+#include "settings/GuardConfig.h"
+
+struct IconPoint {
+    int x = 0;
+    int y = 0;
+};
+// Where the icon is drawn in a minimised window's client area: centred, rounding as the
+// signed integer arithmetic of the original drawing code does.
+IconPoint MinimizedIconPosition(ClientSize client, ClientSize icon);
+
+class CPerennixDlg : public CDialogEx {
+public:
+    explicit CPerennixDlg(CDialogEx* parent = nullptr);
+    ~CPerennixDlg() override;
+
+    bool OnInitDialog() override;
+
+    // Read access for the hosts and for tests.
+    const GuardConfig& Config() const { return m_config; }
+    const RestartSchedule& Schedule() const { return m_schedule; }
+    const std::u16string& IniPath() const { return m_strIniPath; }
+    bool IsGuarding() const { return m_bGuarding; }
+    bool IsRestartPending() const { return m_bRestartPending; }
+    bool IsAutoStart() const { return m_bAutoStart; }
+    const NotifyIconData& TrayRecord() const { return m_nid; }
+
+    // Settings (settings/)
+    void LoadSettings();
+    bool SaveSettings();
+    void OnBnClickedSave();
+    void OnBnClickedAutoStart();
+    void OnBnClickedArgsCrypt();
+
+    // Guarding (guard/)
+    void OnBnClickedStart();
+    void StartGuarding();
+    void StopGuarding(const std::u16string& statusText);
+    void SetGuardControlsEnabled(bool enable);
+    void CheckRestartSoon();
+    void FireDueRestart();
+    bool IsProcessRunning(const std::u16string& imageName);
+    bool TerminateProcessesByName(const std::u16string& imageName);
+
+    // Window and tray (ui/)
+    void OnBnClickedHide();
+    void OnBnClickedTimedClose();
+    void OnEnChangeFullPath();
+    void OnTrayShowHide();
+    void OnTrayExit();
+    IconId OnQueryDragIcon();
+
+protected:
+    void DoDataExchange() override;
+    bool OnCommand(int id, int code) override;
+    void OnTimer(uintptr_t nIDEvent) override;
+    void OnSysCommand(unsigned nID, intptr_t lParam) override;
+    void OnPaint() override;
+    intptr_t DefWindowProc(unsigned message, uintptr_t wParam, intptr_t lParam) override;
+
+private:
+    void GuardedCheck(uintptr_t nIDEvent);
+    void ShowStatus(const std::u16string& text);
+    void ConfirmGatewayDialog();
+    void OpenTrayMenu();
+
+    IconId m_hIcon;
+    std::u16string m_strIniPath;
+    GuardConfig m_config;
+    RestartSchedule m_schedule;
+    bool m_bRestartPending = false;
+    bool m_bGuarding = false;
+    bool m_bAutoStart = false;
+    CEdit m_editRebTime;
+    CButton m_chkTimedClose;
+    CButton m_chkArgsCrypt;
+    CEdit m_editArgs;
+    NotifyIconData m_nid;
+    CMFCEditBrowseCtrl m_editFullPath;
+    std::u16string m_strPathText;
+};

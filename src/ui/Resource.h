@@ -1,0 +1,48 @@
+#pragma once
+// Resource, control, command, timer and message numbers of the program.
+
+#include "platform/WinConst.h"
+
+// Dialog templates
+inline constexpr int IDD_ABOUTBOX = 100;
+inline constexpr int IDD_MAIN = 102;
+inline constexpr int IDD_PASSWD = 129;
+
+// Icons and strings
+inline constexpr int IDR_MAINFRAME = 128;
+inline constexpr int IDS_ABOUTBOX = 101;
+
+// Controls of IDD_MAIN
+inline constexpr int IDC_LOOPSEC = 1001;
+inline constexpr int IDC_START = 1002;
+inline constexpr int IDC_STATUS = 1003;
+inline constexpr int IDC_HIDE = 1004;
+inline constexpr int IDC_STATUS_LABEL = 1005;
+inline constexpr int IDC_TIMEDCLOSE = 1006;
+inline constexpr int IDC_EXENAME = 1007;
+inline constexpr int IDC_AUTOSTART = 1008;
+inline constexpr int IDC_ARGS = 1009;
+inline constexpr int IDC_ARGSCRYPT = 1010;
+inline constexpr int IDC_SAVE = 1011;
+inline constexpr int IDC_REBTIME = 1014;
+inline constexpr int IDC_FULLPATH = 1015;
+
+// Controls of IDD_PASSWD
+inline constexpr int IDC_PASSWD = 1012;
+inline constexpr int IDC_PASSWD_PROMPT = 1013;
+
+// Controls nobody addresses
+inline constexpr int IDC_STATIC = -1;
+
+// System-menu and tray commands
+inline constexpr unsigned IDM_ABOUTBOX = 0x0010;
+inline constexpr unsigned ID_TRAY_EXIT = 10005;
+inline constexpr unsigned ID_TRAY_SHOWHIDE = 10008;
+
+// The tray icon's callback message
+inline constexpr unsigned WM_TRAYNOTIFY = WM_USER + 101;  // 1125
+
+// Guard timers
+inline constexpr unsigned TIMER_LOOP = 30;
+inline constexpr unsigned TIMER_RESTART = 31;
+inline constexpr unsigned TIMER_LAUNCHED = 32;

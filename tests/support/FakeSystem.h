@@ -1,0 +1,114 @@
+#pragma once
+// A scripted System: a process table tests change, recorded launches and key presses,
+// windows to find, and the local time from a virtual clock.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/System.h"
+
+namespace fake {
+
+// A virtual wall clock in milliseconds since 1970-01-01 00:00 local time.
+class VirtualClock {
+public:
+    int64_t NowMs() const { return m_nowMs; }
+    void SetMs(int64_t ms) { m_nowMs = ms; }
+    // Sets the clock to a local date and time.
+    void Set(int year, int month, int day, int hour, int minute, int second = 0, int ms = 0);
+    SystemTime LocalTime() const;
+
+private:
+    int64_t m_nowMs = 0;
+};
+
+// Milliseconds since 1970-01-01 of a civil date (proleptic Gregorian).
+int64_t MsFromCivil(int year, int month, int day, int hour, int minute, int second, int ms);
+
+struct FakeProcess {
+    uint32_t pid = 0;
+    std::vector<ProcessName> names;
+    bool canOpen = true;  // false: the user may not open it (terminate fails)
+};
+
+struct ShellLaunch {
+    std::u16string file;
+    std::optional<std::u16string> parameters;  // nullopt: no parameters pointer
+    int64_t atMs = 0;
+};
+
+struct ForeignWin {
+    ForeignWindow handle = 0;
+    std::u16string windowClass;
+    std::u16string title;
+    bool bringsToFront = true;  // false: the system refuses to give it the focus
+};
+
+class FakeSystem : public System {
+public:
+    explicit FakeSystem(VirtualClock& clock)
+        : m_clock(clock)
+    {
+    }
+
+    // Process table
+    uint32_t AddProcess(const std::u16string& name, bool canOpen = true);
+    uint32_t AddProcessNames(std::vector<ProcessName> names, bool canOpen = true);
+    void RemoveProcess(uint32_t pid);
+    void RemoveProcessesNamed(const std::u16string& name);
+    size_t CountProcessesNamed(const std::u16string& name) const;
+    std::vector<FakeProcess> processes;
+    bool snapshotFails = false;
+    bool quickNamesComplete = true;
+    int enumerations = 0;  // scans made
+
+    // Launching: the result ShellOpen returns, and what a launch does to the process table.
+    intptr_t shellResult = 42;
+    // When set, a successful shell launch or a command line starts a process of this name.
+    std::u16string launchStartsProcess;
+    std::vector<ShellLaunch> shellLaunches;
+    std::vector<std::u16string> commandLines;
+    // Runs inside RunCommandLine, while the caller is blocked (the command is running).
+    std::function<void()> duringCommand;
+    int commandExitStatus = 0;
+
+    // Windows and keys
+    std::vector<ForeignWin> windows;
+    std::vector<std::u16string> findQueries;  // titles asked for, in order
+    std::vector<ForeignWindow> broughtToFront;
+    std::vector<ForeignWindow> spacePresses;  // the window in front at each press (0: none)
+    std::vector<uint32_t> terminated;
+
+    std::u16string modulePath = u"/opt/perennix/perennix";
+
+    bool EnumerateProcesses(ProcessDetail detail, const std::function<bool(const ProcessEntry&)>& visit) override;
+    bool QuickNamesAreComplete() const override { return quickNamesComplete; }
+    bool TerminateProcess(uint32_t pid) override;
+    intptr_t ShellOpen(const std::u16string& file, const std::u16string* parameters) override;
+    int RunCommandLine(const std::u16string& commandLine) override;
+    std::optional<ForeignWindow> FindTopWindow(const std::u16string& windowClass, const std::u16string& title) override;
+    bool BringToFront(ForeignWindow window) override;
+    void PressSpaceKey() override;
+    SystemTime GetLocalTime() override { return m_clock.LocalTime(); }
+    std::u16string GetModuleFileName() override { return modulePath; }
+
+private:
+    VirtualClock& m_clock;
+    uint32_t m_nextPid = 1000;
+    ForeignWindow m_front = 0;
+};
+
+// Installs a FakeSystem as the process's system for the lifetime of the guard.
+class ScopedSystem {
+public:
+    explicit ScopedSystem(System& s) { SetSystem(&s); }
+    ~ScopedSystem() { SetSystem(nullptr); }
+    ScopedSystem(const ScopedSystem&) = delete;
+    ScopedSystem& operator=(const ScopedSystem&) = delete;
+};
+
+}  // namespace fake
