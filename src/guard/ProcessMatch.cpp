@@ -1,0 +1,76 @@
+#include "guard/ProcessMatch.h"
+
+#include <vector>
+
+namespace {
+
+char16_t FoldAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c; }
+
+bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (FoldAscii(a[i]) != FoldAscii(b[i]))
+            return false;
+    return true;
+}
+
+}  // namespace
+
+bool ImageNameMatches(const std::u16string& imageName, const ProcessName& name)
+{
+    if (imageName.empty() || name.text.empty())
+        return false;
+    if (EqualsIgnoringAsciiCase(imageName, name.text))
+        return true;
+    return name.isPrefix && imageName.size() > name.text.size()
+        && EqualsIgnoringAsciiCase(std::u16string_view(imageName).substr(0, name.text.size()), name.text);
+}
+
+bool ProcessMatches(const std::u16string& imageName, const ProcessEntry& process)
+{
+    for (const ProcessName& n : process.names)
+        if (ImageNameMatches(imageName, n))
+            return true;
+    return false;
+}
+
+bool AnyProcessNamed(System& system, const std::u16string& imageName)
+{
+    if (imageName.empty())
+        return false;
+    // The quick scan answers the common case (the program runs under its own name); the
+    // full scan is needed only when it finds nothing and the quick names may be partial.
+    bool found = false;
+    const auto visit = [&](const ProcessEntry& p) {
+        found = ProcessMatches(imageName, p);
+        return !found;
+    };
+    if (!system.EnumerateProcesses(ProcessDetail::Quick, visit))
+        return false;
+    if (found || system.QuickNamesAreComplete())
+        return found;
+    if (!system.EnumerateProcesses(ProcessDetail::Full, visit))
+        return false;
+    return found;
+}
+
+bool TerminateAllNamed(System& system, const std::u16string& imageName)
+{
+    if (imageName.empty())
+        return false;
+    std::vector<uint32_t> matches;
+    const bool listed = system.EnumerateProcesses(ProcessDetail::Full, [&](const ProcessEntry& p) {
+        if (ProcessMatches(imageName, p))
+            matches.push_back(p.pid);
+        return true;
+    });
+    if (!listed)
+        return false;
+    bool any = false;
+    for (uint32_t pid : matches)
+        if (system.TerminateProcess(pid))
+            any = true;
+    return any;
+}

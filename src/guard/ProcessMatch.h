@@ -1,0 +1,19 @@
+#pragma once
+// Finding and ending the guarded program's processes by image name, over a System's
+// point-in-time process list.
+
+#include <string>
+
+#include "platform/System.h"
+
+// name equals the configured image name as a whole, ignoring the case of the 26 ASCII
+// letters only; a name the system cut (isPrefix) matches a longer configured name that
+// begins with it.
+bool ImageNameMatches(const std::u16string& imageName, const ProcessName& name);
+bool ProcessMatches(const std::u16string& imageName, const ProcessEntry& process);
+
+// At least one running process has this image name; false also when the list cannot be read.
+bool AnyProcessNamed(System& system, const std::u16string& imageName);
+// Ends every process with this image name; true when at least one could be opened and told
+// to end.
+bool TerminateAllNamed(System& system, const std::u16string& imageName);
