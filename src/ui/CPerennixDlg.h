@@ -9,6 +9,7 @@
 #include "guard/RestartSchedule.h"
 #include "platform/Window.h"
 #include "settings/GuardConfig.h"
+#include "settings/SettingsSave.h"
 
 struct IconPoint {
     int x = 0;
@@ -71,6 +72,7 @@ private:
     void GuardedCheck(uintptr_t nIDEvent);
     void ShowStatus(const std::u16string& text);
     void ConfirmGatewayDialog();
+    SaveOutcome SaveSettingsToFile();
     void OpenTrayMenu();
 
     IconId m_hIcon;

@@ -1,0 +1,157 @@
+// The guard cycle: what the main dialog does on each tick of its three guard timers.
+
+#include <array>
+#include <climits>
+#include <ctime>
+
+#include "app/RunLog.h"
+#include "guard/ProcessMatch.h"
+#include "platform/System.h"
+#include "ui/CPerennixDlg.h"
+#include "ui/Resource.h"
+
+namespace {
+
+constexpr uint32_t kLaunchedCheckMs = 3000;
+constexpr uint32_t kRestartPollMs = 35000;  // shorter than a minute: every minute gets a tick
+
+constexpr char16_t kStatusLaunching[] = u"正在打开目录程序。。。";
+constexpr char16_t kStatusRunning[] = u"守护正在运行。。。";
+constexpr char16_t kStatusLaunchFailed[] = u"打开程序失败，已停止守护。。。！";
+constexpr char16_t kStartCaption[] = u"开始";
+
+constexpr char16_t kGatewayImage[] = u"ibgateway.exe";
+constexpr char16_t kGatewayDialogClass[] = u"SunAwtDialog";
+constexpr std::array<const char16_t*, 4> kGatewayDialogTitles
+    = {u"Warning", u"警告", u"Re-login is required", u"要求重新登录"};
+
+// The settings controls locked while guarding runs, in the order they are switched.
+constexpr std::array<int, 7> kGuardLockedControls
+    = {IDC_FULLPATH, IDC_EXENAME, IDC_LOOPSEC, IDC_TIMEDCLOSE, IDC_REBTIME, IDC_ARGS, IDC_ARGSCRYPT};
+
+struct MinuteAndDay {
+    int32_t minute;
+    int32_t day;
+};
+
+MinuteAndDay NowMinuteAndDay()
+{
+    const std::tm now = LocalCalendarNow();
+    return {now.tm_hour * 60 + now.tm_min, now.tm_yday};
+}
+
+}  // namespace
+
+void CPerennixDlg::OnTimer(uintptr_t nIDEvent)
+{
+    if ((nIDEvent == TIMER_LOOP || nIDEvent == TIMER_LAUNCHED) && m_bGuarding)
+        GuardedCheck(nIDEvent);
+    else if (nIDEvent == TIMER_RESTART)
+        FireDueRestart();
+    // Anything else, such as a loop tick already queued when guarding stopped, does nothing.
+}
+
+void CPerennixDlg::GuardedCheck(uintptr_t nIDEvent)
+{
+    if (!IsProcessRunning(m_config.strExeName)) {
+        ShowStatus(kStatusLaunching);
+        const std::u16string& path = m_config.strFullPath;
+        const bool throughShell
+            = path.find(u"exe") != std::u16string::npos || path.find(u"EXE") != std::u16string::npos;
+        if (throughShell) {
+            const std::u16string* parameters = m_config.strArgs.empty() ? nullptr : &m_config.strArgs;
+            const intptr_t result = GetSystem().ShellOpen(path, parameters);
+            if (result <= 32) {
+                StopGuarding(kStatusLaunchFailed);
+                return;
+            }
+        } else {
+            // Blocks until the command has finished; its status says nothing about the program.
+            GetSystem().RunCommandLine(path);
+        }
+        m_pWnd->SetTimer(TIMER_LAUNCHED, kLaunchedCheckMs);
+    } else {
+        ShowStatus(kStatusRunning);
+        if (m_config.strExeName == kGatewayImage)
+            ConfirmGatewayDialog();
+    }
+    CheckRestartSoon();
+    // Killed last, so a one-shot re-armed by a relaunch in this very tick is cancelled too:
+    // the next check is the next loop tick.
+    if (nIDEvent == TIMER_LAUNCHED)
+        m_pWnd->KillTimer(TIMER_LAUNCHED);
+}
+
+void CPerennixDlg::ShowStatus(const std::u16string& text)
+{
+    // Set only when it differs, so the status line does not flicker on every tick.
+    if (m_pWnd->GetDlgItemText(IDC_STATUS, INT_MAX) != text)
+        m_pWnd->SetDlgItemText(IDC_STATUS, text);
+}
+
+void CPerennixDlg::ConfirmGatewayDialog()
+{
+    System& system = GetSystem();
+    for (const char16_t* title : kGatewayDialogTitles) {
+        const std::optional<ForeignWindow> dialog = system.FindTopWindow(kGatewayDialogClass, title);
+        if (!dialog)
+            continue;
+        // The key goes to whatever holds the focus: press it only when the dialog does, so a
+        // refused activation never types into the user's own window. The next tick retries.
+        if (system.BringToFront(*dialog))
+            system.PressSpaceKey();
+        return;
+    }
+}
+
+void CPerennixDlg::CheckRestartSoon()
+{
+    if (!m_config.bTimedClose || m_bRestartPending)
+        return;
+    const MinuteAndDay now = NowMinuteAndDay();
+    const RestartEntry* entry = m_schedule.FindDueSoon(now.minute, now.day);
+    if (!entry)
+        return;
+    m_pWnd->SetTimer(TIMER_RESTART, kRestartPollMs);
+    WriteRestartLogEntry(entry->minuteOfDay, logtext::kCountdownArmed);
+    m_bRestartPending = true;
+}
+
+void CPerennixDlg::FireDueRestart()
+{
+    const MinuteAndDay now = NowMinuteAndDay();
+    RestartEntry* entry = m_schedule.FindDueNow(now.minute, now.day);
+    if (!entry)
+        return;  // not the minute yet: the countdown polls again
+    TerminateProcessesByName(m_config.strExeName);
+    WriteRestartLogEntry(entry->minuteOfDay, logtext::kRestartFired);
+    m_pWnd->KillTimer(TIMER_RESTART);
+    m_bRestartPending = false;
+    m_pWnd->SetTimer(TIMER_LAUNCHED, kLaunchedCheckMs);
+    entry->lastFiredDay = now.day;
+}
+
+void CPerennixDlg::StopGuarding(const std::u16string& statusText)
+{
+    m_bGuarding = false;
+    m_pWnd->SetDlgItemText(IDC_STATUS, statusText);
+    m_pWnd->SetDlgItemText(IDC_START, kStartCaption);
+    m_pWnd->KillTimer(TIMER_LOOP);
+    m_pWnd->KillTimer(TIMER_RESTART);
+    m_bRestartPending = false;
+    m_pWnd->KillTimer(TIMER_LAUNCHED);
+    SetGuardControlsEnabled(true);
+}
+
+void CPerennixDlg::SetGuardControlsEnabled(bool enable)
+{
+    for (int id : kGuardLockedControls)
+        m_pWnd->EnableDlgItem(id, enable);
+}
+
+bool CPerennixDlg::IsProcessRunning(const std::u16string& imageName) { return AnyProcessNamed(GetSystem(), imageName); }
+
+bool CPerennixDlg::TerminateProcessesByName(const std::u16string& imageName)
+{
+    return TerminateAllNamed(GetSystem(), imageName);
+}

@@ -1,0 +1,8 @@
+#include "ui/CAboutDlg.h"
+
+#include "ui/Resource.h"
+
+CAboutDlg::CAboutDlg()
+    : CDialogEx(IDD_ABOUTBOX)
+{
+}

@@ -1,0 +1,190 @@
+// The main dialog's construction, initialisation, message map and window handlers.
+
+#include "ui/CPerennixDlg.h"
+
+#include <climits>
+
+#include "app/RunLog.h"
+#include "platform/Files.h"
+#include "ui/CAboutDlg.h"
+#include "ui/DialogTemplates.h"
+#include "ui/Resource.h"
+
+namespace {
+// The size the platform's tray record has; kept so the record reads as the shell expects.
+constexpr uint32_t kNotifyIconDataSize = 956;
+}  // namespace
+
+IconPoint MinimizedIconPosition(ClientSize client, ClientSize icon)
+{
+    return {(client.cx - icon.cx + 1) / 2, (client.cy - icon.cy + 1) / 2};
+}
+
+CPerennixDlg::CPerennixDlg(CDialogEx* parent)
+    : CDialogEx(IDD_MAIN, parent)
+    , m_hIcon(IDR_MAINFRAME)
+{
+}
+
+CPerennixDlg::~CPerennixDlg() = default;
+
+void CPerennixDlg::DoDataExchange()
+{
+    CDialogEx::DoDataExchange();
+    m_editRebTime.Bind(m_pWnd, IDC_REBTIME);
+    m_chkTimedClose.Bind(m_pWnd, IDC_TIMEDCLOSE);
+    m_chkArgsCrypt.Bind(m_pWnd, IDC_ARGSCRYPT);
+    m_editArgs.Bind(m_pWnd, IDC_ARGS);
+    m_editFullPath.Bind(m_pWnd, IDC_FULLPATH);
+}
+
+bool CPerennixDlg::OnInitDialog()
+{
+    CDialogEx::OnInitDialog();
+
+    // The path edit browses for files: the host builds it that way from the template.
+
+    const std::u16string_view aboutText = LoadStringResource(IDS_ABOUTBOX);
+    if (!aboutText.empty())
+        m_pWnd->AppendSystemMenuItem(std::u16string(aboutText), IDM_ABOUTBOX);
+
+    m_pWnd->SetIcon(m_hIcon, true);
+    m_pWnd->SetIcon(m_hIcon, false);
+
+    // The tray record; the icon itself exists only while the window is hidden.
+    m_nid.cbSize = kNotifyIconDataSize;
+    m_nid.hWnd = m_pWnd;
+    m_nid.szTip = u"Perennix";
+    m_nid.uCallbackMessage = WM_TRAYNOTIFY;
+    m_nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    m_nid.hIcon = m_hIcon;
+    m_nid.uID = IDR_MAINFRAME;
+    m_bGuarding = false;
+
+    LoadSettings();
+
+    WriteLogEntry(logtext::kInitDone);
+    return true;
+}
+
+bool CPerennixDlg::OnCommand(int id, int code)
+{
+    if (code == EN_CHANGE) {
+        if (id == IDC_FULLPATH) {
+            OnEnChangeFullPath();
+            return true;
+        }
+        return false;
+    }
+    if (code != BN_CLICKED)
+        return false;
+    switch (id) {
+    case static_cast<int>(ID_TRAY_EXIT):
+        OnTrayExit();
+        return true;
+    case static_cast<int>(ID_TRAY_SHOWHIDE):
+        OnTrayShowHide();
+        return true;
+    case IDC_START:
+        OnBnClickedStart();
+        return true;
+    case IDC_HIDE:
+        OnBnClickedHide();
+        return true;
+    case IDC_TIMEDCLOSE:
+        OnBnClickedTimedClose();
+        return true;
+    case IDC_AUTOSTART:
+        OnBnClickedAutoStart();
+        return true;
+    case IDC_ARGSCRYPT:
+        OnBnClickedArgsCrypt();
+        return true;
+    case IDC_SAVE:
+        OnBnClickedSave();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void CPerennixDlg::OnSysCommand(unsigned nID, intptr_t lParam)
+{
+    if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg dlgAbout;
+        dlgAbout.DoModal();
+        return;
+    }
+    CDialogEx::OnSysCommand(nID, lParam);
+}
+
+void CPerennixDlg::OnPaint()
+{
+    if (!m_pWnd->IsIconic()) {
+        CDialogEx::OnPaint();
+        return;
+    }
+    const IconPoint at = MinimizedIconPosition(m_pWnd->GetClientSize(), m_pWnd->GetSystemIconSize());
+    m_pWnd->DrawIcon(at.x, at.y, m_hIcon);
+}
+
+IconId CPerennixDlg::OnQueryDragIcon() { return m_hIcon; }
+
+void CPerennixDlg::OnBnClickedHide()
+{
+    if (!m_pWnd->IsWindowVisible())
+        return;
+    m_pWnd->NotifyIconAdd(m_nid);
+    m_pWnd->ShowWindow(SW_HIDE);
+}
+
+void CPerennixDlg::OnBnClickedTimedClose() { m_editRebTime.EnableWindow(m_chkTimedClose.GetCheck() == 1); }
+
+void CPerennixDlg::OnEnChangeFullPath()
+{
+    m_strPathText = m_editFullPath.GetWindowText(INT_MAX);
+    const size_t pos = m_strPathText.rfind(px::kPathSeparator);
+    // A path with no separator, or whose only separator is its first character, names no
+    // file to take the image name from.
+    if (pos != std::u16string::npos && pos > 0)
+        m_pWnd->SetDlgItemText(IDC_EXENAME, m_strPathText.substr(pos + 1));
+}
+
+intptr_t CPerennixDlg::DefWindowProc(unsigned message, uintptr_t wParam, intptr_t lParam)
+{
+    // The tray icon's callback: only the right button's press opens the menu.
+    if (message == WM_TRAYNOTIFY && lParam == WM_RBUTTONDOWN)
+        OpenTrayMenu();
+    return CDialogEx::DefWindowProc(message, wParam, lParam);
+}
+
+void CPerennixDlg::OpenTrayMenu()
+{
+    const std::vector<MenuItem> menu = {
+        {u"显示/隐藏", ID_TRAY_SHOWHIDE, false},
+        {u"", 0, true},
+        {u"退出程序", ID_TRAY_EXIT, false},
+    };
+    m_pWnd->TrackPopupMenu(menu);
+}
+
+void CPerennixDlg::OnTrayShowHide()
+{
+    // The icon is added before the window hides and removed only after it shows again, so
+    // there is never a moment with neither.
+    if (m_pWnd->IsWindowVisible()) {
+        m_pWnd->NotifyIconAdd(m_nid);
+        m_pWnd->ShowWindow(SW_HIDE);
+    } else {
+        m_pWnd->ShowWindow(SW_SHOW);
+        m_pWnd->NotifyIconDelete(m_nid);
+    }
+}
+
+void CPerennixDlg::OnTrayExit()
+{
+    if (m_pWnd->MessageBox(u"确定退出？", std::u16string(u"退出"), MB_OKCANCEL) != IDOK)
+        return;
+    m_pWnd->NotifyIconDelete(m_nid);
+    OnCancel();
+}
