@@ -1,0 +1,476 @@
+// Start-up, the settings handlers, the scramble switch, the window handlers and the tray,
+// run on the scripted host.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "Gbk.h"
+#include "ProgramFixture.h"
+#include "settings/Scramble.h"
+
+using namespace fake;
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find("\r\n", start);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+// The value of key in config.ini's text (first occurrence), or "<missing>".
+std::string IniValue(const std::string& ini, const std::string& key)
+{
+    for (const std::string& line : Lines(ini))
+        if (line.rfind(key + "=", 0) == 0)
+            return line.substr(key.size() + 1);
+    return "<missing>";
+}
+
+using DialogTest = ProgramTest;
+
+TEST_F(DialogTest, FreshStartShowsDefaultsAndWritesTheLog)
+{
+    const bool result = Run([&](FakeWindow& w) {
+        EXPECT_EQ(w.Text(IDC_FULLPATH), u"");
+        EXPECT_EQ(w.Text(IDC_EXENAME), u"");
+        EXPECT_EQ(w.Text(IDC_ARGS), u"");
+        EXPECT_EQ(w.Text(IDC_LOOPSEC), u"60");
+        EXPECT_EQ(w.Text(IDC_REBTIME), u"00:00");
+        EXPECT_EQ(w.Text(IDC_STATUS), u"未启用");
+        EXPECT_EQ(w.Text(IDC_START), u"开始");
+        for (int id : {IDC_TIMEDCLOSE, IDC_ARGSCRYPT, IDC_AUTOSTART})
+            EXPECT_FALSE(w.Checked(id)) << id;
+        EXPECT_TRUE(w.Enabled(IDC_REBTIME));
+        EXPECT_EQ(w.Item(IDC_ARGS).passwordChar, 0);
+        EXPECT_TRUE(w.visible);
+        EXPECT_FALSE(w.trayIconPresent);
+        // The About entry, the icons and the tray record.
+        ASSERT_EQ(w.systemMenu.size(), 1u);
+        EXPECT_EQ(w.systemMenu[0].first, u"关于 Perennix(&A)...");
+        EXPECT_EQ(w.systemMenu[0].second, IDM_ABOUTBOX);
+        EXPECT_EQ(w.iconsSet, (std::vector<std::pair<IconId, bool>>{{IDR_MAINFRAME, true}, {IDR_MAINFRAME, false}}));
+        const NotifyIconData& nid = MainDialog(w).TrayRecord();
+        EXPECT_EQ(nid.cbSize, 956u);
+        EXPECT_EQ(nid.hWnd, &w);
+        EXPECT_EQ(nid.uID, 128u);
+        EXPECT_EQ(nid.uFlags, 7u);
+        EXPECT_EQ(nid.uCallbackMessage, 1125u);
+        EXPECT_EQ(nid.hIcon, IDR_MAINFRAME);
+        EXPECT_EQ(nid.szTip, u"Perennix");
+        EXPECT_EQ(MainDialog(w).IniPath(), px::FromUtf8((dir / "config.ini").string()));
+    });
+    EXPECT_FALSE(result);
+    EXPECT_FALSE(IniExists());  // nothing is written without a save
+    const std::vector<std::string> lines = Lines(Log());
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].substr(0, 9), "---------");
+    EXPECT_EQ(lines[0].substr(lines[0].size() - 11), "-----------");
+    EXPECT_EQ(lines[1].substr(0, 23), "2026-03-10 12:00:00.000");
+    EXPECT_EQ(GbkToUtf8(lines[1].substr(23)), "->对话框初始化完成。。。");
+}
+
+TEST_F(DialogTest, StoredSettingsFillTheControlsAndTheStoredImageNameWins)
+{
+    const std::u16string program = MakeProgram("bin/Server.exe");
+    WriteIni("[PX_SETTING]\r\nFULLPATH=" + px::ToUtf8(program)
+        + "\r\nEXE_NAME=Other.EXE\r\nLOOPSEC=-7\r\nISTIMEDCLOSE=1\r\nREB_TIME=12:30;06:00\r\nARGS=--a \"b c\"\r\n");
+    Run([&](FakeWindow& w) {
+        EXPECT_EQ(w.Text(IDC_FULLPATH), program);
+        EXPECT_EQ(w.Text(IDC_EXENAME), u"other.exe");
+        // The path's own file name was shown first, then replaced.
+        EXPECT_EQ(w.Item(IDC_EXENAME).history, (std::vector<std::u16string>{u"Server.exe", u"other.exe"}));
+        EXPECT_EQ(w.Text(IDC_LOOPSEC), u"-7");
+        EXPECT_TRUE(w.Checked(IDC_TIMEDCLOSE));
+        EXPECT_EQ(w.Text(IDC_REBTIME), u"12:30;06:00");
+        EXPECT_EQ(w.Text(IDC_ARGS), u"--a \"b c\"");
+        EXPECT_EQ(MainDialog(w).Config().strExeName, u"other.exe");
+    });
+}
+
+TEST_F(DialogTest, SaveTakesTheControlsAndWritesTheSevenKeysInOrder)
+{
+    const std::u16string program = MakeProgram("app.bin");
+    Run([&](FakeWindow& w) {
+        w.Type(IDC_FULLPATH, program);
+        EXPECT_EQ(w.Text(IDC_EXENAME), u"app.bin");  // derived from the path
+        w.Type(IDC_EXENAME, u"MyApp.EXE");
+        w.Type(IDC_LOOPSEC, u"12abc");
+        w.Type(IDC_ARGS, u"-v");
+        w.Click(IDC_SAVE);
+        ASSERT_EQ(host.boxes.size(), 1u);
+        EXPECT_EQ(host.boxes[0].text, u"保存成功！");
+        EXPECT_EQ(host.boxes[0].caption, u"提示");
+        EXPECT_EQ(host.boxes[0].type, MB_OK);
+        // The record is lower case, the edit keeps what was typed.
+        EXPECT_EQ(MainDialog(w).Config().strExeName, u"myapp.exe");
+        EXPECT_EQ(w.Text(IDC_EXENAME), u"MyApp.EXE");
+    });
+    const std::string ini = Ini();
+    std::vector<std::string> keys;
+    for (const std::string& line : Lines(ini)) {
+        const size_t eq = line.find('=');
+        if (eq != std::string::npos)
+            keys.push_back(line.substr(0, eq));
+    }
+    EXPECT_EQ(keys,
+        (std::vector<std::string>{"REB_TIME", "FULLPATH", "EXE_NAME", "ARGS", "ARGSCRYPT", "LOOPSEC", "ISTIMEDCLOSE"}));
+    EXPECT_EQ(IniValue(ini, "REB_TIME"), "00:00");  // "0" was shown as 00:00 and saved as shown
+    EXPECT_EQ(IniValue(ini, "EXE_NAME"), "myapp.exe");
+    EXPECT_EQ(IniValue(ini, "LOOPSEC"), "12");
+    EXPECT_EQ(IniValue(ini, "ARGS"), "-v");
+    EXPECT_EQ(IniValue(ini, "ARGSCRYPT"), "0");
+    EXPECT_EQ(IniValue(ini, "ISTIMEDCLOSE"), "0");
+}
+
+TEST_F(DialogTest, IntervalTextIsReadLikeALeadingInteger)
+{
+    const std::u16string program = MakeProgram("app.bin");
+    const std::pair<std::u16string, std::string> cases[]
+        = {{u"abc", "0"}, {u"12abc", "12"}, {u"-5", "-5"}, {u"0", "0"}, {u"99999999999", "2147483647"}};
+    for (const auto& [typed, stored] : cases) {
+        Run([&](FakeWindow& w) {
+            w.Type(IDC_FULLPATH, program);
+            w.Type(IDC_LOOPSEC, typed);
+            w.Click(IDC_SAVE);
+        });
+        EXPECT_EQ(IniValue(Ini(), "LOOPSEC"), stored) << px::ToUtf8(typed);
+    }
+}
+
+TEST_F(DialogTest, LongControlTextsAreSavedCutTo510)
+{
+    const std::u16string program = MakeProgram("app.bin");
+    Run([&](FakeWindow& w) {
+        w.Type(IDC_FULLPATH, program);
+        w.Type(IDC_ARGS, std::u16string(600, u'x'));
+        w.Click(IDC_SAVE);
+        EXPECT_EQ(MainDialog(w).Config().strArgs.size(), 510u);
+    });
+    EXPECT_EQ(IniValue(Ini(), "ARGS"), std::string(510, 'x'));
+}
+
+TEST_F(DialogTest, SaveRefusesAProgramPathThatCannotBeOpened)
+{
+    for (const std::u16string& path :
+        {std::u16string(), std::u16string(u"/nonexistent/app.exe"), px::FromUtf8(dir.string())}) {
+        host.boxes.clear();
+        Run([&](FakeWindow& w) {
+            w.Type(IDC_FULLPATH, path);
+            w.Type(IDC_EXENAME, u"app.exe");
+            w.Click(IDC_SAVE);
+            ASSERT_EQ(host.boxes.size(), 1u);
+            EXPECT_EQ(host.boxes[0].text, u"未设置路径，或者设置路径不对，请检查！");
+            // The record keeps what was taken from the controls.
+            EXPECT_EQ(MainDialog(w).Config().strExeName, u"app.exe");
+        });
+        EXPECT_FALSE(IniExists()) << px::ToUtf8(path);
+    }
+}
+
+TEST_F(DialogTest, AFailedWriteIsReportedButStillGuards)
+{
+    const std::u16string program = MakeProgram("app.exe");
+    std::filesystem::create_directory(dir / "config.ini");  // a folder where the file should be
+    Run([&](FakeWindow& w) {
+        w.Type(IDC_FULLPATH, program);
+        w.Click(IDC_SAVE);
+        ASSERT_EQ(host.boxes.size(), 1u);
+        EXPECT_EQ(host.boxes[0].text, u"保存失败，无法写入配置文件！");
+        EXPECT_EQ(host.boxes[0].caption, u"提示");
+        EXPECT_EQ(host.boxes[0].type, MB_OK);
+        host.boxAnswers.push_back({IDOK});
+        w.Click(IDC_START);
+        EXPECT_TRUE(MainDialog(w).IsGuarding());
+    });
+    EXPECT_EQ(system.shellLaunches.size(), 1u);
+}
+
+TEST_F(DialogTest, StartOnLaunchBoxWritesItsKeyAloneAtOnce)
+{
+    Run([&](FakeWindow& w) {
+        w.Click(IDC_AUTOSTART);
+        EXPECT_EQ(Lines(Ini()), (std::vector<std::string>{"[PX_SETTING]", "AUTOSTART=1"}));
+        EXPECT_FALSE(MainDialog(w).IsAutoStart());  // the run keeps what it started with
+        w.Click(IDC_AUTOSTART);
+        EXPECT_EQ(IniValue(Ini(), "AUTOSTART"), "0");
+    });
+}
+
+TEST_F(DialogTest, ScrambledArgumentsAreStoredHiddenAndComeBackMasked)
+{
+    const std::u16string program = MakeProgram("app.exe");
+    const std::u16string args = u"--user trader --password s3cr€t";
+    Run([&](FakeWindow& w) {
+        w.Type(IDC_FULLPATH, program);
+        w.Type(IDC_ARGS, args);
+        host.OnModal(IDD_PASSWD, [](FakeWindow& p) {
+            p.Type(IDC_PASSWD, u"hunter22");
+            p.Click(IDOK);
+        });
+        w.Click(IDC_ARGSCRYPT);
+        w.Click(IDC_SAVE);
+    });
+    const std::u16string stored = px::FromUtf8(IniValue(Ini(), "ARGS"));
+    EXPECT_EQ(IniValue(Ini(), "ARGSCRYPT"), "1");
+    EXPECT_EQ(stored.size(), 2 * args.size() + 85);
+    EXPECT_EQ(stored.find(u"trader"), std::u16string::npos);
+    EXPECT_EQ(UnscrambleText(stored.substr(0, 60)), u"hunter22");
+    EXPECT_EQ(UnscrambleText(stored.substr(60)), args);
+
+    // The next run shows the plain text in the edit, masked, with the switch on.
+    Run([&](FakeWindow& w) {
+        EXPECT_EQ(w.Text(IDC_ARGS), args);
+        EXPECT_EQ(w.Item(IDC_ARGS).passwordChar, u'*');
+        EXPECT_TRUE(w.Checked(IDC_ARGSCRYPT));
+        EXPECT_EQ(MainDialog(w).Config().strPassword, u"hunter22");
+        // Switching off needs the password; saving then stores plain text and no password.
+        host.OnModal(IDD_PASSWD, [](FakeWindow& p) {
+            p.Type(IDC_PASSWD, u"hunter22");
+            p.Click(IDOK);
+        });
+        w.Click(IDC_ARGSCRYPT);
+        w.Click(IDC_SAVE);
+    });
+    EXPECT_EQ(IniValue(Ini(), "ARGS"), px::ToUtf8(args));
+    EXPECT_EQ(IniValue(Ini(), "ARGSCRYPT"), "0");
+}
+
+// Every row of the scramble switch's state table.
+TEST_F(DialogTest, ScrambleSwitchFollowsItsStateTable)
+{
+    struct Row {
+        const char* name;
+        bool startOn;
+        std::vector<std::u16string> typed;  // one entry per OK click; empty: cancel
+        bool endOn;
+        std::vector<std::u16string> messages;
+    };
+    const Row rows[] = {
+        {"off, set 6 characters", false, {u"abcdef"}, true, {}},
+        {"off, set 16 characters", false, {u"abcdefghijklmnop"}, true, {}},
+        {"off, 5 then 17 then 8 characters", false, {u"abcde", u"abcdefghijklmnopq", u"abcdefgh"}, true,
+            {u"请输入6～16位字符！", u"请输入6～16位字符！"}},
+        {"off, cancel", false, {}, false, {}},
+        {"on, right password", true, {u"Secret99"}, false, {}},
+        {"on, wrong case", true, {u"secret99"}, true, {u"密码验证错误！"}},
+        {"on, cancel", true, {}, true, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        host.boxes.clear();
+        const std::u16string program = MakeProgram("app.exe");
+        if (row.startOn)
+            WriteIni("[PX_SETTING]\r\nARGSCRYPT=1\r\nARGS="
+                + px::ToUtf8(ScrambleText(u"Secret99", 60) + ScrambleText(u"-a", 0)) + "\r\n");
+        else
+            WriteIni("[PX_SETTING]\r\nARGS=-a\r\n");
+        Run([&](FakeWindow& w) {
+            const bool verifying = row.startOn;
+            host.OnModal(IDD_PASSWD, [&](FakeWindow& p) {
+                // Set: typed in plain; verify: masked.
+                EXPECT_EQ(p.Item(IDC_PASSWD).passwordChar, verifying ? u'*' : 0);
+                EXPECT_EQ(p.Text(IDC_PASSWD_PROMPT), u"请设定密码保护：");
+                for (const std::u16string& t : row.typed) {
+                    p.Type(IDC_PASSWD, t);
+                    p.Click(IDOK);
+                }
+                if (row.typed.empty())
+                    p.Click(IDCANCEL);
+            });
+            const int redrawsBefore = w.Item(IDC_ARGS).redraws;
+            w.Click(IDC_ARGSCRYPT);
+            EXPECT_EQ(host.modalsOpened.back(), IDD_PASSWD);
+            EXPECT_EQ(w.Checked(IDC_ARGSCRYPT), row.endOn);
+            EXPECT_EQ(MainDialog(w).Config().bArgsCrypt, row.endOn);
+            EXPECT_EQ(w.Item(IDC_ARGS).passwordChar, row.endOn ? u'*' : 0);
+            if (row.endOn && !row.startOn)
+                EXPECT_EQ(MainDialog(w).Config().strPassword, row.typed.back());
+            // The password is kept in memory when switching off.
+            if (row.startOn)
+                EXPECT_EQ(MainDialog(w).Config().strPassword, u"Secret99");
+            // A mismatch returns before the repaint; every other path repaints.
+            const bool mismatch = !row.messages.empty() && row.startOn;
+            EXPECT_EQ(w.Item(IDC_ARGS).redraws, redrawsBefore + (mismatch ? 0 : 1));
+        });
+        std::vector<std::u16string> shown;
+        for (const BoxRecord& b : host.boxes) {
+            shown.push_back(b.text);
+            // Only the mismatch message goes without a caption of its own.
+            if (b.text == u"密码验证错误！")
+                EXPECT_FALSE(b.caption.has_value());
+            else
+                EXPECT_EQ(b.caption, u"提示");
+        }
+        EXPECT_EQ(shown, row.messages);
+        EXPECT_EQ(IniValue(Ini(), "ARGSCRYPT"), row.startOn ? "1" : "<missing>");  // nothing written
+    }
+}
+
+TEST_F(DialogTest, ScrambleSwitchIsLockedWhileGuarding)
+{
+    WriteIni("[PX_SETTING]\r\nFULLPATH=" + px::ToUtf8(MakeProgram("app.exe")) + "\r\nEXE_NAME=app.exe\r\n");
+    system.AddProcess(u"app.exe");
+    Run([&](FakeWindow& w) {
+        host.boxAnswers.push_back({IDOK});
+        w.Click(IDC_START);
+        EXPECT_FALSE(w.Enabled(IDC_ARGSCRYPT));
+        w.Click(IDC_ARGSCRYPT);
+        EXPECT_EQ(host.modalsOpened, std::vector<int>{IDD_MAIN});
+        EXPECT_FALSE(w.Checked(IDC_ARGSCRYPT));
+    });
+}
+
+TEST_F(DialogTest, PathChangeDerivesTheImageName)
+{
+    struct Case {
+        std::u16string path;
+        std::u16string name;  // what IDC_EXENAME shows after typing the path
+    };
+    const Case cases[] = {
+        {u"/d/tools/app.exe", u"app.exe"}, {u"/D/Tools/App.EXE", u"App.EXE"},
+        {u"/d/tools/", u""},  // ends with the separator: empty
+        {u"app.exe", u"previous"},  // no separator: unchanged
+        {u"/app.exe", u"previous"},  // only separator is the first character: unchanged
+        {u"C:\\tools\\app.exe", u"previous"},  // a backslash is a file name character here
+    };
+    Run([&](FakeWindow& w) {
+        for (const Case& c : cases) {
+            w.Type(IDC_EXENAME, u"previous");
+            w.Type(IDC_FULLPATH, c.path);
+            EXPECT_EQ(w.Text(IDC_EXENAME), c.name) << px::ToUtf8(c.path);
+        }
+    });
+}
+
+TEST_F(DialogTest, DailyRestartBoxEnablesTheTimesEdit)
+{
+    WriteIni("[PX_SETTING]\r\nISTIMEDCLOSE=0\r\n");
+    Run([&](FakeWindow& w) {
+        EXPECT_TRUE(w.Enabled(IDC_REBTIME));  // enabled at start whatever the box shows
+        w.Click(IDC_TIMEDCLOSE);
+        EXPECT_TRUE(w.Enabled(IDC_REBTIME));
+        w.Click(IDC_TIMEDCLOSE);
+        EXPECT_FALSE(w.Enabled(IDC_REBTIME));
+        w.Click(IDC_TIMEDCLOSE);
+        EXPECT_TRUE(w.Enabled(IDC_REBTIME));
+    });
+}
+
+TEST_F(DialogTest, EnterEscapeAndCloseEndTheDialogWithoutAQuestionOrASave)
+{
+    const std::pair<const char*, std::function<void(FakeWindow&)>> ways[] = {
+        {"enter", [](FakeWindow& w) { w.PressEnter(); }},
+        {"escape", [](FakeWindow& w) { w.PressEscape(); }},
+        {"close button", [](FakeWindow& w) { w.Click(IDCANCEL); }},
+    };
+    for (const auto& [name, act] : ways) {
+        int endCode = 0;
+        Run([&](FakeWindow& w) {
+            w.Type(IDC_LOOPSEC, u"5");
+            act(w);
+            EXPECT_TRUE(w.ended) << name;
+            endCode = w.endCode;
+        });
+        EXPECT_EQ(endCode, std::string(name) == "enter" ? IDOK : IDCANCEL) << name;
+        EXPECT_TRUE(host.boxes.empty()) << name;
+        EXPECT_FALSE(IniExists()) << name;
+    }
+}
+
+TEST_F(DialogTest, AboutEntryOpensTheAboutBox)
+{
+    Run([&](FakeWindow& w) {
+        w.SysCommand(0xF060);  // another system command: nothing of ours
+        EXPECT_EQ(host.modalsOpened, std::vector<int>{IDD_MAIN});
+        w.SysCommand(IDM_ABOUTBOX | 0x3);  // the low four bits are the system's
+        EXPECT_EQ(host.modalsOpened, (std::vector<int>{IDD_MAIN, IDD_ABOUTBOX}));
+        EXPECT_FALSE(w.ended);
+    });
+}
+
+TEST_F(DialogTest, MinimisedWindowDrawsItsIconCentred)
+{
+    EXPECT_EQ(MinimizedIconPosition({100, 50}, {32, 32}).x, 34);
+    EXPECT_EQ(MinimizedIconPosition({100, 50}, {32, 32}).y, 9);
+    EXPECT_EQ(MinimizedIconPosition({20, 10}, {32, 32}).x, -5);  // truncates toward zero
+    Run([&](FakeWindow& w) {
+        w.Paint();
+        EXPECT_TRUE(w.iconsDrawn.empty());
+        w.iconic = true;
+        w.clientSize = {100, 50};
+        w.Paint();
+        EXPECT_EQ(w.iconsDrawn, (std::vector<std::pair<int, int>>{{34, 9}}));
+        EXPECT_EQ(MainDialog(w).OnQueryDragIcon(), IDR_MAINFRAME);
+    });
+}
+
+TEST_F(DialogTest, HideShowAndExitThroughTheTray)
+{
+    system.AddProcess(u"guarded.exe");
+    Run([&](FakeWindow& w) {
+        w.Click(IDC_HIDE);
+        EXPECT_FALSE(w.visible);
+        EXPECT_TRUE(w.trayIconPresent);
+        EXPECT_EQ(w.trayTip, u"Perennix");
+        EXPECT_EQ(w.trayCalls, (std::vector<std::string>{"add", "hide"}));
+        w.Click(IDC_HIDE);  // not visible: nothing
+        EXPECT_EQ(w.trayCalls.size(), 2u);
+
+        // Only the right button's press opens the menu.
+        for (unsigned m : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONUP, WM_MOUSEMOVE})
+            w.TrayNotify(m);
+        EXPECT_TRUE(host.menus.empty());
+        w.TrayNotify(WM_RBUTTONDOWN);
+        ASSERT_EQ(host.menus.size(), 1u);
+        const std::vector<MenuItem>& menu = host.menus[0];
+        ASSERT_EQ(menu.size(), 3u);
+        EXPECT_EQ(menu[0].text, u"显示/隐藏");
+        EXPECT_EQ(menu[0].id, ID_TRAY_SHOWHIDE);
+        EXPECT_TRUE(menu[1].separator);
+        EXPECT_EQ(menu[2].text, u"退出程序");
+        EXPECT_EQ(menu[2].id, ID_TRAY_EXIT);
+
+        // Show: the window comes back first, then the icon goes.
+        host.nextMenuPick = ID_TRAY_SHOWHIDE;
+        w.TrayNotify(WM_RBUTTONDOWN);
+        EXPECT_TRUE(w.visible);
+        EXPECT_FALSE(w.trayIconPresent);
+        EXPECT_EQ(w.trayCalls, (std::vector<std::string>{"add", "hide", "show", "delete"}));
+
+        // Hidden again from the menu; exit answered Cancel keeps everything.
+        w.Command(ID_TRAY_SHOWHIDE);
+        EXPECT_FALSE(w.visible);
+        host.boxAnswers.push_back({IDCANCEL});
+        host.nextMenuPick = ID_TRAY_EXIT;
+        w.TrayNotify(WM_RBUTTONDOWN);
+        ASSERT_EQ(host.boxes.size(), 1u);
+        EXPECT_EQ(host.boxes[0].text, u"确定退出？");
+        EXPECT_EQ(host.boxes[0].caption, u"退出");
+        EXPECT_EQ(host.boxes[0].type, MB_OKCANCEL);
+        EXPECT_FALSE(w.ended);
+        EXPECT_TRUE(w.trayIconPresent);
+
+        // OK removes the icon and ends the program.
+        host.boxAnswers.push_back({IDOK});
+        w.Command(ID_TRAY_EXIT);
+        EXPECT_TRUE(w.ended);
+        EXPECT_EQ(w.endCode, IDCANCEL);
+        EXPECT_FALSE(w.trayIconPresent);
+    });
+    EXPECT_TRUE(system.terminated.empty());  // the guarded program keeps running
+}
+
+}  // namespace

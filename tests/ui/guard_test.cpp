@@ -1,0 +1,610 @@
+// The guard cycle, the daily restart and the start and stop of guarding, run on the scripted
+// host with virtual time.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <vector>
+
+#include "Gbk.h"
+#include "ProgramFixture.h"
+#include "guard/StartStop.h"
+
+using namespace fake;
+
+namespace {
+
+constexpr int64_t kSecond = 1000;
+constexpr int64_t kMinute = 60 * kSecond;
+
+const std::u16string kLaunching = u"正在打开目录程序。。。";
+const std::u16string kRunning = u"守护正在运行。。。";
+const std::u16string kLaunchFailed = u"打开程序失败，已停止守护。。。！";
+const std::vector<int> kLockedControls
+    = {IDC_FULLPATH, IDC_EXENAME, IDC_LOOPSEC, IDC_TIMEDCLOSE, IDC_REBTIME, IDC_ARGS, IDC_ARGSCRYPT};
+
+// The run log's entries after the banner: (time of the entry, message decoded from GBK).
+std::vector<std::pair<std::string, std::string>> LogEntries(const std::string& log)
+{
+    std::vector<std::pair<std::string, std::string>> entries;
+    size_t start = log.find("\r\n");
+    while (start != std::string::npos && start + 2 < log.size()) {
+        start += 2;
+        const size_t end = log.find("\r\n", start);
+        const std::string line = log.substr(start, end - start);
+        entries.emplace_back(line.substr(0, 23), GbkToUtf8(line.substr(23)));
+        start = end;
+    }
+    return entries;
+}
+
+std::vector<std::string> Messages(const std::string& log)
+{
+    std::vector<std::string> m;
+    for (const auto& e : LogEntries(log))
+        m.push_back(e.second);
+    return m;
+}
+
+class GuardTest : public ProgramTest {
+protected:
+    void Start(FakeWindow& w)
+    {
+        host.boxAnswers.push_back({IDOK});
+        w.Click(IDC_START);
+    }
+    // Settings with daily restart on at the given times.
+    std::string RestartIni(const std::string& times)
+    {
+        return GuardedIni(MakeProgram("guarded.exe"), "ISTIMEDCLOSE=1\r\nREB_TIME=" + times + "\r\n");
+    }
+};
+
+TEST_F(GuardTest, StartConfirmsSavesLocksAndChecksAtOnce)
+{
+    const std::u16string program = MakeProgram("guarded.exe");
+    WriteIni(GuardedIni(program, "ARGS=--port 4001\r\n"));
+    system.launchStartsProcess = u"guarded.exe";
+    Run([&](FakeWindow& w) {
+        Start(w);
+        ASSERT_EQ(host.boxes.size(), 1u);
+        EXPECT_EQ(host.boxes[0].text, u"确定开始启用守护？");
+        EXPECT_EQ(host.boxes[0].caption, u"提示");
+        EXPECT_EQ(host.boxes[0].type, MB_OKCANCEL);
+        EXPECT_TRUE(MainDialog(w).IsGuarding());
+        EXPECT_EQ(w.Text(IDC_START), u"停止");
+        // The start's own text, then the first check's, which the posted tick ran at once.
+        const auto& status = w.Item(IDC_STATUS).history;
+        ASSERT_GE(status.size(), 2u);
+        EXPECT_EQ(status[status.size() - 2], u"正在启用。。。");
+        EXPECT_EQ(status.back(), kLaunching);
+        ASSERT_EQ(system.shellLaunches.size(), 1u);
+        EXPECT_EQ(system.shellLaunches[0].file, program);
+        EXPECT_EQ(system.shellLaunches[0].parameters, u"--port 4001");
+        EXPECT_TRUE(w.HasTimer(TIMER_LOOP));
+        EXPECT_TRUE(w.HasTimer(TIMER_LAUNCHED));
+        EXPECT_EQ(w.timers.at(TIMER_LOOP).intervalMs, 60000u);
+        for (int id : kLockedControls)
+            EXPECT_FALSE(w.Enabled(id)) << id;
+        for (int id : {IDC_START, IDC_AUTOSTART, IDC_SAVE, IDC_HIDE, IDCANCEL})
+            EXPECT_TRUE(w.Enabled(id)) << id;
+        // The settings were saved by the start.
+        EXPECT_NE(Ini().find("REB_TIME=00:00"), std::string::npos);
+
+        // The follow-up check 3 s later finds the program and ends the one-shot.
+        host.AdvanceBy(3 * kSecond);
+        EXPECT_EQ(w.Text(IDC_STATUS), kRunning);
+        EXPECT_FALSE(w.HasTimer(TIMER_LAUNCHED));
+        EXPECT_EQ(system.shellLaunches.size(), 1u);
+    });
+}
+
+TEST_F(GuardTest, StartThatIsCancelledOrRefusedChangesNothing)
+{
+    // Cancelled question.
+    WriteIni(GuardedIni(MakeProgram("guarded.exe")));
+    Run([&](FakeWindow& w) {
+        host.boxAnswers.push_back({IDCANCEL});
+        w.Click(IDC_START);
+        EXPECT_FALSE(MainDialog(w).IsGuarding());
+        EXPECT_EQ(w.Text(IDC_START), u"开始");
+        EXPECT_TRUE(w.timers.empty());
+        EXPECT_EQ(Ini().find("REB_TIME"), std::string::npos);  // nothing saved
+
+        // A program path that cannot be opened: the save's own message, still off.
+        w.Type(IDC_FULLPATH, u"/nonexistent/guarded.exe");
+        Start(w);
+        ASSERT_EQ(host.boxes.size(), 3u);
+        EXPECT_EQ(host.boxes[2].text, u"未设置路径，或者设置路径不对，请检查！");
+        EXPECT_EQ(host.boxes[2].caption, u"提示");
+        EXPECT_EQ(host.boxes[2].type, MB_OK);
+        EXPECT_FALSE(MainDialog(w).IsGuarding());
+        EXPECT_EQ(w.Text(IDC_START), u"开始");
+        EXPECT_TRUE(w.timers.empty());
+        for (int id : kLockedControls)
+            EXPECT_TRUE(w.Enabled(id)) << id;
+    });
+    EXPECT_TRUE(system.shellLaunches.empty());
+}
+
+TEST_F(GuardTest, StopAsksAndUnlocksWithoutTouchingTheProgram)
+{
+    WriteIni(GuardedIni(MakeProgram("guarded.exe")));
+    system.AddProcess(u"guarded.exe");
+    Run([&](FakeWindow& w) {
+        Start(w);
+        // Cancel keeps guarding.
+        host.boxAnswers.push_back({IDCANCEL});
+        w.Click(IDC_START);
+        EXPECT_EQ(host.boxes.back().text, u"确定停止守护吗？");
+        EXPECT_EQ(host.boxes.back().type, MB_OKCANCEL);
+        EXPECT_TRUE(MainDialog(w).IsGuarding());
+
+        w.enableCalls.clear();
+        host.boxAnswers.push_back({IDOK});
+        w.Click(IDC_START);
+        EXPECT_FALSE(MainDialog(w).IsGuarding());
+        EXPECT_EQ(w.Text(IDC_STATUS), u"已停止守护。。。");
+        EXPECT_EQ(w.Text(IDC_START), u"开始");
+        EXPECT_TRUE(w.timers.empty());
+        std::vector<int> enabledInOrder;
+        for (const auto& [id, enable] : w.enableCalls) {
+            EXPECT_TRUE(enable);
+            enabledInOrder.push_back(id);
+        }
+        EXPECT_EQ(enabledInOrder, kLockedControls);
+
+        // A loop tick already queued when guarding stopped does nothing.
+        w.PostMessage(WM_TIMER, TIMER_LOOP, 0);
+        w.PostMessage(WM_TIMER, TIMER_LAUNCHED, 0);
+        system.processes.clear();
+        host.Pump();
+        EXPECT_TRUE(system.shellLaunches.empty());
+        EXPECT_EQ(w.Text(IDC_STATUS), u"已停止守护。。。");
+    });
+    EXPECT_TRUE(system.terminated.empty());
+    // Stopping writes no run-log entry.
+    EXPECT_EQ(Messages(Log()).size(), 1u);
+}
+
+TEST_F(GuardTest, TicksKeepRunningWhileTheStopQuestionIsOpen)
+{
+    WriteIni(GuardedIni(MakeProgram("guarded.exe"), "LOOPSEC=10\r\n"));
+    Run([&](FakeWindow& w) {
+        Start(w);
+        const size_t before = system.shellLaunches.size();
+        // The question stays open for a minute of virtual time before Cancel.
+        host.boxAnswers.push_back({IDCANCEL, kMinute});
+        w.Click(IDC_START);
+        EXPECT_GT(system.shellLaunches.size(), before + 4);
+        EXPECT_TRUE(MainDialog(w).IsGuarding());
+    });
+}
+
+TEST_F(GuardTest, LaunchModeFollowsTheCaseSensitiveExeRule)
+{
+    struct Case {
+        const char* file;
+        bool throughShell;
+    };
+    const Case cases[] = {
+        {"tools/start.bat", false},  // neither "exe" nor "EXE"
+        {"App/Client.Exe", false},  // only the mixed-case "Exe"
+        {"exec/start.bat", true},  // "exe" in a folder name is enough
+        {"bin/SERVER.EXE", true},
+        {"bin/server.exe", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        system.shellLaunches.clear();
+        system.commandLines.clear();
+        const std::u16string program = MakeProgram(c.file);
+        WriteIni(GuardedIni(program, "ARGS=-x\r\n"));
+        Run([&](FakeWindow& w) { Start(w); });
+        if (c.throughShell) {
+            ASSERT_EQ(system.shellLaunches.size(), 1u);
+            EXPECT_EQ(system.shellLaunches[0].parameters, u"-x");
+            EXPECT_TRUE(system.commandLines.empty());
+        } else {
+            // The whole path is the command line; the arguments are not used.
+            EXPECT_EQ(system.commandLines, std::vector<std::u16string>{program});
+            EXPECT_TRUE(system.shellLaunches.empty());
+        }
+    }
+}
+
+TEST_F(GuardTest, EmptyArgumentsGiveNoParametersAndAnEmptyImageNameAlwaysLaunches)
+{
+    WriteIni("[PX_SETTING]\r\nFULLPATH=" + px::ToUtf8(MakeProgram("guarded.exe")) + "\r\nLOOPSEC=1\r\n");
+    system.launchStartsProcess = u"guarded.exe";
+    Run([&](FakeWindow& w) {
+        Start(w);
+        host.AdvanceBy(5 * kSecond);
+    });
+    // The first check, then one a second: no process ever has an empty name.
+    ASSERT_EQ(system.shellLaunches.size(), 6u);
+    for (const ShellLaunch& l : system.shellLaunches)
+        EXPECT_FALSE(l.parameters.has_value());
+}
+
+TEST_F(GuardTest, ALaunchedCheckThatLaunchesAgainStillEndsItsOneShot)
+{
+    WriteIni(GuardedIni(MakeProgram("guarded.exe")));
+    Run([&](FakeWindow& w) {
+        Start(w);  // launches; the program never appears
+        ASSERT_EQ(system.shellLaunches.size(), 1u);
+        host.AdvanceBy(3 * kSecond);
+        // The one-shot tick launched again, re-armed itself and was killed in its last step.
+        EXPECT_EQ(system.shellLaunches.size(), 2u);
+        EXPECT_FALSE(w.HasTimer(TIMER_LAUNCHED));
+        host.AdvanceBy(56 * kSecond);
+        EXPECT_EQ(system.shellLaunches.size(), 2u);
+        host.AdvanceBy(1 * kSecond);  // the next loop tick, 60 s after the start
+        EXPECT_EQ(system.shellLaunches.size(), 3u);
+    });
+}
+
+TEST_F(GuardTest, StatusIsSetOnlyWhenItChanges)
+{
+    WriteIni(GuardedIni(MakeProgram("guarded.exe"), "LOOPSEC=1\r\n"));
+    system.AddProcess(u"GUARDED.EXE");  // found whatever its ASCII case
+    Run([&](FakeWindow& w) {
+        Start(w);
+        host.AdvanceBy(10 * kSecond);
+        const auto& status = w.Item(IDC_STATUS).history;
+        EXPECT_EQ(std::count(status.begin(), status.end(), kRunning), 1);
+        EXPECT_EQ(w.Text(IDC_STATUS), kRunning);
+    });
+    EXPECT_TRUE(system.shellLaunches.empty());
+}
+
+TEST_F(GuardTest, FailedShellLaunchStopsGuardingEvenDuringACountdown)
+{
+    clock.Set(2026, 3, 10, 12, 27, 0);
+    WriteIni(RestartIni("12:30"));
+    system.shellResult = 2;  // file not found
+    Run([&](FakeWindow& w) {
+        system.AddProcess(u"guarded.exe");
+        Start(w);  // 12:27: the countdown is armed at once
+        ASSERT_TRUE(w.HasTimer(TIMER_RESTART));
+        system.processes.clear();
+        host.AdvanceBy(kMinute);  // the next check cannot launch
+        EXPECT_FALSE(MainDialog(w).IsGuarding());
+        EXPECT_FALSE(MainDialog(w).IsRestartPending());
+        EXPECT_EQ(w.Text(IDC_STATUS), kLaunchFailed);
+        EXPECT_EQ(w.Text(IDC_START), u"开始");
+        EXPECT_TRUE(w.timers.empty());
+        for (int id : kLockedControls)
+            EXPECT_TRUE(w.Enabled(id)) << id;
+    });
+    // No question and no log line for the failure: banner, init and the countdown only.
+    EXPECT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(Messages(Log()).size(), 2u);
+}
+
+TEST_F(GuardTest, CommandInterpreterLaunchBlocksAndIsNeverAFailure)
+{
+    const std::u16string script = MakeProgram("start.sh");
+    WriteIni(GuardedIni(script));
+    system.commandExitStatus = 127;
+    Run([&](FakeWindow& w) {
+        bool insideCommand = false;
+        system.duringCommand = [&] {
+            insideCommand = true;
+            // Virtual time passes while the command runs; no tick is delivered meanwhile.
+            clock.SetMs(clock.NowMs() + 90 * kSecond);
+        };
+        Start(w);
+        EXPECT_TRUE(insideCommand);
+        EXPECT_TRUE(MainDialog(w).IsGuarding());
+        EXPECT_TRUE(w.HasTimer(TIMER_LAUNCHED));
+        system.duringCommand = nullptr;
+        // The loop timer missed its due time while blocked: it delivers one late tick only.
+        host.AdvanceBy(0);
+        EXPECT_EQ(system.commandLines.size(), 2u);
+    });
+}
+
+TEST_F(GuardTest, GatewayDialogsAreConfirmedOnePerTickInTitleOrder)
+{
+    WriteIni("[PX_SETTING]\r\nFULLPATH=" + px::ToUtf8(MakeProgram("ibgateway.exe"))
+        + "\r\nEXE_NAME=IBGateway.exe\r\nLOOPSEC=1\r\n");
+    system.AddProcess(u"ibgateway.exe");
+    system.windows = {{7, u"SunAwtDialog", u"警告", true}, {8, u"SunAwtDialog", u"Warning", true},
+        {9, u"OtherClass", u"Re-login is required", true}};
+    Run([&](FakeWindow& w) {
+        Start(w);
+        // First tick: "Warning" is looked for first and confirmed.
+        EXPECT_EQ(system.findQueries, std::vector<std::u16string>{u"Warning"});
+        EXPECT_EQ(system.spacePresses, std::vector<ForeignWindow>{8});
+        // Second tick: "警告".
+        system.findQueries.clear();
+        host.AdvanceBy(kSecond);
+        EXPECT_EQ(system.findQueries, (std::vector<std::u16string>{u"Warning", u"警告"}));
+        EXPECT_EQ(system.spacePresses, (std::vector<ForeignWindow>{8, 7}));
+        // Third tick: every title looked for, the wrong class not confirmed.
+        system.findQueries.clear();
+        host.AdvanceBy(kSecond);
+        EXPECT_EQ(system.findQueries,
+            (std::vector<std::u16string>{u"Warning", u"警告", u"Re-login is required", u"要求重新登录"}));
+        EXPECT_EQ(system.spacePresses.size(), 2u);
+    });
+}
+
+TEST_F(GuardTest, GatewayKeyIsNotPressedWhenTheDialogCouldNotBeBroughtToFront)
+{
+    WriteIni("[PX_SETTING]\r\nFULLPATH=" + px::ToUtf8(MakeProgram("ibgateway.exe"))
+        + "\r\nEXE_NAME=ibgateway.exe\r\nLOOPSEC=1\r\n");
+    system.AddProcess(u"ibgateway.exe");
+    system.windows = {{5, u"SunAwtDialog", u"要求重新登录", false}};
+    Run([&](FakeWindow& w) {
+        Start(w);
+        host.AdvanceBy(kSecond);
+        EXPECT_EQ(system.broughtToFront, (std::vector<ForeignWindow>{5, 5}));  // tried on every tick
+        EXPECT_TRUE(system.spacePresses.empty());
+        system.windows[0].bringsToFront = true;
+        host.AdvanceBy(kSecond);
+        EXPECT_EQ(system.spacePresses, std::vector<ForeignWindow>{5});
+    });
+}
+
+TEST_F(GuardTest, GatewayIsNotLookedForWhenItIsNotRunningOrNotTheGuardedImage)
+{
+    WriteIni("[PX_SETTING]\r\nFULLPATH=" + px::ToUtf8(MakeProgram("ibgateway.exe")) + "\r\nEXE_NAME=ibgateway.exe\r\n");
+    system.windows = {{5, u"SunAwtDialog", u"Warning", true}};
+    Run([&](FakeWindow& w) { Start(w); });  // not running: launched instead
+    EXPECT_EQ(system.shellLaunches.size(), 1u);
+    EXPECT_TRUE(system.findQueries.empty());
+
+    WriteIni(GuardedIni(MakeProgram("guarded.exe")));
+    system.AddProcess(u"guarded.exe");
+    Run([&](FakeWindow& w) { Start(w); });
+    EXPECT_TRUE(system.findQueries.empty());
+}
+
+TEST_F(GuardTest, CountdownIsArmedOneToFourMinutesAhead)
+{
+    struct Case {
+        int hour, minute;
+        bool armed;
+    };
+    const Case cases[] = {{12, 25, false}, {12, 26, true}, {12, 29, true}, {12, 30, false}, {11, 57, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.hour << ":" << c.minute);
+        clock.Set(2026, 3, 10, c.hour, c.minute, 10);
+        WriteIni(RestartIni("12:30"));
+        system.processes.clear();
+        system.AddProcess(u"guarded.exe");
+        Run([&](FakeWindow& w) {
+            Start(w);
+            EXPECT_EQ(w.HasTimer(TIMER_RESTART), c.armed);
+            EXPECT_EQ(MainDialog(w).IsRestartPending(), c.armed);
+            if (c.armed)
+                EXPECT_EQ(w.timers.at(TIMER_RESTART).intervalMs, 35000u);
+        });
+        const auto messages = Messages(Log());
+        ASSERT_EQ(messages.size(), c.armed ? 2u : 1u);
+        if (c.armed)
+            EXPECT_EQ(messages[1], "->12:30: 距离不足5分钟，开始循环准备。。。");
+    }
+}
+
+TEST_F(GuardTest, RestartFiresAtItsMinuteOnceADayAndRelaunches)
+{
+    clock.Set(2026, 3, 10, 12, 29, 15);
+    WriteIni(RestartIni("12:30"));
+    system.AddProcess(u"guarded.exe");
+    system.AddProcess(u"guarded.exe");
+    system.launchStartsProcess = u"guarded.exe";
+    Run([&](FakeWindow& w) {
+        Start(w);  // 12:29:15: countdown armed at once
+        ASSERT_TRUE(w.HasTimer(TIMER_RESTART));
+        host.AdvanceBy(35 * kSecond);  // 12:29:50: not the minute yet
+        EXPECT_TRUE(system.terminated.empty());
+        EXPECT_TRUE(w.HasTimer(TIMER_RESTART));
+        host.AdvanceBy(35 * kSecond);  // 12:30:25: both processes ended
+        EXPECT_EQ(system.terminated.size(), 2u);
+        EXPECT_FALSE(w.HasTimer(TIMER_RESTART));
+        EXPECT_FALSE(MainDialog(w).IsRestartPending());
+        EXPECT_TRUE(w.HasTimer(TIMER_LAUNCHED));
+        EXPECT_TRUE(system.shellLaunches.empty());
+        host.AdvanceBy(3 * kSecond);  // the follow-up check launches it anew
+        EXPECT_EQ(system.shellLaunches.size(), 1u);
+        // Not again that day, though checks keep running through the restart minute.
+        host.AdvanceBy(12 * 60 * kMinute);
+        EXPECT_EQ(system.terminated.size(), 2u);
+    });
+    const auto entries = LogEntries(Log());
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[1],
+        std::make_pair(
+            std::string("2026-03-10 12:29:15.000"), std::string("->12:30: 距离不足5分钟，开始循环准备。。。")));
+    EXPECT_EQ(entries[2],
+        std::make_pair(std::string("2026-03-10 12:30:25.000"), std::string("->12:30 触发，执行关闭。。。")));
+}
+
+TEST_F(GuardTest, RestartCountsAsFiredWhenNothingCouldBeEnded)
+{
+    clock.Set(2026, 3, 10, 6, 4, 0);
+    WriteIni(RestartIni("06:05"));
+    system.AddProcess(u"guarded.exe", /*canOpen=*/false);
+    Run([&](FakeWindow& w) {
+        Start(w);
+        host.AdvanceBy(2 * kMinute);
+        EXPECT_FALSE(w.HasTimer(TIMER_RESTART));
+        EXPECT_FALSE(MainDialog(w).IsRestartPending());
+    });
+    const auto messages = Messages(Log());
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[1], "->6:5: 距离不足5分钟，开始循环准备。。。");
+    EXPECT_EQ(messages[2], "->6:5 触发，执行关闭。。。");
+    EXPECT_TRUE(system.terminated.empty());
+}
+
+TEST_F(GuardTest, TwoCloseEntriesGetTheirCountdownsOneAfterTheOther)
+{
+    clock.Set(2026, 3, 10, 12, 28, 0);
+    WriteIni(RestartIni("12:32;12:30"));
+    system.AddProcess(u"guarded.exe");
+    system.launchStartsProcess = u"guarded.exe";
+    Run([&](FakeWindow& w) {
+        Start(w);
+        host.AdvanceBy(6 * kMinute);
+    });
+    const auto messages = Messages(Log());
+    const std::vector<std::string> expected = {
+        "->对话框初始化完成。。。",
+        "->12:30: 距离不足5分钟，开始循环准备。。。",
+        "->12:30 触发，执行关闭。。。",
+        "->12:32: 距离不足5分钟，开始循环准备。。。",
+        "->12:32 触发，执行关闭。。。",
+    };
+    EXPECT_EQ(messages, expected);
+}
+
+TEST_F(GuardTest, StopDuringACountdownAndStartAgainArmsItAgain)
+{
+    clock.Set(2026, 3, 10, 12, 27, 0);
+    WriteIni(RestartIni("12:30"));
+    system.AddProcess(u"guarded.exe");
+    Run([&](FakeWindow& w) {
+        Start(w);
+        ASSERT_TRUE(MainDialog(w).IsRestartPending());
+        host.boxAnswers.push_back({IDOK});
+        w.Click(IDC_START);
+        EXPECT_FALSE(w.HasTimer(TIMER_RESTART));
+        EXPECT_FALSE(MainDialog(w).IsRestartPending());
+        Start(w);
+        EXPECT_TRUE(w.HasTimer(TIMER_RESTART));
+        // Once it has fired it is marked for today; a stop and a new start clear the mark.
+        host.AdvanceBy(4 * kMinute);
+        ASSERT_EQ(system.terminated.size(), 1u);
+        ASSERT_EQ(MainDialog(w).Schedule().Entries().size(), 1u);
+        EXPECT_EQ(MainDialog(w).Schedule().Entries()[0].lastFiredDay, 68);  // 10 March
+        host.boxAnswers.push_back({IDOK});
+        w.Click(IDC_START);
+        EXPECT_EQ(MainDialog(w).Schedule().Entries()[0].lastFiredDay, 68);
+        Start(w);
+        EXPECT_FALSE(MainDialog(w).Schedule().Entries()[0].lastFiredDay.has_value());
+    });
+}
+
+TEST_F(GuardTest, DailyRestartOffLeavesTheScheduleEmpty)
+{
+    clock.Set(2026, 3, 10, 12, 27, 0);
+    WriteIni(GuardedIni(MakeProgram("guarded.exe"), "ISTIMEDCLOSE=0\r\nREB_TIME=12:30\r\n"));
+    system.AddProcess(u"guarded.exe");
+    Run([&](FakeWindow& w) {
+        Start(w);
+        EXPECT_TRUE(MainDialog(w).Schedule().IsEmpty());
+        host.AdvanceBy(10 * kMinute);
+        EXPECT_FALSE(w.HasTimer(TIMER_RESTART));
+    });
+    EXPECT_TRUE(system.terminated.empty());
+}
+
+TEST_F(GuardTest, LoopIntervalIsKeptWithinOneSecondAndTheTimersRange)
+{
+    struct Case {
+        int32_t seconds;
+        uint32_t ms;
+    };
+    const Case cases[] = {{60, 60000u}, {1, 1000u}, {0, 1000u}, {-5, 1000u}, {INT32_MIN, 1000u}, {2147483, 2147483000u},
+        {2147484, 0x7FFFFFFFu}, {INT32_MAX, 0x7FFFFFFFu}};
+    for (const Case& c : cases)
+        EXPECT_EQ(LoopIntervalMs(c.seconds), c.ms) << c.seconds;
+}
+
+TEST_F(GuardTest, ZeroIntervalIsStoredAsTypedButChecksOncePerSecond)
+{
+    WriteIni(GuardedIni(MakeProgram("guarded.exe")));
+    Run([&](FakeWindow& w) {
+        w.Type(IDC_LOOPSEC, u"0");
+        Start(w);
+        ASSERT_EQ(w.timers.at(TIMER_LOOP).intervalMs, 1000u);
+        host.AdvanceBy(10 * kSecond);
+        EXPECT_EQ(system.shellLaunches.size(), 11u);  // the first check, then one a second
+        EXPECT_EQ(w.Text(IDC_LOOPSEC), u"0");
+    });
+    EXPECT_NE(Ini().find("LOOPSEC=0"), std::string::npos);
+}
+
+TEST_F(GuardTest, AutoStartSkipsTheQuestionForTheWholeRun)
+{
+    WriteIni(GuardedIni(MakeProgram("guarded.exe"), "AUTOSTART=1\r\n"));
+    system.AddProcess(u"guarded.exe");
+    Run([&](FakeWindow& w) {
+        // Guarding started while the dialog initialised, without a question.
+        EXPECT_TRUE(MainDialog(w).IsGuarding());
+        EXPECT_TRUE(host.boxes.empty());
+        EXPECT_EQ(w.Text(IDC_STATUS), kRunning);
+        // Unticking start-on-launch writes 0 at once but this run still does not ask.
+        w.Click(IDC_AUTOSTART);
+        EXPECT_NE(Ini().find("AUTOSTART=0"), std::string::npos);
+        host.boxAnswers.push_back({IDOK});
+        w.Click(IDC_START);  // the stop question is always asked
+        ASSERT_EQ(host.boxes.size(), 1u);
+        w.Click(IDC_START);
+        EXPECT_TRUE(MainDialog(w).IsGuarding());
+        EXPECT_EQ(host.boxes.size(), 1u);
+    });
+}
+
+TEST_F(GuardTest, AutoStartWithAnUnusablePathShowsTheSaveMessageAndStaysOff)
+{
+    WriteIni("[PX_SETTING]\r\nFULLPATH=/nonexistent/app.exe\r\nAUTOSTART=1\r\n");
+    Run([&](FakeWindow& w) {
+        EXPECT_FALSE(MainDialog(w).IsGuarding());
+        ASSERT_EQ(host.boxes.size(), 1u);
+        EXPECT_EQ(host.boxes[0].text, u"未设置路径，或者设置路径不对，请检查！");
+        EXPECT_EQ(w.Text(IDC_START), u"开始");
+    });
+    EXPECT_TRUE(system.shellLaunches.empty());
+}
+
+// A week of guarding across midnight and the turn of a leap year, with restart times at
+// midnight (whose countdown reaches back to 23:56 of the day before) and at 12:30.
+TEST_F(GuardTest, AWeekOfGuardingAcrossTheYearEndRestartsExactlyOnTime)
+{
+    clock.Set(2024, 12, 28, 8, 0, 0);
+    WriteIni(RestartIni("00:00;12:30"));
+    system.launchStartsProcess = u"guarded.exe";
+    Run([&](FakeWindow& w) {
+        Start(w);
+        host.AdvanceBy(7 * 24 * 60 * kMinute);
+        EXPECT_TRUE(MainDialog(w).IsGuarding());
+    });
+    std::vector<std::string> fired;
+    std::vector<std::string> armed;
+    for (const auto& [time, message] : LogEntries(Log())) {
+        if (message.find("触发") != std::string::npos)
+            fired.push_back(time.substr(0, 16) + " " + message);
+        else if (message.find("距离") != std::string::npos)
+            armed.push_back(time.substr(0, 16));
+    }
+    const std::vector<std::string> expected = {
+        "2024-12-28 12:30 ->12:30 触发，执行关闭。。。",
+        "2024-12-29 00:00 ->0:0 触发，执行关闭。。。",
+        "2024-12-29 12:30 ->12:30 触发，执行关闭。。。",
+        "2024-12-30 00:00 ->0:0 触发，执行关闭。。。",
+        "2024-12-30 12:30 ->12:30 触发，执行关闭。。。",
+        "2024-12-31 00:00 ->0:0 触发，执行关闭。。。",
+        "2024-12-31 12:30 ->12:30 触发，执行关闭。。。",
+        "2025-01-01 00:00 ->0:0 触发，执行关闭。。。",
+        "2025-01-01 12:30 ->12:30 触发，执行关闭。。。",
+        "2025-01-02 00:00 ->0:0 触发，执行关闭。。。",
+        "2025-01-02 12:30 ->12:30 触发，执行关闭。。。",
+        "2025-01-03 00:00 ->0:0 触发，执行关闭。。。",
+        "2025-01-03 12:30 ->12:30 触发，执行关闭。。。",
+        "2025-01-04 00:00 ->0:0 触发，执行关闭。。。",
+    };
+    EXPECT_EQ(fired, expected);
+    ASSERT_EQ(armed.size(), expected.size());
+    EXPECT_EQ(armed[1], "2024-12-28 23:56");  // the midnight countdown starts the evening before
+    EXPECT_EQ(system.terminated.size(), expected.size());
+    // Each restart was followed by a relaunch 3 s later.
+    EXPECT_EQ(system.shellLaunches.size(), expected.size() + 1);
+}
+
+}  // namespace
