@@ -296,11 +296,13 @@ TEST_F(DialogTest, ScrambleSwitchFollowsItsStateTable)
             EXPECT_EQ(w.Checked(IDC_ARGSCRYPT), row.endOn);
             EXPECT_EQ(MainDialog(w).Config().bArgsCrypt, row.endOn);
             EXPECT_EQ(w.Item(IDC_ARGS).passwordChar, row.endOn ? u'*' : 0);
-            if (row.endOn && !row.startOn)
+            if (row.endOn && !row.startOn) {
                 EXPECT_EQ(MainDialog(w).Config().strPassword, row.typed.back());
+            }
             // The password is kept in memory when switching off.
-            if (row.startOn)
+            if (row.startOn) {
                 EXPECT_EQ(MainDialog(w).Config().strPassword, u"Secret99");
+            }
             // A mismatch returns before the repaint; every other path repaints.
             const bool mismatch = !row.messages.empty() && row.startOn;
             EXPECT_EQ(w.Item(IDC_ARGS).redraws, redrawsBefore + (mismatch ? 0 : 1));
@@ -309,9 +311,9 @@ TEST_F(DialogTest, ScrambleSwitchFollowsItsStateTable)
         for (const BoxRecord& b : host.boxes) {
             shown.push_back(b.text);
             // Only the mismatch message goes without a caption of its own.
-            if (b.text == u"密码验证错误！")
+            if (b.text == u"密码验证错误！") {
                 EXPECT_FALSE(b.caption.has_value());
-            else
+            } else
                 EXPECT_EQ(b.caption, u"提示");
         }
         EXPECT_EQ(shown, row.messages);

@@ -380,13 +380,15 @@ TEST_F(GuardTest, CountdownIsArmedOneToFourMinutesAhead)
             Start(w);
             EXPECT_EQ(w.HasTimer(TIMER_RESTART), c.armed);
             EXPECT_EQ(MainDialog(w).IsRestartPending(), c.armed);
-            if (c.armed)
+            if (c.armed) {
                 EXPECT_EQ(w.timers.at(TIMER_RESTART).intervalMs, 35000u);
+            }
         });
         const auto messages = Messages(Log());
         ASSERT_EQ(messages.size(), c.armed ? 2u : 1u);
-        if (c.armed)
+        if (c.armed) {
             EXPECT_EQ(messages[1], "->12:30: 距离不足5分钟，开始循环准备。。。");
+        }
     }
 }
 
