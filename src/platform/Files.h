@@ -14,6 +14,10 @@ extern const char16_t kPathSeparator;
 // The whole file as bytes; nullopt when it cannot be opened or read.
 std::optional<std::string> ReadWholeFile(const std::u16string& path);
 
+// Something (a file, a folder, a dangling link) exists at path. Tells a missing file from
+// one that exists but cannot be read, which must not be replaced as if it were new.
+bool PathExists(const std::u16string& path);
+
 // Replaces (or creates) path with exactly bytes: written to a temporary file in the same
 // folder, flushed to disk, then renamed over the old one, so no reader ever sees half a file.
 // A new file is created readable by its owner only; an existing file keeps its mode.
