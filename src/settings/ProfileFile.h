@@ -21,7 +21,8 @@ std::u16string ReadProfileString(
 int32_t ReadProfileInt(
     const std::u16string& path, const std::u16string& section, const std::u16string& key, int32_t def);
 // Sets key in section to value, keeping everything else of the file; creates the file,
-// the section and the key as needed. CR, LF and NUL in value are written as spaces.
+// the section and the key as needed. CR, LF and NUL in value never break its line: a UTF-8
+// file keeps them (as the overlong forms C0 8D, C0 8A, C0 80), a UTF-16 file gets spaces.
 // False when the file could not be written (it is then unchanged).
 bool WriteProfileString(
     const std::u16string& path, const std::u16string& section, const std::u16string& key, const std::u16string& value);

@@ -1,0 +1,102 @@
+#include "settings/GuardConfig.h"
+
+#include <string>
+
+#include "platform/DecimalText.h"
+#include "platform/Files.h"
+#include "settings/ProfileFile.h"
+#include "settings/Scramble.h"
+
+namespace {
+
+constexpr char16_t KEY_FULLPATH[] = u"FULLPATH";
+constexpr char16_t KEY_EXE_NAME[] = u"EXE_NAME";
+constexpr char16_t KEY_REB_TIME[] = u"REB_TIME";
+constexpr char16_t KEY_ARGS[] = u"ARGS";
+constexpr char16_t KEY_ARGSCRYPT[] = u"ARGSCRYPT";
+constexpr char16_t KEY_LOOPSEC[] = u"LOOPSEC";
+constexpr char16_t KEY_ISTIMEDCLOSE[] = u"ISTIMEDCLOSE";
+constexpr char16_t KEY_AUTOSTART[] = u"AUTOSTART";
+
+constexpr int32_t DEFAULT_LOOPSEC = 60;
+
+std::u16string Flag(bool on) { return on ? u"1" : u"0"; }
+
+std::u16string BesideModule(const std::u16string& modulePath, const char16_t* fileName)
+{
+    const size_t separator = modulePath.rfind(px::kPathSeparator);
+    const std::u16string folder
+        = separator == std::u16string::npos ? std::u16string() : modulePath.substr(0, separator + 1);
+    return folder + fileName;
+}
+
+}  // namespace
+
+std::u16string IniPathForModule(const std::u16string& modulePath) { return BesideModule(modulePath, u"config.ini"); }
+
+std::u16string LowerImageName(std::u16string name)
+{
+    for (char16_t& c : name) {
+        if (c >= u'A' && c <= u'Z')
+            c = static_cast<char16_t>(c + (u'a' - u'A'));
+    }
+    return name;
+}
+
+StoredSettings ReadStoredSettings(const std::u16string& iniPath)
+{
+    const std::u16string section = SETTINGS_SECTION;
+    StoredSettings stored;
+    GuardConfig& config = stored.config;
+    config.strFullPath = px::ReadProfileString(iniPath, section, KEY_FULLPATH, u"");
+    config.strExeName = LowerImageName(px::ReadProfileString(iniPath, section, KEY_EXE_NAME, u""));
+    config.strRebTime = px::ReadProfileString(iniPath, section, KEY_REB_TIME, u"0");
+    config.bArgsCrypt = px::ReadProfileInt(iniPath, section, KEY_ARGSCRYPT, 0) != 0;
+
+    const std::u16string args = px::ReadProfileString(iniPath, section, KEY_ARGS, u"");
+    if (config.bArgsCrypt) {
+        // The password field is exactly the first 60 characters, whatever they hold.
+        const size_t split = static_cast<size_t>(PASSWORD_FIELD_LENGTH);
+        config.strPassword = UnscrambleText(args.substr(0, split));
+        config.strArgs = args.size() > split ? UnscrambleText(args.substr(split)) : std::u16string();
+    } else {
+        config.strArgs = args;
+        config.strPassword.clear();
+    }
+    config.nLoopSec = px::ReadProfileInt(iniPath, section, KEY_LOOPSEC, DEFAULT_LOOPSEC);
+    config.bTimedClose = px::ReadProfileInt(iniPath, section, KEY_ISTIMEDCLOSE, 0) != 0;
+    stored.bAutoStart = px::ReadProfileInt(iniPath, section, KEY_AUTOSTART, 0) != 0;
+    return stored;
+}
+
+bool WriteGuardConfig(const std::u16string& iniPath, const GuardConfig& config)
+{
+    const std::u16string section = SETTINGS_SECTION;
+    std::u16string args;
+    if (config.bArgsCrypt) {
+        // The password field first, then the arguments field right after it.
+        args = ScrambleText(config.strPassword, PASSWORD_FIELD_LENGTH);
+        args += ScrambleText(config.strArgs, 0);
+    } else {
+        args = config.strArgs;
+    }
+
+    // Every key is written even after a failure, so one refused write does not leave the
+    // others behind; the caller learns of any failure.
+    bool ok = true;
+    ok = px::WriteProfileString(iniPath, section, KEY_REB_TIME, config.strRebTime) && ok;
+    ok = px::WriteProfileString(iniPath, section, KEY_FULLPATH, config.strFullPath) && ok;
+    ok = px::WriteProfileString(iniPath, section, KEY_EXE_NAME, config.strExeName) && ok;
+    ok = px::WriteProfileString(iniPath, section, KEY_ARGS, args) && ok;
+    ok = px::WriteProfileString(iniPath, section, KEY_ARGSCRYPT, Flag(config.bArgsCrypt)) && ok;
+    ok = px::WriteProfileString(iniPath, section, KEY_LOOPSEC, px::IToW(config.nLoopSec)) && ok;
+    ok = px::WriteProfileString(iniPath, section, KEY_ISTIMEDCLOSE, Flag(config.bTimedClose)) && ok;
+    return ok;
+}
+
+bool WriteAutoStart(const std::u16string& iniPath, bool autoStart)
+{
+    return px::WriteProfileString(iniPath, SETTINGS_SECTION, KEY_AUTOSTART, Flag(autoStart));
+}
+
+bool CanOpenForReading(const std::u16string& path) { return px::CanOpenFileForReading(path); }

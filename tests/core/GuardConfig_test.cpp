@@ -1,0 +1,234 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "TempDir.h"
+#include "platform/Unicode.h"
+#include "settings/GuardConfig.h"
+#include "settings/ProfileFile.h"
+#include "settings/Scramble.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using coretest::ReadBytes;
+using coretest::U8;
+using coretest::WriteBytes;
+
+class GuardConfigFile : public ::testing::Test {
+protected:
+    coretest::TempDir dir;
+    const std::u16string ini = dir.File("config.ini");
+
+    std::u16string StoredArgs() const { return px::ReadProfileString(ini, SETTINGS_SECTION, u"ARGS", u""); }
+};
+
+GuardConfig SampleConfig()
+{
+    GuardConfig config;
+    config.strFullPath = u"/opt/中文/ibgateway";
+    config.strArgs = u"--user=demo \"/a b/x.ini\"";
+    config.strPassword = u"pässwörd";
+    config.strExeName = u"ibgateway.exe";
+    config.nLoopSec = 15;
+    config.bTimedClose = true;
+    config.strRebTime = u"12:30;06:00";
+    return config;
+}
+
+void ExpectSameConfig(const GuardConfig& a, const GuardConfig& b)
+{
+    EXPECT_EQ(a.strFullPath, b.strFullPath);
+    EXPECT_EQ(a.strArgs, b.strArgs);
+    EXPECT_EQ(a.strPassword, b.strPassword);
+    EXPECT_EQ(a.bArgsCrypt, b.bArgsCrypt);
+    EXPECT_EQ(a.strExeName, b.strExeName);
+    EXPECT_EQ(a.nLoopSec, b.nLoopSec);
+    EXPECT_EQ(a.bTimedClose, b.bTimedClose);
+    EXPECT_EQ(a.strRebTime, b.strRebTime);
+}
+
+TEST(GuardConfigPaths, IniFileStandsBesideTheExecutable)
+{
+    const std::pair<std::u16string, std::u16string> cases[] = {
+        {u"/opt/perennix/perennix", u"/opt/perennix/config.ini"},
+        {u"/perennix", u"/config.ini"},
+        {u"perennix", u"config.ini"},
+        {u"", u"config.ini"},
+        {u"/opt/中文 目录/perennix", u"/opt/中文 目录/config.ini"},
+        {u"/opt/perennix/", u"/opt/perennix/config.ini"},
+    };
+    for (const auto& [module, ini] : cases)
+        EXPECT_EQ(IniPathForModule(module), ini) << px::ToUtf8(module);
+}
+
+TEST(GuardConfigNames, OnlyAsciiLettersAreLowerCased)
+{
+    const std::pair<std::u16string, std::u16string> cases[] = {
+        {u"IBGateway.EXE", u"ibgateway.exe"},
+        {u"AZaz@[`{", u"azaz@[`{"},
+        {u"\u00C0\u00C9\u00DE", u"\u00C0\u00C9\u00DE"},
+        {u"\u0130\u0100\u0410\u4E2D", u"\u0130\u0100\u0410\u4E2D"},
+        {u"\xD800X", u"\xD800x"},
+        {u"", u""},
+    };
+    for (const auto& [name, lower] : cases)
+        EXPECT_EQ(LowerImageName(name), lower);
+}
+
+TEST_F(GuardConfigFile, MissingFileGivesEveryDefault)
+{
+    const StoredSettings stored = ReadStoredSettings(ini);
+    ExpectSameConfig(stored.config, GuardConfig{u"", u"", u"", false, u"", 60, false, u"0"});
+    EXPECT_FALSE(stored.bAutoStart);
+    EXPECT_FALSE(fs::exists(coretest::NativePath(ini)));
+}
+
+TEST_F(GuardConfigFile, ReadsEveryKey)
+{
+    WriteBytes(ini,
+        U8(u8"[PX_SETTING]\r\n"
+           "FULLPATH=/opt/App/run.sh\r\n"
+           "EXE_NAME=Run.SH\u00C0\r\n"
+           "REB_TIME=\r\n"
+           "ARGS=--Plain @ text\r\n"
+           "ARGSCRYPT=0\r\n"
+           "LOOPSEC=-7\r\n"
+           "ISTIMEDCLOSE=2\r\n"
+           "AUTOSTART=1\r\n"));
+    const StoredSettings stored = ReadStoredSettings(ini);
+    ExpectSameConfig(
+        stored.config, GuardConfig{u"/opt/App/run.sh", u"--Plain @ text", u"", false, u"run.sh\u00C0", -7, true, u""});
+    EXPECT_TRUE(stored.bAutoStart);
+}
+
+TEST_F(GuardConfigFile, FreshWriteHasTheKeysInOrder)
+{
+    GuardConfig config = SampleConfig();
+    config.nLoopSec = -5;
+    ASSERT_TRUE(WriteGuardConfig(ini, config));
+    EXPECT_EQ(ReadBytes(ini),
+        U8(u8"[PX_SETTING]\r\n"
+           "REB_TIME=12:30;06:00\r\n"
+           "FULLPATH=/opt/中文/ibgateway\r\n"
+           "EXE_NAME=ibgateway.exe\r\n"
+           "ARGS=--user=demo \"/a b/x.ini\"\r\n"
+           "ARGSCRYPT=0\r\n"
+           "LOOPSEC=-5\r\n"
+           "ISTIMEDCLOSE=1\r\n"));
+
+    const StoredSettings stored = ReadStoredSettings(ini);
+    config.strPassword.clear();  // not stored while scrambling is off
+    ExpectSameConfig(stored.config, config);
+}
+
+TEST_F(GuardConfigFile, AutoStartIsWrittenAloneAndKeepsItsPlace)
+{
+    ASSERT_TRUE(WriteAutoStart(ini, true));
+    EXPECT_EQ(ReadBytes(ini), "[PX_SETTING]\r\nAUTOSTART=1\r\n");
+    EXPECT_TRUE(ReadStoredSettings(ini).bAutoStart);
+
+    ASSERT_TRUE(WriteGuardConfig(ini, SampleConfig()));
+    ASSERT_TRUE(WriteAutoStart(ini, false));
+    const std::string bytes = ReadBytes(ini);
+    EXPECT_EQ(bytes.rfind("[PX_SETTING]\r\nAUTOSTART=0\r\nREB_TIME=", 0), 0u) << bytes;
+    EXPECT_FALSE(ReadStoredSettings(ini).bAutoStart);
+}
+
+TEST_F(GuardConfigFile, ScrambledArgsRoundTripWithTheirPassword)
+{
+    GuardConfig config = SampleConfig();
+    config.bArgsCrypt = true;
+    ASSERT_TRUE(WriteGuardConfig(ini, config));
+
+    const std::u16string stored = StoredArgs();
+    EXPECT_EQ(stored.size(), 2 * config.strArgs.size() + 85);
+    EXPECT_EQ(stored.find(config.strArgs), std::u16string::npos);
+    EXPECT_EQ(UnscrambleText(stored.substr(0, 60)), config.strPassword);
+    EXPECT_EQ(UnscrambleText(stored.substr(60)), config.strArgs);
+    EXPECT_EQ(px::ReadProfileInt(ini, SETTINGS_SECTION, u"ARGSCRYPT", 0), 1);
+
+    ExpectSameConfig(ReadStoredSettings(ini).config, config);
+}
+
+TEST_F(GuardConfigFile, ScrambledArgsKeepCharactersAboveFffb)
+{
+    GuardConfig config = SampleConfig();
+    config.bArgsCrypt = true;
+    config.strArgs = u"\uFFFB\uFFFC\uFFFD\uFFFE\uFFFF\xD800\u4E2D{|}~";
+    config.strPassword = u"\uFFFF\uFFFC";
+    ASSERT_TRUE(WriteGuardConfig(ini, config));
+    ExpectSameConfig(ReadStoredSettings(ini).config, config);
+}
+
+// The arguments start at character 75 to 84 of the stored value, and a read keeps 499
+// characters: 415 always come back whole, longer ones may be cut.
+TEST_F(GuardConfigFile, LongScrambledArgsAgainstTheReadBuffer)
+{
+    GuardConfig config = SampleConfig();
+    config.bArgsCrypt = true;
+    config.strArgs = std::u16string(415, u'a');
+    ASSERT_TRUE(WriteGuardConfig(ini, config));
+    EXPECT_EQ(ReadStoredSettings(ini).config.strArgs, config.strArgs);
+
+    config.strArgs = std::u16string(480, u'b');
+    ASSERT_TRUE(WriteGuardConfig(ini, config));
+    const std::u16string args = ReadStoredSettings(ini).config.strArgs;
+    EXPECT_GE(args.size(), 499u - 84);
+    EXPECT_LE(args.size(), 499u - 75);
+    EXPECT_EQ(args, std::u16string(args.size(), u'b'));
+}
+
+TEST_F(GuardConfigFile, ScrambleFlagOverMalformedArgs)
+{
+    struct Case {
+        std::string args;
+        std::u16string password;
+        std::u16string arguments;
+    };
+    const Case cases[] = {
+        {"", u"", u""},
+        {"plain", u"", u""},  // 60 characters or fewer
+        {std::string(60, 'q'), u"", u""},
+        {std::string(61, 'q'), u"", u""},  // plain text with no terminator after the shift
+        {std::string(600, '9'), u"", u""},
+    };
+    for (const Case& c : cases) {
+        WriteBytes(ini, "[PX_SETTING]\r\nARGSCRYPT=1\r\nARGS=" + c.args + "\r\n");
+        const GuardConfig config = ReadStoredSettings(ini).config;
+        EXPECT_TRUE(config.bArgsCrypt);
+        EXPECT_EQ(config.strPassword, c.password);
+        EXPECT_EQ(config.strArgs, c.arguments);
+    }
+}
+
+TEST_F(GuardConfigFile, PasswordFieldSplitsAtExactlySixty)
+{
+    // A password field followed by arguments scrambled on their own.
+    const std::u16string args = px::ScrambleTextSeeded(u"pw", 60, 1) + px::ScrambleTextSeeded(u"--x", 0, 2);
+    ASSERT_TRUE(px::WriteProfileString(ini, SETTINGS_SECTION, u"ARGS", args));
+    ASSERT_TRUE(px::WriteProfileString(ini, SETTINGS_SECTION, u"ARGSCRYPT", u"1"));
+    const GuardConfig config = ReadStoredSettings(ini).config;
+    EXPECT_EQ(config.strPassword, u"pw");
+    EXPECT_EQ(config.strArgs, u"--x");
+}
+
+TEST_F(GuardConfigFile, FailedWritesAreReported)
+{
+    EXPECT_FALSE(WriteGuardConfig(dir.File("missing/config.ini"), SampleConfig()));
+    EXPECT_FALSE(WriteAutoStart(dir.File("missing/config.ini"), true));
+    fs::create_directory(dir.Path() / "config.ini");
+    EXPECT_FALSE(WriteGuardConfig(ini, SampleConfig()));
+}
+
+TEST_F(GuardConfigFile, CanOpenForReadingNamesReadableFilesOnly)
+{
+    WriteBytes(dir.File("app.exe"), "MZ");
+    EXPECT_TRUE(CanOpenForReading(dir.File("app.exe")));
+    EXPECT_FALSE(CanOpenForReading(dir.File("missing.exe")));
+    EXPECT_FALSE(CanOpenForReading(px::FromUtf8(dir.Path().string())));
+    EXPECT_FALSE(CanOpenForReading(u""));
+}
+
+}  // namespace
