@@ -1,0 +1,83 @@
+#include "platform/posix/PosixSystem.h"
+
+#include <cerrno>
+#include <climits>
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include "platform/Unicode.h"
+#include "platform/posix/ProcFs.h"
+#include "platform/posix/Spawn.h"
+
+bool PosixSystem::EnumerateProcesses(ProcessDetail detail, const std::function<bool(const ProcessEntry&)>& visit)
+{
+    return px::posix::ScanProcesses("/proc", detail, visit);
+}
+
+bool PosixSystem::TerminateProcess(uint32_t pid)
+{
+    // kill() reads 0 as "my process group" and negative numbers as groups or "everyone".
+    if (pid == 0 || pid > static_cast<uint32_t>(INT_MAX) || static_cast<pid_t>(pid) == getpid())
+        return false;
+    return kill(static_cast<pid_t>(pid), SIGKILL) == 0;
+}
+
+intptr_t PosixSystem::ShellOpen(const std::u16string& file, const std::u16string* parameters)
+{
+    const std::string path = px::ToUtf8(file);
+    if (!parameters)
+        return px::posix::ShellOpenFile(path, nullptr);
+    const std::string words = px::ToUtf8(*parameters);
+    return px::posix::ShellOpenFile(path, &words);
+}
+
+int PosixSystem::RunCommandLine(const std::u16string& commandLine)
+{
+    return px::posix::RunShellCommand(px::ToUtf8(commandLine));
+}
+
+std::optional<ForeignWindow> PosixSystem::FindTopWindow(const std::u16string& windowClass, const std::u16string& title)
+{
+    return m_desktop.FindTopWindow(windowClass, title);
+}
+
+bool PosixSystem::BringToFront(ForeignWindow window) { return m_desktop.BringToFront(window); }
+
+void PosixSystem::PressSpaceKey() { m_desktop.PressSpaceKey(); }
+
+SystemTime PosixSystem::GetLocalTime()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm local{};
+    const time_t seconds = now.tv_sec;
+    localtime_r(&seconds, &local);
+    SystemTime st;
+    st.wYear = static_cast<uint16_t>(local.tm_year + 1900);
+    st.wMonth = static_cast<uint16_t>(local.tm_mon + 1);
+    st.wDayOfWeek = static_cast<uint16_t>(local.tm_wday);
+    st.wDay = static_cast<uint16_t>(local.tm_mday);
+    st.wHour = static_cast<uint16_t>(local.tm_hour);
+    st.wMinute = static_cast<uint16_t>(local.tm_min);
+    st.wSecond = static_cast<uint16_t>(local.tm_sec > 59 ? 59 : local.tm_sec);
+    st.wMilliseconds = static_cast<uint16_t>(now.tv_nsec / 1000000);
+    return st;
+}
+
+std::u16string PosixSystem::GetModuleFileName()
+{
+    std::string path(PATH_MAX, '\0');
+    const ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
+    if (n <= 0)
+        return {};
+    path.resize(static_cast<size_t>(n));
+    // A program file replaced while running (an update) still names its old place.
+    constexpr std::string_view kDeleted = " (deleted)";
+    if (path.ends_with(kDeleted))
+        path.resize(path.size() - kDeleted.size());
+    return px::FromUtf8(path);
+}

@@ -1,0 +1,29 @@
+#pragma once
+// The system services on Linux: processes from /proc, launching through fork and exec (the
+// desktop's xdg-open for documents, /bin/sh for command lines), windows and keys on X11.
+
+#include "platform/System.h"
+#include "platform/posix/X11Desktop.h"
+
+class PosixSystem : public System {
+public:
+    bool EnumerateProcesses(ProcessDetail detail, const std::function<bool(const ProcessEntry&)>& visit) override;
+    // Only the kernel name is quick, and it is cut at 15 bytes and may differ from the
+    // executable's and argv[0]'s names.
+    bool QuickNamesAreComplete() const override { return false; }
+    // SIGKILL, which cannot be caught. Never pid 0, a pid that would name a process group, or this process.
+    bool TerminateProcess(uint32_t pid) override;
+
+    intptr_t ShellOpen(const std::u16string& file, const std::u16string* parameters) override;
+    int RunCommandLine(const std::u16string& commandLine) override;
+
+    std::optional<ForeignWindow> FindTopWindow(const std::u16string& windowClass, const std::u16string& title) override;
+    bool BringToFront(ForeignWindow window) override;
+    void PressSpaceKey() override;
+
+    SystemTime GetLocalTime() override;
+    std::u16string GetModuleFileName() override;
+
+private:
+    px::posix::X11Desktop m_desktop;
+};

@@ -1,0 +1,333 @@
+#include "platform/posix/ProcFs.h"
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <linux/magic.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+#include "platform/Unicode.h"
+
+namespace px::posix {
+
+namespace {
+
+// The task flag of kernel threads (include/linux/sched.h).
+constexpr unsigned long kPfKthread = 0x00200000UL;
+constexpr std::string_view kDeletedSuffix = " (deleted)";
+
+struct DirCloser {
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+using UniqueDir = std::unique_ptr<DIR, DirCloser>;
+
+// "<pid>/<leaf>" relative to the procfs directory: no path walk from the root per file.
+class PidPath {
+public:
+    PidPath(std::string_view pid)
+    {
+        std::memcpy(m_buf, pid.data(), pid.size());
+        m_buf[pid.size()] = '/';
+        m_base = pid.size() + 1;
+    }
+    const char* Leaf(std::string_view leaf)
+    {
+        std::memcpy(m_buf + m_base, leaf.data(), leaf.size());
+        m_buf[m_base + leaf.size()] = '\0';
+        return m_buf;
+    }
+
+private:
+    char m_buf[32] = {};
+    size_t m_base = 0;
+};
+
+// Reads up to size bytes of a small procfs file; -1 (errno set) when it cannot be opened.
+ssize_t ReadSmallFile(int dirFd, const char* path, char* buf, size_t size)
+{
+    const int fd = openat(dirFd, path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return -1;
+    ssize_t n;
+    do {
+        n = read(fd, buf, size);
+    } while (n < 0 && errno == EINTR);
+    const int saved = errno;
+    close(fd);
+    errno = saved;
+    return n;
+}
+
+bool Vanished(int error) { return error == ENOENT || error == ESRCH; }
+
+// The fields of /proc/PID/stat the scan needs: "pid (comm) state ppid pgrp session tty_nr
+// tpgid flags ...". comm may hold spaces and parentheses, so it ends at the last ')'.
+struct StatFields {
+    std::string_view comm;
+    char state = '?';
+    unsigned long flags = 0;
+};
+
+bool ParseStat(std::string_view text, StatFields& out)
+{
+    const size_t open = text.find('(');
+    const size_t close = text.rfind(')');
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open || close + 2 >= text.size())
+        return false;
+    out.comm = text.substr(open + 1, close - open - 1);
+    out.state = text[close + 2];
+    // Skip state, ppid, pgrp, session, tty_nr and tpgid to reach flags.
+    size_t pos = close + 2;
+    for (int field = 0; field < 6; ++field) {
+        pos = text.find(' ', pos);
+        if (pos == std::string_view::npos)
+            return false;
+        ++pos;
+    }
+    unsigned long flags = 0;
+    for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos)
+        flags = flags * 10 + static_cast<unsigned long>(text[pos] - '0');
+    out.flags = flags;
+    return true;
+}
+
+bool Counts(const StatFields& stat)
+{
+    // Zombies and dead tasks have ended; kernel threads run no program.
+    return stat.state != 'Z' && stat.state != 'X' && stat.state != 'x' && (stat.flags & kPfKthread) == 0;
+}
+
+// Decodes bytes into out, reusing its storage (most names are ASCII).
+void AssignName(std::u16string& out, std::string_view bytes)
+{
+    for (const char c : bytes) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            out = px::FromUtf8(bytes);
+            return;
+        }
+    }
+    out.resize(bytes.size());
+    for (size_t i = 0; i < bytes.size(); ++i)
+        out[i] = static_cast<char16_t>(bytes[i]);
+}
+
+// A cut kernel name without the UTF-8 sequence the cut split (the bytes stay as they are
+// when they are not UTF-8 to begin with).
+std::string_view WithoutSplitSequence(std::string_view comm)
+{
+    size_t lead = comm.size();
+    size_t continuations = 0;
+    while (lead > 0 && continuations < 4 && (static_cast<unsigned char>(comm[lead - 1]) & 0xC0) == 0x80) {
+        --lead;
+        ++continuations;
+    }
+    if (lead == 0)
+        return comm;
+    const auto leadByte = static_cast<unsigned char>(comm[lead - 1]);
+    size_t needed = 0;
+    if (leadByte >= 0xC2 && leadByte <= 0xDF)
+        needed = 2;
+    else if (leadByte >= 0xE0 && leadByte <= 0xEF)
+        needed = 3;
+    else if (leadByte >= 0xF0 && leadByte <= 0xF4)
+        needed = 4;
+    if (needed > continuations + 1)
+        return comm.substr(0, lead - 1);
+    return comm;
+}
+
+void AssignKernelName(ProcessName& out, std::string_view comm)
+{
+    const bool cut = comm.size() == kKernelNameMax;
+    AssignName(out.text, cut ? WithoutSplitSequence(comm) : comm);
+    out.isPrefix = cut;
+}
+
+// The names of one process beyond its kernel name, as bytes into the scanner's buffers.
+class NameReader {
+public:
+    // Fills names with the executable's and argv[0]'s file names and the kernel name, each
+    // once. A cut kernel name that a complete name begins with is left out: the complete
+    // name says the same without matching longer names by accident. False when the
+    // process has ended meanwhile.
+    bool Read(int procFd, PidPath& path, std::string_view comm, std::vector<std::string_view>& names)
+    {
+        names.clear();
+        const ssize_t linkLength = readlinkat(procFd, path.Leaf("exe"), m_link, sizeof m_link);
+        if (linkLength >= 0) {
+            std::string_view exe(m_link, static_cast<size_t>(linkLength));
+            if (exe.ends_with(kDeletedSuffix))
+                exe.remove_suffix(kDeletedSuffix.size());
+            AddOnce(names, BaseName(exe));
+        } else if (Vanished(errno)) {
+            // A running program always has its executable; it has just ended.
+            return false;
+        }  // else another user's process: its executable stays hidden, its other names do not.
+
+        if (!ReadArgv0(procFd, path))
+            return false;
+        AddOnce(names, BaseName(m_argv0));
+
+        const bool cut = comm.size() == kKernelNameMax;
+        for (const std::string_view name : names)
+            if (cut && name.size() > comm.size() && name.starts_with(comm))
+                return true;
+        AddOnce(names, comm);
+        return true;
+    }
+
+private:
+    static void AddOnce(std::vector<std::string_view>& names, std::string_view name)
+    {
+        if (name.empty())
+            return;
+        for (const std::string_view existing : names)
+            if (existing == name)
+                return;
+        names.push_back(name);
+    }
+
+    // argv[0]: /proc/PID/cmdline up to its first NUL.
+    bool ReadArgv0(int procFd, PidPath& path)
+    {
+        m_argv0.clear();
+        const int fd = openat(procFd, path.Leaf("cmdline"), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0)
+            return !Vanished(errno);
+        char chunk[4096];
+        constexpr size_t kMaxArgv0 = 64 * 1024;
+        while (m_argv0.size() < kMaxArgv0) {
+            ssize_t n;
+            do {
+                n = read(fd, chunk, sizeof chunk);
+            } while (n < 0 && errno == EINTR);
+            if (n <= 0)
+                break;
+            const std::string_view got(chunk, static_cast<size_t>(n));
+            const size_t nul = got.find('\0');
+            m_argv0.append(got.substr(0, nul));
+            if (nul != std::string_view::npos)
+                break;
+        }
+        close(fd);
+        return true;
+    }
+
+    char m_link[PATH_MAX + 1];
+    std::string m_argv0;
+};
+
+// Parses a /proc directory entry's name as a pid; 0 when it is not one.
+uint32_t PidOf(const char* name, size_t& length)
+{
+    uint64_t pid = 0;
+    length = 0;
+    for (; name[length] != '\0'; ++length) {
+        if (name[length] < '0' || name[length] > '9' || length >= 10)
+            return 0;
+        pid = pid * 10 + static_cast<uint64_t>(name[length] - '0');
+    }
+    return (length > 0 && pid <= UINT32_MAX) ? static_cast<uint32_t>(pid) : 0;
+}
+
+bool IsProcFs(int fd)
+{
+    struct statfs info { };
+    return fstatfs(fd, &info) == 0 && info.f_type == PROC_SUPER_MAGIC;
+}
+
+}  // namespace
+
+std::string_view BaseName(std::string_view path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+ProcessName KernelName(std::string_view comm)
+{
+    ProcessName name;
+    AssignKernelName(name, comm);
+    return name;
+}
+
+bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::function<bool(const ProcessEntry&)>& visit)
+{
+    const UniqueDir dir(opendir(procRoot));
+    if (!dir)
+        return false;
+    const int procFd = dirfd(dir.get());
+    if (!IsProcFs(procFd))
+        return false;
+
+    ProcessEntry entry;
+    auto reader = std::make_unique<NameReader>();
+    std::vector<std::string_view> names;
+    char statBuf[512];
+    for (;;) {
+        errno = 0;
+        const dirent* de = readdir(dir.get());
+        if (!de)
+            return errno == 0;
+        size_t pidLength = 0;
+        const uint32_t pid = PidOf(de->d_name, pidLength);
+        if (pid == 0)
+            continue;
+        PidPath path(std::string_view(de->d_name, pidLength));
+        const ssize_t n = ReadSmallFile(procFd, path.Leaf("stat"), statBuf, sizeof statBuf);
+        StatFields stat;
+        if (n <= 0 || !ParseStat(std::string_view(statBuf, static_cast<size_t>(n)), stat) || !Counts(stat))
+            continue;
+
+        entry.pid = pid;
+        // A cut kernel name alone could match other, longer names: even a quick scan
+        // completes it from the process's other names (few processes have such names).
+        if (detail == ProcessDetail::Quick && stat.comm.size() != kKernelNameMax) {
+            entry.names.resize(1);
+            AssignKernelName(entry.names[0], stat.comm);
+        } else {
+            if (!reader->Read(procFd, path, stat.comm, names))
+                continue;
+            entry.names.resize(names.size());
+            for (size_t i = 0; i < names.size(); ++i) {
+                if (names[i].data() == stat.comm.data()) {
+                    AssignKernelName(entry.names[i], names[i]);
+                } else {
+                    AssignName(entry.names[i].text, names[i]);
+                    entry.names[i].isPrefix = false;
+                }
+            }
+        }
+        if (!visit(entry))
+            return true;
+    }
+}
+
+std::vector<std::string> ProcessImageNames(const char* procRoot, uint32_t pid)
+{
+    std::vector<std::string> result;
+    const int procFd = open(procRoot, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (procFd < 0)
+        return result;
+    char pidText[16];
+    const int pidLength = std::snprintf(pidText, sizeof pidText, "%u", pid);
+    PidPath path(std::string_view(pidText, static_cast<size_t>(pidLength)));
+    char statBuf[512];
+    const ssize_t n = ReadSmallFile(procFd, path.Leaf("stat"), statBuf, sizeof statBuf);
+    StatFields stat;
+    if (n > 0 && ParseStat(std::string_view(statBuf, static_cast<size_t>(n)), stat) && Counts(stat)) {
+        NameReader reader;
+        std::vector<std::string_view> names;
+        if (reader.Read(procFd, path, stat.comm, names))
+            result.assign(names.begin(), names.end());
+    }
+    close(procFd);
+    return result;
+}
+
+}  // namespace px::posix

@@ -1,0 +1,37 @@
+#pragma once
+// The process list from /proc: each live user process with the names it can be recognised by.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/System.h"
+
+namespace px::posix {
+
+// The kernel keeps a process's own name (comm) in 15 bytes plus a terminator.
+inline constexpr size_t kKernelNameMax = 15;
+
+// The file name part of path: everything after its last '/'.
+std::string_view BaseName(std::string_view path);
+
+// A kernel name as a ProcessName. A name of exactly 15 bytes may have been cut: it is marked
+// isPrefix, and a UTF-8 sequence the cut split in two is dropped, so the prefix still decodes
+// to the start of the real name. Bytes that are not UTF-8 decode to U+DC80..U+DCFF.
+ProcessName KernelName(std::string_view comm);
+
+// One pass over procRoot (the mount point of procfs, normally "/proc"). Each process that is
+// neither a zombie nor a kernel thread is visited once, until visit returns false:
+// - Quick: its kernel name only (one small file per process);
+// - Full: also the file name of its executable (" (deleted)" removed) and of its argv[0],
+//   each name once.
+// A process that ends during the scan is skipped. False when procRoot is not a readable procfs.
+bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::function<bool(const ProcessEntry&)>& visit);
+
+// The names one process can be recognised by (executable, argv[0] and kernel name, as raw
+// bytes, each once); empty when the process does not exist, is a zombie or a kernel thread.
+std::vector<std::string> ProcessImageNames(const char* procRoot, uint32_t pid);
+
+}  // namespace px::posix

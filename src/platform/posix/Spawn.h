@@ -1,0 +1,44 @@
+#pragma once
+// Starting programs: the shell's "open" of a file and the blocking command-interpreter run.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace px::posix {
+
+// The codes ShellOpenFile returns, in the numbering of the Win32 shell's "open".
+inline constexpr intptr_t kOpenSucceeded = 42;  // any value above 32 is success
+inline constexpr intptr_t kOpenFileNotFound = 2;
+inline constexpr intptr_t kOpenPathNotFound = 3;
+inline constexpr intptr_t kOpenAccessDenied = 5;
+inline constexpr intptr_t kOpenOutOfMemory = 8;
+inline constexpr intptr_t kOpenBadFormat = 11;
+inline constexpr intptr_t kOpenNoAssociation = 31;
+
+// How long ShellOpenFile waits for the desktop's opener to give up before it takes a still
+// running opener (the document's application is open) as success.
+inline constexpr int kOpenerVerdictMs = 3000;
+
+// Splits text into words like a POSIX shell (blanks separate words; single quotes, double
+// quotes and backslashes quote) with no expansion of any kind: $, ~, globs, command
+// substitution and operators stay literal text. A blank text gives no words; nullopt when a
+// quote is not closed or the text ends in a lone backslash.
+std::optional<std::vector<std::string>> SplitArguments(const std::string& text);
+
+// Starts file detached from this process: in a new session, standard input from /dev/null,
+// standard output and error, the current directory and the environment inherited, no other
+// descriptor. An executable regular file runs with the split parameters (nullptr: none);
+// any other existing file is handed to the desktop's opener (xdg-open). A file name without
+// '/' is looked for in the current directory, then along PATH. Returns kOpenSucceeded or
+// the code of the failure; a program that could not be executed is a failure.
+intptr_t ShellOpenFile(const std::string& file, const std::string* parameters);
+
+// Runs "/bin/sh -c commandLine" and waits until it has finished, also when something else
+// reaps this process's children. Returns the exit status; 128 + the signal number when a
+// signal ended it; 127 when the interpreter could not be started; -1 when no process could
+// be created.
+int RunShellCommand(const std::string& commandLine);
+
+}  // namespace px::posix

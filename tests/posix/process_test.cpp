@@ -1,0 +1,275 @@
+// The process list from /proc and termination, against real processes.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "PosixTestSupport.h"
+#include "guard/ProcessMatch.h"
+#include "platform/Unicode.h"
+#include "platform/posix/PosixSystem.h"
+#include "platform/posix/ProcFs.h"
+
+namespace {
+
+using pxtest::ChildProcess;
+
+std::u16string U16(const std::string& utf8) { return px::FromUtf8(utf8); }
+
+class ProcessTest : public ::testing::Test {
+protected:
+    // Unique per test process, so that suites running side by side never see each other's probes.
+    const std::string m_tag = std::to_string(getpid());
+    pxtest::TempDir m_dir;
+    PosixSystem m_system;
+    std::vector<std::unique_ptr<ChildProcess>> m_children;
+
+    // Starts program (argv[0] = program unless given).
+    ChildProcess& Start(const std::string& program, const std::string& argv0 = {},
+        const std::vector<std::pair<std::string, std::string>>& environment = {})
+    {
+        m_children.push_back(
+            std::make_unique<ChildProcess>(program, std::vector{argv0.empty() ? program : argv0}, environment));
+        EXPECT_TRUE(m_children.back()->Started()) << program;
+        return *m_children.back();
+    }
+    // Starts a copy of the probe called name (one copy serves every instance of a name).
+    ChildProcess& StartProbe(const std::string& name, const std::vector<std::pair<std::string, std::string>>& env = {})
+    {
+        const std::string path = m_dir / name;
+        if (access(path.c_str(), F_OK) != 0)
+            pxtest::CopyProbe(path);
+        return Start(path, {}, env);
+    }
+
+    // The entry a scan reports for pid; nullopt when it reports none.
+    std::optional<ProcessEntry> EntryOf(pid_t pid, ProcessDetail detail)
+    {
+        std::optional<ProcessEntry> found;
+        EXPECT_TRUE(m_system.EnumerateProcesses(detail, [&](const ProcessEntry& e) {
+            if (e.pid == static_cast<uint32_t>(pid))
+                found = e;
+            return !found;
+        }));
+        return found;
+    }
+};
+
+bool HasName(const ProcessEntry& entry, const std::u16string& text, bool isPrefix)
+{
+    return std::any_of(entry.names.begin(), entry.names.end(),
+        [&](const ProcessName& n) { return n.text == text && n.isPrefix == isPrefix; });
+}
+
+TEST_F(ProcessTest, FindsARunningProgramByAnyOfItsNames)
+{
+    const std::string& t = m_tag;
+    StartProbe("pxa" + t);
+    StartProbe("pxa" + t);
+    StartProbe("PxCase" + t);
+    // Started through a symlink: the executable is the target, the kernel name and argv[0] the link.
+    pxtest::CopyProbe(m_dir / ("pxr" + t));
+    ASSERT_EQ(symlink((m_dir / ("pxr" + t)).c_str(), (m_dir / ("pxl" + t)).c_str()), 0);
+    Start(m_dir / ("pxl" + t));
+    // A program that renamed its argv[0].
+    pxtest::CopyProbe(m_dir / ("pxv" + t));
+    Start(m_dir / ("pxv" + t), "/opt/elsewhere/pxw" + t);
+    // Longer than the kernel keeps.
+    const std::string longName = "pxlong" + t + "-program-name";
+    StartProbe(longName);
+    // A script: its kernel name is the script's (cut), its executable and argv[0] the shell's.
+    const std::string scriptName = "pxscript" + t + "-long-name.sh";
+    pxtest::WriteFile(m_dir / scriptName, "#!/bin/sh\nexec 0</dev/null\nwhile :; do sleep 1; done\n", 0755);
+    Start(m_dir / scriptName);
+    // A zombie: ended, not yet reaped.
+    const ChildProcess& zombie = StartProbe("pxz" + t, {{"PX_PROBE_LINGER_MS", "0"}});
+    ASSERT_TRUE(pxtest::WaitUntil([&] { return pxtest::ProcessState(zombie.Pid()) == 'Z'; }, 10000));
+
+    const struct {
+        std::string name;
+        bool running;
+    } cases[] = {
+        {"pxa" + t, true},
+        {"PXA" + t, true},  // ASCII case is ignored
+        {"pxcase" + t, true},
+        {"pxr" + t, true},  // the symlink's target, by its executable
+        {"pxl" + t, true},  // the symlink, by its kernel name and argv[0]
+        {"pxw" + t, true},  // the renamed argv[0]
+        {"pxv" + t, true},
+        {longName, true},
+        {"pxlong" + t + "-program-other", false},  // same first 15 bytes, another program
+        {longName.substr(0, 15), false},  // the cut kernel name alone is not the program's name
+        {scriptName, true},  // only the cut kernel name is there: it matches as a prefix
+        {"pxz" + t, false},  // zombies do not count
+        {"pxnone" + t, false},
+        {"", false},
+        {m_dir / ("pxa" + t), false},  // a path is not an image name
+        {"pxa", false},
+        {"pxa" + t + ".exe", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(AnyProcessNamed(m_system, U16(c.name)), c.running) << c.name;
+}
+
+TEST_F(ProcessTest, QuickScanReadsKernelNamesAndCompletesCutOnes)
+{
+    const std::string longName = "pxlong" + m_tag + "-program-name";
+    const ChildProcess& longProbe = StartProbe(longName);
+    const std::string scriptName = "pxscript" + m_tag + "-long-name.sh";
+    pxtest::WriteFile(m_dir / scriptName, "#!/bin/sh\nexec 0</dev/null\nwhile :; do sleep 1; done\n", 0755);
+    const ChildProcess& script = Start(m_dir / scriptName);
+
+    const std::optional<ProcessEntry> self = EntryOf(getpid(), ProcessDetail::Quick);
+    ASSERT_TRUE(self);
+    EXPECT_TRUE(HasName(*self, u"posix_tests", false));
+
+    // The cut kernel name is replaced by the complete names it was cut from.
+    const std::optional<ProcessEntry> longEntry = EntryOf(longProbe.Pid(), ProcessDetail::Quick);
+    ASSERT_TRUE(longEntry);
+    EXPECT_TRUE(HasName(*longEntry, U16(longName), false));
+    EXPECT_FALSE(HasName(*longEntry, U16(longName.substr(0, 15)), true));
+
+    // Nothing completes the script's kernel name: it stays, marked as cut.
+    for (const ProcessDetail detail : {ProcessDetail::Quick, ProcessDetail::Full}) {
+        const std::optional<ProcessEntry> scriptEntry = EntryOf(script.Pid(), detail);
+        ASSERT_TRUE(scriptEntry);
+        EXPECT_TRUE(HasName(*scriptEntry, U16(scriptName.substr(0, 15)), true));
+    }
+    const std::optional<ProcessEntry> scriptFull = EntryOf(script.Pid(), ProcessDetail::Full);
+    EXPECT_TRUE(HasName(*scriptFull, u"sh", false));  // argv[0] of the interpreter
+}
+
+TEST_F(ProcessTest, KernelThreadsAreNotListed)
+{
+    // kthreadd (pid 2) is visible only where /proc shows the host's processes.
+    const std::optional<std::string> comm = pxtest::ReadFile("/proc/2/comm");
+    if (!comm || *comm != "kthreadd\n" || pxtest::ParentOf(2) != 0)
+        GTEST_SKIP() << "no kernel thread visible in this pid namespace";
+    EXPECT_FALSE(EntryOf(2, ProcessDetail::Quick));
+    EXPECT_FALSE(EntryOf(2, ProcessDetail::Full));
+}
+
+TEST_F(ProcessTest, ProcessThatEndsDuringTheScanIsSkipped)
+{
+    ChildProcess& late = StartProbe("pxend" + m_tag);
+    bool first = true;
+    bool sawLate = false;
+    const bool listed = m_system.EnumerateProcesses(ProcessDetail::Full, [&](const ProcessEntry& e) {
+        if (first) {
+            // The probe (started last, so listed later) ends and is reaped mid-scan.
+            first = false;
+            kill(late.Pid(), SIGKILL);
+            EXPECT_TRUE(late.WaitForExit(10000));
+        }
+        sawLate = sawLate || e.pid == static_cast<uint32_t>(late.Pid());
+        return true;
+    });
+    EXPECT_TRUE(listed);
+    EXPECT_FALSE(sawLate);
+}
+
+TEST_F(ProcessTest, UnreadableProcIsAFailedSnapshot)
+{
+    int visits = 0;
+    const auto count = [&](const ProcessEntry&) { return ++visits > 0; };
+    EXPECT_FALSE(px::posix::ScanProcesses((m_dir / "missing").c_str(), ProcessDetail::Quick, count));
+    // A directory that merely looks like /proc is not the process list.
+    ASSERT_EQ(mkdir((m_dir / "1").c_str(), 0755), 0);
+    pxtest::WriteFile(m_dir / "1/stat", "1 (init) S 0 1 1 0 -1 4194560 0\n");
+    EXPECT_FALSE(px::posix::ScanProcesses(m_dir.Path().c_str(), ProcessDetail::Quick, count));
+    EXPECT_EQ(visits, 0);
+}
+
+TEST(KernelName, MarksCutNamesAndDropsASplitCharacter)
+{
+    const struct {
+        std::string comm;
+        std::u16string text;
+        bool isPrefix;
+    } cases[] = {
+        {"bash", u"bash", false}, {"fifteen-bytes-x", u"fifteen-bytes-x", true},
+        {"fourteen-bytes", u"fourteen-bytes", false},
+        // 14 ASCII bytes and the first byte of "é" (C3 A9): the cut split the letter.
+        {"fourteen-bytes\xC3", u"fourteen-bytes", true},
+        // 13 ASCII bytes and two of the three bytes of "€" (E2 82 AC).
+        {"thirteen-byte\xE2\x82", u"thirteen-byte", true},
+        // A whole "€" at the end stays.
+        {"twelve-bytes\xE2\x82\xAC", u"twelve-bytes\u20AC", true},
+        // Not UTF-8 at all: the bytes stay, as units no typed name holds.
+        {"bad\xFF", u"bad\xDCFF", false},
+        {"fourteen-byte\xC3", u"fourteen-byte\xDCC3", false},  // not cut: an invalid byte, kept
+    };
+    for (const auto& c : cases) {
+        const ProcessName name = px::posix::KernelName(c.comm);
+        EXPECT_EQ(name.text, c.text) << c.comm;
+        EXPECT_EQ(name.isPrefix, c.isPrefix) << c.comm;
+    }
+}
+
+TEST_F(ProcessTest, NamesThatAreNotUtf8NeverMatchByAccident)
+{
+    const ChildProcess& latin1 = StartProbe("px\xFF" + m_tag);
+    StartProbe("px\xC3\xA9" + m_tag);  // "pxé" in UTF-8
+
+    const std::optional<ProcessEntry> entry = EntryOf(latin1.Pid(), ProcessDetail::Full);
+    ASSERT_TRUE(entry);
+    EXPECT_TRUE(HasName(*entry, u"px\xDCFF" + U16(m_tag), false));
+    EXPECT_FALSE(AnyProcessNamed(m_system, u"px\u00FF" + U16(m_tag)));  // the character the byte means in Latin-1
+    EXPECT_FALSE(AnyProcessNamed(m_system, u"px\uFFFD" + U16(m_tag)));
+    EXPECT_TRUE(AnyProcessNamed(m_system, u"px\u00E9" + U16(m_tag)));
+}
+
+TEST_F(ProcessTest, TerminateEndsEveryMatchingProcess)
+{
+    ChildProcess& first = StartProbe("pxkill" + m_tag);
+    ChildProcess& second = StartProbe("pxkill" + m_tag);
+    ChildProcess& bystander = StartProbe("pxkeep" + m_tag);
+
+    EXPECT_TRUE(TerminateAllNamed(m_system, u"PXKILL" + U16(m_tag)));
+    for (ChildProcess* killed : {&first, &second}) {
+        const std::optional<int> status = killed->WaitForExit(10000);
+        ASSERT_TRUE(status);
+        EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGKILL);
+    }
+    EXPECT_EQ(pxtest::ProcessState(bystander.Pid()), 'S');
+    EXPECT_FALSE(AnyProcessNamed(m_system, u"pxkill" + U16(m_tag)));
+    EXPECT_FALSE(TerminateAllNamed(m_system, u"pxkill" + U16(m_tag)));
+}
+
+TEST_F(ProcessTest, TerminateRefusesPidsThatDoNotNameOneOtherProcess)
+{
+    const std::optional<std::string> pidMax = pxtest::ReadFile("/proc/sys/kernel/pid_max");
+    const uint32_t unused = pidMax ? static_cast<uint32_t>(std::stoul(*pidMax)) + 1 : 4194305;
+    const uint32_t refused[] = {
+        0,  // kill(0) would hit our own process group
+        0xFFFFFFFFu,  // -1: every process we may signal
+        0x80000000u,  // negative: a process group
+        static_cast<uint32_t>(-static_cast<int32_t>(getpgrp())), static_cast<uint32_t>(getpid()),
+        unused,  // no such process
+    };
+    for (const uint32_t pid : refused)
+        EXPECT_FALSE(m_system.TerminateProcess(pid)) << pid;
+    // Still here to tell the tale, and so is our group.
+    EXPECT_EQ(pxtest::ProcessState(getpid()), 'R');
+}
+
+TEST_F(ProcessTest, AnotherUsersProcessCountsButCannotBeEnded)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to run as another user";
+    const std::string name = "pxroot" + m_tag;
+    const ChildProcess& probe = StartProbe(name);
+    const long seen = pxtest::RunUnprivileged([&] {
+        PosixSystem system;
+        return static_cast<long>(AnyProcessNamed(system, U16(name))) * 2 + TerminateAllNamed(system, U16(name));
+    });
+    EXPECT_EQ(seen, 2) << "running, not ended";
+    EXPECT_EQ(pxtest::ProcessState(probe.Pid()), 'S');
+}
+
+}  // namespace
