@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <iconv.h>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "FakeSystem.h"
+#include "TempDir.h"
+#include "app/RunLog.h"
+#include "platform/Unicode.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using coretest::ReadBytes;
+using coretest::U8;
+using coretest::WriteBytes;
+
+// GBK bytes as UTF-8, through iconv.
+std::string GbkToUtf8(const std::string& gbk)
+{
+    iconv_t cd = ::iconv_open("UTF-8", "GBK");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return "<no iconv>";
+    std::string in = gbk;
+    std::string out(in.size() * 3, '\0');
+    char* inPtr = in.data();
+    char* outPtr = out.data();
+    size_t inLeft = in.size();
+    size_t outLeft = out.size();
+    const size_t rc = ::iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+    ::iconv_close(cd);
+    if (rc == static_cast<size_t>(-1))
+        return "<not GBK>";
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+// Points standard output at a string for the test's lifetime.
+class CapturedStdout {
+public:
+    CapturedStdout()
+        : m_old(std::cout.rdbuf(m_text.rdbuf()))
+    {
+    }
+    ~CapturedStdout() { std::cout.rdbuf(m_old); }
+    CapturedStdout(const CapturedStdout&) = delete;
+    CapturedStdout& operator=(const CapturedStdout&) = delete;
+    std::string Text() const { return m_text.str(); }
+
+private:
+    std::ostringstream m_text;
+    std::streambuf* m_old;
+};
+
+class RunLogTest : public ::testing::Test {
+protected:
+    fake::VirtualClock clock;
+    fake::FakeSystem system{clock};
+    fake::ScopedSystem installed{system};
+    coretest::TempDir dir;
+
+    void SetUp() override { clock.Set(2020, 2, 3, 0, 7, 5, 9); }
+};
+
+TEST_F(RunLogTest, TimestampHasTheLocalTimeToTheMillisecond)
+{
+    EXPECT_EQ(FormatTimestamp(TIMESTAMP_FORMAT), "2020-02-03 00:07:05.009");
+    clock.Set(2019, 10, 20, 23, 1, 43, 42);
+    EXPECT_EQ(FormatTimestamp(TIMESTAMP_FORMAT), "2019-10-20 23:01:43.042");
+    EXPECT_EQ(FormatTimestamp("%d|%d|%d|%d|%d|%d|%d"), "2019|10|20|23|1|43|42");
+    // Whatever the format makes of it, the text stays within the 32-byte buffer.
+    EXPECT_EQ(FormatTimestamp("%010d-%010d-%010d-%010d"), "0000002019-0000000010-000000002");
+}
+
+TEST(RunLogText, FixedMessagesAreGbk)
+{
+    EXPECT_EQ(GbkToUtf8(logtext::kInitDone), U8(u8"->对话框初始化完成。。。"));
+    EXPECT_EQ(GbkToUtf8(logtext::kCountdownArmed), U8(u8": 距离不足5分钟，开始循环准备。。。"));
+    EXPECT_EQ(GbkToUtf8(logtext::kRestartFired), U8(u8" 触发，执行关闭。。。"));
+}
+
+TEST(RunLogText, LogFileStandsBesideTheExecutable)
+{
+    const std::pair<std::u16string, std::u16string> cases[] = {
+        {u"/opt/perennix/perennix", u"/opt/perennix/log.txt"},
+        {u"/perennix", u"/log.txt"},
+        {u"perennix", u"log.txt"},
+        {u"/opt/中文/perennix", u"/opt/中文/log.txt"},
+    };
+    for (const auto& [module, log] : cases)
+        EXPECT_EQ(LogPathForModule(module), log);
+}
+
+TEST(RunLogText, BannerFramesTheBuildDateAndTime)
+{
+    EXPECT_EQ(BannerLine("Oct 20 2019", "23:01:43"), "---------Oct 20 2019 23:01:43-----------");
+    EXPECT_EQ(BannerLine("Feb  3 2020", "00:07:05"), "---------Feb  3 2020 00:07:05-----------");
+    // The build's own values have the same shape.
+    EXPECT_EQ(BannerLine(__DATE__, __TIME__).size(), 9 + 11 + 1 + 8 + 11u);
+}
+
+TEST_F(RunLogTest, LogHoldsTheBannerAndEntriesWithCrLf)
+{
+    const std::u16string path = dir.File("log.txt");
+    WriteBytes(path, "the previous run's log\r\nmore\r\n");
+    CapturedStdout console;
+    {
+        RunLog log;
+        ASSERT_TRUE(log.Open(path));
+        EXPECT_EQ(ReadBytes(path), "");  // emptied at once
+        log.WriteBanner("Oct 20 2019", "23:01:43");
+        WriteLogEntry(logtext::kInitDone);
+        // Every entry is in the file as soon as it is written.
+        EXPECT_EQ(ReadBytes(path),
+            std::string("---------Oct 20 2019 23:01:43-----------\r\n2020-02-03 00:07:05.009") + logtext::kInitDone
+                + "\r\n");
+        clock.Set(2020, 2, 3, 9, 1, 0, 0);
+        WriteRestartLogEntry(9 * 60 + 5, logtext::kCountdownArmed);
+        WriteRestartLogEntry(0, logtext::kRestartFired);
+        log.Close();
+        std::cout << "after";
+    }
+    EXPECT_EQ(ReadBytes(path),
+        std::string("---------Oct 20 2019 23:01:43-----------\r\n") + "2020-02-03 00:07:05.009" + logtext::kInitDone
+            + "\r\n" + "2020-02-03 09:01:00.000->9:5" + logtext::kCountdownArmed + "\r\n"
+            + "2020-02-03 09:01:00.000->0:0" + logtext::kRestartFired + "\r\n");
+    EXPECT_EQ(console.Text(), "after");
+}
+
+TEST_F(RunLogTest, UnopenableLogDropsEntriesSilently)
+{
+    CapturedStdout console;
+    {
+        RunLog log;
+        EXPECT_FALSE(log.Open(dir.File("missing/log.txt")));
+        log.WriteBanner(__DATE__, __TIME__);
+        WriteLogEntry(logtext::kInitDone);
+        WriteRestartLogEntry(750, logtext::kRestartFired);
+        // The destructor gives standard output back, in a good state.
+    }
+    std::cout << "still working";
+    EXPECT_TRUE(std::cout.good());
+    EXPECT_EQ(console.Text(), "still working");
+    EXPECT_FALSE(fs::exists(dir.Path() / "missing"));
+}
+
+TEST_F(RunLogTest, LogOpensInAFolderWithANonAsciiName)
+{
+    fs::create_directory(dir.Path() / "日志 目录");
+    const std::u16string path = LogPathForModule(dir.File("日志 目录/perennix"));
+    CapturedStdout console;
+    RunLog log;
+    ASSERT_TRUE(log.Open(path));
+    WriteLogEntry("->x");
+    log.Close();
+    EXPECT_EQ(ReadBytes(path), "2020-02-03 00:07:05.009->x\r\n");
+}
+
+TEST_F(RunLogTest, ReopeningStartsAFreshLog)
+{
+    const std::u16string first = dir.File("first.txt");
+    const std::u16string second = dir.File("second.txt");
+    CapturedStdout console;
+    RunLog log;
+    ASSERT_TRUE(log.Open(first));
+    WriteLogEntry("->one");
+    ASSERT_TRUE(log.Open(second));
+    WriteLogEntry("->two");
+    log.Close();
+    log.Close();
+    std::cout << "console";
+    EXPECT_EQ(ReadBytes(first), "2020-02-03 00:07:05.009->one\r\n");
+    EXPECT_EQ(ReadBytes(second), "2020-02-03 00:07:05.009->two\r\n");
+    EXPECT_EQ(console.Text(), "console");
+}
+
+}  // namespace
