@@ -1,0 +1,291 @@
+// The shell's "open" and the command-interpreter run, against real programs.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "PosixTestSupport.h"
+#include "platform/Unicode.h"
+#include "platform/posix/PosixSystem.h"
+#include "platform/posix/Spawn.h"
+
+namespace {
+
+using namespace px::posix;
+using pxtest::Report;
+
+std::u16string U16(const std::string& utf8) { return px::FromUtf8(utf8); }
+
+std::string CurrentDirectory()
+{
+    char buf[4096];
+    return getcwd(buf, sizeof buf) ? buf : "";
+}
+
+class LaunchTest : public ::testing::Test {
+protected:
+    pxtest::TempDir m_dir;
+    PosixSystem m_system;
+
+    // Launches the probe through the shell's "open" with parameters; its report, once written.
+    std::optional<Report> OpenProbe(
+        const std::u16string* parameters, const std::string& reportName = "report", const std::string& lingerMs = "0")
+    {
+        const pxtest::ScopedEnv report("PX_PROBE_REPORT", m_dir / reportName);
+        const pxtest::ScopedEnv linger("PX_PROBE_LINGER_MS", lingerMs);
+        const intptr_t code = m_system.ShellOpen(U16(pxtest::ProbePath()), parameters);
+        EXPECT_GT(code, 32);
+        if (code <= 32)
+            return std::nullopt;
+        return pxtest::WaitForReport(m_dir / reportName);
+    }
+};
+
+TEST(SplitArguments, QuotesAndEscapesLikeAShellWithoutExpanding)
+{
+    using Words = std::vector<std::string>;
+    const struct {
+        std::string text;
+        std::optional<Words> words;
+    } cases[] = {
+        {"", Words{}},
+        {"   \t ", Words{}},
+        {"one  two\tthree", Words{"one", "two", "three"}},
+        {R"(--name "two words" 'single $HOME *')", Words{"--name", "two words", "single $HOME *"}},
+        {R"(four\ five a\"b)", Words{"four five", "a\"b"}},
+        {R"("in \"double\" \$x \\ \q")", Words{"in \"double\" $x \\ \\q"}},
+        {R"('' "" x)", Words{"", "", "x"}},
+        {R"(a"b"'c'd)", Words{"abcd"}},
+        // No expansion of any kind: variables, home, globs, substitution and operators stay text.
+        {"$HOME ~ * ?.txt $(id) `id` a;b c|d e&f >out",
+            Words{"$HOME", "~", "*", "?.txt", "$(id)", "`id`", "a;b", "c|d", "e&f", ">out"}},
+        {"\"unclosed", std::nullopt},
+        {"'unclosed", std::nullopt},
+        {"trailing\\", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SplitArguments(c.text), c.words) << c.text;
+}
+
+TEST_F(LaunchTest, ArgumentsArriveAsTheIntendedArgv)
+{
+    const std::u16string parameters = uR"(--name "two words" 'it''s' four\ five "$HOME" * ~ $(id) "ünï")";
+    const std::optional<Report> report = OpenProbe(&parameters);
+    ASSERT_TRUE(report);
+    const std::vector<std::string> expected{
+        pxtest::ProbePath(), "--name", "two words", "its", "four five", "$HOME", "*", "~", "$(id)", "ünï"};
+    EXPECT_EQ(report->at("arg"), expected);
+
+    // No parameters at all, and blank ones, give the program no arguments.
+    const std::u16string blank = u"  ";
+    for (const std::u16string* none : {static_cast<const std::u16string*>(nullptr), &blank}) {
+        const std::optional<Report> bare = OpenProbe(none, none ? "blank" : "none");
+        ASSERT_TRUE(bare);
+        EXPECT_EQ(bare->at("arg"), std::vector<std::string>{pxtest::ProbePath()});
+    }
+}
+
+TEST_F(LaunchTest, LaunchedProgramInheritsNoDescriptorAndRunsInItsOwnSession)
+{
+    // Descriptors like the run log's: an ofstream and a plain open, neither close-on-exec.
+    std::ofstream log(m_dir / "log.txt");
+    const int plain = open((m_dir / "plain").c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(plain, 0);
+    ASSERT_EQ(fcntl(plain, F_GETFD) & FD_CLOEXEC, 0);
+
+    const std::optional<Report> report = OpenProbe(nullptr);
+    close(plain);
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->at("fd"), (std::vector<std::string>{"0", "1", "2"}));
+    EXPECT_EQ(report->at("stdin").at(0), "/dev/null");
+    EXPECT_NE(std::stoi(report->at("sid").at(0)), getsid(0));
+    EXPECT_EQ(report->at("cwd").at(0), CurrentDirectory());
+}
+
+TEST_F(LaunchTest, LaunchedProgramOutlivesTheLauncherAndIsNeverItsZombie)
+{
+    // A launcher process opens a long-running probe and ends.
+    const pid_t launcher = fork();
+    ASSERT_GE(launcher, 0);
+    if (launcher == 0) {
+        setenv("PX_PROBE_REPORT", (m_dir / "long").c_str(), 1);
+        setenv("PX_PROBE_LINGER_MS", "60000", 1);
+        PosixSystem system;
+        _exit(system.ShellOpen(U16(pxtest::ProbePath()), nullptr) > 32 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(launcher, &status, 0), launcher);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const std::optional<Report> longReport = pxtest::WaitForReport(m_dir / "long");
+    ASSERT_TRUE(longReport);
+    const pid_t survivor = std::stoi(longReport->at("pid").at(0));
+    const pxtest::KillOnExit cleanup(survivor);
+    EXPECT_EQ(pxtest::ProcessState(survivor), 'S');
+    EXPECT_NE(pxtest::ParentOf(survivor), launcher);
+
+    // A probe this process launched ends at once: someone else reaps it.
+    const std::optional<Report> shortReport = OpenProbe(nullptr, "short");
+    ASSERT_TRUE(shortReport);
+    const pid_t ended = std::stoi(shortReport->at("pid").at(0));
+    EXPECT_NE(std::stoi(shortReport->at("ppid").at(0)), getpid());
+    EXPECT_EQ(waitpid(ended, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+    EXPECT_NE(pxtest::ParentOf(ended), getpid());
+}
+
+TEST_F(LaunchTest, FailuresAreReportedWithTheShellCodes)
+{
+    pxtest::WriteFile(m_dir / "file", "data");
+    pxtest::WriteFile(m_dir / "no-interpreter", "#!/nonexistent/interpreter\n", 0755);
+    pxtest::WriteFile(m_dir / "not-a-program", "just text, no #! line\n", 0755);
+    pxtest::CopyProbe(m_dir / "good");
+    const std::u16string unbalanced = u"--title \"unclosed";
+
+    const struct {
+        std::string file;
+        const std::u16string* parameters;
+        intptr_t code;
+    } cases[] = {
+        {"", nullptr, kOpenFileNotFound},
+        {m_dir / "missing.exe", nullptr, kOpenFileNotFound},
+        {m_dir / "missing-dir/app.exe", nullptr, kOpenFileNotFound},
+        {m_dir / "file/app.exe", nullptr, kOpenPathNotFound},
+        {"px-no-such-program-anywhere.exe", nullptr, kOpenFileNotFound},
+        // exec fails in the child: reported at once, never as success.
+        {m_dir / "no-interpreter", nullptr, kOpenFileNotFound},
+        {m_dir / "not-a-program", nullptr, kOpenBadFormat},
+        // An unclosed quote would hand the program other arguments than the ones meant.
+        {m_dir / "good", &unbalanced, kOpenBadFormat},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(m_system.ShellOpen(U16(c.file), c.parameters), c.code) << c.file;
+}
+
+TEST_F(LaunchTest, PermissionDeniedIsCodeFive)
+{
+    // A program in a folder the user may not enter (as root: a folder of root's, tried as nobody).
+    ASSERT_EQ(chmod(m_dir.Path().c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((m_dir / "locked").c_str(), 0755), 0);
+    pxtest::CopyProbe(m_dir / "locked/app.exe");
+    ASSERT_EQ(chmod((m_dir / "locked").c_str(), 0), 0);
+    const std::string path = m_dir / "locked/app.exe";
+    EXPECT_EQ(pxtest::RunUnprivileged([&] { return static_cast<long>(PosixSystem().ShellOpen(U16(path), nullptr)); }),
+        kOpenAccessDenied);
+}
+
+TEST_F(LaunchTest, FoundAlongPathWhenTheNameHasNoFolder)
+{
+    pxtest::CopyProbe(m_dir / "pxpathprobe.exe");
+    const pxtest::ScopedEnv path("PATH", m_dir.Path() + ":" + (std::getenv("PATH") ? std::getenv("PATH") : ""));
+    const pxtest::ScopedEnv report("PX_PROBE_REPORT", m_dir / "report");
+    const pxtest::ScopedEnv linger("PX_PROBE_LINGER_MS", "0");
+    EXPECT_GT(m_system.ShellOpen(u"pxpathprobe.exe", nullptr), 32);
+    const std::optional<Report> got = pxtest::WaitForReport(m_dir / "report");
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->at("arg"), std::vector<std::string>{"pxpathprobe.exe"});
+}
+
+// xdg-open on a desktop of no known kind ("generic"), with its handler lookup confined to
+// empty folders and $BROWSER as the only application.
+class DocumentTest : public LaunchTest {
+protected:
+    void SetUp() override
+    {
+        for (const char* dir : {"data", "config", "data-dirs", "config-dirs"})
+            ASSERT_EQ(mkdir((m_dir / dir).c_str(), 0755), 0);
+        m_env.emplace_back(std::make_unique<pxtest::ScopedEnv>("XDG_DATA_HOME", m_dir / "data"));
+        m_env.emplace_back(std::make_unique<pxtest::ScopedEnv>("XDG_CONFIG_HOME", m_dir / "config"));
+        m_env.emplace_back(std::make_unique<pxtest::ScopedEnv>("XDG_DATA_DIRS", m_dir / "data-dirs"));
+        m_env.emplace_back(std::make_unique<pxtest::ScopedEnv>("XDG_CONFIG_DIRS", m_dir / "config-dirs"));
+        for (const char* name : {"XDG_CURRENT_DESKTOP", "XDG_SESSION_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION",
+                 "GNOME_DESKTOP_SESSION_ID", "MATE_DESKTOP_SESSION_ID", "DISPLAY", "WAYLAND_DISPLAY"})
+            m_env.emplace_back(std::make_unique<pxtest::ScopedEnv>(name, std::nullopt));
+        pxtest::WriteFile(m_dir / "document.pxdoc", std::string("\x01\x02\x03 opaque", 10));
+    }
+    void UseBrowser(const std::string& script)
+    {
+        pxtest::WriteFile(m_dir / "browser", "#!/bin/sh\n" + script, 0755);
+        m_env.emplace_back(std::make_unique<pxtest::ScopedEnv>("BROWSER", m_dir / "browser"));
+    }
+    std::vector<std::unique_ptr<pxtest::ScopedEnv>> m_env;
+};
+
+TEST_F(DocumentTest, FileWithoutAnApplicationIsCode31)
+{
+    UseBrowser("exit 127\n");  // like a browser that is not installed
+    EXPECT_EQ(m_system.ShellOpen(U16(m_dir / "document.pxdoc"), nullptr), kOpenNoAssociation);
+}
+
+TEST_F(DocumentTest, FileIsOpenedWithTheDesktopsApplication)
+{
+    UseBrowser("echo \"$1\" > '" + (m_dir / "opened") + "'\n");
+    EXPECT_GT(m_system.ShellOpen(U16(m_dir / "document.pxdoc"), nullptr), 32);
+    EXPECT_EQ(pxtest::ReadFile(m_dir / "opened"), m_dir / "document.pxdoc\n");
+}
+
+TEST_F(DocumentTest, ApplicationStillRunningAfterTheWaitIsSuccess)
+{
+    UseBrowser("echo $$ > '" + (m_dir / "opened") + "'\nexec sleep 60\n");
+    EXPECT_GT(m_system.ShellOpen(U16(m_dir / "document.pxdoc"), nullptr), 32);
+    const std::optional<std::string> pid = pxtest::ReadFile(m_dir / "opened");
+    ASSERT_TRUE(pid && !pid->empty());
+    kill(std::stoi(*pid), SIGKILL);
+}
+
+TEST_F(LaunchTest, CommandLineReturnsTheExitStatusOnceFinished)
+{
+    const std::string marker = m_dir / "marker";
+    const struct {
+        std::string command;
+        int status;
+    } cases[] = {
+        {"true", 0},
+        {"exit 7", 7},
+        {"sleep 0.2; echo done > '" + marker + "'; exit 3", 3},
+        {"kill -9 $$", 128 + SIGKILL},
+        {"/nonexistent/program", 127},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(m_system.RunCommandLine(U16(c.command)), c.status) << c.command;
+    // It returned only after the command had run to its end.
+    EXPECT_EQ(pxtest::ReadFile(marker), "done\n");
+}
+
+TEST_F(LaunchTest, CommandLineWorksWhenChildrenAreReapedElsewhere)
+{
+    struct sigaction ignore { };
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction previous { };
+    ASSERT_EQ(sigaction(SIGCHLD, &ignore, &previous), 0);
+    const std::string marker = m_dir / "marker";
+    const int status = m_system.RunCommandLine(U16("sleep 0.2; echo done > '" + marker + "'; exit 5"));
+    const std::optional<std::string> written = pxtest::ReadFile(marker);
+    const intptr_t opened = m_system.ShellOpen(u"/bin/true", nullptr);
+    sigaction(SIGCHLD, &previous, nullptr);
+    EXPECT_EQ(status, 5);
+    EXPECT_EQ(written, "done\n");
+    EXPECT_GT(opened, 32);
+}
+
+TEST_F(LaunchTest, CommandLineDoesNotWaitForWhatItStartsInTheBackground)
+{
+    // The interpreter hands its program no descriptor of ours either.
+    std::ofstream log(m_dir / "log.txt");
+    const std::string command = "PX_PROBE_REPORT='" + (m_dir / "report") + "' '" + pxtest::ProbePath() + "' &";
+    EXPECT_EQ(m_system.RunCommandLine(U16(command)), 0);
+    const std::optional<Report> report = pxtest::WaitForReport(m_dir / "report");
+    ASSERT_TRUE(report);
+    const pid_t background = std::stoi(report->at("pid").at(0));
+    const pxtest::KillOnExit cleanup(background);
+    EXPECT_EQ(pxtest::ProcessState(background), 'S');
+    EXPECT_EQ(report->at("fd"), (std::vector<std::string>{"0", "1", "2"}));
+}
+
+}  // namespace
