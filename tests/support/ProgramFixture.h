@@ -66,9 +66,10 @@ protected:
     }
 
     // A settings file for a guarded program that exists, with extra lines appended.
-    std::string GuardedIni(const std::u16string& path, const std::string& extra = "")
+    std::string GuardedIni(const std::u16string& path, const std::string& extra = "", int loopSec = 60)
     {
-        return "[PX_SETTING]\r\nFULLPATH=" + px::ToUtf8(path) + "\r\nEXE_NAME=guarded.exe\r\nLOOPSEC=60\r\n" + extra;
+        return "[PX_SETTING]\r\nFULLPATH=" + px::ToUtf8(path)
+            + "\r\nEXE_NAME=guarded.exe\r\nLOOPSEC=" + std::to_string(loopSec) + "\r\n" + extra;
     }
 
     std::filesystem::path dir;

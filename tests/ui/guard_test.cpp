@@ -170,7 +170,7 @@ TEST_F(GuardTest, StopAsksAndUnlocksWithoutTouchingTheProgram)
 
 TEST_F(GuardTest, TicksKeepRunningWhileTheStopQuestionIsOpen)
 {
-    WriteIni(GuardedIni(MakeProgram("guarded.exe"), "LOOPSEC=10\r\n"));
+    WriteIni(GuardedIni(MakeProgram("guarded.exe"), "", 10));
     Run([&](FakeWindow& w) {
         Start(w);
         const size_t before = system.shellLaunches.size();
@@ -247,7 +247,7 @@ TEST_F(GuardTest, ALaunchedCheckThatLaunchesAgainStillEndsItsOneShot)
 
 TEST_F(GuardTest, StatusIsSetOnlyWhenItChanges)
 {
-    WriteIni(GuardedIni(MakeProgram("guarded.exe"), "LOOPSEC=1\r\n"));
+    WriteIni(GuardedIni(MakeProgram("guarded.exe"), "", 1));
     system.AddProcess(u"GUARDED.EXE");  // found whatever its ASCII case
     Run([&](FakeWindow& w) {
         Start(w);
