@@ -131,6 +131,8 @@ TEST_F(ProfileFile, DamagedFilesReadWithoutFailing)
         {"[PX_SETTING]\nFULLPATH", u"<default>"},
         {"[PX_SETTING]\nFULLPATH=/opt/app", u"/opt/app"},  // no line end at the end
         {"[PX_SETTING]\rFULLPATH=/opt/app\r", u"<default>"},  // CR alone ends no line
+        // Cut inside a GBK character: neither UTF-8 nor GBK, read with the stray bytes kept apart.
+        {"[PX_SETTING]\r\nFULLPATH=/opt/\xD6\xD0\xCE", u"/opt/\xDCD6\xDCD0\xDCCE"},
         // Neither UTF-8 nor GBK: the intact lines still read.
         {"[PX_SETTING]\nJUNK=\xFF\x80\xFF\nFULLPATH=/opt/app\n", u"/opt/app"},
     };
