@@ -81,17 +81,18 @@ bool WriteGuardConfig(const std::u16string& iniPath, const GuardConfig& config)
         args = config.strArgs;
     }
 
-    // Every key is written even after a failure, so one refused write does not leave the
-    // others behind; the caller learns of any failure.
-    bool ok = true;
-    ok = px::WriteProfileString(iniPath, section, KEY_REB_TIME, config.strRebTime) && ok;
-    ok = px::WriteProfileString(iniPath, section, KEY_FULLPATH, config.strFullPath) && ok;
-    ok = px::WriteProfileString(iniPath, section, KEY_EXE_NAME, config.strExeName) && ok;
-    ok = px::WriteProfileString(iniPath, section, KEY_ARGS, args) && ok;
-    ok = px::WriteProfileString(iniPath, section, KEY_ARGSCRYPT, Flag(config.bArgsCrypt)) && ok;
-    ok = px::WriteProfileString(iniPath, section, KEY_LOOPSEC, px::IToW(config.nLoopSec)) && ok;
-    ok = px::WriteProfileString(iniPath, section, KEY_ISTIMEDCLOSE, Flag(config.bTimedClose)) && ok;
-    return ok;
+    // One replacement of the file: a crash or a full disk never leaves, say, scrambled ARGS
+    // without ARGSCRYPT behind.
+    return px::WriteProfileStrings(iniPath, section,
+        {
+            {KEY_REB_TIME, config.strRebTime},
+            {KEY_FULLPATH, config.strFullPath},
+            {KEY_EXE_NAME, config.strExeName},
+            {KEY_ARGS, args},
+            {KEY_ARGSCRYPT, Flag(config.bArgsCrypt)},
+            {KEY_LOOPSEC, px::IToW(config.nLoopSec)},
+            {KEY_ISTIMEDCLOSE, Flag(config.bTimedClose)},
+        });
 }
 
 bool WriteAutoStart(const std::u16string& iniPath, bool autoStart)

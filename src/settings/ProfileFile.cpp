@@ -296,6 +296,12 @@ int32_t ReadProfileInt(
 bool WriteProfileString(
     const std::u16string& path, const std::u16string& section, const std::u16string& key, const std::u16string& value)
 {
+    return WriteProfileStrings(path, section, {{key, value}});
+}
+
+bool WriteProfileStrings(const std::u16string& path, const std::u16string& section,
+    const std::vector<std::pair<std::u16string, std::u16string>>& keyValues)
+{
     if (path.empty())
         return false;
     const std::optional<std::string> bytes = ReadWholeFile(path);
@@ -309,22 +315,24 @@ bool WriteProfileString(
     if (!lines.empty() && !lines.front().ending.empty())
         newline = lines.front().ending;
 
-    const Location where = Locate(lines, section, key);
-    if (where.key) {
-        // Keep the key as it is spelt in the file.
-        Line& line = lines[*where.key];
-        line.content = std::u16string(ParseLine(line.content).name) + u"=" + value;
-    } else if (where.section) {
-        Line& last = lines[where.lastOfSection];
-        if (last.ending.empty())
-            last.ending = newline;
-        lines.insert(
-            lines.begin() + static_cast<std::ptrdiff_t>(where.lastOfSection) + 1, Line{key + u"=" + value, newline});
-    } else {
-        if (!lines.empty() && lines.back().ending.empty())
-            lines.back().ending = newline;
-        lines.push_back({u"[" + section + u"]", newline});
-        lines.push_back({key + u"=" + value, newline});
+    for (const auto& [key, value] : keyValues) {
+        const Location where = Locate(lines, section, key);
+        if (where.key) {
+            // Keep the key as it is spelt in the file.
+            Line& line = lines[*where.key];
+            line.content = std::u16string(ParseLine(line.content).name) + u"=" + value;
+        } else if (where.section) {
+            Line& last = lines[where.lastOfSection];
+            if (last.ending.empty())
+                last.ending = newline;
+            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(where.lastOfSection) + 1,
+                Line{key + u"=" + value, newline});
+        } else {
+            if (!lines.empty() && lines.back().ending.empty())
+                lines.back().ending = newline;
+            lines.push_back({u"[" + section + u"]", newline});
+            lines.push_back({key + u"=" + value, newline});
+        }
     }
     return WriteFileAtomically(path, Encode(profile));
 }

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace px {
 
@@ -26,5 +28,9 @@ int32_t ReadProfileInt(
 // False when the file could not be written (it is then unchanged).
 bool WriteProfileString(
     const std::u16string& path, const std::u16string& section, const std::u16string& key, const std::u16string& value);
+// Sets several keys of section in one replacement of the file, in the given order, as the
+// same calls one by one would; either all of them are written or none.
+bool WriteProfileStrings(const std::u16string& path, const std::u16string& section,
+    const std::vector<std::pair<std::u16string, std::u16string>>& keyValues);
 
 }  // namespace px

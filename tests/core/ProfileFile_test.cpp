@@ -214,6 +214,26 @@ TEST_F(ProfileFile, WriteChangesOnlyItsKey)
     EXPECT_EQ(fs::status(coretest::NativePath(ini)).permissions() & fs::perms::mask, fs::perms(0640));
 }
 
+TEST_F(ProfileFile, SeveralKeysInOneWriteMatchOneByOne)
+{
+    const std::string before = "; kept\r\n[PX_SETTING]\r\nLOOPSEC=60\r\n\r\n[OTHER]\r\nA=1\r\n";
+    const std::vector<std::pair<std::u16string, std::u16string>> keyValues
+        = {{u"REB_TIME", u"12:30"}, {u"LOOPSEC", u"5"}, {u"ARGS", u"a\nb"}, {u"REB_TIME", u"06:00"}};
+    const std::u16string oneByOne = dir.File("one-by-one.ini");
+    WriteBytes(ini, before);
+    WriteBytes(oneByOne, before);
+
+    ASSERT_TRUE(px::WriteProfileStrings(ini, S, keyValues));
+    for (const auto& [key, value] : keyValues)
+        ASSERT_TRUE(px::WriteProfileString(oneByOne, S, key, value));
+    EXPECT_EQ(ReadBytes(ini), ReadBytes(oneByOne));
+    EXPECT_EQ(ReadBytes(ini),
+        "; kept\r\n[PX_SETTING]\r\nLOOPSEC=5\r\nREB_TIME=06:00\r\nARGS=a\xC0\x8A"
+        "b\r\n\r\n[OTHER]\r\nA=1\r\n");
+    EXPECT_TRUE(px::WriteProfileStrings(ini, S, {}));
+    EXPECT_FALSE(px::WriteProfileStrings(dir.File("missing/config.ini"), S, keyValues));
+}
+
 TEST_F(ProfileFile, AppendsToASectionThatEndsTheFile)
 {
     WriteBytes(ini, "[PX_SETTING]\nA=1");
