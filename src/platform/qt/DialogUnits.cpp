@@ -1,0 +1,44 @@
+#include "platform/qt/DialogUnits.h"
+
+#include <QFontMetrics>
+#include <cstdint>
+
+#include "platform/qt/QtText.h"
+
+namespace px {
+
+BaseUnits DialogBaseUnits(const QFont& font)
+{
+    const QFontMetrics metrics(font);
+    const int letters
+        = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    return {(letters / 26 + 1) / 2, metrics.height()};
+}
+
+int MulDiv(int a, int b, int c)
+{
+    if (c == 0)
+        return -1;
+    const int64_t product = static_cast<int64_t>(a) * b;
+    const int64_t half = (c < 0 ? -static_cast<int64_t>(c) : c) / 2;
+    const bool negative = (product < 0) != (c < 0);
+    const int64_t magnitude = ((product < 0 ? -product : product) + half) / (c < 0 ? -static_cast<int64_t>(c) : c);
+    return static_cast<int>(negative ? -magnitude : magnitude);
+}
+
+QRect MapTemplateRect(int x, int y, int cx, int cy, BaseUnits base)
+{
+    return QRect(MulDiv(x, base.cx, 4), MulDiv(y, base.cy, 8), MulDiv(cx, base.cx, 4), MulDiv(cy, base.cy, 8));
+}
+
+QSize MapDialogSize(int cx, int cy, BaseUnits base) { return QSize(MulDiv(cx, base.cx, 4), MulDiv(cy, base.cy, 8)); }
+
+QFont TemplateFont(const DialogTemplate& tpl)
+{
+    QFont font(ToQString(tpl.fontFace));
+    font.setPointSize(tpl.fontPointSize);
+    font.setWeight(static_cast<QFont::Weight>(tpl.fontWeight));
+    return font;
+}
+
+}  // namespace px

@@ -1,0 +1,670 @@
+#include "platform/qt/QtDialogWindow.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QCursor>
+#include <QDialog>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QStyle>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QToolButton>
+#include <algorithm>
+
+#include "platform/qt/QtText.h"
+#include "platform/qt/QtWindowHost.h"
+
+namespace {
+
+constexpr unsigned kMiddleButtonDown = 0x0207;  // WM_MBUTTONDOWN
+// The range a window timer's interval is held to (USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM).
+constexpr uint32_t kTimerMinimumMs = 10;
+constexpr uint32_t kTimerMaximumMs = 0x7FFFFFFF;
+
+uintptr_t CommandWParam(int id, int code) { return CDialogEx::MakeCommandWParam(id, code); }
+
+bool IsEditKind(ControlKind kind) { return kind == ControlKind::Edit || kind == ControlKind::BrowseEdit; }
+
+unsigned MouseMessageFor(QSystemTrayIcon::ActivationReason reason)
+{
+    switch (reason) {
+    case QSystemTrayIcon::Context:
+        return WM_RBUTTONDOWN;
+    case QSystemTrayIcon::DoubleClick:
+        return WM_LBUTTONDBLCLK;
+    case QSystemTrayIcon::MiddleClick:
+        return kMiddleButtonDown;
+    case QSystemTrayIcon::Trigger:
+    case QSystemTrayIcon::Unknown:
+        break;
+    }
+    return WM_LBUTTONDOWN;
+}
+
+}  // namespace
+
+namespace px {
+
+// The QDialog of a template: turns keys, the close box, painting and the background's
+// context menu into what the window layer delivers.
+class DialogWidget : public QDialog {
+public:
+    DialogWidget(QtDialogWindow& window, QWidget* parent, Qt::WindowFlags flags)
+        : QDialog(parent, flags)
+        , m_window(window)
+    {
+    }
+
+    // QDialog ends itself on accept and reject; here the dialog decides, through the OK and
+    // cancel commands.
+    void accept() override { m_window.Dispatch(WM_COMMAND, CommandWParam(IDOK, BN_CLICKED), 0); }
+    void reject() override { m_window.Dispatch(WM_COMMAND, CommandWParam(IDCANCEL, BN_CLICKED), 0); }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (event->matches(QKeySequence::Cancel)) {
+            reject();
+            return;
+        }
+        const bool enterKey = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+        const bool plain = event->modifiers() == Qt::NoModifier
+            || (event->modifiers() == Qt::KeypadModifier && event->key() == Qt::Key_Enter);
+        if (enterKey && plain) {
+            m_window.OnEnterKey();
+            return;
+        }
+        QDialog::keyPressEvent(event);
+    }
+
+    // The close box is the cancel command; the window goes away only when the dialog ends.
+    void closeEvent(QCloseEvent* event) override
+    {
+        event->ignore();
+        if (!m_window.Ended())
+            reject();
+    }
+
+    void paintEvent(QPaintEvent* event) override
+    {
+        QDialog::paintEvent(event);
+        QPainter painter(this);
+        m_window.PaintDialog(painter);
+    }
+
+    // Reaches here from the background and from every control that has no menu of its own.
+    void contextMenuEvent(QContextMenuEvent* event) override { m_window.ShowBackgroundMenu(event->globalPos()); }
+
+private:
+    QtDialogWindow& m_window;
+};
+
+}  // namespace px
+
+QtDialogWindow::QtDialogWindow(QtWindowHost& host, CDialogEx& dialog, const DialogTemplate& tpl, QWidget* parent)
+    : m_host(host)
+    , m_dialog(dialog)
+    , m_tpl(tpl)
+{
+    Qt::WindowFlags flags
+        = Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    // An application window (with a taskbar button) is a normal window; the others are dialogs.
+    flags |= (tpl.style & DS_APPWINDOW) ? Qt::Window : Qt::Dialog;
+    if (tpl.style & DS_MINIMIZEBOX)
+        flags |= Qt::WindowMinimizeButtonHint;
+    m_widget = std::make_unique<px::DialogWidget>(*this, parent, flags);
+    m_widget->setWindowTitle(px::ToQString(tpl.title));
+    m_widget->setFont(px::TemplateFont(tpl));
+    m_base = px::DialogBaseUnits(m_widget->font());
+
+    const QSize client = px::MapDialogSize(tpl.cx, tpl.cy, m_base);
+    if (tpl.style & DS_SIZING) {
+        m_widget->resize(client);
+        m_widget->setSizeGripEnabled(false);
+    } else {
+        m_widget->setFixedSize(client);
+    }
+    // A dialog run on top of another blocks it, as a modal dialog does; the outermost one
+    // blocks nothing, so its tray icon stays usable while it is hidden.
+    m_widget->setWindowModality(parent ? Qt::ApplicationModal : Qt::NonModal);
+    BuildControls();
+}
+
+QtDialogWindow::~QtDialogWindow() = default;
+
+QDialog* QtDialogWindow::Widget() const { return m_widget.get(); }
+
+void QtDialogWindow::BuildControls()
+{
+    for (const ControlTemplate& c : m_tpl.controls)
+        CreateControl(c);
+
+    // The group box is drawn behind the controls it frames and lets every click through,
+    // as a Win32 group box does.
+    for (const Control& c : m_items) {
+        if (c.tpl->kind == ControlKind::GroupBox)
+            c.widget->lower();
+    }
+
+    // Tab order is template order.
+    QWidget* previous = nullptr;
+    for (const Control& c : m_items) {
+        if (!(c.tpl->style & CS_TABSTOP))
+            continue;
+        if (previous)
+            QWidget::setTabOrder(previous, c.focus);
+        previous = c.focus;
+    }
+}
+
+void QtDialogWindow::CreateControl(const ControlTemplate& c)
+{
+    QWidget* parent = m_widget.get();
+    const QString text = px::ToQString(c.text);
+    const bool tabStop = (c.style & CS_TABSTOP) != 0;
+    const Qt::FocusPolicy focusPolicy = tabStop ? Qt::StrongFocus : Qt::ClickFocus;
+    const QRect rect = px::MapTemplateRect(c.x, c.y, c.cx, c.cy, m_base);
+    Control control;
+    control.tpl = &c;
+
+    switch (c.kind) {
+    case ControlKind::PushButton:
+    case ControlKind::DefPushButton: {
+        auto* button = new QPushButton(text, parent);
+        // Enter picks the focused push button or the template's default button, never a
+        // button that merely had the focus before (see OnEnterKey).
+        button->setAutoDefault(false);
+        button->setDefault(c.kind == ControlKind::DefPushButton);
+        button->setFocusPolicy(focusPolicy);
+        QObject::connect(button, &QPushButton::clicked, button,
+            [this, id = c.id] { Dispatch(WM_COMMAND, CommandWParam(id, BN_CLICKED), 0); });
+        control.widget = control.focus = button;
+        break;
+    }
+    case ControlKind::AutoCheckBox: {
+        auto* box = new QCheckBox(text, parent);
+        box->setFocusPolicy(focusPolicy);
+        // A click toggles the box first, so the handler reads the new state.
+        QObject::connect(box, &QCheckBox::clicked, box,
+            [this, id = c.id] { Dispatch(WM_COMMAND, CommandWParam(id, BN_CLICKED), 0); });
+        control.widget = control.focus = box;
+        break;
+    }
+    case ControlKind::Label: {
+        auto* label = new QLabel(text, parent);
+        label->setTextFormat(Qt::PlainText);
+        // Static text is drawn from the top and wraps at the control's width.
+        label->setAlignment(((c.style & CS_RIGHT) ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop);
+        label->setWordWrap(true);
+        control.widget = control.focus = label;
+        break;
+    }
+    case ControlKind::GroupBox: {
+        auto* group = new QGroupBox(text, parent);
+        group->setAttribute(Qt::WA_TransparentForMouseEvents);
+        control.widget = control.focus = group;
+        break;
+    }
+    case ControlKind::Icon: {
+        auto* label = new QLabel(parent);
+        const int size = m_widget->style()->pixelMetric(QStyle::PM_LargeIconSize);
+        label->setPixmap(QtWindowHost::Icon(c.iconId).pixmap(size, size));
+        control.widget = control.focus = label;
+        m_items.push_back(control);
+        m_controls.push_back(label);
+        label->setProperty("controlId", c.id);
+        // A picture control takes the size of its icon.
+        label->setGeometry(rect.x(), rect.y(), size, size);
+        return;
+    }
+    case ControlKind::Edit:
+    case ControlKind::BrowseEdit: {
+        QWidget* holder = parent;
+        QLineEdit* edit = nullptr;
+        if (c.kind == ControlKind::BrowseEdit) {
+            // The edit and its browse button share the control's rectangle, the button at
+            // the right end, as the browse edit draws it inside its border.
+            holder = new QWidget(parent);
+            edit = new QLineEdit(holder);
+            auto* browse = new QToolButton(holder);
+            browse->setText(QStringLiteral("..."));
+            browse->setFocusPolicy(Qt::NoFocus);
+            const int buttonWidth = std::min(rect.height(), rect.width() / 2);
+            edit->setGeometry(0, 0, rect.width() - buttonWidth, rect.height());
+            browse->setGeometry(rect.width() - buttonWidth, 0, buttonWidth, rect.height());
+            holder->setFocusProxy(edit);
+            QObject::connect(browse, &QToolButton::clicked, browse, [this, id = c.id] { BrowseForFile(id); });
+        } else {
+            edit = new QLineEdit(parent);
+        }
+        edit->setFrame((c.style & CS_BORDER) != 0);
+        edit->setFocusPolicy(focusPolicy);
+        // Every change of the text notifies the dialog, typed or set by the program.
+        QObject::connect(edit, &QLineEdit::textChanged, edit, [this, id = c.id] {
+            if (m_settingText == 0)
+                Dispatch(WM_COMMAND, CommandWParam(id, EN_CHANGE), 0);
+        });
+        control.widget = (holder == parent) ? static_cast<QWidget*>(edit) : holder;
+        control.focus = edit;
+        break;
+    }
+    }
+    control.widget->setGeometry(rect);
+    control.widget->setProperty("controlId", c.id);
+    control.focus->setProperty("controlId", c.id);
+    m_items.push_back(control);
+    m_controls.push_back(control.focus);
+}
+
+const QtDialogWindow::Control* QtDialogWindow::Find(int id) const
+{
+    if (id == -1)
+        return nullptr;  // several controls share it; nobody addresses them
+    for (const Control& c : m_items) {
+        if (c.tpl->id == id)
+            return &c;
+    }
+    return nullptr;
+}
+
+QWidget* QtDialogWindow::Item(int id) const
+{
+    const Control* c = Find(id);
+    return c ? c->focus : nullptr;
+}
+
+QLineEdit* QtDialogWindow::EditOf(int id) const
+{
+    const Control* c = Find(id);
+    return (c && IsEditKind(c->tpl->kind)) ? static_cast<QLineEdit*>(c->focus) : nullptr;
+}
+
+QWidget* QtDialogWindow::FirstTabStop() const
+{
+    for (const Control& c : m_items) {
+        if ((c.tpl->style & CS_TABSTOP) && c.widget->isEnabled() && !c.widget->isHidden())
+            return c.focus;
+    }
+    return nullptr;
+}
+
+int QtDialogWindow::RunModalLoop(bool focusFirstTabStop)
+{
+    if (m_ended)
+        return m_result;
+    m_widget->show();
+    if (focusFirstTabStop) {
+        if (QWidget* first = FirstTabStop())
+            first->setFocus(Qt::TabFocusReason);
+    }
+    QEventLoop loop;
+    m_loop = &loop;
+    loop.exec(QEventLoop::DialogExec);
+    m_loop = nullptr;
+    if (!m_ended) {
+        // The loop was ended from outside (the application is quitting): end as cancelled.
+        m_ended = true;
+        m_result = IDCANCEL;
+    }
+    m_widget->hide();
+    return m_result;
+}
+
+void QtDialogWindow::Dispatch(unsigned message, uintptr_t wParam, intptr_t lParam)
+{
+    if (!m_ended)
+        m_dialog.WindowProc(message, wParam, lParam);
+}
+
+void QtDialogWindow::OnEnterKey()
+{
+    if (auto* focused = qobject_cast<QPushButton*>(m_widget->focusWidget())) {
+        if (focused->isEnabled())
+            focused->click();
+        return;
+    }
+    for (const Control& c : m_items) {
+        if (c.tpl->kind == ControlKind::DefPushButton) {
+            if (c.widget->isEnabled())
+                static_cast<QPushButton*>(c.widget)->click();
+            return;
+        }
+    }
+    // No default button: Enter is the OK command.
+    Dispatch(WM_COMMAND, CommandWParam(IDOK, BN_CLICKED), 0);
+}
+
+void QtDialogWindow::PaintDialog(QPainter& painter)
+{
+    m_painter = &painter;
+    Dispatch(WM_PAINT, 0, 0);
+    m_painter = nullptr;
+}
+
+void QtDialogWindow::ShowBackgroundMenu(const QPoint& globalPos)
+{
+    if (m_systemMenuItems.empty() || m_ended)
+        return;
+    QMenu menu(m_widget.get());
+    for (const auto& [text, id] : m_systemMenuItems)
+        menu.addAction(px::ToQString(text))->setData(id);
+    if (QAction* picked = menu.exec(globalPos))
+        PostMessage(WM_SYSCOMMAND, picked->data().toUInt(), 0);
+}
+
+void QtDialogWindow::BrowseForFile(int id)
+{
+    QLineEdit* edit = EditOf(id);
+    if (!edit || m_ended)
+        return;
+    const QString current = edit->text();
+    const QString folder = current.isEmpty() ? QString() : QFileInfo(current).absolutePath();
+    // Any file, no filter, no default extension.
+    const QString chosen = QFileDialog::getOpenFileName(m_widget.get(), QStringLiteral("打开"), folder);
+    if (!chosen.isEmpty())
+        SetDlgItemText(id, px::FromQString(chosen));
+}
+
+std::u16string QtDialogWindow::GetDlgItemText(int id, int bufferChars)
+{
+    const Control* c = Find(id);
+    if (!c || bufferChars <= 0)
+        return {};
+    QString text;
+    if (auto* edit = qobject_cast<QLineEdit*>(c->focus))
+        text = edit->text();
+    else if (auto* button = qobject_cast<QAbstractButton*>(c->focus))
+        text = button->text();
+    else if (auto* label = qobject_cast<QLabel*>(c->focus))
+        text = label->text();
+    else if (auto* group = qobject_cast<QGroupBox*>(c->focus))
+        text = group->title();
+    std::u16string result = px::FromQString(text);
+    if (result.size() > static_cast<size_t>(bufferChars - 1))
+        result.resize(static_cast<size_t>(bufferChars - 1));
+    return result;
+}
+
+void QtDialogWindow::SetDlgItemText(int id, const std::u16string& text)
+{
+    const Control* c = Find(id);
+    if (!c)
+        return;
+    const QString value = px::ToQString(text);
+    if (auto* edit = qobject_cast<QLineEdit*>(c->focus)) {
+        ++m_settingText;
+        edit->setText(value);
+        --m_settingText;
+        // An edit notifies its dialog of text set by the program too, even when it is the
+        // same text, as a Win32 edit does.
+        Dispatch(WM_COMMAND, CommandWParam(id, EN_CHANGE), 0);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(c->focus)) {
+        button->setText(value);
+    } else if (auto* label = qobject_cast<QLabel*>(c->focus)) {
+        label->setText(value);
+    } else if (auto* group = qobject_cast<QGroupBox*>(c->focus)) {
+        group->setTitle(value);
+    }
+}
+
+bool QtDialogWindow::IsDlgButtonChecked(int id)
+{
+    auto* box = qobject_cast<QCheckBox*>(Item(id));
+    return box && box->isChecked();
+}
+
+void QtDialogWindow::CheckDlgButton(int id, bool checked)
+{
+    if (auto* box = qobject_cast<QCheckBox*>(Item(id)))
+        box->setChecked(checked);
+}
+
+void QtDialogWindow::EnableDlgItem(int id, bool enable)
+{
+    if (const Control* c = Find(id))
+        c->widget->setEnabled(enable);
+}
+
+bool QtDialogWindow::IsDlgItemEnabled(int id)
+{
+    const Control* c = Find(id);
+    return c && c->widget->isEnabled();
+}
+
+void QtDialogWindow::SetPasswordChar(int id, char16_t ch)
+{
+    QLineEdit* edit = EditOf(id);
+    if (!edit)
+        return;
+    if (ch == 0) {
+        edit->setEchoMode(QLineEdit::Normal);
+        return;
+    }
+    edit->setStyle(m_host.MaskStyle(ch));
+    edit->setEchoMode(QLineEdit::Password);
+}
+
+void QtDialogWindow::RedrawItem(int id)
+{
+    if (const Control* c = Find(id))
+        c->widget->update();
+}
+
+void QtDialogWindow::SetTimer(uintptr_t id, uint32_t elapseMs)
+{
+    if (m_ended)
+        return;
+    QTimer*& timer = m_timers[id];
+    if (!timer) {
+        timer = new QTimer(m_widget.get());
+        QObject::connect(timer, &QTimer::timeout, timer, [this, id] { DeliverTick(id, false); });
+    }
+    // Re-arming restarts the count; an expiry held back for a busy handler is void.
+    m_deferredExpiries.erase(id);
+    timer->start(static_cast<int>(std::clamp(elapseMs, kTimerMinimumMs, kTimerMaximumMs)));
+}
+
+void QtDialogWindow::KillTimer(uintptr_t id)
+{
+    const auto it = m_timers.find(id);
+    if (it != m_timers.end())
+        it->second->stop();  // kept for re-arming: this may run inside its own tick
+    m_deferredExpiries.erase(id);
+}
+
+void QtDialogWindow::DeliverTick(uintptr_t id, bool posted)
+{
+    if (m_ended)
+        return;
+    // A handler of this timer is still running (waiting in a message box or a child dialog,
+    // whose loops keep dispatching): hold the tick until it returns, so each tick is
+    // handled exactly once and never inside its own handler.
+    if (m_ticksInHandler.count(id)) {
+        (posted ? m_deferredPosted : m_deferredExpiries).insert(id);
+        return;
+    }
+    m_ticksInHandler.insert(id);
+    Dispatch(WM_TIMER, id, 0);
+    m_ticksInHandler.erase(id);
+
+    // However many times it fell due meanwhile, a timer delivers one tick for the time it
+    // missed; a posted tick is delivered in any case.
+    const bool postedWaiting = m_deferredPosted.erase(id) != 0;
+    const bool expiryWaiting = m_deferredExpiries.erase(id) != 0;
+    if (postedWaiting || expiryWaiting)
+        QueueTick(id, postedWaiting);
+}
+
+void QtDialogWindow::QueueTick(uintptr_t id, bool posted)
+{
+    QMetaObject::invokeMethod(
+        m_widget.get(),
+        [this, id, posted] {
+            const auto it = m_timers.find(id);
+            const bool timerArmed = it != m_timers.end() && it->second->isActive();
+            if (posted || timerArmed)
+                DeliverTick(id, posted);
+        },
+        Qt::QueuedConnection);
+}
+
+void QtDialogWindow::PostMessage(unsigned message, uintptr_t wParam, intptr_t lParam)
+{
+    if (m_ended)
+        return;
+    QMetaObject::invokeMethod(
+        m_widget.get(),
+        [this, message, wParam, lParam] {
+            if (message == WM_TIMER)
+                DeliverTick(wParam, true);
+            else
+                Dispatch(message, wParam, lParam);
+        },
+        Qt::QueuedConnection);
+}
+
+int QtDialogWindow::MessageBox(const std::u16string& text, const std::optional<std::u16string>& caption, unsigned type)
+{
+    QMessageBox box(m_widget.get());
+    box.setWindowTitle(caption ? px::ToQString(*caption) : QtWindowHost::ApplicationName());
+    box.setTextFormat(Qt::PlainText);
+    box.setText(px::ToQString(text));
+    box.setIcon(QMessageBox::NoIcon);
+    QPushButton* ok = box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+    QPushButton* cancel = nullptr;
+    if ((type & 0xF) == MB_OKCANCEL)
+        cancel = box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+    box.setDefaultButton(ok);
+    // Esc and the close box answer Cancel when there is one, else OK.
+    box.setEscapeButton(cancel ? cancel : ok);
+    // Its loop keeps dispatching the program's timers and posted messages.
+    box.exec();
+    return (cancel && box.clickedButton() != ok) ? IDCANCEL : IDOK;
+}
+
+void QtDialogWindow::ShowWindow(int showCommand)
+{
+    if (m_ended)
+        return;
+    if (showCommand == SW_HIDE) {
+        // Hidden, the window is reached only through its tray icon. Without one (no tray
+        // host on this desktop) it is minimised instead and stays on the taskbar, so it can
+        // always be brought back and closed.
+        if (m_tray && m_tray->isVisible()) {
+            m_minimizedInsteadOfHidden = false;
+            m_widget->hide();
+        } else {
+            m_minimizedInsteadOfHidden = true;
+            m_widget->showMinimized();
+        }
+        return;
+    }
+    m_minimizedInsteadOfHidden = false;
+    if (m_widget->isMinimized())
+        m_widget->showNormal();
+    else
+        m_widget->show();
+    m_widget->raise();
+    m_widget->activateWindow();
+}
+
+bool QtDialogWindow::IsWindowVisible() { return m_widget->isVisible(); }
+bool QtDialogWindow::IsIconic() { return m_widget->isMinimized(); }
+ClientSize QtDialogWindow::GetClientSize() { return {m_widget->width(), m_widget->height()}; }
+
+ClientSize QtDialogWindow::GetSystemIconSize()
+{
+    const int size = m_widget->style()->pixelMetric(QStyle::PM_LargeIconSize);
+    return {size, size};
+}
+
+void QtDialogWindow::DrawIcon(int x, int y, IconId icon)
+{
+    // Drawing happens only inside the window's painting.
+    if (!m_painter)
+        return;
+    const ClientSize size = GetSystemIconSize();
+    m_painter->drawPixmap(x, y, QtWindowHost::Icon(icon).pixmap(size.cx, size.cy));
+}
+
+void QtDialogWindow::SetIcon(IconId icon, bool) { m_widget->setWindowIcon(QtWindowHost::Icon(icon)); }
+
+bool QtDialogWindow::NotifyIconAdd(const NotifyIconData& nid)
+{
+    if (m_ended || !QSystemTrayIcon::isSystemTrayAvailable())
+        return false;
+    if (m_tray && m_tray->isVisible())
+        return false;  // the shell refuses to add an icon twice
+    if (!m_tray) {
+        m_tray = new QSystemTrayIcon(m_widget.get());
+        QObject::connect(m_tray, &QSystemTrayIcon::activated, m_tray, [this](QSystemTrayIcon::ActivationReason reason) {
+            if (m_trayCallbackMessage != 0)
+                PostMessage(m_trayCallbackMessage, m_trayId, static_cast<intptr_t>(MouseMessageFor(reason)));
+        });
+    }
+    const QIcon icon = (nid.uFlags & NIF_ICON) ? QtWindowHost::Icon(nid.hIcon) : QIcon();
+    m_tray->setIcon(icon.isNull() ? QApplication::windowIcon() : icon);
+    m_tray->setToolTip((nid.uFlags & NIF_TIP) ? px::ToQString(nid.szTip) : QString());
+    m_trayCallbackMessage = (nid.uFlags & NIF_MESSAGE) ? nid.uCallbackMessage : 0;
+    m_trayId = nid.uID;
+    m_tray->show();
+    return true;
+}
+
+bool QtDialogWindow::NotifyIconDelete(const NotifyIconData&)
+{
+    if (!m_tray || !m_tray->isVisible())
+        return false;
+    m_tray->hide();
+    return true;
+}
+
+void QtDialogWindow::TrackPopupMenu(const std::vector<MenuItem>& items)
+{
+    if (m_ended)
+        return;
+    QMenu menu(m_widget.get());
+    for (const MenuItem& item : items) {
+        if (item.separator)
+            menu.addSeparator();
+        else
+            menu.addAction(px::ToQString(item.text))->setData(item.id);
+    }
+    // The picked item arrives afterwards as a command, as a menu's pick is posted.
+    if (QAction* picked = menu.exec(QCursor::pos()))
+        PostMessage(WM_COMMAND, CommandWParam(static_cast<int>(picked->data().toUInt()), 0), 0);
+}
+
+bool QtDialogWindow::AppendSystemMenuItem(const std::u16string& text, unsigned commandId)
+{
+    m_systemMenuItems.emplace_back(text, commandId);
+    return true;
+}
+
+void QtDialogWindow::EndDialog(int result)
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    m_result = result;
+    // The window's timers and its tray icon end with it.
+    for (auto& [id, timer] : m_timers)
+        timer->stop();
+    if (m_tray)
+        m_tray->hide();
+    m_widget->hide();
+    if (m_loop)
+        m_loop->exit(result);
+}

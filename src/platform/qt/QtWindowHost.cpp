@@ -1,0 +1,106 @@
+#include "platform/qt/QtWindowHost.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QFileInfo>
+#include <QProxyStyle>
+#include <QStyleFactory>
+#include <algorithm>
+
+#include "platform/qt/QtDialogWindow.h"
+#include "ui/DialogTemplates.h"
+#include "ui/Resource.h"
+
+namespace {
+
+// Masks password edits with the program's own character instead of the style's bullet.
+class MaskCharacterStyle : public QProxyStyle {
+public:
+    MaskCharacterStyle(QStyle* base, char16_t ch)
+        : QProxyStyle(base)
+        , m_ch(ch)
+    {
+    }
+
+    int styleHint(
+        StyleHint hint, const QStyleOption* option, const QWidget* widget, QStyleHintReturn* returnData) const override
+    {
+        if (hint == SH_LineEdit_PasswordCharacter)
+            return m_ch;
+        // Never show the last typed character in plain, not even for a moment.
+        if (hint == SH_LineEdit_PasswordMaskDelay)
+            return 0;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+
+private:
+    char16_t m_ch;
+};
+
+}  // namespace
+
+// The icons are compiled into a static library; this links them in and registers them.
+// (Outside any namespace: the macro declares the resource's registration function.)
+static void InitIconResources() { Q_INIT_RESOURCE(perennix); }
+
+QtWindowHost::QtWindowHost()
+{
+    InitIconResources();
+    // The program's loops end only through EndDialog: hiding the last window into the tray,
+    // or closing a message box while it is hidden, must not end the application.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(Icon(IDR_MAINFRAME));
+}
+
+QtWindowHost::~QtWindowHost() = default;
+
+int QtWindowHost::RunModal(CDialogEx& dialog, DialogWindow* owner)
+{
+    const DialogTemplate* tpl = FindDialogTemplate(dialog.GetTemplateId());
+    if (!tpl || !qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return -1;
+
+    // A dialog run without an owner belongs to the innermost open dialog, as the dialog
+    // framework gives an ownerless modal dialog the main window for its owner.
+    QWidget* parent = nullptr;
+    if (auto* ownerWindow = dynamic_cast<QtDialogWindow*>(owner))
+        parent = ownerWindow->Widget();
+    else if (!m_open.empty())
+        parent = m_open.back()->Widget();
+
+    QtDialogWindow window(*this, dialog, *tpl, parent);
+    m_open.push_back(&window);
+    dialog.Attach(&window);
+    const bool focusFirstTabStop = dialog.OnInitDialog();
+    const int result = window.RunModalLoop(focusFirstTabStop);
+    dialog.Detach();
+    m_open.erase(std::find(m_open.begin(), m_open.end(), &window));
+    return result;
+}
+
+QIcon QtWindowHost::Icon(IconId id)
+{
+    if (id != IDR_MAINFRAME)
+        return {};
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/perennix/perennix-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
+QString QtWindowHost::ApplicationName()
+{
+    return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+}
+
+QStyle* QtWindowHost::MaskStyle(char16_t ch)
+{
+    std::unique_ptr<QStyle>& style = m_maskStyles[ch];
+    if (!style) {
+        // Built on a style of the application's own kind, so a masked edit looks like the others.
+        QStyle* base = QStyleFactory::create(QApplication::style()->name());
+        style = std::make_unique<MaskCharacterStyle>(base, ch);
+    }
+    return style.get();
+}

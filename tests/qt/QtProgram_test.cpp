@@ -1,0 +1,246 @@
+// The whole program on the Qt host (offscreen, with a scripted system): the tray menu, the
+// About entry of the background menu, the browse button and the password dialog, driven
+// through the widgets as a user would.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QToolButton>
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "FakeSystem.h"
+#include "Gbk.h"
+#include "QtHostFixture.h"
+#include "app/CPerennixApp.h"
+#include "platform/Unicode.h"
+#include "ui/Resource.h"
+
+using namespace qttest;
+
+namespace {
+
+QMenu* ActiveMenu() { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); }
+
+QStringList MenuTexts(QMenu* menu)
+{
+    QStringList texts;
+    for (QAction* a : menu->actions())
+        texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    return texts;
+}
+
+// Picks the entry with this text as a user does, with the keyboard.
+void Pick(QMenu* menu, const QString& text)
+{
+    for (QAction* a : menu->actions()) {
+        if (a->text() == text) {
+            menu->setActiveAction(a);
+            QTest::keyClick(menu, Qt::Key_Return);
+            return;
+        }
+    }
+    ADD_FAILURE() << "no menu entry " << text.toStdString();
+    menu->close();
+}
+
+class ProgramTest : public QtHostTest {
+protected:
+    ProgramTest()
+        : systemGuard(system)
+    {
+        static int count = 0;
+        dir = std::filesystem::temp_directory_path()
+            / ("perennix-qt-" + std::to_string(getpid()) + "-" + std::to_string(++count));
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        system.modulePath = px::FromUtf8((dir / "perennix").string());
+        clock.Set(2026, 3, 10, 12, 0, 0);
+    }
+    ~ProgramTest() override { std::filesystem::remove_all(dir); }
+
+    std::string Log() const
+    {
+        std::ifstream in(dir / "log.txt", std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+
+    // Runs the program; script acts once its main window is up.
+    void Run(std::function<void(QtDialogWindow&)> script)
+    {
+        When([this] { return !host.OpenWindows().empty(); }, [this, script] { script(Top()); });
+        CPerennixApp app;
+        EXPECT_FALSE(app.InitInstance());
+    }
+
+    std::filesystem::path dir;
+    fake::VirtualClock clock;
+    fake::FakeSystem system{clock};
+    fake::ScopedSystem systemGuard;
+};
+
+TEST_F(ProgramTest, TrayMenuCommandsReachTheirHandlersAndExitAsks)
+{
+    Run([&](QtDialogWindow& w) {
+        QtDialogWindow* main = &w;
+        QDialog* window = w.Widget();
+        EXPECT_TRUE(window->isVisible());
+        // Only the right button's press opens the menu.
+        w.PostMessage(WM_TRAYNOTIFY, IDR_MAINFRAME, WM_LBUTTONDOWN);
+        w.PostMessage(WM_TRAYNOTIFY, IDR_MAINFRAME, WM_LBUTTONDBLCLK);
+        w.PostMessage(WM_TRAYNOTIFY, IDR_MAINFRAME, WM_RBUTTONUP);
+        Pause(50);
+        EXPECT_EQ(ActiveMenu(), nullptr);
+
+        When([] { return ActiveMenu() != nullptr; },
+            [main] {
+                EXPECT_EQ(MenuTexts(ActiveMenu()),
+                    (QStringList{QStringLiteral("显示/隐藏"), QStringLiteral("-"), QStringLiteral("退出程序")}));
+                Pick(ActiveMenu(), QStringLiteral("退出程序"));
+                // Cancelled: nothing changes.
+                When([] { return ActiveBox() != nullptr; },
+                    [main] {
+                        EXPECT_EQ(ActiveBox()->text(), QStringLiteral("确定退出？"));
+                        EXPECT_EQ(ActiveBox()->windowTitle(), QStringLiteral("退出"));
+                        Answer(ActiveBox(), QStringLiteral("取消"));
+                        QTimer::singleShot(50, [main] {
+                            EXPECT_FALSE(main->Ended());
+                            // Again, answered OK: the program ends.
+                            When([] { return ActiveMenu() != nullptr; },
+                                [] {
+                                    Pick(ActiveMenu(), QStringLiteral("退出程序"));
+                                    When([] { return ActiveBox() != nullptr; },
+                                        [] { Answer(ActiveBox(), QStringLiteral("确定")); });
+                                });
+                            main->PostMessage(WM_TRAYNOTIFY, IDR_MAINFRAME, WM_RBUTTONDOWN);
+                        });
+                    });
+            });
+        w.PostMessage(WM_TRAYNOTIFY, IDR_MAINFRAME, WM_RBUTTONDOWN);
+    });
+    const std::string log = fake::GbkToUtf8(Log());
+    EXPECT_EQ(log.rfind("---------", 0), 0u);
+    EXPECT_NE(log.find("->对话框初始化完成。。。\r\n"), std::string::npos) << log;
+}
+
+TEST_F(ProgramTest, WithoutATrayHidingMinimisesAndTheMenuShowsTheWindowAgain)
+{
+    // The offscreen platform has no tray host, like a bare X server.
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
+    Run([&](QtDialogWindow& w) {
+        QTest::mouseClick(w.Item(IDC_HIDE), Qt::LeftButton);
+        EXPECT_TRUE(w.Widget()->isMinimized());
+        EXPECT_TRUE(w.Widget()->isVisible()) << "still on the taskbar";
+        EXPECT_TRUE(w.MinimizedForLackOfTray());
+        w.ShowWindow(SW_SHOW);
+        EXPECT_FALSE(w.Widget()->isMinimized());
+        EXPECT_TRUE(w.Widget()->isVisible());
+        w.Widget()->close();
+    });
+}
+
+TEST_F(ProgramTest, TheBackgroundMenuOpensTheAboutBox)
+{
+    Run([&](QtDialogWindow& w) {
+        When([] { return ActiveMenu() != nullptr; },
+            [&] {
+                EXPECT_EQ(MenuTexts(ActiveMenu()), QStringList{QStringLiteral("关于 Perennix(&A)...")});
+                Pick(ActiveMenu(), QStringLiteral("关于 Perennix(&A)..."));
+            });
+        When([this] { return host.OpenWindows().size() == 2; },
+            [this] {
+                QtDialogWindow& about = Top();
+                EXPECT_EQ(about.TemplateId(), IDD_ABOUTBOX);
+                EXPECT_EQ(about.Widget()->windowTitle(), QStringLiteral("关于 Perennix"));
+                QTest::keyClick(about.Widget(), Qt::Key_Escape);
+                QTimer::singleShot(20, [this] {
+                    ASSERT_EQ(host.OpenWindows().size(), 1u);
+                    EXPECT_FALSE(Top().Ended()) << "the main window stays as it was";
+                    Top().Widget()->close();
+                });
+            });
+        // A right click on a label reaches the window's background.
+        QWidget* label = w.Controls()[1];
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2), label->mapToGlobal(QPoint(2, 2)));
+        QApplication::sendEvent(label, &event);
+    });
+}
+
+TEST_F(ProgramTest, BrowsingForAFileSetsThePathAndTheImageName)
+{
+    const std::filesystem::path program = dir / "tools" / "App.bin";
+    std::filesystem::create_directories(program.parent_path());
+    std::ofstream(program) << "#!/bin/sh\n";
+    Run([&](QtDialogWindow& w) {
+        When([] { return qobject_cast<QFileDialog*>(QApplication::activeModalWidget()) != nullptr; },
+            [&] {
+                auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                EXPECT_EQ(files->fileMode(), QFileDialog::ExistingFile);
+                // No filter: every file is offered.
+                ASSERT_EQ(files->nameFilters().size(), 1);
+                EXPECT_TRUE(files->nameFilters().front().endsWith(QStringLiteral("(*)")));
+                files->selectFile(QString::fromStdString(program.string()));
+                static_cast<QDialog*>(files)->accept();
+            });
+        w.Item(IDC_FULLPATH)->parentWidget()->findChild<QToolButton*>()->click();
+        EXPECT_EQ(w.GetDlgItemText(IDC_FULLPATH, INT_MAX), px::FromUtf8(program.string()));
+        EXPECT_EQ(w.GetDlgItemText(IDC_EXENAME, INT_MAX), u"App.bin");
+        w.Widget()->close();
+    });
+}
+
+TEST_F(ProgramTest, PasswordDialogRefusesAShortPasswordThenMasksTheArguments)
+{
+    Run([&](QtDialogWindow& w) {
+        w.SetDlgItemText(IDC_ARGS, u"--port 4001");
+        When([this] { return host.OpenWindows().size() == 2; },
+            [this] {
+                QtDialogWindow& passwd = Top();
+                EXPECT_EQ(passwd.Widget()->windowTitle(), QStringLiteral("密码"));
+                auto* edit = qobject_cast<QLineEdit*>(passwd.Item(IDC_PASSWD));
+                EXPECT_EQ(edit->echoMode(), QLineEdit::Normal) << "a new password is typed in plain";
+                QTest::keyClicks(edit, QStringLiteral("abc"));
+                When([] { return ActiveBox() != nullptr; },
+                    [edit] {
+                        EXPECT_EQ(ActiveBox()->text(), QStringLiteral("请输入6～16位字符！"));
+                        EXPECT_EQ(ActiveBox()->windowTitle(), QStringLiteral("提示"));
+                        Answer(ActiveBox(), QStringLiteral("确定"));
+                        QTimer::singleShot(20, [edit] {
+                            QTest::keyClicks(edit, QStringLiteral("def"));
+                            QTest::keyClick(edit, Qt::Key_Return);
+                        });
+                    });
+                QTest::keyClick(edit, Qt::Key_Return);
+            });
+        QTest::mouseClick(w.Item(IDC_ARGSCRYPT), Qt::LeftButton, {}, QPoint(4, 4));
+        EXPECT_TRUE(w.IsDlgButtonChecked(IDC_ARGSCRYPT));
+        auto* args = qobject_cast<QLineEdit*>(w.Item(IDC_ARGS));
+        EXPECT_EQ(args->displayText(), QString(11, QLatin1Char('*')));
+
+        // Switching off asks for the password masked.
+        When([this] { return host.OpenWindows().size() == 2; },
+            [this] {
+                auto* edit = qobject_cast<QLineEdit*>(Top().Item(IDC_PASSWD));
+                QTest::keyClicks(edit, QStringLiteral("abcdef"));
+                EXPECT_EQ(edit->displayText(), QStringLiteral("******"));
+                QTest::keyClick(edit, Qt::Key_Return);
+            });
+        QTest::mouseClick(w.Item(IDC_ARGSCRYPT), Qt::LeftButton, {}, QPoint(4, 4));
+        EXPECT_FALSE(w.IsDlgButtonChecked(IDC_ARGSCRYPT));
+        EXPECT_EQ(args->displayText(), QStringLiteral("--port 4001"));
+        w.Widget()->close();
+    });
+}
+
+}  // namespace

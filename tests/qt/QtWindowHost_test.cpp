@@ -1,0 +1,487 @@
+// The Qt window host: windows built from the template table, items, masking, keys, timers,
+// posted messages and message boxes, seen through a probe dialog.
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+#include <climits>
+#include <cmath>
+
+#include "QtHostFixture.h"
+#include "platform/qt/DialogUnits.h"
+#include "platform/qt/QtText.h"
+#include "ui/DialogTemplates.h"
+#include "ui/Resource.h"
+
+using namespace qttest;
+
+namespace {
+
+// n * base / divisor, rounded to nearest: the dialog-unit rule, computed independently.
+int Scaled(int n, int base, int divisor) { return static_cast<int>(std::lround(double(n) * base / divisor)); }
+
+QString TextOf(QWidget* w)
+{
+    if (auto* edit = qobject_cast<QLineEdit*>(w))
+        return edit->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(w))
+        return button->text();
+    if (auto* label = qobject_cast<QLabel*>(w))
+        return label->text();
+    if (auto* group = qobject_cast<QGroupBox*>(w))
+        return group->title();
+    return QStringLiteral("<unknown widget>");
+}
+
+bool KindMatches(ControlKind kind, QWidget* w)
+{
+    switch (kind) {
+    case ControlKind::PushButton:
+        return qobject_cast<QPushButton*>(w) && !static_cast<QPushButton*>(w)->isDefault();
+    case ControlKind::DefPushButton:
+        return qobject_cast<QPushButton*>(w) && static_cast<QPushButton*>(w)->isDefault();
+    case ControlKind::Label:
+    case ControlKind::Icon:
+        return qobject_cast<QLabel*>(w) != nullptr;
+    case ControlKind::GroupBox:
+        return qobject_cast<QGroupBox*>(w) != nullptr;
+    case ControlKind::Edit:
+    case ControlKind::BrowseEdit:
+        return qobject_cast<QLineEdit*>(w) != nullptr;
+    case ControlKind::AutoCheckBox:
+        return qobject_cast<QCheckBox*>(w) != nullptr;
+    }
+    return false;
+}
+
+using TemplateTest = QtHostTest;
+
+TEST_F(TemplateTest, EveryTemplateBuildsItsControlsWithTextIdPlaceAndTabOrder)
+{
+    for (const DialogTemplate& tpl : AllDialogTemplates()) {
+        SCOPED_TRACE(tpl.id);
+        ProbeDialog dialog(tpl.id);
+        Soon([&] {
+            QtDialogWindow& w = Top();
+            const px::BaseUnits base = w.Base();
+            EXPECT_GT(base.cx, 3);
+            EXPECT_GT(base.cy, 8);
+            EXPECT_EQ(w.Widget()->windowTitle(), px::ToQString(tpl.title));
+            EXPECT_EQ(w.Widget()->size(), QSize(Scaled(tpl.cx, base.cx, 4), Scaled(tpl.cy, base.cy, 8)));
+
+            ASSERT_EQ(w.Controls().size(), tpl.controls.size());
+            std::vector<QWidget*> tabStops;
+            for (size_t i = 0; i < tpl.controls.size(); ++i) {
+                const ControlTemplate& c = tpl.controls[i];
+                QWidget* widget = w.Controls()[i];
+                SCOPED_TRACE(px::ToQString(c.text).toStdString());
+                EXPECT_TRUE(KindMatches(c.kind, widget));
+                EXPECT_EQ(widget->property("controlId").toInt(), c.id);
+                if (c.kind != ControlKind::Icon) {
+                    EXPECT_EQ(TextOf(widget), px::ToQString(c.text));
+                }
+                if (c.id != IDC_STATIC) {
+                    EXPECT_EQ(w.Item(c.id), widget);
+                }
+                // Position and size in dialog units, relative to the window's client area.
+                const QRect placed(widget->mapTo(w.Widget(), QPoint(0, 0)), widget->size());
+                EXPECT_EQ(placed.topLeft(), QPoint(Scaled(c.x, base.cx, 4), Scaled(c.y, base.cy, 8)));
+                if (c.kind == ControlKind::BrowseEdit) {
+                    // The browse button shares the control's rectangle at its right end.
+                    auto* browse = widget->parentWidget()->findChild<QToolButton*>();
+                    ASSERT_NE(browse, nullptr);
+                    EXPECT_EQ(placed.width() + browse->width(), Scaled(c.cx, base.cx, 4));
+                    EXPECT_EQ(browse->focusPolicy(), Qt::NoFocus);
+                } else if (c.kind != ControlKind::Icon) {
+                    EXPECT_EQ(placed.size(), QSize(Scaled(c.cx, base.cx, 4), Scaled(c.cy, base.cy, 8)));
+                }
+                if (auto* label = qobject_cast<QLabel*>(widget); label && c.kind == ControlKind::Label) {
+                    const Qt::Alignment horizontal = label->alignment() & Qt::AlignHorizontal_Mask;
+                    EXPECT_EQ(horizontal, (c.style & CS_RIGHT) ? Qt::AlignRight : Qt::AlignLeft);
+                }
+                if (c.style & CS_TABSTOP) {
+                    tabStops.push_back(widget);
+                } else {
+                    EXPECT_FALSE(widget->focusPolicy() & Qt::TabFocus);
+                }
+            }
+            // Tab walks the tab stops in template order and comes round again.
+            ASSERT_FALSE(tabStops.empty());
+            for (size_t i = 0; i < tabStops.size(); ++i) {
+                QWidget* next = tabStops[i]->nextInFocusChain();
+                while (next != tabStops[(i + 1) % tabStops.size()] && !(next->focusPolicy() & Qt::TabFocus))
+                    next = next->nextInFocusChain();
+                EXPECT_EQ(next, tabStops[(i + 1) % tabStops.size()]) << "after tab stop " << i;
+            }
+            // The first tab stop has the focus when the dialog opens.
+            EXPECT_EQ(w.Widget()->focusWidget(), tabStops.front());
+            w.EndDialog(IDOK);
+        });
+        EXPECT_EQ(host.RunModal(dialog, nullptr), IDOK);
+    }
+}
+
+TEST_F(TemplateTest, DialogUnitsFollowTheFontsAverageCharacterSize)
+{
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPointSize(10);
+    const px::BaseUnits base = px::DialogBaseUnits(font);
+    const QFontMetrics metrics(font);
+    const double average
+        = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52.0;
+    EXPECT_NEAR(base.cx, average, 0.51);
+    EXPECT_EQ(base.cy, metrics.height());
+    // Rounded to the nearest pixel, halves away from zero, like MulDiv.
+    EXPECT_EQ(px::MulDiv(6, 7, 4), 11);  // 10.5
+    EXPECT_EQ(px::MulDiv(5, 7, 4), 9);  // 8.75
+    EXPECT_EQ(px::MulDiv(-6, 7, 4), -11);
+    EXPECT_EQ(px::MulDiv(1, 1, 0), -1);
+}
+
+using ItemTest = QtHostTest;
+
+TEST_F(ItemTest, EditsNotifyEveryChangeAndButtonsEveryClick)
+{
+    ProbeDialog dialog(IDD_MAIN);
+    Soon([&] {
+        QtDialogWindow& w = Top();
+        auto* loop = qobject_cast<QLineEdit*>(w.Item(IDC_LOOPSEC));
+        ASSERT_NE(loop, nullptr);
+        const Message change = Command(IDC_LOOPSEC, EN_CHANGE);
+
+        w.SetDlgItemText(IDC_LOOPSEC, u"60");
+        EXPECT_EQ(dialog.Count(change), 1u);
+        w.SetDlgItemText(IDC_LOOPSEC, u"60");  // the same text notifies again, as a Win32 edit does
+        EXPECT_EQ(dialog.Count(change), 2u);
+        QTest::keyClicks(loop, QStringLiteral("5"));
+        EXPECT_EQ(loop->text(), QStringLiteral("605"));
+        EXPECT_EQ(dialog.Count(change), 3u);
+
+        // Reading cuts as a buffer of that many units would, terminator included.
+        EXPECT_EQ(w.GetDlgItemText(IDC_LOOPSEC, INT_MAX), u"605");
+        EXPECT_EQ(w.GetDlgItemText(IDC_LOOPSEC, 3), u"60");
+        EXPECT_EQ(w.GetDlgItemText(IDC_LOOPSEC, 0), u"");
+        EXPECT_EQ(w.GetDlgItemText(IDC_STATUS, INT_MAX), u"未启用");
+        w.SetDlgItemText(IDC_STATUS, u"守护正在运行。。。");
+        EXPECT_EQ(qobject_cast<QLabel*>(w.Item(IDC_STATUS))->text(), QStringLiteral("守护正在运行。。。"));
+        EXPECT_EQ(w.GetDlgItemText(12345, INT_MAX), u"");
+
+        // Setting a check box is silent; a click toggles first, then notifies.
+        auto* box = qobject_cast<QCheckBox*>(w.Item(IDC_TIMEDCLOSE));
+        w.CheckDlgButton(IDC_TIMEDCLOSE, true);
+        EXPECT_TRUE(w.IsDlgButtonChecked(IDC_TIMEDCLOSE));
+        EXPECT_EQ(dialog.Count(Command(IDC_TIMEDCLOSE, BN_CLICKED)), 0u);
+        bool checkedWhenNotified = true;
+        QObject::connect(
+            box, &QCheckBox::clicked, box, [&] { checkedWhenNotified = w.IsDlgButtonChecked(IDC_TIMEDCLOSE); });
+        box->click();
+        EXPECT_FALSE(checkedWhenNotified);
+        EXPECT_EQ(dialog.Count(Command(IDC_TIMEDCLOSE, BN_CLICKED)), 1u);
+
+        // A disabled item takes no clicks.
+        w.EnableDlgItem(IDC_START, false);
+        EXPECT_FALSE(w.IsDlgItemEnabled(IDC_START));
+        QTest::mouseClick(w.Item(IDC_START), Qt::LeftButton);
+        EXPECT_EQ(dialog.Count(Command(IDC_START, BN_CLICKED)), 0u);
+        w.EnableDlgItem(IDC_START, true);
+        QTest::mouseClick(w.Item(IDC_START), Qt::LeftButton);
+        EXPECT_EQ(dialog.Count(Command(IDC_START, BN_CLICKED)), 1u);
+
+        // The browse edit enables as one piece.
+        w.EnableDlgItem(IDC_FULLPATH, false);
+        EXPECT_FALSE(w.Item(IDC_FULLPATH)->parentWidget()->findChild<QToolButton*>()->isEnabled());
+        w.EndDialog(IDCANCEL);
+    });
+    EXPECT_EQ(host.RunModal(dialog, nullptr), IDCANCEL);
+}
+
+TEST_F(ItemTest, MaskingShowsStarsAndUnmaskingShowsTheText)
+{
+    ProbeDialog dialog(IDD_MAIN);
+    Soon([&] {
+        QtDialogWindow& w = Top();
+        auto* args = qobject_cast<QLineEdit*>(w.Item(IDC_ARGS));
+        w.SetDlgItemText(IDC_ARGS, u"--user 张三");
+        w.SetPasswordChar(IDC_ARGS, u'*');
+        EXPECT_EQ(args->displayText(), QStringLiteral("*********"));
+        EXPECT_EQ(w.GetDlgItemText(IDC_ARGS, INT_MAX), u"--user 张三");  // the edit keeps the plain text
+        w.RedrawItem(IDC_ARGS);
+        QTest::keyClicks(args, QStringLiteral("x"));
+        EXPECT_EQ(args->displayText(), QStringLiteral("**********"));
+        w.SetPasswordChar(IDC_ARGS, 0);
+        EXPECT_EQ(args->displayText(), QStringLiteral("--user 张三x"));
+        w.EndDialog(IDCANCEL);
+    });
+    host.RunModal(dialog, nullptr);
+}
+
+using KeyTest = QtHostTest;
+
+struct KeyCase {
+    const char* name;
+    int focusId;  // where the focus is when the key is pressed
+    int key;
+    int expectedEnd;  // 0: the dialog stays open
+    Message expected;  // what the dialog was sent
+};
+
+TEST_F(KeyTest, EnterEscAndTheCloseBoxOnTheMainDialog)
+{
+    const KeyCase cases[] = {
+        {"Enter in the interval edit is OK", IDC_LOOPSEC, Qt::Key_Return, IDOK, Command(IDOK, BN_CLICKED)},
+        {"keypad Enter on a check box is OK", IDC_AUTOSTART, Qt::Key_Enter, IDOK, Command(IDOK, BN_CLICKED)},
+        {"Esc in an edit is cancel", IDC_EXENAME, Qt::Key_Escape, IDCANCEL, Command(IDCANCEL, BN_CLICKED)},
+        {"Enter on 关闭 clicks it", IDCANCEL, Qt::Key_Return, IDCANCEL, Command(IDCANCEL, BN_CLICKED)},
+        {"Enter on 开始 clicks it", IDC_START, Qt::Key_Return, 0, Command(IDC_START, BN_CLICKED)},
+        {"Space on 隐藏 clicks it", IDC_HIDE, Qt::Key_Space, 0, Command(IDC_HIDE, BN_CLICKED)},
+    };
+    for (const KeyCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProbeDialog dialog(IDD_MAIN);
+        Soon([&] {
+            QtDialogWindow& w = Top();
+            w.Item(c.focusId)->setFocus();
+            QTest::keyClick(w.Item(c.focusId), static_cast<Qt::Key>(c.key),
+                c.key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+            EXPECT_EQ(w.Ended(), c.expectedEnd != 0);
+            w.EndDialog(-5);
+        });
+        const int end = host.RunModal(dialog, nullptr);
+        EXPECT_EQ(end, c.expectedEnd != 0 ? c.expectedEnd : -5);
+        EXPECT_EQ(dialog.Count(c.expected), 1u);
+        // Nothing asked, nothing else commanded.
+        EXPECT_EQ(dialog.Received(WM_COMMAND).size(), 1u);
+    }
+}
+
+TEST_F(KeyTest, TheCloseBoxIsTheCancelCommand)
+{
+    ProbeDialog dialog(IDD_MAIN);
+    Soon([&] { Top().Widget()->close(); });
+    EXPECT_EQ(host.RunModal(dialog, nullptr), IDCANCEL);
+    EXPECT_EQ(dialog.Count(Command(IDCANCEL, BN_CLICKED)), 1u);
+}
+
+TEST_F(KeyTest, NoButtonOfTheMainDialogIsADefaultButton)
+{
+    ProbeDialog dialog(IDD_MAIN);
+    Soon([&] {
+        for (QPushButton* b : Top().Widget()->findChildren<QPushButton*>()) {
+            EXPECT_FALSE(b->isDefault()) << b->text().toStdString();
+            EXPECT_FALSE(b->autoDefault()) << b->text().toStdString();
+        }
+        Top().EndDialog(IDOK);
+    });
+    host.RunModal(dialog, nullptr);
+}
+
+TEST_F(KeyTest, PasswordDialogConfirmsWithEnterFromItsEditThroughItsDefaultButton)
+{
+    ProbeDialog dialog(IDD_PASSWD);
+    Soon([&] {
+        QtDialogWindow& w = Top();
+        auto* ok = qobject_cast<QPushButton*>(w.Item(IDOK));
+        ASSERT_NE(ok, nullptr);
+        EXPECT_TRUE(ok->isDefault());
+        EXPECT_EQ(w.Widget()->focusWidget(), ok);
+        QTest::keyClick(w.Item(IDC_PASSWD), Qt::Key_Return);
+    });
+    EXPECT_EQ(host.RunModal(dialog, nullptr), IDOK);
+    EXPECT_EQ(dialog.Count(Command(IDOK, BN_CLICKED)), 1u);
+}
+
+using TimerTest = QtHostTest;
+
+TEST_F(TimerTest, TicksGoOnWhileABoxIsOpenAndNeverReenterTheirOwnHandler)
+{
+    static constexpr uintptr_t kAsking = 7;  // its first tick asks a question
+    static constexpr uintptr_t kOther = 8;
+    ProbeDialog dialog(IDD_MAIN);
+    int depth = 0;
+    int maxDepth = 0;
+    int askingTicks = 0;
+    int otherTicks = 0;
+    int askingTicksWhileOpen = 0;
+    int otherTicksWhileOpen = 0;
+    bool boxOpen = false;
+    dialog.onInit = [&](DialogWindow& w) {
+        w.SetTimer(kAsking, 20);
+        w.SetTimer(kOther, 15);
+    };
+    dialog.onTimer = [&](uintptr_t id) {
+        DialogWindow& w = *dialog.GetWindow();
+        if (id == kOther) {
+            ++otherTicks;
+            otherTicksWhileOpen += boxOpen ? 1 : 0;
+            return;
+        }
+        ++askingTicks;
+        askingTicksWhileOpen += boxOpen ? 1 : 0;
+        maxDepth = std::max(maxDepth, ++depth);
+        if (askingTicks == 1) {
+            // A tick posted now must wait for this handler too.
+            w.PostMessage(WM_TIMER, kAsking, 0);
+            boxOpen = true;
+            EXPECT_EQ(w.MessageBox(u"确定停止守护吗？", std::u16string(u"提示"), MB_OKCANCEL), IDOK);
+            boxOpen = false;
+        } else if (askingTicks == 3) {
+            w.KillTimer(kAsking);
+            w.KillTimer(kOther);
+            Soon([&w] { w.EndDialog(IDOK); });
+        }
+        --depth;
+    };
+    When([] { return ActiveBox() != nullptr; },
+        [] {
+            Pause(300);  // the box stays open for a while; timers tick meanwhile
+            Answer(ActiveBox(), QStringLiteral("确定"));
+        });
+    EXPECT_EQ(host.RunModal(dialog, nullptr), IDOK);
+    EXPECT_GE(otherTicksWhileOpen, 5) << "the other timer kept ticking under the box";
+    EXPECT_EQ(askingTicksWhileOpen, 0) << "no tick re-entered the handler waiting on the box";
+    EXPECT_EQ(maxDepth, 1);
+    EXPECT_EQ(askingTicks, 3);
+}
+
+TEST_F(TimerTest, TicksHeldForABusyHandlerArriveOnceRightAfterIt)
+{
+    static constexpr uintptr_t kAsking = 9;
+    ProbeDialog dialog(IDD_MAIN);
+    std::vector<qint64> ticksAt;
+    QElapsedTimer clock;
+    dialog.onInit = [&](DialogWindow& w) {
+        clock.start();
+        w.SetTimer(kAsking, 1000);
+        w.PostMessage(WM_TIMER, kAsking, 0);
+    };
+    dialog.onTimer = [&](uintptr_t) {
+        DialogWindow& w = *dialog.GetWindow();
+        ticksAt.push_back(clock.elapsed());
+        if (ticksAt.size() == 1) {
+            // Open across two expiries of the timer and one posted tick.
+            w.PostMessage(WM_TIMER, kAsking, 0);
+            w.MessageBox(u"box", std::nullopt, MB_OK);
+        } else {
+            w.EndDialog(IDOK);
+        }
+    };
+    When([] { return ActiveBox() != nullptr; },
+        [] {
+            Pause(2300);
+            ActiveBox()->buttons().front()->click();
+        });
+    EXPECT_EQ(host.RunModal(dialog, nullptr), IDOK);
+    ASSERT_EQ(ticksAt.size(), 2u);
+    // One tick for all that fell due, delivered as soon as the handler returned, not one
+    // interval later.
+    EXPECT_GE(ticksAt[1], 2300);
+    EXPECT_LT(ticksAt[1], 2300 + 600);
+}
+
+TEST_F(TimerTest, RearmingRestartsTheCountAndKillingStopsIt)
+{
+    static constexpr uintptr_t kTimer = 30;
+    ProbeDialog dialog(IDD_MAIN);
+    QElapsedTimer clock;
+    std::vector<qint64> ticksAt;
+    dialog.onInit = [&](DialogWindow& w) {
+        clock.start();
+        w.SetTimer(kTimer, 200);
+        QTimer::singleShot(120, [&w] { w.SetTimer(kTimer, 200); });
+    };
+    dialog.onTimer = [&](uintptr_t id) {
+        EXPECT_EQ(id, kTimer);
+        ticksAt.push_back(clock.elapsed());
+        dialog.GetWindow()->KillTimer(kTimer);
+        QTimer::singleShot(500, [&] { dialog.GetWindow()->EndDialog(IDOK); });
+    };
+    host.RunModal(dialog, nullptr);
+    ASSERT_EQ(ticksAt.size(), 1u) << "killed, the timer ticks no more";
+    EXPECT_GE(ticksAt[0], 120 + 180) << "the first count was abandoned";
+}
+
+TEST_F(TimerTest, PostedMessagesRunAfterTheCurrentHandlerInOrder)
+{
+    ProbeDialog dialog(IDD_MAIN);
+    std::vector<std::string> order;
+    dialog.onInit = [&](DialogWindow& w) {
+        w.PostMessage(WM_COMMAND, 5001, 0);
+        w.PostMessage(WM_TIMER, 33, 0);
+        order.push_back("init done");
+    };
+    dialog.onTimer = [&](uintptr_t id) {
+        order.push_back("tick " + std::to_string(id));
+        dialog.GetWindow()->EndDialog(IDOK);
+    };
+    host.RunModal(dialog, nullptr);
+    ASSERT_GE(dialog.received.size(), 2u);
+    EXPECT_EQ(order, (std::vector<std::string>{"init done", "tick 33"}));
+    EXPECT_EQ(dialog.Received(WM_COMMAND).front(), (Message{WM_COMMAND, 5001, 0}));
+}
+
+TEST_F(TimerTest, NothingReachesADialogThatHasEnded)
+{
+    ProbeDialog dialog(IDD_MAIN);
+    dialog.onInit = [&](DialogWindow& w) {
+        w.SetTimer(1, 10);
+        w.PostMessage(WM_COMMAND, 5002, 0);
+        w.EndDialog(IDCANCEL);
+    };
+    EXPECT_EQ(host.RunModal(dialog, nullptr), IDCANCEL);
+    QApplication::processEvents();
+    Pause(50);
+    EXPECT_TRUE(dialog.received.empty());
+}
+
+using BoxTest = QtHostTest;
+
+TEST_F(BoxTest, BoxesShowTextCaptionAndButtonsAndReturnTheAnswer)
+{
+    struct Case {
+        const char16_t* text;
+        std::optional<std::u16string> caption;
+        unsigned type;
+        const char* answer;  // a button's text, or "esc" or "close"
+        QString expectedTitle;
+        int expected;
+    };
+    const Case cases[] = {
+        {u"确定退出？", u"退出", MB_OKCANCEL, "确定", QStringLiteral("退出"), IDOK},
+        {u"确定退出？", u"退出", MB_OKCANCEL, "取消", QStringLiteral("退出"), IDCANCEL},
+        {u"确定退出？", u"退出", MB_OKCANCEL, "esc", QStringLiteral("退出"), IDCANCEL},
+        {u"保存成功！", u"提示", MB_OK, "esc", QStringLiteral("提示"), IDOK},
+        // No caption: the executable's name without extension.
+        {u"密码验证错误！", std::nullopt, MB_OK, "确定", QStringLiteral("qt_tests"), IDOK},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answer);
+        ProbeDialog dialog(IDD_MAIN);
+        int result = 0;
+        dialog.onInit = [&](DialogWindow& w) { w.PostMessage(WM_COMMAND, 6000, 0); };
+        When([] { return ActiveBox() != nullptr; },
+            [&] {
+                QMessageBox* box = ActiveBox();
+                EXPECT_EQ(box->windowTitle(), c.expectedTitle);
+                EXPECT_EQ(box->text(), px::ToQString(c.text));
+                EXPECT_EQ(box->buttons().size(), c.type == MB_OKCANCEL ? 2 : 1);
+                if (std::string(c.answer) == "esc")
+                    QTest::keyClick(box, Qt::Key_Escape);
+                else
+                    Answer(box, QString::fromUtf8(c.answer));
+            });
+        Soon([&] {
+            result = Top().MessageBox(c.text, c.caption, c.type);
+            Top().EndDialog(IDOK);
+        });
+        host.RunModal(dialog, nullptr);
+        EXPECT_EQ(result, c.expected);
+    }
+}
+
+}  // namespace
