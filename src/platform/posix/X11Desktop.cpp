@@ -87,6 +87,8 @@ struct X11Desktop::Connection {
     Atom netWmPid = 0;
     Atom activeWindow = 0;
     Atom wmState = 0;
+    Atom wmProtocols = 0;
+    Atom wmTakeFocus = 0;
 
     explicit Connection(Display* opened)
         : display(opened)
@@ -97,7 +99,7 @@ struct X11Desktop::Connection {
             display, [](Display*, void* self) { static_cast<Connection*>(self)->lost = true; }, this);
         const char* names[] = {"_NET_CLIENT_LIST", "_NET_CLIENT_LIST_STACKING", "_NET_SUPPORTING_WM_CHECK",
             "_NET_WM_NAME", "UTF8_STRING", "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DIALOG", "_NET_WM_PID",
-            "_NET_ACTIVE_WINDOW", "WM_STATE"};
+            "_NET_ACTIVE_WINDOW", "WM_STATE", "WM_PROTOCOLS", "WM_TAKE_FOCUS"};
         Atom atoms[std::size(names)] = {};
         XInternAtoms(display, const_cast<char**>(names), static_cast<int>(std::size(names)), False, atoms);
         Atom* targets[] = {&clientList, &clientListStacking, &supportingWmCheck, &netWmName, &utf8String, &windowType,
@@ -284,6 +286,36 @@ struct X11Desktop::Connection {
         return matches;
     }
 
+    // Gives the window the focus the way a window manager does (ICCCM 4.1.7): set directly
+    // unless its WM_HINTS refuse input, and offered through WM_TAKE_FOCUS when it takes part
+    // in focus handling, as Java's windows do (they move the focus to a proxy child).
+    void GiveFocus(Window window) const
+    {
+        bool acceptsInput = true;
+        if (XWMHints* hints = XGetWMHints(display, window)) {
+            if (hints->flags & InputHint)
+                acceptsInput = hints->input != False;
+            XFree(hints);
+        }
+        if (acceptsInput)
+            XSetInputFocus(display, window, RevertToParent, CurrentTime);
+        Atom* protocols = nullptr;
+        int count = 0;
+        if (XGetWMProtocols(display, window, &protocols, &count) && protocols) {
+            if (std::find(protocols, protocols + count, wmTakeFocus) != protocols + count) {
+                XEvent event{};
+                event.xclient.type = ClientMessage;
+                event.xclient.window = window;
+                event.xclient.message_type = wmProtocols;
+                event.xclient.format = 32;
+                event.xclient.data.l[0] = static_cast<long>(wmTakeFocus);
+                event.xclient.data.l[1] = CurrentTime;
+                XSendEvent(display, window, False, NoEventMask, &event);
+            }
+            XFree(protocols);
+        }
+    }
+
     // The focus is on window or on a window inside it (Java focuses a proxy child).
     bool HoldsFocus(Window window) const
     {
@@ -376,7 +408,7 @@ bool X11Desktop::BringToFront(uint64_t id)
             return true;
     }
     XRaiseWindow(c->display, window);
-    XSetInputFocus(c->display, window, RevertToParent, CurrentTime);
+    c->GiveFocus(window);
     XSync(c->display, False);
     return c->WaitForFocus(window, kDirectFocusWaitMs);
 }

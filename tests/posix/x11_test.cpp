@@ -1,0 +1,219 @@
+// Window lookup, bringing to front and the space key on a real X server (scripts/with-x).
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "PosixTestSupport.h"
+#include "platform/Unicode.h"
+#include "platform/posix/PosixSystem.h"
+
+namespace {
+
+std::u16string U16(const std::string& utf8) { return px::FromUtf8(utf8); }
+
+struct WindowSpec {
+    std::string instance;
+    std::string windowClass;
+    std::optional<std::string> netWmName;  // UTF-8
+    std::optional<std::string> wmNameLatin1;
+    bool dialog = false;
+};
+
+class X11Test : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!std::getenv("DISPLAY"))
+            GTEST_SKIP() << "no X display (scripts/test runs this suite under scripts/with-x)";
+        m_display = XOpenDisplay(nullptr);
+        ASSERT_NE(m_display, nullptr);
+    }
+    void TearDown() override
+    {
+        if (m_display)
+            XCloseDisplay(m_display);
+    }
+
+    Window Create(const WindowSpec& spec)
+    {
+        const Window window = XCreateSimpleWindow(m_display, DefaultRootWindow(m_display), 40, 40, 240, 120, 0, 0,
+            WhitePixel(m_display, DefaultScreen(m_display)));
+        XClassHint hint{const_cast<char*>(spec.instance.c_str()), const_cast<char*>(spec.windowClass.c_str())};
+        XSetClassHint(m_display, window, &hint);
+        XWMHints wmHints{};
+        wmHints.flags = InputHint;
+        wmHints.input = True;
+        XSetWMHints(m_display, window, &wmHints);
+        if (spec.netWmName)
+            SetProperty(window, "_NET_WM_NAME", XInternAtom(m_display, "UTF8_STRING", False), 8, spec.netWmName->data(),
+                spec.netWmName->size());
+        if (spec.wmNameLatin1)
+            SetProperty(window, "WM_NAME", XA_STRING, 8, spec.wmNameLatin1->data(), spec.wmNameLatin1->size());
+        if (spec.dialog) {
+            const long dialogType = static_cast<long>(XInternAtom(m_display, "_NET_WM_WINDOW_TYPE_DIALOG", False));
+            SetProperty(window, "_NET_WM_WINDOW_TYPE", XA_ATOM, 32, &dialogType, 1);
+        }
+        const long pid = getpid();
+        SetProperty(window, "_NET_WM_PID", XA_CARDINAL, 32, &pid, 1);
+        XSelectInput(m_display, window, KeyPressMask | KeyReleaseMask | FocusChangeMask);
+        XMapWindow(m_display, window);
+        XFlush(m_display);
+        return window;
+    }
+
+    void SetProperty(Window window, const char* name, Atom type, int format, const void* data, size_t count)
+    {
+        XChangeProperty(m_display, window, XInternAtom(m_display, name, False), type, format, PropModeReplace,
+            static_cast<const unsigned char*>(data), static_cast<int>(count));
+    }
+
+    // The lookup, repeated until it finds a window (the window manager lists new windows a
+    // moment after they are mapped) or timeoutMs has passed.
+    std::optional<ForeignWindow> WaitForWindow(
+        const std::u16string& windowClass, const std::u16string& title, int timeoutMs = 10000)
+    {
+        std::optional<ForeignWindow> found;
+        pxtest::WaitUntil([&] { return (found = m_system.FindTopWindow(windowClass, title)).has_value(); }, timeoutMs);
+        return found;
+    }
+
+    // Waits for a press and a release of the space key in window.
+    bool SpaceArrives(Window window, int timeoutMs)
+    {
+        bool pressed = false;
+        return pxtest::WaitUntil(
+            [&] {
+                while (XPending(m_display)) {
+                    XEvent event;
+                    XNextEvent(m_display, &event);
+                    if ((event.type != KeyPress && event.type != KeyRelease) || event.xkey.window != window
+                        || XLookupKeysym(&event.xkey, 0) != XK_space)
+                        continue;
+                    if (event.type == KeyPress)
+                        pressed = true;
+                    else if (pressed)
+                        return true;
+                }
+                return false;
+            },
+            timeoutMs);
+    }
+
+    Display* m_display = nullptr;
+    PosixSystem m_system;
+    const std::string m_tag = std::to_string(getpid());
+};
+
+TEST_F(X11Test, FindsTheWindowWithThisClassAndExactlyThisTitle)
+{
+    const std::string title = "Px Title " + m_tag;
+    const Window plain = Create({"pxinst" + m_tag, "PxClass" + m_tag, title, title});
+    const Window chinese = Create({"pxcn" + m_tag, "PxCn" + m_tag, "警告 " + m_tag, std::nullopt});
+    // A title only in WM_NAME, in Latin-1 ("Überprüfung").
+    const Window latin1 = Create({"pxl1" + m_tag, "PxL1" + m_tag, std::nullopt,
+        "\xDC"
+        "berpr\xFC"
+        "fung "
+            + m_tag});
+    ASSERT_EQ(WaitForWindow(U16("pxinst" + m_tag), U16(title)), plain);
+
+    const struct {
+        std::string windowClass;
+        std::string title;
+        std::optional<Window> found;
+    } cases[] = {
+        {"pxinst" + m_tag, title, plain},  // WM_CLASS instance
+        {"PxClass" + m_tag, title, plain},  // WM_CLASS class
+        {"pxcn" + m_tag, "警告 " + m_tag, chinese},
+        {"PxL1" + m_tag, "Überprüfung " + m_tag, latin1},
+        {"pxinst" + m_tag, "Px Title", std::nullopt},  // a part of the title
+        {"pxinst" + m_tag, title + " ", std::nullopt},
+        {"pxinst" + m_tag, "px title " + m_tag, std::nullopt},  // titles are exact
+        {"PXINST" + m_tag, title, std::nullopt},  // so are classes
+        {"pxother" + m_tag, title, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const std::optional<ForeignWindow> found = c.found ? WaitForWindow(U16(c.windowClass), U16(c.title))
+                                                           : m_system.FindTopWindow(U16(c.windowClass), U16(c.title));
+        EXPECT_EQ(found, c.found) << c.windowClass << " / " << c.title;
+    }
+}
+
+TEST_F(X11Test, GatewayDialogClassWantsAJavaProcessesDialog)
+{
+    // A dialog of this (non-Java) process with a gateway title is not one of the gateway's.
+    const std::string title = "Warning " + m_tag;
+    const Window dialog = Create({"pxdialog" + m_tag, "PxDialog" + m_tag, title, title, true});
+    ASSERT_EQ(WaitForWindow(U16("pxdialog" + m_tag), U16(title)), dialog);
+    EXPECT_FALSE(m_system.FindTopWindow(u"SunAwtDialog", U16(title)));
+}
+
+TEST_F(X11Test, SpaceKeyReachesTheWindowBroughtToFront)
+{
+    const std::string title = "Px Keys " + m_tag;
+    const Window target = Create({"pxkeys" + m_tag, "PxKeys" + m_tag, title, title});
+    ASSERT_EQ(WaitForWindow(U16("pxkeys" + m_tag), U16(title)), target);
+    // Another window takes the focus first.
+    const Window other = Create({"pxcover" + m_tag, "PxCover" + m_tag, "Px Cover " + m_tag, std::nullopt});
+    ASSERT_TRUE(WaitForWindow(U16("pxcover" + m_tag), U16("Px Cover " + m_tag)));
+    ASSERT_TRUE(m_system.BringToFront(other));
+
+    // Other suites share this desktop and may take the focus in between: a few tries.
+    bool arrived = false;
+    for (int attempt = 0; attempt < 3 && !arrived; ++attempt) {
+        ASSERT_TRUE(m_system.BringToFront(target));
+        m_system.PressSpaceKey();
+        arrived = SpaceArrives(target, 3000);
+    }
+    EXPECT_TRUE(arrived);
+
+    XDestroyWindow(m_display, target);
+    XSync(m_display, False);
+    EXPECT_FALSE(m_system.BringToFront(target));
+}
+
+TEST_F(X11Test, JavaDialogIsFoundAsSunAwtDialogAndItsButtonPressed)
+{
+#if defined(PX_JAVA) && defined(PX_GATEWAY_DIALOG_JAR)
+    const std::string dialogTitle = "Warning " + m_tag;
+    const std::string frameTitle = "Gateway " + m_tag;
+    pxtest::ChildProcess java(
+        PX_JAVA, {"java", "-cp", PX_GATEWAY_DIALOG_JAR, "GatewayDialog", dialogTitle, frameTitle});
+    ASSERT_TRUE(java.Started());
+    const std::optional<ForeignWindow> dialog = WaitForWindow(u"SunAwtDialog", U16(dialogTitle), 60000);
+    ASSERT_TRUE(dialog);
+    // The main frame is a Java window too, but no dialog.
+    ASSERT_TRUE(WaitForWindow(u"GatewayDialog", U16(frameTitle)));
+    EXPECT_FALSE(m_system.FindTopWindow(u"SunAwtDialog", U16(frameTitle)));
+
+    std::optional<int> status;
+    for (int attempt = 0; attempt < 3 && !status; ++attempt) {
+        ASSERT_TRUE(m_system.BringToFront(*dialog));
+        m_system.PressSpaceKey();
+        status = java.WaitForExit(5000);
+    }
+    ASSERT_TRUE(status) << "the dialog's button was not pressed";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+#else
+    GTEST_SKIP() << "no Java development kit at build time";
+#endif
+}
+
+TEST(NoDisplay, NothingIsFoundAndNothingFails)
+{
+    const pxtest::ScopedEnv display("DISPLAY", std::nullopt);
+    PosixSystem system;
+    EXPECT_FALSE(system.FindTopWindow(u"SunAwtDialog", u"Warning"));
+    EXPECT_FALSE(system.BringToFront(0x400001));
+    system.PressSpaceKey();
+}
+
+}  // namespace
