@@ -53,6 +53,36 @@ unsigned MouseMessageFor(QSystemTrayIcon::ActivationReason reason)
     return WM_LBUTTONDOWN;
 }
 
+// A group box drawn the Windows way: an etched frame whose top line runs through the middle
+// of the title, instead of a title standing above the frame.
+class EtchedGroupBox : public QGroupBox {
+public:
+    EtchedGroupBox(const QString& title, QWidget* parent)
+        : QGroupBox(title, parent)
+    {
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        const QFontMetrics metrics(font());
+        const QRect frame = rect().adjusted(0, metrics.height() / 2, -2, -2);
+        painter.setPen(palette().color(QPalette::Mid));
+        painter.drawRect(frame);
+        painter.setPen(palette().color(QPalette::Light));
+        painter.drawRect(frame.translated(1, 1));
+        if (title().isEmpty())
+            return;
+        const int gap = metrics.horizontalAdvance(QLatin1Char(' '));
+        const QRect text(
+            metrics.averageCharWidth() + gap, 0, metrics.horizontalAdvance(title()) + 2 * gap, metrics.height());
+        painter.fillRect(text, palette().color(QPalette::Window));
+        painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+        painter.drawText(text, Qt::AlignCenter | Qt::TextSingleLine, title());
+    }
+};
+
 }  // namespace
 
 namespace px {
@@ -212,7 +242,7 @@ void QtDialogWindow::CreateControl(const ControlTemplate& c)
         break;
     }
     case ControlKind::GroupBox: {
-        auto* group = new QGroupBox(text, parent);
+        auto* group = new EtchedGroupBox(text, parent);
         group->setAttribute(Qt::WA_TransparentForMouseEvents);
         control.widget = control.focus = group;
         break;

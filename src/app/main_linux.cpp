@@ -1,0 +1,29 @@
+// The process entry on Linux: the Qt application, the window host and the system services,
+// then the program's start-up, which runs the main dialog until it ends.
+
+#include <QApplication>
+#include <clocale>
+
+#include "app/CPerennixApp.h"
+#include "platform/Window.h"
+#include "platform/posix/PosixSystem.h"
+#include "platform/qt/QtWindowHost.h"
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    // QApplication takes the environment's locale; the program runs in the "C" locale, so
+    // character classes and number formats do not depend on the user's settings.
+    std::setlocale(LC_ALL, "C");
+
+    QtWindowHost host;
+    SetWindowHost(&host);
+    PosixSystem system;
+    SetSystem(&system);
+
+    CPerennixApp().InitInstance();
+
+    SetWindowHost(nullptr);
+    SetSystem(nullptr);
+    return 0;
+}
