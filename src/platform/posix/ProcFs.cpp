@@ -148,38 +148,53 @@ void AssignKernelName(ProcessName& out, std::string_view comm)
     out.isPrefix = cut;
 }
 
-// The names of one process beyond its kernel name, as bytes into the scanner's buffers.
+// The names of one process, as bytes into the reader's buffers.
 class NameReader {
 public:
     // Fills names with the executable's and argv[0]'s file names and the kernel name, each
     // once. A cut kernel name that a complete name begins with is left out: the complete
-    // name says the same without matching longer names by accident. False when the
-    // process has ended meanwhile.
-    bool Read(int procFd, PidPath& path, std::string_view comm, std::vector<std::string_view>& names)
+    // name says the same without matching longer names by accident. knownComm is the kernel
+    // name when the caller has read stat (and so knows the process counts); without it the
+    // executable tells: only a live user process has one. False when the process does not
+    // count or has ended meanwhile.
+    bool Read(int procFd, PidPath& path, const std::string_view* knownComm, std::vector<std::string_view>& names)
     {
         names.clear();
+        m_comm = knownComm ? *knownComm : std::string_view();
         const ssize_t linkLength = readlinkat(procFd, path.Leaf("exe"), m_link, sizeof m_link);
         if (linkLength >= 0) {
             std::string_view exe(m_link, static_cast<size_t>(linkLength));
             if (exe.ends_with(kDeletedSuffix))
                 exe.remove_suffix(kDeletedSuffix.size());
             AddOnce(names, BaseName(exe));
+            if (!knownComm && !ReadComm(procFd, path))
+                return false;
         } else if (Vanished(errno)) {
-            // A running program always has its executable; it has just ended.
+            // A zombie or a kernel thread has no executable, and a process that just ended neither.
             return false;
-        }  // else another user's process: its executable stays hidden, its other names do not.
+        } else if (!knownComm) {
+            // Another user's process: its executable stays hidden; stat tells whether it counts.
+            const ssize_t n = ReadSmallFile(procFd, path.Leaf("stat"), m_stat, sizeof m_stat);
+            StatFields stat;
+            if (n <= 0 || !ParseStat(std::string_view(m_stat, static_cast<size_t>(n)), stat) || !Counts(stat))
+                return false;
+            m_comm = stat.comm;
+        }
 
         if (!ReadArgv0(procFd, path))
             return false;
         AddOnce(names, BaseName(m_argv0));
 
-        const bool cut = comm.size() == kKernelNameMax;
+        const bool cut = m_comm.size() == kKernelNameMax;
         for (const std::string_view name : names)
-            if (cut && name.size() > comm.size() && name.starts_with(comm))
+            if (cut && name.size() > m_comm.size() && name.starts_with(m_comm))
                 return true;
-        AddOnce(names, comm);
+        AddOnce(names, m_comm);
         return true;
     }
+
+    // The kernel name the last Read used (names holds this very view when it reported it).
+    std::string_view Comm() const { return m_comm; }
 
 private:
     static void AddOnce(std::vector<std::string_view>& names, std::string_view name)
@@ -218,7 +233,22 @@ private:
         return true;
     }
 
+    // /proc/PID/comm: the kernel name and a line end (cheaper than stat).
+    bool ReadComm(int procFd, PidPath& path)
+    {
+        const ssize_t n = ReadSmallFile(procFd, path.Leaf("comm"), m_commBuf, sizeof m_commBuf);
+        if (n < 0)
+            return !Vanished(errno);
+        m_comm = std::string_view(m_commBuf, static_cast<size_t>(n));
+        if (m_comm.ends_with('\n'))
+            m_comm.remove_suffix(1);
+        return true;
+    }
+
     char m_link[PATH_MAX + 1];
+    char m_stat[512];
+    char m_commBuf[64];
+    std::string_view m_comm;
     std::string m_argv0;
 };
 
@@ -233,6 +263,24 @@ uint32_t PidOf(const char* name, size_t& length)
         pid = pid * 10 + static_cast<uint64_t>(name[length] - '0');
     }
     return (length > 0 && pid <= UINT32_MAX) ? static_cast<uint32_t>(pid) : 0;
+}
+
+// Every name of one process into entry; false when it does not count or has ended.
+bool ReadAllNames(NameReader& reader, int procFd, PidPath& path, const std::string_view* knownComm,
+    std::vector<std::string_view>& names, ProcessEntry& entry)
+{
+    if (!reader.Read(procFd, path, knownComm, names))
+        return false;
+    entry.names.resize(names.size());
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (names[i].data() == reader.Comm().data()) {
+            AssignKernelName(entry.names[i], names[i]);
+        } else {
+            AssignName(entry.names[i].text, names[i]);
+            entry.names[i].isPrefix = false;
+        }
+    }
+    return true;
 }
 
 bool IsProcFs(int fd)
@@ -266,7 +314,7 @@ bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::functi
         return false;
 
     ProcessEntry entry;
-    auto reader = std::make_unique<NameReader>();
+    const auto reader = std::make_unique<NameReader>();
     std::vector<std::string_view> names;
     char statBuf[512];
     for (;;) {
@@ -279,29 +327,22 @@ bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::functi
         if (pid == 0)
             continue;
         PidPath path(std::string_view(de->d_name, pidLength));
-        const ssize_t n = ReadSmallFile(procFd, path.Leaf("stat"), statBuf, sizeof statBuf);
-        StatFields stat;
-        if (n <= 0 || !ParseStat(std::string_view(statBuf, static_cast<size_t>(n)), stat) || !Counts(stat))
-            continue;
-
         entry.pid = pid;
-        // A cut kernel name alone could match other, longer names: even a quick scan
-        // completes it from the process's other names (few processes have such names).
-        if (detail == ProcessDetail::Quick && stat.comm.size() != kKernelNameMax) {
-            entry.names.resize(1);
-            AssignKernelName(entry.names[0], stat.comm);
-        } else {
-            if (!reader->Read(procFd, path, stat.comm, names))
+        if (detail == ProcessDetail::Quick) {
+            const ssize_t n = ReadSmallFile(procFd, path.Leaf("stat"), statBuf, sizeof statBuf);
+            StatFields stat;
+            if (n <= 0 || !ParseStat(std::string_view(statBuf, static_cast<size_t>(n)), stat) || !Counts(stat))
                 continue;
-            entry.names.resize(names.size());
-            for (size_t i = 0; i < names.size(); ++i) {
-                if (names[i].data() == stat.comm.data()) {
-                    AssignKernelName(entry.names[i], names[i]);
-                } else {
-                    AssignName(entry.names[i].text, names[i]);
-                    entry.names[i].isPrefix = false;
-                }
+            // A cut kernel name alone could match other, longer names: even a quick scan
+            // completes it from the process's other names (few processes have such names).
+            if (stat.comm.size() != kKernelNameMax) {
+                entry.names.resize(1);
+                AssignKernelName(entry.names[0], stat.comm);
+            } else if (!ReadAllNames(*reader, procFd, path, &stat.comm, names, entry)) {
+                continue;
             }
+        } else if (!ReadAllNames(*reader, procFd, path, nullptr, names, entry)) {
+            continue;
         }
         if (!visit(entry))
             return true;
@@ -323,7 +364,7 @@ std::vector<std::string> ProcessImageNames(const char* procRoot, uint32_t pid)
     if (n > 0 && ParseStat(std::string_view(statBuf, static_cast<size_t>(n)), stat) && Counts(stat)) {
         NameReader reader;
         std::vector<std::string_view> names;
-        if (reader.Read(procFd, path, stat.comm, names))
+        if (reader.Read(procFd, path, &stat.comm, names))
             result.assign(names.begin(), names.end());
     }
     close(procFd);
