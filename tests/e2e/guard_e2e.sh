@@ -44,7 +44,7 @@ wait_for() {
 }
 
 # (Filters read their whole input: a reader that stops early fails the pipeline under pipefail.)
-helper_pid() { pgrep -f -- "^$dir/helper-exe/guardhelper" | awk 'NR == 1'; }
+helper_pid() { pgrep -f -- "^$dir/helper-exe/guardhelper" | awk 'NR == 1' || true; }
 helper_running() { [[ -n "$(helper_pid)" ]]; }
 helper_is_not() { local p; p=$(helper_pid); [[ -n "$p" && "$p" != "$1" ]]; }
 perennix_running() { kill -0 "$perennix_pid" 2>/dev/null; }
@@ -70,7 +70,7 @@ tray_icon() {
 tray_icon_present() { [[ -n "$(tray_icon)" ]]; }
 tray_icon_absent() { [[ -z "$(tray_icon)" ]]; }
 
-main_window() { xdotool search --onlyvisible --name '^Perennix$' 2>/dev/null | awk 'NR == 1'; }
+main_window() { xdotool search --onlyvisible --name '^Perennix$' 2>/dev/null | awk 'NR == 1' || true; }
 window_state() { xprop -id "$window" WM_STATE 2>/dev/null | awk '/window state/ {print $3}'; }
 window_shown() { [[ "$(window_state)" == Normal && "$(xwininfo -id "$window")" == *IsViewable* ]]; }
 window_withdrawn() { [[ -z "$(window_state)" || "$(window_state)" == Withdrawn ]]; }
