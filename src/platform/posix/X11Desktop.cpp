@@ -20,8 +20,9 @@ namespace px::posix {
 namespace {
 
 // How long BringToFront waits for the focus to arrive.
-constexpr int kActivationWaitMs = 1000;
+constexpr int kActivationWaitMs = 500;
 constexpr int kDirectFocusWaitMs = 500;
+constexpr int kFocusOfferMs = 100;
 
 // Xlib hands protocol errors (a window that went away between two requests) to one
 // process-wide handler whose default ends the process. Each of our calls runs under a trap
@@ -407,10 +408,16 @@ bool X11Desktop::BringToFront(uint64_t id)
         if (c->WaitForFocus(window, kActivationWaitMs))
             return true;
     }
-    XRaiseWindow(c->display, window);
-    c->GiveFocus(window);
-    XSync(c->display, False);
-    return c->WaitForFocus(window, kDirectFocusWaitMs);
+    // Without a window manager, or when it did not act: raise and focus the window ourselves,
+    // offering the focus again a few times (a window that was just mapped may not take it yet).
+    for (int waited = 0; waited < kDirectFocusWaitMs; waited += kFocusOfferMs) {
+        XRaiseWindow(c->display, window);
+        c->GiveFocus(window);
+        XSync(c->display, False);
+        if (c->WaitForFocus(window, kFocusOfferMs))
+            return true;
+    }
+    return false;
 }
 
 void X11Desktop::PressSpaceKey()
