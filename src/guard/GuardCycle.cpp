@@ -42,6 +42,17 @@ MinuteAndDay NowMinuteAndDay()
 
 }  // namespace
 
+bool LaunchesThroughShell(const std::u16string& path, System& system)
+{
+    // "exe" or "EXE" anywhere in the path (case-sensitive) marks a program for the shell's
+    // "open"; anything else is a command line for the interpreter, which blocks until it
+    // ends. A program the system knows as one by other means (an executable file on Linux,
+    // where program names carry no extension) is a program too: run through the blocking
+    // interpreter it would freeze the window for as long as it runs.
+    return path.find(u"exe") != std::u16string::npos || path.find(u"EXE") != std::u16string::npos
+        || system.IsExecutableProgram(path);
+}
+
 void CPerennixDlg::OnTimer(uintptr_t nIDEvent)
 {
     if ((nIDEvent == TIMER_LOOP || nIDEvent == TIMER_LAUNCHED) && m_bGuarding)
@@ -56,9 +67,7 @@ void CPerennixDlg::GuardedCheck(uintptr_t nIDEvent)
     if (!IsProcessRunning(m_config.strExeName)) {
         ShowStatus(kStatusLaunching);
         const std::u16string& path = m_config.strFullPath;
-        const bool throughShell
-            = path.find(u"exe") != std::u16string::npos || path.find(u"EXE") != std::u16string::npos;
-        if (throughShell) {
+        if (LaunchesThroughShell(path, GetSystem())) {
             const std::u16string* parameters = m_config.strArgs.empty() ? nullptr : &m_config.strArgs;
             const intptr_t result = GetSystem().ShellOpen(path, parameters);
             if (result <= 32) {

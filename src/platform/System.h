@@ -59,6 +59,10 @@ public:
     // The shell's "open" of file with optional parameters (nullptr: none); returns at once
     // with a code like ShellExecuteW's: above 32 is success.
     virtual intptr_t ShellOpen(const std::u16string& file, const std::u16string* parameters) = 0;
+    // True when path names a program that the shell's "open" starts by itself although its
+    // name does not say so (on Linux: a regular file with execute permission). False where a
+    // program is known by its name alone (Windows' .exe).
+    virtual bool IsExecutableProgram(const std::u16string& path) = 0;
     // Hands commandLine to the system's command interpreter and waits until it has finished;
     // returns its exit status.
     virtual int RunCommandLine(const std::u16string& commandLine) = 0;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "guard/RestartSchedule.h"
+#include "platform/System.h"
 #include "platform/Window.h"
 #include "settings/GuardConfig.h"
 #include "settings/SettingsSave.h"
@@ -18,6 +19,9 @@ struct IconPoint {
 // Where the icon is drawn in a minimised window's client area: centred, rounding as the
 // signed integer arithmetic of the original drawing code does.
 IconPoint MinimizedIconPosition(ClientSize client, ClientSize icon);
+
+// The launch mode for the program path: the shell's "open" (true) or the command interpreter.
+bool LaunchesThroughShell(const std::u16string& path, System& system);
 
 class CPerennixDlg : public CDialogEx {
 public:
@@ -58,7 +62,6 @@ public:
     void OnEnChangeFullPath();
     void OnTrayShowHide();
     void OnTrayExit();
-    IconId OnQueryDragIcon();
 
 protected:
     void DoDataExchange() override;
@@ -66,6 +69,7 @@ protected:
     void OnTimer(uintptr_t nIDEvent) override;
     void OnSysCommand(unsigned nID, intptr_t lParam) override;
     void OnPaint() override;
+    IconId OnQueryDragIcon() override;
     intptr_t DefWindowProc(unsigned message, uintptr_t wParam, intptr_t lParam) override;
 
 private:

@@ -124,10 +124,16 @@ intptr_t FakeSystem::ShellOpen(const std::u16string& file, const std::u16string*
     if (parameters)
         l.parameters = *parameters;
     l.atMs = m_clock.NowMs();
+    l.result = shellResult;
     shellLaunches.push_back(l);
     if (shellResult > 32 && !launchStartsProcess.empty())
         AddProcess(launchStartsProcess);
     return shellResult;
+}
+
+bool FakeSystem::IsExecutableProgram(const std::u16string& path)
+{
+    return std::find(executablePrograms.begin(), executablePrograms.end(), path) != executablePrograms.end();
 }
 
 int FakeSystem::RunCommandLine(const std::u16string& commandLine)

@@ -39,6 +39,7 @@ struct ShellLaunch {
     std::u16string file;
     std::optional<std::u16string> parameters;  // nullopt: no parameters pointer
     int64_t atMs = 0;
+    intptr_t result = 0;  // the code the launch returned
 };
 
 struct ForeignWin {
@@ -71,6 +72,8 @@ public:
     // When set, a successful shell launch or a command line starts a process of this name.
     std::u16string launchStartsProcess;
     std::vector<ShellLaunch> shellLaunches;
+    // Paths the system reports as programs it starts by themselves.
+    std::vector<std::u16string> executablePrograms;
     std::vector<std::u16string> commandLines;
     // Runs inside RunCommandLine, while the caller is blocked (the command is running).
     std::function<void()> duringCommand;
@@ -89,6 +92,7 @@ public:
     bool QuickNamesAreComplete() const override { return quickNamesComplete; }
     bool TerminateProcess(uint32_t pid) override;
     intptr_t ShellOpen(const std::u16string& file, const std::u16string* parameters) override;
+    bool IsExecutableProgram(const std::u16string& path) override;
     int RunCommandLine(const std::u16string& commandLine) override;
     std::optional<ForeignWindow> FindTopWindow(const std::u16string& windowClass, const std::u16string& title) override;
     bool BringToFront(ForeignWindow window) override;

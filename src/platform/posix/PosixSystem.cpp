@@ -6,7 +6,9 @@
 #include <string>
 #include <string_view>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/Unicode.h"
@@ -33,6 +35,14 @@ intptr_t PosixSystem::ShellOpen(const std::u16string& file, const std::u16string
         return px::posix::ShellOpenFile(path, nullptr);
     const std::string words = px::ToUtf8(*parameters);
     return px::posix::ShellOpenFile(path, &words);
+}
+
+bool PosixSystem::IsExecutableProgram(const std::u16string& path)
+{
+    const std::string file = px::ToUtf8(path);
+    struct stat info { };
+    return stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode)
+        && faccessat(AT_FDCWD, file.c_str(), X_OK, AT_EACCESS) == 0;
 }
 
 int PosixSystem::RunCommandLine(const std::u16string& commandLine)

@@ -15,6 +15,7 @@ public:
     bool TerminateProcess(uint32_t pid) override;
 
     intptr_t ShellOpen(const std::u16string& file, const std::u16string* parameters) override;
+    bool IsExecutableProgram(const std::u16string& path) override;
     int RunCommandLine(const std::u16string& commandLine) override;
 
     std::optional<ForeignWindow> FindTopWindow(const std::u16string& windowClass, const std::u16string& title) override;
