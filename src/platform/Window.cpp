@@ -52,6 +52,8 @@ intptr_t CDialogEx::WindowProc(unsigned message, uintptr_t wParam, intptr_t lPar
     case WM_PAINT:
         OnPaint();
         return 0;
+    case WM_QUERYDRAGICON:
+        return OnQueryDragIcon();
     default:
         return DefWindowProc(message, wParam, lParam);
     }
@@ -61,6 +63,11 @@ bool CDialogEx::OnCommand(int, int) { return false; }
 void CDialogEx::OnOK() { EndDialog(IDOK); }
 void CDialogEx::OnCancel() { EndDialog(IDCANCEL); }
 void CDialogEx::OnTimer(uintptr_t) { }
-void CDialogEx::OnSysCommand(unsigned, intptr_t) { }
+void CDialogEx::OnSysCommand(unsigned id, intptr_t lParam) { DefWindowProc(WM_SYSCOMMAND, id, lParam); }
 void CDialogEx::OnPaint() { }
-intptr_t CDialogEx::DefWindowProc(unsigned, uintptr_t, intptr_t) { return 0; }
+IconId CDialogEx::OnQueryDragIcon() { return 0; }
+
+intptr_t CDialogEx::DefWindowProc(unsigned message, uintptr_t wParam, intptr_t lParam)
+{
+    return m_pWnd ? m_pWnd->DefaultWindowProc(message, wParam, lParam) : 0;
+}

@@ -75,6 +75,7 @@ public:
     virtual bool IsIconic() = 0;
     virtual ClientSize GetClientSize() = 0;
     virtual ClientSize GetSystemIconSize() = 0;
+    // Paints a minimised window: its background erased, then icon at (x, y).
     virtual void DrawIcon(int x, int y, IconId icon) = 0;
     virtual void SetIcon(IconId icon, bool bigIcon) = 0;
 
@@ -90,6 +91,17 @@ public:
 
     // Ends the modal run of this window's dialog with the given result.
     virtual void EndDialog(int result) = 0;
+
+    // The platform's own handling of a message the dialog leaves alone (a system command
+    // other than the program's, for instance). Hosts that deliver only the program's own
+    // messages have nothing to do here.
+    virtual intptr_t DefaultWindowProc(unsigned message, uintptr_t wParam, intptr_t lParam)
+    {
+        (void)message;
+        (void)wParam;
+        (void)lParam;
+        return 0;
+    }
 };
 
 // Builds windows for dialogs and runs them modally. One per process, chosen at start-up.
@@ -197,6 +209,8 @@ protected:
     virtual void OnTimer(uintptr_t id);
     virtual void OnSysCommand(unsigned id, intptr_t lParam);
     virtual void OnPaint();
+    // The cursor shown while the minimised window is dragged (0: the platform's default).
+    virtual IconId OnQueryDragIcon();
     virtual intptr_t DefWindowProc(unsigned message, uintptr_t wParam, intptr_t lParam);
 
     void EndDialog(int result)

@@ -150,6 +150,10 @@ void FakeWindow::RedrawItem(int id) { ++MutableItem(id).redraws; }
 
 void FakeWindow::SetTimer(uintptr_t id, uint32_t elapseMs)
 {
+    if (elapseMs == 0) {
+        ADD_FAILURE() << "timer " << id << " armed with 0 ms would fire without pause";
+        return;
+    }
     TimerState& t = timers[id];
     t.intervalMs = elapseMs;
     t.nextDueMs = m_host.clock.NowMs() + elapseMs;
@@ -178,8 +182,7 @@ int FakeWindow::MessageBox(const std::u16string& text, const std::optional<std::
     const size_t index = m_host.boxes.size();
     m_host.boxes.push_back(record);
     // The box's own loop keeps the program's timers and posted messages going.
-    if (answer.advanceMs > 0)
-        m_host.AdvanceBy(answer.advanceMs);
+    m_host.AdvanceBy(answer.advanceMs);
     return m_host.boxes[index].answer;
 }
 

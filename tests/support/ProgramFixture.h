@@ -24,11 +24,13 @@ class ProgramTest : public ::testing::Test {
 protected:
     ProgramTest()
     {
-        // Named by process and count only: a test's name could hold "exe", which the launch
-        // rule looks for in the program path.
+        // Named by process and count only, in a folder whose path holds no "exe" or "EXE",
+        // which the launch rule looks for in the program path.
         static int count = 0;
-        dir = std::filesystem::temp_directory_path()
-            / ("perennix-ui-" + std::to_string(getpid()) + "-" + std::to_string(++count));
+        std::filesystem::path base = std::filesystem::temp_directory_path();
+        if (base.string().find("exe") != std::string::npos || base.string().find("EXE") != std::string::npos)
+            base = "/tmp";
+        dir = base / ("perennix-ui-" + std::to_string(getpid()) + "-" + std::to_string(++count));
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
         system.modulePath = px::FromUtf8((dir / "perennix").string());

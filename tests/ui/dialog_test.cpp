@@ -251,37 +251,43 @@ TEST_F(DialogTest, ScrambledArgumentsAreStoredHiddenAndComeBackMasked)
 // Every row of the scramble switch's state table.
 TEST_F(DialogTest, ScrambleSwitchFollowsItsStateTable)
 {
+    const std::u16string kLengthMessage = u"请输入6～16位字符！";
+    const std::u16string kMismatch = u"密码验证错误！";
     struct Row {
         const char* name;
-        bool startOn;
-        std::vector<std::u16string> typed;  // one entry per OK click; empty: cancel
+        std::optional<std::u16string> stored;  // the stored password when scrambling starts on
+        std::vector<std::u16string> typed;  // one entry per OK; the dialog is closed after them
         bool endOn;
         std::vector<std::u16string> messages;
     };
+    const std::u16string longStored = u"a stored password longer than sixteen";
     const Row rows[] = {
-        {"off, set 6 characters", false, {u"abcdef"}, true, {}},
-        {"off, set 16 characters", false, {u"abcdefghijklmnop"}, true, {}},
-        {"off, 5 then 17 then 8 characters", false, {u"abcde", u"abcdefghijklmnopq", u"abcdefgh"}, true,
-            {u"请输入6～16位字符！", u"请输入6～16位字符！"}},
-        {"off, cancel", false, {}, false, {}},
-        {"on, right password", true, {u"Secret99"}, false, {}},
-        {"on, wrong case", true, {u"secret99"}, true, {u"密码验证错误！"}},
-        {"on, cancel", true, {}, true, {}},
+        {"off, set 6 characters", std::nullopt, {u"abcdef"}, true, {}},
+        {"off, set 16 characters", std::nullopt, {u"abcdefghijklmnop"}, true, {}},
+        {"off, 5 then 17 then 8 characters", std::nullopt, {u"abcde", u"abcdefghijklmnopq", u"abcdefgh"}, true,
+            {kLengthMessage, kLengthMessage}},
+        {"off, empty entry refused, then closed", std::nullopt, {u""}, false, {kLengthMessage}},
+        {"off, cancel", std::nullopt, {}, false, {}},
+        {"on, right password", u"Secret99", {u"Secret99"}, false, {}},
+        {"on, wrong case", u"Secret99", {u"secret99"}, true, {kMismatch}},
+        {"on, empty entry against a password", u"Secret99", {u""}, true, {kMismatch}},
+        {"on, empty entry against an empty password", u"", {u""}, false, {}},
+        {"on, any length when it matches", longStored, {longStored}, false, {}},
+        {"on, cancel", u"Secret99", {}, true, {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         host.boxes.clear();
-        const std::u16string program = MakeProgram("app.exe");
-        if (row.startOn)
+        const bool startOn = row.stored.has_value();
+        if (startOn)
             WriteIni("[PX_SETTING]\r\nARGSCRYPT=1\r\nARGS="
-                + px::ToUtf8(ScrambleText(u"Secret99", 60) + ScrambleText(u"-a", 0)) + "\r\n");
+                + px::ToUtf8(ScrambleText(*row.stored, 60) + ScrambleText(u"-a", 0)) + "\r\n");
         else
             WriteIni("[PX_SETTING]\r\nARGS=-a\r\n");
         Run([&](FakeWindow& w) {
-            const bool verifying = row.startOn;
             host.OnModal(IDD_PASSWD, [&](FakeWindow& p) {
                 // Set: typed in plain; verify: masked.
-                EXPECT_EQ(p.Item(IDC_PASSWD).passwordChar, verifying ? u'*' : 0);
+                EXPECT_EQ(p.Item(IDC_PASSWD).passwordChar, startOn ? u'*' : 0);
                 EXPECT_EQ(p.Text(IDC_PASSWD_PROMPT), u"请设定密码保护：");
                 for (const std::u16string& t : row.typed) {
                     p.Type(IDC_PASSWD, t);
@@ -296,29 +302,46 @@ TEST_F(DialogTest, ScrambleSwitchFollowsItsStateTable)
             EXPECT_EQ(w.Checked(IDC_ARGSCRYPT), row.endOn);
             EXPECT_EQ(MainDialog(w).Config().bArgsCrypt, row.endOn);
             EXPECT_EQ(w.Item(IDC_ARGS).passwordChar, row.endOn ? u'*' : 0);
-            if (row.endOn && !row.startOn) {
-                EXPECT_EQ(MainDialog(w).Config().strPassword, row.typed.back());
-            }
-            // The password is kept in memory when switching off.
-            if (row.startOn) {
-                EXPECT_EQ(MainDialog(w).Config().strPassword, u"Secret99");
-            }
+            // A new password replaces the record's; switching off keeps it in memory.
+            EXPECT_EQ(MainDialog(w).Config().strPassword, startOn ? *row.stored : row.endOn ? row.typed.back() : u"");
             // A mismatch returns before the repaint; every other path repaints.
-            const bool mismatch = !row.messages.empty() && row.startOn;
+            const bool mismatch = startOn && !row.messages.empty();
             EXPECT_EQ(w.Item(IDC_ARGS).redraws, redrawsBefore + (mismatch ? 0 : 1));
         });
         std::vector<std::u16string> shown;
         for (const BoxRecord& b : host.boxes) {
             shown.push_back(b.text);
             // Only the mismatch message goes without a caption of its own.
-            if (b.text == u"密码验证错误！") {
+            if (b.text == kMismatch)
                 EXPECT_FALSE(b.caption.has_value());
-            } else
+            else
                 EXPECT_EQ(b.caption, u"提示");
         }
         EXPECT_EQ(shown, row.messages);
-        EXPECT_EQ(IniValue(Ini(), "ARGSCRYPT"), row.startOn ? "1" : "<missing>");  // nothing written
+        EXPECT_EQ(IniValue(Ini(), "ARGSCRYPT"), startOn ? "1" : "<missing>");  // nothing written
     }
+}
+
+TEST_F(DialogTest, SwitchingOffAndOnAgainAsksForANewPassword)
+{
+    WriteIni("[PX_SETTING]\r\nARGSCRYPT=1\r\nARGS="
+        + px::ToUtf8(ScrambleText(u"OldSecret", 60) + ScrambleText(u"-a", 0)) + "\r\n");
+    Run([&](FakeWindow& w) {
+        host.OnModal(IDD_PASSWD, [](FakeWindow& p) {
+            p.Type(IDC_PASSWD, u"OldSecret");
+            p.Click(IDOK);
+        });
+        w.Click(IDC_ARGSCRYPT);
+        ASSERT_FALSE(w.Checked(IDC_ARGSCRYPT));
+        host.OnModal(IDD_PASSWD, [](FakeWindow& p) {
+            EXPECT_EQ(p.Item(IDC_PASSWD).passwordChar, 0);  // set mode: typed in plain
+            p.Type(IDC_PASSWD, u"NewSecret");
+            p.Click(IDOK);
+        });
+        w.Click(IDC_ARGSCRYPT);
+        EXPECT_TRUE(w.Checked(IDC_ARGSCRYPT));
+        EXPECT_EQ(MainDialog(w).Config().strPassword, u"NewSecret");
+    });
 }
 
 TEST_F(DialogTest, ScrambleSwitchIsLockedWhileGuarding)
@@ -415,14 +438,19 @@ TEST_F(DialogTest, MinimisedWindowDrawsItsIconCentred)
         w.clientSize = {100, 50};
         w.Paint();
         EXPECT_EQ(w.iconsDrawn, (std::vector<std::pair<int, int>>{{34, 9}}));
-        EXPECT_EQ(MainDialog(w).OnQueryDragIcon(), IDR_MAINFRAME);
+        EXPECT_EQ(w.dialog.WindowProc(WM_QUERYDRAGICON, 0, 0), IDR_MAINFRAME);
     });
 }
 
 TEST_F(DialogTest, HideShowAndExitThroughTheTray)
 {
+    WriteIni("[PX_SETTING]\r\nFULLPATH=" + px::ToUtf8(MakeProgram("guarded.exe")) + "\r\nEXE_NAME=guarded.exe\r\n");
     system.AddProcess(u"guarded.exe");
     Run([&](FakeWindow& w) {
+        host.boxAnswers.push_back({IDOK});
+        w.Click(IDC_START);
+        ASSERT_TRUE(MainDialog(w).IsGuarding());
+        host.boxes.clear();
         w.Click(IDC_HIDE);
         EXPECT_FALSE(w.visible);
         EXPECT_TRUE(w.trayIconPresent);
@@ -452,9 +480,11 @@ TEST_F(DialogTest, HideShowAndExitThroughTheTray)
         EXPECT_FALSE(w.trayIconPresent);
         EXPECT_EQ(w.trayCalls, (std::vector<std::string>{"add", "hide", "show", "delete"}));
 
-        // Hidden again from the menu; exit answered Cancel keeps everything.
+        // Hidden again from the menu: the icon comes before the window goes.
         w.Command(ID_TRAY_SHOWHIDE);
         EXPECT_FALSE(w.visible);
+        EXPECT_EQ(w.trayCalls, (std::vector<std::string>{"add", "hide", "show", "delete", "add", "hide"}));
+        // Exit answered Cancel keeps everything.
         host.boxAnswers.push_back({IDCANCEL});
         host.nextMenuPick = ID_TRAY_EXIT;
         w.TrayNotify(WM_RBUTTONDOWN);
@@ -472,7 +502,9 @@ TEST_F(DialogTest, HideShowAndExitThroughTheTray)
         EXPECT_EQ(w.endCode, IDCANCEL);
         EXPECT_FALSE(w.trayIconPresent);
     });
-    EXPECT_TRUE(system.terminated.empty());  // the guarded program keeps running
+    // Guarding ended with the window; the guarded program keeps running.
+    EXPECT_TRUE(system.terminated.empty());
+    EXPECT_EQ(system.CountProcessesNamed(u"guarded.exe"), 1u);
 }
 
 }  // namespace

@@ -33,6 +33,10 @@ std::vector<std::pair<std::string, std::string>> LogEntries(const std::string& l
         start += 2;
         const size_t end = log.find("\r\n", start);
         const std::string line = log.substr(start, end - start);
+        if (line.size() < 23) {
+            ADD_FAILURE() << "log line without a timestamp: " << line;
+            break;
+        }
         entries.emplace_back(line.substr(0, 23), GbkToUtf8(line.substr(23)));
         start = end;
     }
@@ -186,20 +190,23 @@ TEST_F(GuardTest, LaunchModeFollowsTheCaseSensitiveExeRule)
 {
     struct Case {
         const char* file;
+        bool executable;  // the system knows the file as a program by itself
         bool throughShell;
     };
     const Case cases[] = {
-        {"tools/start.bat", false},  // neither "exe" nor "EXE"
-        {"App/Client.Exe", false},  // only the mixed-case "Exe"
-        {"exec/start.bat", true},  // "exe" in a folder name is enough
-        {"bin/SERVER.EXE", true},
-        {"bin/server.exe", true},
+        {"tools/start.bat", false, false},  // neither "exe" nor "EXE"
+        {"App/Client.Exe", false, false},  // only the mixed-case "Exe"
+        {"exec/start.bat", false, true},  // "exe" in a folder name is enough
+        {"bin/SERVER.EXE", false, true}, {"bin/server.exe", false, true},
+        {"bin/server", true, true},  // an executable file on Linux: started, not waited for
+        {"bin/start.sh", false, false},  // not executable: a command line for the interpreter
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
         system.shellLaunches.clear();
         system.commandLines.clear();
         const std::u16string program = MakeProgram(c.file);
+        system.executablePrograms = c.executable ? std::vector<std::u16string>{program} : std::vector<std::u16string>{};
         WriteIni(GuardedIni(program, "ARGS=-x\r\n"));
         Run([&](FakeWindow& w) { Start(w); });
         if (c.throughShell) {
@@ -218,12 +225,16 @@ TEST_F(GuardTest, EmptyArgumentsGiveNoParametersAndAnEmptyImageNameAlwaysLaunche
 {
     WriteIni("[PX_SETTING]\r\nFULLPATH=" + px::ToUtf8(MakeProgram("guarded.exe")) + "\r\nLOOPSEC=1\r\n");
     system.launchStartsProcess = u"guarded.exe";
+    std::vector<std::u16string> statusHistory;
     Run([&](FakeWindow& w) {
         Start(w);
         host.AdvanceBy(5 * kSecond);
+        statusHistory = w.Item(IDC_STATUS).history;
     });
     // The first check, then one a second: no process ever has an empty name.
     ASSERT_EQ(system.shellLaunches.size(), 6u);
+    // The status line was set once: later checks found the same text there.
+    EXPECT_EQ(std::count(statusHistory.begin(), statusHistory.end(), kLaunching), 1);
     for (const ShellLaunch& l : system.shellLaunches)
         EXPECT_FALSE(l.parameters.has_value());
 }
@@ -436,6 +447,9 @@ TEST_F(GuardTest, RestartCountsAsFiredWhenNothingCouldBeEnded)
         host.AdvanceBy(2 * kMinute);
         EXPECT_FALSE(w.HasTimer(TIMER_RESTART));
         EXPECT_FALSE(MainDialog(w).IsRestartPending());
+        // The process it could not end still counts as running: nothing is launched.
+        EXPECT_TRUE(system.shellLaunches.empty());
+        EXPECT_EQ(w.Text(IDC_STATUS), kRunning);
     });
     const auto messages = Messages(Log());
     ASSERT_EQ(messages.size(), 3u);
@@ -563,6 +577,86 @@ TEST_F(GuardTest, AutoStartWithAnUnusablePathShowsTheSaveMessageAndStaysOff)
         EXPECT_EQ(w.Text(IDC_START), u"开始");
     });
     EXPECT_TRUE(system.shellLaunches.empty());
+}
+
+TEST_F(GuardTest, TheStartLooksAheadBeforeTheFirstCheck)
+{
+    // The start's own look-ahead arms the countdown, although the first check then fails.
+    clock.Set(2026, 3, 10, 12, 27, 0);
+    WriteIni(RestartIni("12:30"));
+    system.shellResult = 31;
+    Run([&](FakeWindow& w) {
+        Start(w);
+        EXPECT_EQ(w.Text(IDC_STATUS), kLaunchFailed);
+    });
+    const auto messages = Messages(Log());
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1], "->12:30: 距离不足5分钟，开始循环准备。。。");
+}
+
+TEST_F(GuardTest, TheFirstCheckIsPostedNotRunInsideTheStart)
+{
+    WriteIni(GuardedIni(MakeProgram("guarded.exe")));
+    Run([&](FakeWindow& w) {
+        host.boxAnswers.push_back({IDOK});
+        MainDialog(w).OnBnClickedStart();  // the handler alone, without the host's loop
+        EXPECT_TRUE(MainDialog(w).IsGuarding());
+        EXPECT_TRUE(system.shellLaunches.empty());
+        EXPECT_EQ(w.Text(IDC_STATUS), u"正在启用。。。");
+        host.Pump();
+        EXPECT_EQ(system.shellLaunches.size(), 1u);
+    });
+}
+
+TEST_F(GuardTest, StartOnLaunchRunsAfterTheInitialisationIsLogged)
+{
+    clock.Set(2026, 3, 10, 12, 27, 0);
+    WriteIni(RestartIni("12:30") + "AUTOSTART=1\r\n");
+    system.AddProcess(u"guarded.exe");
+    Run([&](FakeWindow& w) { EXPECT_TRUE(MainDialog(w).IsGuarding()); });
+    const auto messages = Messages(Log());
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], "->对话框初始化完成。。。");
+    EXPECT_EQ(messages[1], "->12:30: 距离不足5分钟，开始循环准备。。。");
+}
+
+TEST_F(GuardTest, TicksWhileStoppedFollowTheDispatchRules)
+{
+    clock.Set(2026, 3, 10, 12, 27, 0);
+    WriteIni(RestartIni("12:30"));
+    system.AddProcess(u"guarded.exe");
+    Run([&](FakeWindow& w) {
+        Start(w);
+        host.boxAnswers.push_back({IDOK});
+        w.Click(IDC_START);
+        ASSERT_FALSE(MainDialog(w).IsGuarding());
+        // A one-shot tick while stopped does nothing, not even kill its timer.
+        w.SetTimer(TIMER_LAUNCHED, 3000);
+        w.Dispatch(WM_TIMER, TIMER_LAUNCHED, 0);
+        EXPECT_TRUE(w.HasTimer(TIMER_LAUNCHED));
+        EXPECT_TRUE(system.shellLaunches.empty());
+        w.KillTimer(TIMER_LAUNCHED);
+        // A restart tick that was already queued still ends the program at its minute.
+        clock.Set(2026, 3, 10, 12, 30, 5);
+        w.Dispatch(WM_TIMER, TIMER_RESTART, 0);
+        EXPECT_EQ(system.terminated.size(), 1u);
+        host.AdvanceBy(5 * kSecond);  // the one-shot it armed launches nothing while stopped
+        EXPECT_TRUE(system.shellLaunches.empty());
+    });
+}
+
+TEST_F(GuardTest, AnIntervalAboveFourMinutesCanStepOverTheCountdown)
+{
+    clock.Set(2026, 3, 10, 12, 20, 0);
+    WriteIni(RestartIni("12:30"));
+    system.AddProcess(u"guarded.exe");
+    Run([&](FakeWindow& w) {
+        w.Type(IDC_LOOPSEC, u"300");
+        Start(w);  // checks at 12:20, 12:25, 12:30: none of them 1 to 4 minutes ahead
+        host.AdvanceBy(30 * kMinute);
+        EXPECT_FALSE(MainDialog(w).IsRestartPending());
+    });
+    EXPECT_TRUE(system.terminated.empty());
 }
 
 // A week of guarding across midnight and the turn of a leap year, with restart times at
