@@ -18,8 +18,14 @@ fi
 dir=$(mktemp -d)
 perennix_pid=""
 tray_pid=""
+wm_running() {
+  local wm
+  wm=$(xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | awk '{print $NF}')
+  [[ "$wm" == 0x* ]] && xwininfo -id "$wm" >/dev/null 2>&1
+}
 fail() {
   echo "FAIL: $*" >&2
+  wm_running || echo "(the window manager is gone)" >&2
   # PERENNIX_E2E_SCREENSHOT=file.png keeps a picture of the desktop at the failure.
   [[ -n "${PERENNIX_E2E_SCREENSHOT:-}" ]] && import -window root "$PERENNIX_E2E_SCREENSHOT" 2>/dev/null
   exit 1
@@ -68,6 +74,20 @@ tray_icon() {
   [[ -n "$panel" ]] && xwininfo -id "$panel" -tree | awk '/"perennix"/ {print $1; exit}'
 }
 tray_icon_present() { [[ -n "$(tray_icon)" ]]; }
+# Docked and shown: the tray host maps the icon only once it has placed it.
+tray_icon_ready() {
+  local icon
+  icon=$(tray_icon)
+  [[ -n "$icon" && "$(xwininfo -id "$icon" 2>/dev/null)" == *IsViewable* ]]
+}
+# Our popup menu: a visible window of ours wider than the tray icon, while the main window is hidden.
+tray_menu_open() {
+  local w
+  for w in $(xdotool search --onlyvisible --class perennix 2>/dev/null || true); do
+    [[ "$(xwininfo -id "$w" 2>/dev/null | awk '/Width:/ {print $2}')" -gt 60 ]] && return 0
+  done
+  return 1
+}
 tray_icon_absent() { [[ -z "$(tray_icon)" ]]; }
 
 main_window() { xdotool search --onlyvisible --name '^Perennix$' 2>/dev/null | awk 'NR == 1' || true; }
@@ -125,12 +145,13 @@ wait_for 5 window_withdrawn || fail "hide: the window is still $(window_state)"
 wait_for 5 tray_icon_present || fail "hide: no tray icon"
 stop_tray
 start_tray
-wait_for 10 tray_icon_present || fail "the icon did not come back to the restarted tray host"
+wait_for 10 tray_icon_ready || fail "the icon did not come back to the restarted tray host"
 echo "ok: hidden into the tray; the icon came back after the tray host restarted"
 
 # --- the tray menu shows the window again and removes the icon ----------------------------
+wait_for 5 tray_icon_ready || fail "the tray icon was not shown"
 xdotool mousemove --window "$(tray_icon)" 11 11 click 3
-sleep 0.5
+wait_for 5 tray_menu_open || fail "the right button did not open the tray menu"
 xdotool key Down Return  # "显示/隐藏"
 wait_for 5 window_shown || fail "show from the tray menu: the window is $(window_state)"
 wait_for 5 tray_icon_absent || fail "the tray icon stayed after showing the window"

@@ -1,6 +1,7 @@
 #include "platform/qt/DialogUnits.h"
 
 #include <QFontMetrics>
+#include <QStringList>
 #include <cstdint>
 
 #include "platform/qt/QtText.h"
@@ -33,9 +34,20 @@ QRect MapTemplateRect(int x, int y, int cx, int cy, BaseUnits base)
 
 QSize MapDialogSize(int cx, int cy, BaseUnits base) { return QSize(MulDiv(cx, base.cx, 4), MulDiv(cy, base.cy, 8)); }
 
+QStringList ChineseUiFamilies()
+{
+    QStringList families;
+    families << QStringLiteral("Noto Sans CJK SC") << QStringLiteral("Source Han Sans SC")
+             << QStringLiteral("WenQuanYi Micro Hei") << QStringLiteral("WenQuanYi Zen Hei");
+    return families;
+}
+
 QFont TemplateFont(const DialogTemplate& tpl)
 {
-    QFont font(ToQString(tpl.fontFace));
+    QFont font;
+    // The named face where it exists; elsewhere a Chinese UI font, which has Latin letters too:
+    // one font for all the dialog's text, as on a Chinese Windows, and no fallback to look for.
+    font.setFamilies(QStringList(ToQString(tpl.fontFace)) + ChineseUiFamilies());
     font.setPointSize(tpl.fontPointSize);
     font.setWeight(static_cast<QFont::Weight>(tpl.fontWeight));
     return font;

@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QRect>
 #include <QSize>
+#include <QStringList>
 
 #include "ui/DialogTemplates.h"
 
@@ -28,8 +29,11 @@ int MulDiv(int a, int b, int c);
 QRect MapTemplateRect(int x, int y, int cx, int cy, BaseUnits base);
 QSize MapDialogSize(int cx, int cy, BaseUnits base);
 
-// The font a template names, at its point size and weight; the system substitutes a family
-// it has when the named one is missing, and Chinese text falls back to a CJK font.
+// Chinese UI font families, best first; a font's family list falls back along them.
+QStringList ChineseUiFamilies();
+
+// The font a template names, at its point size and weight; where the named face is missing, a
+// Chinese UI font the system has.
 QFont TemplateFont(const DialogTemplate& tpl);
 
 }  // namespace px

@@ -629,7 +629,14 @@ void QtDialogWindow::DrawIcon(int x, int y, IconId icon)
     m_painter->drawPixmap(x, y, QtWindowHost::Icon(icon).pixmap(size.cx, size.cy));
 }
 
-void QtDialogWindow::SetIcon(IconId icon, bool) { m_widget->setWindowIcon(QtWindowHost::Icon(icon)); }
+void QtDialogWindow::SetIcon(IconId icon, bool)
+{
+    // One image serves as the large and the small icon: set it once.
+    if (m_windowIcon == icon)
+        return;
+    m_windowIcon = icon;
+    m_widget->setWindowIcon(QtWindowHost::Icon(icon));
+}
 
 bool QtDialogWindow::NotifyIconAdd(const NotifyIconData& nid)
 {

@@ -128,6 +128,7 @@ private:
     unsigned m_trayCallbackMessage = 0;
     uint32_t m_trayId = 0;
     bool m_minimizedInsteadOfHidden = false;
+    IconId m_windowIcon = 0;
     // Declared last so it goes first: the widgets (and the timers they own) die before the
     // state their callbacks use.
     std::unique_ptr<px::DialogWidget> m_widget;

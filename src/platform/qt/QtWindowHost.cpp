@@ -8,6 +8,7 @@
 #include <QStyleFactory>
 #include <algorithm>
 
+#include "platform/qt/DialogUnits.h"
 #include "platform/qt/QtDialogWindow.h"
 #include "ui/DialogTemplates.h"
 #include "ui/Resource.h"
@@ -51,6 +52,11 @@ QtWindowHost::QtWindowHost()
     // or closing a message box while it is hidden, must not end the application.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(Icon(IDR_MAINFRAME));
+    // Every text of the program is Chinese: boxes and menus take a Chinese UI font first, at
+    // the desktop's size, so no second font has to be loaded to show them.
+    QFont font = QApplication::font();
+    font.setFamilies(px::ChineseUiFamilies() + QStringList(font.family()));
+    QApplication::setFont(font);
 }
 
 QtWindowHost::~QtWindowHost() = default;
@@ -83,9 +89,14 @@ QIcon QtWindowHost::Icon(IconId id)
 {
     if (id != IDR_MAINFRAME)
         return {};
-    QIcon icon;
-    for (int size : {16, 24, 32, 48, 64, 128, 256})
-        icon.addFile(QStringLiteral(":/perennix/perennix-%1.png").arg(size), QSize(size, size));
+    // One instance for every window, box and the tray, so each image is decoded once. The
+    // sizes a window and a tray use; the desktop takes larger ones from the installed theme.
+    static const QIcon icon = [] {
+        QIcon images;
+        for (int size : {16, 24, 32, 48, 64})
+            images.addFile(QStringLiteral(":/perennix/perennix-%1.png").arg(size), QSize(size, size));
+        return images;
+    }();
     return icon;
 }
 
