@@ -1,0 +1,226 @@
+#!/usr/bin/env bash
+# The footprint of Perennix guarding a helper program, beside Qt's minimal QDialog program built
+# the same way and beside supervisord and monit guarding the same helper, in one run:
+#   - RSS and PSS 30 s after start;
+#   - CPU per day of idle guarding (Perennix at LOOPSEC=60, monit at a 60 s cycle), from
+#     PX_IDLE_SECONDS of idling with every window unfocused (a focused window's caret costs CPU);
+#   - start to the window's first paint (median of PX_STARTS starts; Qt programs only);
+#   - kill -9 of the helper to the new helper's start (median of PX_KILLS kills; Perennix at
+#     LOOPSEC=1, supervisord's defaults, monit at a 1 s cycle).
+# Runs on a private virtual desktop without a window manager. Installs supervisor, monit and
+# libxdamage-dev with apt-get when missing (the benchmark's own needs, not the tests').
+# Usage: bench/app_footprint.sh [BUILD_DIR]   (default build-footprint, configured as Release)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+export LC_ALL=C  # "." in $EPOCHREALTIME and in numbers
+
+idle_seconds=${PX_IDLE_SECONDS:-300}
+starts=${PX_STARTS:-15}
+kills=${PX_KILLS:-20}
+
+if [[ "${PX_FOOTPRINT_DESKTOP:-}" != 1 ]]; then
+  build=${1:-build-footprint}
+  scripts/deps
+  missing=()
+  for p in supervisor monit libxdamage-dev; do
+    [[ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)" == "install ok installed" ]] || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    SUDO=""
+    [[ $(id -u) -eq 0 ]] || SUDO="sudo"
+    $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+  fi
+  if [[ ! -f "$build/CMakeCache.txt" ]]; then
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DPERENNIX_TESTS=OFF >/dev/null
+  fi
+  cmake -S . -B "$build" -DPERENNIX_BENCH=ON >/dev/null
+  cmake --build "$build" -j"$(nproc)" --target perennix minimal_qdialog footprint_helper first_paint >/dev/null
+  export PX_FOOTPRINT_DESKTOP=1 WITH_X_NO_WM=1 WITH_X_NO_TRAY=1
+  exec scripts/with-x "$0" "$(realpath "$build")"
+fi
+
+build=$1
+work=$(mktemp -d /tmp/px-footprint.XXXXXX)
+started=()
+cleanup() {
+  for p in "${started[@]}"; do kill "$p" 2>/dev/null || true; done
+  pkill -KILL -f -- "^$work/" 2>/dev/null || true  # the guarded helpers
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+median() { sort -n | awk '{v[NR] = $1} END {if (NR == 0) print "n/a"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+# Resident and proportional set size in MiB.
+memory_of() { awk '/^Rss:/ {r = $2} /^Pss:/ {p = $2} END {printf "%.1f %.1f", r / 1024, p / 1024}' "/proc/$1/smaps_rollup"; }
+# CPU time used so far by all threads of a process, in ns (exact, unlike the 10 ms ticks of stat).
+cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{s += $1} END {printf "%d", s}'; }
+# The pid of the helper last started into a record file, when it still runs.
+live_helper() {
+  local pid
+  pid=$( (tail -n 1 "$1" 2>/dev/null || true) | awk '{print $1}')
+  [[ -n "$pid" ]] && kill -0 "$pid" 2>/dev/null && echo "$pid"
+}
+wait_helper() {
+  for _ in $(seq 1 300); do
+    live_helper "$1" >/dev/null && return 0
+    sleep 0.1
+  done
+  echo "footprint: no helper started for $1" >&2
+  exit 1
+}
+
+mkdir -p "$work/helper-exe"  # "exe" in the program path: Perennix starts it directly
+for name in pxh_perennix pxh_fast pxh_super pxh_monit pxh_monit1; do
+  cp "$build/bench/footprint_helper" "$work/helper-exe/$name"
+done
+# A folder with Perennix and its config.ini: perennix_folder NAME HELPER LOOPSEC
+perennix_folder() {
+  mkdir -p "$work/$1"
+  cp "$build/src/perennix" "$work/$1/perennix"
+  if [[ -n "$2" ]]; then
+    printf '[PX_SETTING]\r\nFULLPATH=%s\r\nEXE_NAME=%s\r\nARGS=%s\r\nLOOPSEC=%s\r\nAUTOSTART=1\r\n' \
+      "$work/helper-exe/$2" "$2" "$work/$2.rec" "$3" >"$work/$1/config.ini"
+  fi
+}
+perennix_folder start "" ""
+perennix_folder idle pxh_perennix 60
+perennix_folder fast pxh_fast 1
+
+cat >"$work/supervisord.conf" <<EOF
+[supervisord]
+nodaemon=true
+logfile=$work/supervisord.log
+pidfile=$work/supervisord.pid
+childlogdir=$work
+[program:pxh]
+command=$work/helper-exe/pxh_super $work/pxh_super.rec
+autorestart=true
+stdout_logfile=NONE
+stderr_logfile=NONE
+EOF
+monitrc() {  # monitrc NAME HELPER CYCLE
+  cat >"$work/$1" <<EOF
+set daemon $3
+set logfile $work/$1.log
+set pidfile $work/$1.pid
+set idfile $work/$1.id
+set statefile $work/$1.state
+check process $2 matching "^$work/helper-exe/$2 "
+  start program = "/bin/sh -c '$work/helper-exe/$2 $work/$2.rec &'"
+EOF
+  chmod 600 "$work/$1"
+}
+monitrc monit60rc pxh_monit 60
+monitrc monit1rc pxh_monit1 1
+
+echo "== start to first paint ($starts starts each, interleaved)"
+minimal="$build/bench/minimal_qdialog"
+minimal_ms=()
+label_ms=()
+perennix_ms=()
+paint_ms() { "$build/bench/first_paint" "$@" | awk '{print $2}'; }
+paint_ms MinimalQDialog "$minimal" >/dev/null  # warm the caches
+paint_ms MinimalQDialog "$minimal" --label >/dev/null
+paint_ms Perennix "$work/start/perennix" >/dev/null
+for _ in $(seq 1 "$starts"); do
+  minimal_ms+=("$(paint_ms MinimalQDialog "$minimal")")
+  label_ms+=("$(paint_ms MinimalQDialog "$minimal" --label)")
+  perennix_ms+=("$(paint_ms Perennix "$work/start/perennix")")
+done
+start_minimal=$(printf '%s\n' "${minimal_ms[@]}" | median)
+start_label=$(printf '%s\n' "${label_ms[@]}" | median)
+start_perennix=$(printf '%s\n' "${perennix_ms[@]}" | median)
+echo "minimal QDialog:           ${minimal_ms[*]}"
+echo "minimal QDialog + label:   ${label_ms[*]}"
+echo "Perennix:                  ${perennix_ms[*]}"
+
+echo "== memory at 30 s and CPU of idle guarding over $idle_seconds s"
+"$work/idle/perennix" >/dev/null 2>&1 &
+pid_perennix=$!
+"$minimal" >/dev/null 2>&1 &
+pid_minimal=$!
+"$minimal" --label >/dev/null 2>&1 &
+pid_label=$!
+supervisord -n -c "$work/supervisord.conf" >/dev/null 2>&1 &
+pid_super=$!
+monit -I -c "$work/monit60rc" >/dev/null 2>&1 &
+pid_monit=$!
+started+=("$pid_perennix" "$pid_minimal" "$pid_label" "$pid_super" "$pid_monit")
+begin=$SECONDS
+for rec in pxh_perennix pxh_super pxh_monit; do wait_helper "$work/$rec.rec"; done
+# No window keeps the focus: the pointer goes to a corner and the focus to the root window.
+sleep 2
+xdotool mousemove 0 0
+xdotool windowfocus "$(xwininfo -root | awk '/Window id:/ {print $4}')"
+sleep $((30 - (SECONDS - begin) > 0 ? 30 - (SECONDS - begin) : 0))
+declare -A mem cpu0 cpu
+for s in perennix minimal label super monit; do
+  pid_var=pid_$s
+  mem[$s]=$(memory_of "${!pid_var}")
+  cpu0[$s]=$(cpu_ns "${!pid_var}")
+done
+echo "focus during the idle period: $(xdotool getwindowfocus 2>/dev/null || echo none) (root: $(xwininfo -root | awk '/Window id:/ {print $4}'))"
+sleep "$idle_seconds"
+for s in perennix minimal label super monit; do
+  pid_var=pid_$s
+  kill -0 "${!pid_var}" || { echo "footprint: $s ended during the idle period" >&2; exit 1; }
+  cpu[$s]=$(awk -v a="${cpu0[$s]}" -v b="$(cpu_ns "${!pid_var}")" -v t="$idle_seconds" \
+    'BEGIN {printf "%.2f", (b - a) / 1e9 * 86400 / t}')
+done
+kill "$pid_perennix" "$pid_minimal" "$pid_label" "$pid_monit"
+pkill -KILL -f -- "^$work/helper-exe/pxh_(perennix|monit) " || true
+
+echo "== kill -9 of the helper to the new helper's start ($kills kills each)"
+# relaunch_ms RECORD: one line per kill, the delay in ms. The kills fall at random moments of
+# the guard's cycle.
+relaunch_ms() {
+  local rec=$1 pid before t_kill started_ns
+  for _ in $(seq 1 "$kills"); do
+    wait_helper "$rec"
+    pid=$(live_helper "$rec")
+    sleep "1.$(printf '%03d' $((RANDOM % 1000)))"
+    before=$(wc -l <"$rec")
+    t_kill=$EPOCHREALTIME
+    kill -9 "$pid"
+    for _ in $(seq 1 3000); do
+      (($(wc -l <"$rec") > before)) && break
+      sleep 0.01
+    done
+    (($(wc -l <"$rec") > before)) || { echo "footprint: no relaunch within 30 s for $rec" >&2; exit 1; }
+    started_ns=$(tail -n 1 "$rec" | awk '{print $2}')
+    awk -v s="$started_ns" -v k="$t_kill" 'BEGIN {printf "%.0f\n", (s / 1e9 - k) * 1000}'
+  done
+}
+"$work/fast/perennix" >/dev/null 2>&1 &
+started+=($!)
+monit -I -c "$work/monit1rc" >/dev/null 2>&1 &
+started+=($!)
+declare -A relaunch
+for s in fast super monit1; do
+  case $s in fast) rec=pxh_fast ;; super) rec=pxh_super ;; monit1) rec=pxh_monit1 ;; esac
+  list=$(relaunch_ms "$work/$rec.rec")
+  relaunch[$s]=$(echo "$list" | median)
+  echo "$s: $(echo "$list" | tr '\n' ' ')"
+done
+
+echo
+echo "| program | RSS MiB | PSS MiB | CPU s/day idle | start to first paint ms (median) | kill -9 to relaunch ms (median) |"
+echo "|---|---|---|---|---|---|"
+row() { echo "| $1 | ${2% *} | ${2#* } | $3 | $4 | $5 |"; }
+row "Perennix (LOOPSEC=60; relaunch at LOOPSEC=1)" "${mem[perennix]}" "${cpu[perennix]}" "$start_perennix" "${relaunch[fast]}"
+row "Qt minimal QDialog" "${mem[minimal]}" "${cpu[minimal]}" "$start_minimal" "n/a"
+row "Qt minimal QDialog + one Chinese label" "${mem[label]}" "${cpu[label]}" "$start_label" "n/a"
+row "supervisord" "${mem[super]}" "${cpu[super]}" "n/a" "${relaunch[super]}"
+row "monit (60 s cycle; relaunch at a 1 s cycle)" "${mem[monit]}" "${cpu[monit]}" "n/a" "${relaunch[monit1]}"
+echo
+awk -v pr="${mem[perennix]% *}" -v mr="${mem[minimal]% *}" -v lr="${mem[label]% *}" -v pc="${cpu[perennix]}" \
+  -v ps="$start_perennix" -v ms="$start_minimal" -v ls="$start_label" -v rl="${relaunch[fast]}" 'BEGIN {
+  verdict = "met"
+  printf "goal RSS <= minimal + 3 MiB:         %5.1f <= %5.1f  %s   (minimal + label + 3: %5.1f  %s)\n", pr, mr + 3,
+    (pr <= mr + 3) ? "met" : "MISSED", lr + 3, (pr <= lr + 3) ? "met" : "MISSED"
+  printf "goal CPU <= 1 s per idle day:         %5.2f           %s\n", pc, (pc <= 1) ? "met" : "MISSED"
+  printf "goal start <= 1.1 x minimal:         %5.1f <= %5.1f  %s   (1.1 x minimal + label: %5.1f  %s)\n", ps, ms * 1.1,
+    (ps <= ms * 1.1) ? "met" : "MISSED", ls * 1.1, (ps <= ls * 1.1) ? "met" : "MISSED"
+  printf "goal kill to relaunch <= 700 ms:     %5.0f           %s\n", rl, (rl <= 700) ? "met" : "MISSED"
+}'
