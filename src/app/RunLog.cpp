@@ -47,10 +47,7 @@ std::string FormatTimestamp(const char* format)
 
 std::u16string LogPathForModule(const std::u16string& modulePath)
 {
-    const size_t separator = modulePath.rfind(px::kPathSeparator);
-    const std::u16string folder
-        = separator == std::u16string::npos ? std::u16string() : modulePath.substr(0, separator + 1);
-    return folder + u"log.txt";
+    return px::PathBesideModule(modulePath, u"log.txt");
 }
 
 std::string BannerLine(const char* buildDate, const char* buildTime)

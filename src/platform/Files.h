@@ -11,6 +11,10 @@ namespace px {
 // The separator between a directory and a file name in this platform's paths.
 extern const char16_t kPathSeparator;
 
+// fileName in the folder of modulePath: the path cut after its last separator (nothing
+// kept when it has none), then fileName.
+std::u16string PathBesideModule(const std::u16string& modulePath, std::u16string_view fileName);
+
 // The whole file as bytes; nullopt when it cannot be opened or read.
 std::optional<std::string> ReadWholeFile(const std::u16string& path);
 

@@ -22,17 +22,12 @@ constexpr int32_t DEFAULT_LOOPSEC = 60;
 
 std::u16string Flag(bool on) { return on ? u"1" : u"0"; }
 
-std::u16string BesideModule(const std::u16string& modulePath, const char16_t* fileName)
-{
-    const size_t separator = modulePath.rfind(px::kPathSeparator);
-    const std::u16string folder
-        = separator == std::u16string::npos ? std::u16string() : modulePath.substr(0, separator + 1);
-    return folder + fileName;
-}
-
 }  // namespace
 
-std::u16string IniPathForModule(const std::u16string& modulePath) { return BesideModule(modulePath, u"config.ini"); }
+std::u16string IniPathForModule(const std::u16string& modulePath)
+{
+    return px::PathBesideModule(modulePath, u"config.ini");
+}
 
 std::u16string LowerImageName(std::u16string name)
 {
