@@ -135,7 +135,24 @@ echo "minimal QDialog:           ${minimal_ms[*]}"
 echo "minimal QDialog + label:   ${label_ms[*]}"
 echo "Perennix:                  ${perennix_ms[*]}"
 
-echo "== memory at 30 s and CPU of idle guarding over $idle_seconds s"
+declare -A mem cpu0 cpu
+echo "== memory 30 s after start, each Qt program alone (shared libraries count for it alone)"
+memory_alone() {  # memory_alone NAME COMMAND...
+  "${@:2}" >/dev/null 2>&1 &
+  local pid=$!
+  started+=("$pid")
+  sleep 30
+  mem[$1]=$(memory_of "$pid")
+  kill "$pid"
+  wait "$pid" 2>/dev/null || true
+  echo "$1: RSS/PSS ${mem[$1]} MiB"
+}
+memory_alone minimal "$minimal"
+memory_alone label "$minimal" --label
+memory_alone perennix "$work/idle/perennix"
+pkill -KILL -f -- "^$work/helper-exe/pxh_perennix " || true
+
+echo "== CPU of idle guarding over $idle_seconds s, all at once, no window focused"
 "$work/idle/perennix" >/dev/null 2>&1 &
 pid_perennix=$!
 "$minimal" >/dev/null 2>&1 &
@@ -154,13 +171,14 @@ sleep 2
 xdotool mousemove 0 0
 xdotool windowfocus "$(xwininfo -root | awk '/Window id:/ {print $4}')"
 sleep $((30 - (SECONDS - begin) > 0 ? 30 - (SECONDS - begin) : 0))
-declare -A mem cpu0 cpu
+mem[super]=$(memory_of "$pid_super")
+mem[monit]=$(memory_of "$pid_monit")
 for s in perennix minimal label super monit; do
   pid_var=pid_$s
-  mem[$s]=$(memory_of "${!pid_var}")
   cpu0[$s]=$(cpu_ns "${!pid_var}")
 done
-echo "focus during the idle period: $(xdotool getwindowfocus 2>/dev/null || echo none) (root: $(xwininfo -root | awk '/Window id:/ {print $4}'))"
+echo "focused window during the idle period: $(xdotool getwindowfocus 2>/dev/null || echo none)" \
+  "(the root window: $(($(xwininfo -root | awk '/Window id:/ {print $4}'))))"
 sleep "$idle_seconds"
 for s in perennix minimal label super monit; do
   pid_var=pid_$s

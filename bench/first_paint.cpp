@@ -14,6 +14,7 @@
 #include <map>
 #include <string>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -63,6 +64,10 @@ int main(int argc, char** argv)
     const double start = NowMs();
     const pid_t child = fork();
     if (child == 0) {
+        // The program's own output would only mix with the figures.
+        const int devNull = open("/dev/null", O_WRONLY);
+        dup2(devNull, STDOUT_FILENO);
+        dup2(devNull, STDERR_FILENO);
         execvp(argv[2], argv + 2);
         _exit(127);
     }
