@@ -150,12 +150,16 @@ echo "ok: hidden into the tray; the icon came back after the tray host restarted
 
 # --- the tray menu shows the window again and removes the icon ----------------------------
 wait_for 5 tray_icon_ready || fail "the tray icon was not shown"
+xdotool mousemove --window "$(tray_icon)" 11 11 click 1 sleep 0.3 click --repeat 2 1
+sleep 1
+! tray_menu_open || fail "a left click or a double click opened the tray menu"
+window_withdrawn || fail "a left click or a double click showed the window"
 xdotool mousemove --window "$(tray_icon)" 11 11 click 3
 wait_for 5 tray_menu_open || fail "the right button did not open the tray menu"
 xdotool key Down Return  # "显示/隐藏"
 wait_for 5 window_shown || fail "show from the tray menu: the window is $(window_state)"
 wait_for 5 tray_icon_absent || fail "the tray icon stayed after showing the window"
-echo "ok: the tray menu showed the window and removed the icon"
+echo "ok: left clicks did nothing; the tray menu showed the window and removed the icon"
 
 # --- without a tray host, hiding minimises instead of leaving an unreachable window ------
 stop_tray
