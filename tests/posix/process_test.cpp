@@ -144,6 +144,31 @@ TEST_F(ProcessTest, QuickScanReadsKernelNamesAndCompletesCutOnes)
     EXPECT_TRUE(HasName(*scriptFull, u"sh", false));  // argv[0] of the interpreter
 }
 
+TEST_F(ProcessTest, QuickScanStartsWhereTheLastOneStopped)
+{
+    const ChildProcess& probe = StartProbe("pxs" + m_tag);
+    const std::u16string name = U16("pxs" + m_tag);
+    ASSERT_TRUE(AnyProcessNamed(m_system, name));
+    // The next check visits the program it found first, and stops there.
+    std::vector<uint32_t> visited;
+    ASSERT_TRUE(m_system.EnumerateProcesses(ProcessDetail::Quick, [&](const ProcessEntry& e) {
+        visited.push_back(e.pid);
+        return !ProcessMatches(name, e);
+    }));
+    EXPECT_EQ(visited, std::vector<uint32_t>{static_cast<uint32_t>(probe.Pid())});
+    // A scan that finds nothing still lists every process, each once.
+    visited.clear();
+    ASSERT_TRUE(m_system.EnumerateProcesses(ProcessDetail::Quick, [&](const ProcessEntry& e) {
+        visited.push_back(e.pid);
+        return true;
+    }));
+    std::vector<uint32_t> sorted = visited;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end());
+    EXPECT_NE(std::find(visited.begin(), visited.end(), static_cast<uint32_t>(probe.Pid())), visited.end());
+    EXPECT_NE(std::find(visited.begin(), visited.end(), static_cast<uint32_t>(getpid())), visited.end());
+}
+
 TEST_F(ProcessTest, KernelThreadsAreNotListed)
 {
     // kthreadd (pid 2) is visible only where /proc shows the host's processes.

@@ -17,7 +17,10 @@
 
 bool PosixSystem::EnumerateProcesses(ProcessDetail detail, const std::function<bool(const ProcessEntry&)>& visit)
 {
-    return px::posix::ScanProcesses("/proc", detail, visit);
+    // The quick scan starts where the last one stopped: the guarded program, found there on
+    // one check, is most likely still there on the next.
+    return px::posix::ScanProcesses(
+        "/proc", detail, visit, detail == ProcessDetail::Quick ? &m_lastQuickStop : nullptr);
 }
 
 bool PosixSystem::TerminateProcess(uint32_t pid)

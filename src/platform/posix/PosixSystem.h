@@ -27,4 +27,5 @@ public:
 
 private:
     px::posix::X11Desktop m_desktop;
+    uint32_t m_lastQuickStop = 0;  // the process the last quick scan stopped at
 };

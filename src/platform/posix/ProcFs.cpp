@@ -304,7 +304,8 @@ ProcessName KernelName(std::string_view comm)
     return name;
 }
 
-bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::function<bool(const ProcessEntry&)>& visit)
+bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::function<bool(const ProcessEntry&)>& visit,
+    uint32_t* lastStop)
 {
     const UniqueDir dir(opendir(procRoot));
     if (!dir)
@@ -317,6 +318,37 @@ bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::functi
     const auto reader = std::make_unique<NameReader>();
     std::vector<std::string_view> names;
     char statBuf[512];
+    // Reads one process's names into entry; false when it is gone, a zombie or a kernel thread.
+    const auto read = [&](std::string_view pidText, uint32_t pid) {
+        PidPath path(pidText);
+        entry.pid = pid;
+        if (detail == ProcessDetail::Quick) {
+            const ssize_t n = ReadSmallFile(procFd, path.Leaf("stat"), statBuf, sizeof statBuf);
+            StatFields stat;
+            if (n <= 0 || !ParseStat(std::string_view(statBuf, static_cast<size_t>(n)), stat) || !Counts(stat))
+                return false;
+            // A cut kernel name alone could match other, longer names: even a quick scan
+            // completes it from the process's other names (few processes have such names).
+            if (stat.comm.size() != kKernelNameMax) {
+                entry.names.resize(1);
+                AssignKernelName(entry.names[0], stat.comm);
+                return true;
+            }
+            return ReadAllNames(*reader, procFd, path, &stat.comm, names, entry);
+        }
+        return ReadAllNames(*reader, procFd, path, nullptr, names, entry);
+    };
+
+    const uint32_t first = lastStop ? *lastStop : 0;
+    if (lastStop)
+        *lastStop = 0;
+    if (first != 0) {
+        const std::string pidText = std::to_string(first);
+        if (read(pidText, first) && !visit(entry)) {
+            *lastStop = first;
+            return true;
+        }
+    }
     for (;;) {
         errno = 0;
         const dirent* de = readdir(dir.get());
@@ -324,28 +356,15 @@ bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::functi
             return errno == 0;
         size_t pidLength = 0;
         const uint32_t pid = PidOf(de->d_name, pidLength);
-        if (pid == 0)
+        if (pid == 0 || pid == first)
             continue;
-        PidPath path(std::string_view(de->d_name, pidLength));
-        entry.pid = pid;
-        if (detail == ProcessDetail::Quick) {
-            const ssize_t n = ReadSmallFile(procFd, path.Leaf("stat"), statBuf, sizeof statBuf);
-            StatFields stat;
-            if (n <= 0 || !ParseStat(std::string_view(statBuf, static_cast<size_t>(n)), stat) || !Counts(stat))
-                continue;
-            // A cut kernel name alone could match other, longer names: even a quick scan
-            // completes it from the process's other names (few processes have such names).
-            if (stat.comm.size() != kKernelNameMax) {
-                entry.names.resize(1);
-                AssignKernelName(entry.names[0], stat.comm);
-            } else if (!ReadAllNames(*reader, procFd, path, &stat.comm, names, entry)) {
-                continue;
-            }
-        } else if (!ReadAllNames(*reader, procFd, path, nullptr, names, entry)) {
+        if (!read(std::string_view(de->d_name, pidLength), pid))
             continue;
-        }
-        if (!visit(entry))
+        if (!visit(entry)) {
+            if (lastStop)
+                *lastStop = pid;
             return true;
+        }
     }
 }
 

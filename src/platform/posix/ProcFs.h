@@ -28,7 +28,11 @@ ProcessName KernelName(std::string_view comm);
 // - Full: also the file name of its executable (" (deleted)" removed) and of its argv[0],
 //   each name once.
 // A process that ends during the scan is skipped. False when procRoot is not a readable procfs.
-bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::function<bool(const ProcessEntry&)>& visit);
+// With lastStop given, the process it names (if any) is visited first, and it is set to the
+// process the visit stopped at (0 when it went through the list): a guarded program found on
+// one check is then found on the next by reading one file instead of the whole list.
+bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::function<bool(const ProcessEntry&)>& visit,
+    uint32_t* lastStop = nullptr);
 
 // The names one process can be recognised by (executable, argv[0] and kernel name, as raw
 // bytes, each once); empty when the process does not exist, is a zombie or a kernel thread.
