@@ -25,7 +25,8 @@ for extra in $sizes; do
 done
 
 echo
-echo "Medians in ms; (x floor, x pgrep). Found: the program is the last process listed."
-echo "| procs | floor   | IsProcessRunning, found       | IsProcessRunning, not running | full 3-name scan | pgrep -x | us/proc floor / found |"
-echo "|-------|---------|-------------------------------|-------------------------------|------------------|----------|-----------------------|"
+echo "Medians in ms; (x floor, x pgrep). Found first: the first check of a run, the program the last"
+echo "process listed. Found again: every later check while it runs (the scan starts where the last stopped)."
+echo "| procs | floor   | IsProcessRunning, found first | found again                  | IsProcessRunning, not running | full 3-name scan | pgrep -x | us/proc floor / found |"
+echo "|-------|---------|-------------------------------|------------------------------|-------------------------------|------------------|----------|-----------------------|"
 printf '%s\n' "${rows[@]}"
