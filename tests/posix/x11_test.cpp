@@ -19,7 +19,7 @@ namespace {
 
 std::u16string U16(const std::string& utf8) { return px::FromUtf8(utf8); }
 
-struct WindowSpec {
+struct WindowRecipe {
     std::string instance;
     std::string windowClass;
     std::optional<std::string> netWmName;  // UTF-8
@@ -42,22 +42,22 @@ protected:
             XCloseDisplay(m_display);
     }
 
-    Window Create(const WindowSpec& spec)
+    Window Create(const WindowRecipe& recipe)
     {
         const Window window = XCreateSimpleWindow(m_display, DefaultRootWindow(m_display), 40, 40, 240, 120, 0, 0,
             WhitePixel(m_display, DefaultScreen(m_display)));
-        XClassHint hint{const_cast<char*>(spec.instance.c_str()), const_cast<char*>(spec.windowClass.c_str())};
+        XClassHint hint{const_cast<char*>(recipe.instance.c_str()), const_cast<char*>(recipe.windowClass.c_str())};
         XSetClassHint(m_display, window, &hint);
         XWMHints wmHints{};
         wmHints.flags = InputHint;
         wmHints.input = True;
         XSetWMHints(m_display, window, &wmHints);
-        if (spec.netWmName)
-            SetProperty(window, "_NET_WM_NAME", XInternAtom(m_display, "UTF8_STRING", False), 8, spec.netWmName->data(),
-                spec.netWmName->size());
-        if (spec.wmNameLatin1)
-            SetProperty(window, "WM_NAME", XA_STRING, 8, spec.wmNameLatin1->data(), spec.wmNameLatin1->size());
-        if (spec.dialog) {
+        if (recipe.netWmName)
+            SetProperty(window, "_NET_WM_NAME", XInternAtom(m_display, "UTF8_STRING", False), 8,
+                recipe.netWmName->data(), recipe.netWmName->size());
+        if (recipe.wmNameLatin1)
+            SetProperty(window, "WM_NAME", XA_STRING, 8, recipe.wmNameLatin1->data(), recipe.wmNameLatin1->size());
+        if (recipe.dialog) {
             const long dialogType = static_cast<long>(XInternAtom(m_display, "_NET_WM_WINDOW_TYPE_DIALOG", False));
             SetProperty(window, "_NET_WM_WINDOW_TYPE", XA_ATOM, 32, &dialogType, 1);
         }
