@@ -12,13 +12,13 @@
 namespace {
 
 namespace fs = std::filesystem;
-using coretest::ReadBytes;
-using coretest::U8;
-using coretest::WriteBytes;
+using testsupport::ReadBytes;
+using testsupport::U8;
+using testsupport::WriteBytes;
 
 class GuardConfigFile : public ::testing::Test {
 protected:
-    coretest::TempDir dir;
+    testsupport::TempDir dir;
     const std::u16string ini = dir.File("config.ini");
 
     std::u16string StoredArgs() const { return px::ReadProfileString(ini, SETTINGS_SECTION, u"ARGS", u""); }
@@ -82,7 +82,7 @@ TEST_F(GuardConfigFile, MissingFileGivesEveryDefault)
     const StoredSettings stored = ReadStoredSettings(ini);
     ExpectSameConfig(stored.config, GuardConfig{u"", u"", u"", false, u"", 60, false, u"0"});
     EXPECT_FALSE(stored.bAutoStart);
-    EXPECT_FALSE(fs::exists(coretest::NativePath(ini)));
+    EXPECT_FALSE(fs::exists(testsupport::NativePath(ini)));
 }
 
 TEST_F(GuardConfigFile, ReadsEveryKey)

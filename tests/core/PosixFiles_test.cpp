@@ -13,12 +13,12 @@
 namespace {
 
 namespace fs = std::filesystem;
-using coretest::ReadBytes;
-using coretest::WriteBytes;
+using testsupport::ReadBytes;
+using testsupport::WriteBytes;
 
 class PosixFiles : public ::testing::Test {
 protected:
-    coretest::TempDir dir;
+    testsupport::TempDir dir;
 
     std::vector<std::string> Names() const
     {
@@ -30,7 +30,7 @@ protected:
     }
     fs::perms Mode(const std::u16string& path) const
     {
-        return fs::status(coretest::NativePath(path)).permissions() & fs::perms::mask;
+        return fs::status(testsupport::NativePath(path)).permissions() & fs::perms::mask;
     }
 };
 
@@ -49,7 +49,7 @@ TEST_F(PosixFiles, ReadsExactlyTheBytesOfARegularFileOnly)
 
     // A named pipe without a writer neither blocks nor counts as a file.
     const std::u16string fifo = dir.File("pipe");
-    ASSERT_EQ(::mkfifo(coretest::NativePath(fifo).c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(testsupport::NativePath(fifo).c_str(), 0600), 0);
     EXPECT_EQ(px::ReadWholeFile(fifo), std::nullopt);
     EXPECT_TRUE(px::PathExists(fifo));
 }
@@ -79,7 +79,7 @@ TEST_F(PosixFiles, ReplacedFileKeepsItsMode)
     const std::u16string file = dir.File("config.ini");
     WriteBytes(file, "old contents that are longer than the new ones");
     for (const fs::perms mode : {fs::perms(0644), fs::perms(0640), fs::perms(0604)}) {
-        fs::permissions(coretest::NativePath(file), mode);
+        fs::permissions(testsupport::NativePath(file), mode);
         ASSERT_TRUE(px::WriteFileAtomically(file, "new"));
         EXPECT_EQ(ReadBytes(file), "new");
         EXPECT_EQ(Mode(file), mode);
@@ -138,7 +138,7 @@ TEST_F(PosixFiles, CanOpenForReadingOnlyReadableFiles)
     fs::create_directory(dir.Path() / "目录");
     WriteBytes(dir.File("目录/程序.exe"), "MZ");
     const std::u16string fifo = dir.File("pipe");
-    ASSERT_EQ(::mkfifo(coretest::NativePath(fifo).c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(testsupport::NativePath(fifo).c_str(), 0600), 0);
 
     EXPECT_TRUE(px::CanOpenFileForReading(dir.File("app.exe")));
     EXPECT_TRUE(px::CanOpenFileForReading(dir.File("empty")));

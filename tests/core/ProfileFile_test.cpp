@@ -12,15 +12,15 @@
 namespace {
 
 namespace fs = std::filesystem;
-using coretest::ReadBytes;
-using coretest::U8;
-using coretest::WriteBytes;
+using testsupport::ReadBytes;
+using testsupport::U8;
+using testsupport::WriteBytes;
 
 constexpr char16_t S[] = u"PX_SETTING";
 
 class ProfileFile : public ::testing::Test {
 protected:
-    coretest::TempDir dir;
+    testsupport::TempDir dir;
     const std::u16string ini = dir.File("config.ini");
 
     std::u16string Read(const std::u16string& key, const std::u16string& def = u"<default>") const
@@ -164,13 +164,13 @@ TEST_F(ProfileFile, HugeFileIsReadToTheEnd)
 
 TEST_F(ProfileFile, FirstWriteCreatesAnOwnerOnlyUtf8File)
 {
-    EXPECT_FALSE(fs::exists(coretest::NativePath(ini)));
+    EXPECT_FALSE(fs::exists(testsupport::NativePath(ini)));
     EXPECT_EQ(Read(u"FULLPATH"), u"<default>");
-    EXPECT_FALSE(fs::exists(coretest::NativePath(ini)));
+    EXPECT_FALSE(fs::exists(testsupport::NativePath(ini)));
 
     ASSERT_TRUE(Write(u"AUTOSTART", u"1"));
     EXPECT_EQ(ReadBytes(ini), "[PX_SETTING]\r\nAUTOSTART=1\r\n");
-    EXPECT_EQ(fs::status(coretest::NativePath(ini)).permissions() & fs::perms::mask,
+    EXPECT_EQ(fs::status(testsupport::NativePath(ini)).permissions() & fs::perms::mask,
         fs::perms::owner_read | fs::perms::owner_write);
 
     ASSERT_TRUE(Write(u"FULLPATH", u"/opt/中文"));
@@ -191,7 +191,7 @@ TEST_F(ProfileFile, WriteChangesOnlyItsKey)
                                "[LAST]\r\n"
                                "X=1";
     WriteBytes(ini, before);
-    fs::permissions(coretest::NativePath(ini), fs::perms(0640));
+    fs::permissions(testsupport::NativePath(ini), fs::perms(0640));
 
     ASSERT_TRUE(Write(u"FULLPATH", u"/new/path"));
     ASSERT_TRUE(Write(u"LOOPSEC", u"30"));
@@ -211,7 +211,7 @@ TEST_F(ProfileFile, WriteChangesOnlyItsKey)
         "X=1\r\n"
         "[NEW]\r\n"
         "K=v\r\n");
-    EXPECT_EQ(fs::status(coretest::NativePath(ini)).permissions() & fs::perms::mask, fs::perms(0640));
+    EXPECT_EQ(fs::status(testsupport::NativePath(ini)).permissions() & fs::perms::mask, fs::perms(0640));
 }
 
 TEST_F(ProfileFile, SeveralKeysInOneWriteMatchOneByOne)

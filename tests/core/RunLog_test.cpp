@@ -15,9 +15,9 @@
 namespace {
 
 namespace fs = std::filesystem;
-using coretest::ReadBytes;
-using coretest::U8;
-using coretest::WriteBytes;
+using testsupport::ReadBytes;
+using testsupport::U8;
+using testsupport::WriteBytes;
 
 // GBK bytes as UTF-8, through iconv.
 std::string GbkToUtf8(const std::string& gbk)
@@ -61,7 +61,7 @@ protected:
     fake::VirtualClock clock;
     fake::FakeSystem system{clock};
     fake::ScopedSystem installed{system};
-    coretest::TempDir dir;
+    testsupport::TempDir dir;
 
     void SetUp() override { clock.Set(2020, 2, 3, 0, 7, 5, 9); }
 };

@@ -7,7 +7,7 @@
 
 namespace {
 
-using coretest::U8;
+using testsupport::U8;
 
 struct WellFormed {
     std::u16string text;

@@ -27,27 +27,6 @@ void SleepMs(int ms)
 
 }  // namespace
 
-TempDir::TempDir()
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / "pxtest-XXXXXX").string();
-    if (mkdtemp(pattern.data()))
-        m_path = pattern;
-}
-
-TempDir::~TempDir()
-{
-    std::error_code ignored;
-    if (!m_path.empty()) {
-        // A test may have taken permissions away: give them back so everything can go.
-        std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, ignored);
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(m_path, ignored))
-            if (entry.is_directory(ignored) && !entry.is_symlink(ignored))
-                std::filesystem::permissions(
-                    entry.path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
-        std::filesystem::remove_all(m_path, ignored);
-    }
-}
-
 ChildProcess::ChildProcess(const std::string& path, const std::vector<std::string>& argv,
     const std::vector<std::pair<std::string, std::string>>& environment)
 {

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "PosixTestSupport.h"
+#include "TempDir.h"
 #include "platform/Unicode.h"
 #include "platform/posix/PosixSystem.h"
 #include "platform/posix/Spawn.h"
@@ -32,7 +33,7 @@ std::string CurrentDirectory()
 
 class LaunchTest : public ::testing::Test {
 protected:
-    pxtest::TempDir m_dir;
+    testsupport::TempDir m_dir;
     PosixSystem m_system;
 
     // Launches the probe through the shell's "open" with parameters; its report, once written.
@@ -184,7 +185,7 @@ TEST_F(LaunchTest, PermissionDeniedIsCodeFive)
 TEST_F(LaunchTest, FoundAlongPathWhenTheNameHasNoFolder)
 {
     pxtest::CopyProbe(m_dir / "pxpathprobe.exe");
-    const pxtest::ScopedEnv path("PATH", m_dir.Path() + ":" + (std::getenv("PATH") ? std::getenv("PATH") : ""));
+    const pxtest::ScopedEnv path("PATH", m_dir.Path().string() + ":" + (std::getenv("PATH") ? std::getenv("PATH") : ""));
     const pxtest::ScopedEnv report("PX_PROBE_REPORT", m_dir / "report");
     const pxtest::ScopedEnv linger("PX_PROBE_LINGER_MS", "0");
     EXPECT_GT(m_system.ShellOpen(u"pxpathprobe.exe", nullptr), 32);

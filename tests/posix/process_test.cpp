@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "PosixTestSupport.h"
+#include "TempDir.h"
 #include "guard/ProcessMatch.h"
 #include "platform/Unicode.h"
 #include "platform/posix/PosixSystem.h"
@@ -25,7 +26,7 @@ class ProcessTest : public ::testing::Test {
 protected:
     // Unique per test process, so that suites running side by side never see each other's probes.
     const std::string m_tag = std::to_string(getpid());
-    pxtest::TempDir m_dir;
+    testsupport::TempDir m_dir;
     PosixSystem m_system;
     std::vector<std::unique_ptr<ChildProcess>> m_children;
 

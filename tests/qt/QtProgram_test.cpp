@@ -21,6 +21,7 @@
 #include "FakeSystem.h"
 #include "Gbk.h"
 #include "QtHostFixture.h"
+#include "TempDir.h"
 #include "app/CPerennixApp.h"
 #include "platform/Unicode.h"
 #include "ui/Resource.h"
@@ -58,23 +59,11 @@ protected:
     ProgramTest()
         : systemGuard(system)
     {
-        static int count = 0;
-        dir = std::filesystem::temp_directory_path()
-            / ("perennix-qt-" + std::to_string(getpid()) + "-" + std::to_string(++count));
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
-        system.modulePath = px::FromUtf8((dir / "perennix").string());
+        system.modulePath = folder.File("perennix");
         clock.Set(2026, 3, 10, 12, 0, 0);
     }
-    ~ProgramTest() override { std::filesystem::remove_all(dir); }
 
-    std::string Log() const
-    {
-        std::ifstream in(dir / "log.txt", std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
+    std::string Log() const { return testsupport::ReadBytes(folder.File("log.txt")); }
 
     // Runs the program; script acts once its main window is up.
     void Run(std::function<void(QtDialogWindow&)> script)
@@ -84,7 +73,8 @@ protected:
         EXPECT_FALSE(app.InitInstance());
     }
 
-    std::filesystem::path dir;
+    testsupport::TempDir folder;
+    const std::filesystem::path& dir = folder.Path();
     fake::VirtualClock clock;
     fake::FakeSystem system{clock};
     fake::ScopedSystem systemGuard;

@@ -4,7 +4,6 @@
 // CPerennixApp with a script for the main dialog.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -13,6 +12,7 @@
 
 #include "FakeSystem.h"
 #include "FakeWindowHost.h"
+#include "TempDir.h"
 #include "app/CPerennixApp.h"
 #include "platform/Unicode.h"
 #include "ui/CPerennixDlg.h"
@@ -24,19 +24,9 @@ class ProgramTest : public ::testing::Test {
 protected:
     ProgramTest()
     {
-        // Named by process and count only, in a folder whose path holds no "exe" or "EXE",
-        // which the launch rule looks for in the program path.
-        static int count = 0;
-        std::filesystem::path base = std::filesystem::temp_directory_path();
-        if (base.string().find("exe") != std::string::npos || base.string().find("EXE") != std::string::npos)
-            base = "/tmp";
-        dir = base / ("perennix-ui-" + std::to_string(getpid()) + "-" + std::to_string(++count));
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
         system.modulePath = px::FromUtf8((dir / "perennix").string());
         clock.Set(2026, 3, 10, 12, 0, 0);
     }
-    ~ProgramTest() override { std::filesystem::remove_all(dir); }
 
     // A file the program path may name (it must exist to be saved).
     std::u16string MakeProgram(const std::string& relative)
@@ -49,13 +39,7 @@ protected:
 
     void WriteIni(const std::string& utf8) { std::ofstream(dir / "config.ini", std::ios::binary) << utf8; }
     bool IniExists() const { return std::filesystem::exists(dir / "config.ini"); }
-    std::string ReadFile(const char* name) const
-    {
-        std::ifstream in(dir / name, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
+    std::string ReadFile(const char* name) const { return testsupport::ReadBytes(folder.File(name)); }
     std::string Ini() const { return ReadFile("config.ini"); }
     std::string Log() const { return ReadFile("log.txt"); }
 
@@ -74,7 +58,8 @@ protected:
             + "\r\nEXE_NAME=guarded.exe\r\nLOOPSEC=" + std::to_string(loopSec) + "\r\n" + extra;
     }
 
-    std::filesystem::path dir;
+    testsupport::TempDir folder;
+    const std::filesystem::path& dir = folder.Path();
     VirtualClock clock;
     FakeSystem system{clock};
     FakeHost host{clock};

@@ -1,5 +1,6 @@
 #pragma once
-// A private folder for one test, removed with everything in it afterwards.
+// A private folder for one test, removed with everything in it afterwards, and small file
+// helpers for tests.
 
 #include <cstdint>
 #include <filesystem>
@@ -10,15 +11,20 @@
 
 #include "platform/Unicode.h"
 
-namespace coretest {
+namespace testsupport {
 
 class TempDir {
 public:
     TempDir()
     {
+        // Never below a path holding "exe" or "EXE": the launch rule looks for them in
+        // program paths the tests make here.
+        std::filesystem::path base = std::filesystem::temp_directory_path();
+        if (base.string().find("exe") != std::string::npos || base.string().find("EXE") != std::string::npos)
+            base = "/tmp";
         std::random_device random;
         for (;;) {
-            m_path = std::filesystem::temp_directory_path() / ("perennix-core-" + std::to_string(random()));
+            m_path = base / ("perennix-test-" + std::to_string(random()));
             if (std::filesystem::create_directory(m_path))
                 break;
         }
@@ -26,12 +32,19 @@ public:
     ~TempDir()
     {
         std::error_code ignored;
+        // A test may have taken permissions away: give them back so everything can go.
+        std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, ignored);
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(m_path, ignored))
+            if (entry.is_directory(ignored) && !entry.is_symlink(ignored))
+                std::filesystem::permissions(
+                    entry.path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
         std::filesystem::remove_all(m_path, ignored);
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
     const std::filesystem::path& Path() const { return m_path; }
+    std::string operator/(const std::string& name) const { return (m_path / name).string(); }
     // name inside the folder, as the program's UTF-16 path text.
     std::u16string File(const std::string& name) const { return px::FromUtf8((m_path / name).string()); }
 
@@ -56,4 +69,4 @@ inline void WriteBytes(const std::u16string& path, const std::string& bytes)
 // The bytes of UTF-8 text given as a u8 literal.
 inline std::string U8(std::u8string_view text) { return std::string(text.begin(), text.end()); }
 
-}  // namespace coretest
+}  // namespace testsupport
