@@ -4,6 +4,8 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QFileInfo>
+#include <QImageReader>
+#include <QPixmap>
 #include <QProxyStyle>
 #include <QStyleFactory>
 #include <algorithm>
@@ -92,9 +94,14 @@ QIcon QtWindowHost::Icon(IconId id)
     // One instance for every window, box and the tray, so each image is decoded once. The
     // sizes a window and a tray use; the desktop takes larger ones from the installed theme.
     static const QIcon icon = [] {
+        // Read as PNG outright: a reader left to find the format itself loads every image
+        // format plug-in (GIF, ICO, JPEG and their libraries) only to learn it is a PNG.
         QIcon images;
-        for (int size : {16, 24, 32, 48, 64})
-            images.addFile(QStringLiteral(":/perennix/perennix-%1.png").arg(size), QSize(size, size));
+        for (int size : {16, 24, 32, 48, 64}) {
+            QImageReader reader(QStringLiteral(":/perennix/perennix-%1.png").arg(size), "png");
+            reader.setAutoDetectImageFormat(false);
+            images.addPixmap(QPixmap::fromImage(reader.read()));
+        }
         return images;
     }();
     return icon;
