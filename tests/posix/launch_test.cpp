@@ -185,7 +185,8 @@ TEST_F(LaunchTest, PermissionDeniedIsCodeFive)
 TEST_F(LaunchTest, FoundAlongPathWhenTheNameHasNoFolder)
 {
     pxtest::CopyProbe(m_dir / "pxpathprobe.exe");
-    const pxtest::ScopedEnv path("PATH", m_dir.Path().string() + ":" + (std::getenv("PATH") ? std::getenv("PATH") : ""));
+    const pxtest::ScopedEnv path(
+        "PATH", m_dir.Path().string() + ":" + (std::getenv("PATH") ? std::getenv("PATH") : ""));
     const pxtest::ScopedEnv report("PX_PROBE_REPORT", m_dir / "report");
     const pxtest::ScopedEnv linger("PX_PROBE_LINGER_MS", "0");
     EXPECT_GT(m_system.ShellOpen(u"pxpathprobe.exe", nullptr), 32);
