@@ -260,7 +260,8 @@ TEST_F(DialogTest, ScrambleSwitchFollowsItsStateTable)
         bool endOn;
         std::vector<std::u16string> messages;
     };
-    const std::u16string longStored = u"a stored password longer than sixteen";
+    // Longer than a new password may be, short enough for the 60-character field at any offset.
+    const std::u16string longStored = u"a password of twenty";
     const Row rows[] = {
         {"off, set 6 characters", std::nullopt, {u"abcdef"}, true, {}},
         {"off, set 16 characters", std::nullopt, {u"abcdefghijklmnop"}, true, {}},
