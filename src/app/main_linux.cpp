@@ -6,6 +6,7 @@
 
 #include "app/CPerennixApp.h"
 #include "platform/Window.h"
+#include "platform/posix/PosixFiles.h"
 #include "platform/posix/PosixSystem.h"
 #include "platform/qt/QtWindowHost.h"
 
@@ -20,10 +21,13 @@ int main(int argc, char** argv)
     SetWindowHost(&host);
     PosixSystem system;
     SetSystem(&system);
+    PosixFiles files;
+    SetFiles(&files);
 
     CPerennixApp().InitInstance();
 
     SetWindowHost(nullptr);
     SetSystem(nullptr);
+    SetFiles(nullptr);
     return 0;
 }

@@ -4,11 +4,12 @@
 #include <climits>
 #include <ctime>
 
-#include "app/RunLog.h"
+#include "base/LogEntry.h"
+#include "base/Resource.h"
+#include "guard/GuardCycle.h"
 #include "guard/ProcessMatch.h"
 #include "platform/System.h"
 #include "ui/CPerennixDlg.h"
-#include "ui/Resource.h"
 
 namespace {
 

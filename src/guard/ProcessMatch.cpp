@@ -2,30 +2,16 @@
 
 #include <vector>
 
-namespace {
-
-char16_t FoldAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c; }
-
-bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (FoldAscii(a[i]) != FoldAscii(b[i]))
-            return false;
-    return true;
-}
-
-}  // namespace
+#include "base/AsciiCase.h"
 
 bool ImageNameMatches(const std::u16string& imageName, const ProcessName& name)
 {
     if (imageName.empty() || name.text.empty())
         return false;
-    if (EqualsIgnoringAsciiCase(imageName, name.text))
+    if (px::EqualsIgnoringAsciiCase(imageName, name.text))
         return true;
     return name.isPrefix && imageName.size() > name.text.size()
-        && EqualsIgnoringAsciiCase(std::u16string_view(imageName).substr(0, name.text.size()), name.text);
+        && px::EqualsIgnoringAsciiCase(std::u16string_view(imageName).substr(0, name.text.size()), name.text);
 }
 
 bool ProcessMatches(const std::u16string& imageName, const ProcessEntry& process)

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "platform/DecimalText.h"
+#include "base/DecimalText.h"
 #include "platform/System.h"
 
 namespace {

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
+#include "base/Resource.h"
 #include "ui/CPerennixDlg.h"
-#include "ui/Resource.h"
 
 uint32_t LoopIntervalMs(int32_t nLoopSec)
 {

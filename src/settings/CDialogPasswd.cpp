@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "ui/Resource.h"
+#include "base/Resource.h"
 
 namespace {
 constexpr size_t kMinPasswordLength = 6;

@@ -2,7 +2,9 @@
 
 #include <string>
 
-#include "platform/DecimalText.h"
+#include "base/AsciiCase.h"
+#include "base/DecimalText.h"
+#include "base/Paths.h"
 #include "platform/Files.h"
 #include "settings/ProfileFile.h"
 #include "settings/Scramble.h"
@@ -29,14 +31,7 @@ std::u16string IniPathForModule(const std::u16string& modulePath)
     return px::PathBesideModule(modulePath, u"config.ini");
 }
 
-std::u16string LowerImageName(std::u16string name)
-{
-    for (char16_t& c : name) {
-        if (c >= u'A' && c <= u'Z')
-            c = static_cast<char16_t>(c + (u'a' - u'A'));
-    }
-    return name;
-}
+std::u16string LowerImageName(std::u16string name) { return px::LowerAscii(std::move(name)); }
 
 StoredSettings ReadStoredSettings(const std::u16string& iniPath)
 {
@@ -95,4 +90,4 @@ bool WriteAutoStart(const std::u16string& iniPath, bool autoStart)
     return px::WriteProfileString(iniPath, SETTINGS_SECTION, KEY_AUTOSTART, Flag(autoStart));
 }
 
-bool CanOpenForReading(const std::u16string& path) { return px::CanOpenFileForReading(path); }
+bool CanOpenForReading(const std::u16string& path) { return GetFiles().CanOpenFileForReading(path); }

@@ -5,9 +5,10 @@
 #include <optional>
 #include <vector>
 
-#include "platform/DecimalText.h"
+#include "base/AsciiCase.h"
+#include "base/DecimalText.h"
+#include "base/Unicode.h"
 #include "platform/Files.h"
-#include "platform/Unicode.h"
 
 namespace px {
 
@@ -128,7 +129,7 @@ Profile Decode(std::string_view bytes)
     if (auto lines = LinesOfUtf8(bytes, true))
         return {Encoding::Utf8, std::move(*lines)};
     // Hand-edited files from Chinese Windows systems are in the ANSI code page.
-    if (auto text = DecodeAnsiCodePage(bytes))
+    if (auto text = GetFiles().DecodeAnsiCodePage(bytes))
         return {Encoding::Utf8, LinesOfText(*text)};
     // Neither: keep what is readable. Stray bytes become U+DC80..U+DCFF, which no name
     // matches, so the keys on intact lines are still found and kept on a write.
@@ -187,14 +188,7 @@ std::u16string_view Trim(std::u16string_view text)
     return text;
 }
 
-char16_t AsciiLower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c; }
-
-bool NamesEqual(std::u16string_view a, std::u16string_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) {
-        return AsciiLower(x) == AsciiLower(y);
-    });
-}
+bool NamesEqual(std::u16string_view a, std::u16string_view b) { return EqualsIgnoringAsciiCase(a, b); }
 
 enum class LineKind { Other, Section, Key };
 
@@ -253,7 +247,7 @@ Location Locate(const std::vector<Line>& lines, std::u16string_view section, std
 
 std::optional<std::vector<Line>> LoadLines(const std::u16string& path)
 {
-    const std::optional<std::string> bytes = ReadWholeFile(path);
+    const std::optional<std::string> bytes = GetFiles().ReadWholeFile(path);
     if (!bytes)
         return std::nullopt;
     return Decode(*bytes).lines;
@@ -304,9 +298,9 @@ bool WriteProfileStrings(const std::u16string& path, const std::u16string& secti
 {
     if (path.empty())
         return false;
-    const std::optional<std::string> bytes = ReadWholeFile(path);
+    const std::optional<std::string> bytes = GetFiles().ReadWholeFile(path);
     // A file that exists but cannot be read is never replaced as if it were new.
-    if (!bytes && PathExists(path))
+    if (!bytes && GetFiles().PathExists(path))
         return false;
 
     Profile profile = bytes ? Decode(*bytes) : Profile{};
@@ -334,7 +328,7 @@ bool WriteProfileStrings(const std::u16string& path, const std::u16string& secti
             lines.push_back({key + u"=" + value, newline});
         }
     }
-    return WriteFileAtomically(path, Encode(profile));
+    return GetFiles().WriteFileAtomically(path, Encode(profile));
 }
 
 }  // namespace px

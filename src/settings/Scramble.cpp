@@ -7,7 +7,7 @@
 #include <limits>
 #include <string_view>
 
-#include "platform/DecimalText.h"
+#include "base/DecimalText.h"
 
 namespace {
 

@@ -3,12 +3,12 @@
 
 #include <climits>
 
-#include "platform/DecimalText.h"
+#include "base/DecimalText.h"
+#include "base/Resource.h"
 #include "platform/System.h"
 #include "settings/CDialogPasswd.h"
 #include "settings/SettingsSave.h"
 #include "ui/CPerennixDlg.h"
-#include "ui/Resource.h"
 
 namespace {
 // Control texts are read into a buffer of 511 units, terminator included.

@@ -1,6 +1,6 @@
 #include "ui/CAboutDlg.h"
 
-#include "ui/Resource.h"
+#include "base/Resource.h"
 
 CAboutDlg::CAboutDlg()
     : CDialogEx(IDD_ABOUTBOX)

@@ -4,11 +4,11 @@
 
 #include <climits>
 
-#include "app/RunLog.h"
-#include "platform/Files.h"
+#include "base/LogEntry.h"
+#include "base/Paths.h"
+#include "base/Resource.h"
 #include "ui/CAboutDlg.h"
 #include "ui/DialogTemplates.h"
-#include "ui/Resource.h"
 
 namespace {
 // The size the platform's tray record has; kept so the record reads as the shell expects.

@@ -20,9 +20,6 @@ struct IconPoint {
 // signed integer arithmetic of the original drawing code does.
 IconPoint MinimizedIconPosition(ClientSize client, ClientSize icon);
 
-// The launch mode for the program path: the shell's "open" (true) or the command interpreter.
-bool LaunchesThroughShell(const std::u16string& path, System& system);
-
 class CPerennixDlg : public CDialogEx {
 public:
     explicit CPerennixDlg(CDialogEx* parent = nullptr);

@@ -1,6 +1,6 @@
 #include "ui/DialogTemplates.h"
 
-#include "ui/Resource.h"
+#include "base/Resource.h"
 
 namespace {
 

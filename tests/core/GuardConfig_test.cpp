@@ -1,24 +1,21 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 
+#include "MemoryFolder.h"
 #include "TempDir.h"
-#include "platform/Unicode.h"
+#include "base/Unicode.h"
 #include "settings/GuardConfig.h"
 #include "settings/ProfileFile.h"
 #include "settings/Scramble.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using testsupport::ReadBytes;
 using testsupport::U8;
-using testsupport::WriteBytes;
 
 class GuardConfigFile : public ::testing::Test {
 protected:
-    testsupport::TempDir dir;
+    testsupport::MemoryFolder dir;
     const std::u16string ini = dir.File("config.ini");
 
     std::u16string StoredArgs() const { return px::ReadProfileString(ini, SETTINGS_SECTION, u"ARGS", u""); }
@@ -82,12 +79,12 @@ TEST_F(GuardConfigFile, MissingFileGivesEveryDefault)
     const StoredSettings stored = ReadStoredSettings(ini);
     ExpectSameConfig(stored.config, GuardConfig{u"", u"", u"", false, u"", 60, false, u"0"});
     EXPECT_FALSE(stored.bAutoStart);
-    EXPECT_FALSE(fs::exists(testsupport::NativePath(ini)));
+    EXPECT_FALSE(dir.Exists(ini));
 }
 
 TEST_F(GuardConfigFile, ReadsEveryKey)
 {
-    WriteBytes(ini,
+    dir.Write(ini,
         U8(u8"[PX_SETTING]\r\n"
            "FULLPATH=/opt/App/run.sh\r\n"
            "EXE_NAME=Run.SH\u00C0\r\n"
@@ -108,7 +105,7 @@ TEST_F(GuardConfigFile, FreshWriteHasTheKeysInOrder)
     GuardConfig config = SampleConfig();
     config.nLoopSec = -5;
     ASSERT_TRUE(WriteGuardConfig(ini, config));
-    EXPECT_EQ(ReadBytes(ini),
+    EXPECT_EQ(dir.Read(ini),
         U8(u8"[PX_SETTING]\r\n"
            "REB_TIME=12:30;06:00\r\n"
            "FULLPATH=/opt/中文/ibgateway\r\n"
@@ -126,12 +123,12 @@ TEST_F(GuardConfigFile, FreshWriteHasTheKeysInOrder)
 TEST_F(GuardConfigFile, AutoStartIsWrittenAloneAndKeepsItsPlace)
 {
     ASSERT_TRUE(WriteAutoStart(ini, true));
-    EXPECT_EQ(ReadBytes(ini), "[PX_SETTING]\r\nAUTOSTART=1\r\n");
+    EXPECT_EQ(dir.Read(ini), "[PX_SETTING]\r\nAUTOSTART=1\r\n");
     EXPECT_TRUE(ReadStoredSettings(ini).bAutoStart);
 
     ASSERT_TRUE(WriteGuardConfig(ini, SampleConfig()));
     ASSERT_TRUE(WriteAutoStart(ini, false));
-    const std::string bytes = ReadBytes(ini);
+    const std::string bytes = dir.Read(ini);
     EXPECT_EQ(bytes.rfind("[PX_SETTING]\r\nAUTOSTART=0\r\nREB_TIME=", 0), 0u) << bytes;
     EXPECT_FALSE(ReadStoredSettings(ini).bAutoStart);
 }
@@ -195,7 +192,7 @@ TEST_F(GuardConfigFile, ScrambleFlagOverMalformedArgs)
         {std::string(600, '9'), u"", u""},
     };
     for (const Case& c : cases) {
-        WriteBytes(ini, "[PX_SETTING]\r\nARGSCRYPT=1\r\nARGS=" + c.args + "\r\n");
+        dir.Write(ini, "[PX_SETTING]\r\nARGSCRYPT=1\r\nARGS=" + c.args + "\r\n");
         const GuardConfig config = ReadStoredSettings(ini).config;
         EXPECT_TRUE(config.bArgsCrypt);
         EXPECT_EQ(config.strPassword, c.password);
@@ -218,16 +215,16 @@ TEST_F(GuardConfigFile, FailedWritesAreReported)
 {
     EXPECT_FALSE(WriteGuardConfig(dir.File("missing/config.ini"), SampleConfig()));
     EXPECT_FALSE(WriteAutoStart(dir.File("missing/config.ini"), true));
-    fs::create_directory(dir.Path() / "config.ini");
+    dir.MakeFolder("config.ini");
     EXPECT_FALSE(WriteGuardConfig(ini, SampleConfig()));
 }
 
 TEST_F(GuardConfigFile, CanOpenForReadingNamesReadableFilesOnly)
 {
-    WriteBytes(dir.File("app.exe"), "MZ");
+    dir.Write(dir.File("app.exe"), "MZ");
     EXPECT_TRUE(CanOpenForReading(dir.File("app.exe")));
     EXPECT_FALSE(CanOpenForReading(dir.File("missing.exe")));
-    EXPECT_FALSE(CanOpenForReading(px::FromUtf8(dir.Path().string())));
+    EXPECT_FALSE(CanOpenForReading(dir.Path()));
     EXPECT_FALSE(CanOpenForReading(u""));
 }
 

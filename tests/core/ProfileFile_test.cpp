@@ -1,26 +1,23 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <limits>
 #include <string>
 
+#include "MemoryFolder.h"
 #include "TempDir.h"
-#include "platform/Unicode.h"
+#include "base/Unicode.h"
 #include "settings/ProfileFile.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using testsupport::ReadBytes;
 using testsupport::U8;
-using testsupport::WriteBytes;
 
 constexpr char16_t S[] = u"PX_SETTING";
 
 class ProfileFile : public ::testing::Test {
 protected:
-    testsupport::TempDir dir;
+    testsupport::MemoryFolder dir;
     const std::u16string ini = dir.File("config.ini");
 
     std::u16string Read(const std::u16string& key, const std::u16string& def = u"<default>") const
@@ -35,7 +32,7 @@ protected:
 
 TEST_F(ProfileFile, ReadingFindsKeysTheWayProfileFilesDo)
 {
-    WriteBytes(ini,
+    dir.Write(ini,
         "ORPHAN=before any section\r\n"
         "[OTHER]\r\n"
         "FULLPATH=/other\r\n"
@@ -64,7 +61,7 @@ TEST_F(ProfileFile, ReadingFindsKeysTheWayProfileFilesDo)
 TEST_F(ProfileFile, StringsAreCutTo499Units)
 {
     const std::string value(600, 'v');
-    WriteBytes(ini, "[PX_SETTING]\nLONG=" + value + "\nSHORT=" + value.substr(0, 499) + "\n");
+    dir.Write(ini, "[PX_SETTING]\nLONG=" + value + "\nSHORT=" + value.substr(0, 499) + "\n");
     EXPECT_EQ(Read(u"LONG"), std::u16string(499, u'v'));
     EXPECT_EQ(Read(u"SHORT"), std::u16string(499, u'v'));
     EXPECT_EQ(Read(u"MISSING", std::u16string(700, u'd')), std::u16string(499, u'd'));
@@ -72,7 +69,7 @@ TEST_F(ProfileFile, StringsAreCutTo499Units)
 
 TEST_F(ProfileFile, IntegersReadWithDefaults)
 {
-    WriteBytes(ini,
+    dir.Write(ini,
         "[PX_SETTING]\nA=60\nB=-5\nC=12abc\nD=abc\nE=\nF=99999999999\nG=-99999999999\nH=  +8  \n"
         "I=-2147483648\nJ=2147483648\nK=\"5\"\n");
     const std::pair<std::u16string, int32_t> cases[] = {
@@ -110,7 +107,7 @@ TEST_F(ProfileFile, ReadsEveryEncoding)
         {"[PX_SETTING]\r\nFULLPATH=/opt/\xD6\xD0\xCE\xC4/\xB3\xCC\xD0\xF2.exe\r\n", "GBK"},
     };
     for (const auto& [bytes, name] : files) {
-        WriteBytes(ini, bytes);
+        dir.Write(ini, bytes);
         EXPECT_EQ(Read(u"FULLPATH"), path) << name;
     }
 }
@@ -137,14 +134,14 @@ TEST_F(ProfileFile, DamagedFilesReadWithoutFailing)
         {"[PX_SETTING]\nJUNK=\xFF\x80\xFF\nFULLPATH=/opt/app\n", u"/opt/app"},
     };
     for (const Case& c : cases) {
-        WriteBytes(ini, c.bytes);
+        dir.Write(ini, c.bytes);
         EXPECT_EQ(Read(u"FULLPATH"), c.fullPath);
     }
 
     std::string binary;
     for (int i = 0; i < 1 << 16; ++i)
         binary += static_cast<char>((i * 7919) >> 3);
-    WriteBytes(ini, binary);
+    dir.Write(ini, binary);
     EXPECT_EQ(Read(u"FULLPATH"), u"<default>");
     EXPECT_TRUE(Write(u"FULLPATH", u"/opt/app"));
     EXPECT_EQ(Read(u"FULLPATH"), u"/opt/app");
@@ -156,25 +153,23 @@ TEST_F(ProfileFile, HugeFileIsReadToTheEnd)
     for (int i = 0; i < 20000; ++i)
         bytes += "UNKNOWN" + std::to_string(i) + "=some value\r\n";
     bytes += "FULLPATH=/at/the/end\r\n";
-    WriteBytes(ini, bytes);
+    dir.Write(ini, bytes);
     EXPECT_EQ(Read(u"FULLPATH"), u"/at/the/end");
     ASSERT_TRUE(Write(u"LOOPSEC", u"5"));
     EXPECT_EQ(px::ReadProfileInt(ini, S, u"LOOPSEC", 0), 5);
 }
 
-TEST_F(ProfileFile, FirstWriteCreatesAnOwnerOnlyUtf8File)
+TEST_F(ProfileFile, FirstWriteCreatesAUtf8File)
 {
-    EXPECT_FALSE(fs::exists(testsupport::NativePath(ini)));
+    EXPECT_FALSE(dir.Exists(ini));
     EXPECT_EQ(Read(u"FULLPATH"), u"<default>");
-    EXPECT_FALSE(fs::exists(testsupport::NativePath(ini)));
+    EXPECT_FALSE(dir.Exists(ini));
 
     ASSERT_TRUE(Write(u"AUTOSTART", u"1"));
-    EXPECT_EQ(ReadBytes(ini), "[PX_SETTING]\r\nAUTOSTART=1\r\n");
-    EXPECT_EQ(fs::status(testsupport::NativePath(ini)).permissions() & fs::perms::mask,
-        fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(dir.Read(ini), "[PX_SETTING]\r\nAUTOSTART=1\r\n");
 
     ASSERT_TRUE(Write(u"FULLPATH", u"/opt/中文"));
-    EXPECT_EQ(ReadBytes(ini), U8(u8"[PX_SETTING]\r\nAUTOSTART=1\r\nFULLPATH=/opt/中文\r\n"));
+    EXPECT_EQ(dir.Read(ini), U8(u8"[PX_SETTING]\r\nAUTOSTART=1\r\nFULLPATH=/opt/中文\r\n"));
 }
 
 TEST_F(ProfileFile, WriteChangesOnlyItsKey)
@@ -190,13 +185,12 @@ TEST_F(ProfileFile, WriteChangesOnlyItsKey)
                                "\r\n"
                                "[LAST]\r\n"
                                "X=1";
-    WriteBytes(ini, before);
-    fs::permissions(testsupport::NativePath(ini), fs::perms(0640));
+    dir.Write(ini, before);
 
     ASSERT_TRUE(Write(u"FULLPATH", u"/new/path"));
     ASSERT_TRUE(Write(u"LOOPSEC", u"30"));
     ASSERT_TRUE(px::WriteProfileString(ini, u"NEW", u"K", u"v"));
-    EXPECT_EQ(ReadBytes(ini),
+    EXPECT_EQ(dir.Read(ini),
         "; settings of the watchdog\r\n"
         "[OTHER]\r\n"
         "FULLPATH=/other\r\n"
@@ -211,7 +205,6 @@ TEST_F(ProfileFile, WriteChangesOnlyItsKey)
         "X=1\r\n"
         "[NEW]\r\n"
         "K=v\r\n");
-    EXPECT_EQ(fs::status(testsupport::NativePath(ini)).permissions() & fs::perms::mask, fs::perms(0640));
 }
 
 TEST_F(ProfileFile, SeveralKeysInOneWriteMatchOneByOne)
@@ -220,14 +213,14 @@ TEST_F(ProfileFile, SeveralKeysInOneWriteMatchOneByOne)
     const std::vector<std::pair<std::u16string, std::u16string>> keyValues
         = {{u"REB_TIME", u"12:30"}, {u"LOOPSEC", u"5"}, {u"ARGS", u"a\nb"}, {u"REB_TIME", u"06:00"}};
     const std::u16string oneByOne = dir.File("one-by-one.ini");
-    WriteBytes(ini, before);
-    WriteBytes(oneByOne, before);
+    dir.Write(ini, before);
+    dir.Write(oneByOne, before);
 
     ASSERT_TRUE(px::WriteProfileStrings(ini, S, keyValues));
     for (const auto& [key, value] : keyValues)
         ASSERT_TRUE(px::WriteProfileString(oneByOne, S, key, value));
-    EXPECT_EQ(ReadBytes(ini), ReadBytes(oneByOne));
-    EXPECT_EQ(ReadBytes(ini),
+    EXPECT_EQ(dir.Read(ini), dir.Read(oneByOne));
+    EXPECT_EQ(dir.Read(ini),
         "; kept\r\n[PX_SETTING]\r\nLOOPSEC=5\r\nREB_TIME=06:00\r\nARGS=a\xC0\x8A"
         "b\r\n\r\n[OTHER]\r\nA=1\r\n");
     EXPECT_TRUE(px::WriteProfileStrings(ini, S, {}));
@@ -236,31 +229,31 @@ TEST_F(ProfileFile, SeveralKeysInOneWriteMatchOneByOne)
 
 TEST_F(ProfileFile, AppendsToASectionThatEndsTheFile)
 {
-    WriteBytes(ini, "[PX_SETTING]\nA=1");
+    dir.Write(ini, "[PX_SETTING]\nA=1");
     ASSERT_TRUE(Write(u"B", u"2"));
-    EXPECT_EQ(ReadBytes(ini), "[PX_SETTING]\nA=1\nB=2\n");  // the file's own line ends
-    WriteBytes(ini, "[PX_SETTING]");
+    EXPECT_EQ(dir.Read(ini), "[PX_SETTING]\nA=1\nB=2\n");  // the file's own line ends
+    dir.Write(ini, "[PX_SETTING]");
     ASSERT_TRUE(Write(u"B", u"2"));
-    EXPECT_EQ(ReadBytes(ini), "[PX_SETTING]\r\nB=2\r\n");
+    EXPECT_EQ(dir.Read(ini), "[PX_SETTING]\r\nB=2\r\n");
 }
 
 TEST_F(ProfileFile, EncodingsAreKeptOrMadeUtf8)
 {
     // UTF-16LE stays UTF-16LE.
-    WriteBytes(ini, std::string("\xFF\xFE[\0P\0X\0_\0S\0E\0T\0T\0I\0N\0G\0]\0\r\0\n\0", 30));
+    dir.Write(ini, std::string("\xFF\xFE[\0P\0X\0_\0S\0E\0T\0T\0I\0N\0G\0]\0\r\0\n\0", 30));
     ASSERT_TRUE(Write(u"K", u"\u4e2d"));
     EXPECT_EQ(
-        ReadBytes(ini), std::string("\xFF\xFE[\0P\0X\0_\0S\0E\0T\0T\0I\0N\0G\0]\0\r\0\n\0K\0=\0\x2d\x4e\r\0\n\0", 40));
+        dir.Read(ini), std::string("\xFF\xFE[\0P\0X\0_\0S\0E\0T\0T\0I\0N\0G\0]\0\r\0\n\0K\0=\0\x2d\x4e\r\0\n\0", 40));
 
     // UTF-8 with BOM keeps its BOM.
-    WriteBytes(ini, "\xEF\xBB\xBF[PX_SETTING]\r\n");
+    dir.Write(ini, "\xEF\xBB\xBF[PX_SETTING]\r\n");
     ASSERT_TRUE(Write(u"K", u"v"));
-    EXPECT_EQ(ReadBytes(ini), "\xEF\xBB\xBF[PX_SETTING]\r\nK=v\r\n");
+    EXPECT_EQ(dir.Read(ini), "\xEF\xBB\xBF[PX_SETTING]\r\nK=v\r\n");
 
     // GBK becomes UTF-8, its text unchanged.
-    WriteBytes(ini, "; \xD6\xD0\xCE\xC4\r\n[PX_SETTING]\r\nFULLPATH=/opt/\xD6\xD0\xCE\xC4\r\n");
+    dir.Write(ini, "; \xD6\xD0\xCE\xC4\r\n[PX_SETTING]\r\nFULLPATH=/opt/\xD6\xD0\xCE\xC4\r\n");
     ASSERT_TRUE(Write(u"K", u"v"));
-    EXPECT_EQ(ReadBytes(ini), U8(u8"; 中文\r\n[PX_SETTING]\r\nFULLPATH=/opt/中文\r\nK=v\r\n"));
+    EXPECT_EQ(dir.Read(ini), U8(u8"; 中文\r\n[PX_SETTING]\r\nFULLPATH=/opt/中文\r\nK=v\r\n"));
 }
 
 TEST_F(ProfileFile, AnyUtf16UnitSurvivesAWriteAndARead)
@@ -276,9 +269,9 @@ TEST_F(ProfileFile, AnyUtf16UnitSurvivesAWriteAndARead)
     ASSERT_LE(value.size(), 499u);
     ASSERT_TRUE(Write(u"ARGS", value));
     EXPECT_EQ(Read(u"ARGS"), value);
-    EXPECT_NE(ReadBytes(ini).find("=\xED\xA0\x80x\xED\xBF\xBF\xF4\x8F\xB0\x80"), std::string::npos);
+    EXPECT_NE(dir.Read(ini).find("=\xED\xA0\x80x\xED\xBF\xBF\xF4\x8F\xB0\x80"), std::string::npos);
 
-    WriteBytes(ini, "\xFF\xFE");
+    dir.Write(ini, "\xFF\xFE");
     ASSERT_TRUE(Write(u"ARGS", value));
     EXPECT_EQ(Read(u"ARGS"), value);
 }
@@ -289,7 +282,7 @@ TEST_F(ProfileFile, LineBreakingUnitsInAValueKeepTheFileWhole)
     const std::u16string value(u"a\r\nb\0c\nd\r", 9);
     ASSERT_TRUE(Write(u"ARGS", value));
     ASSERT_TRUE(Write(u"NEXT", u"1"));
-    EXPECT_EQ(ReadBytes(ini),
+    EXPECT_EQ(dir.Read(ini),
         "[PX_SETTING]\r\nARGS=a\xC0\x8D\xC0\x8A"
         "b\xC0\x80"
         "c\xC0\x8A"
@@ -298,12 +291,12 @@ TEST_F(ProfileFile, LineBreakingUnitsInAValueKeepTheFileWhole)
     EXPECT_EQ(Read(u"NEXT"), u"1");
 
     // A hand-made file with a stray C0 is no UTF-8; the intact lines still read.
-    WriteBytes(ini, "[PX_SETTING]\nA=x\xC0y\nB=\xC0\n");
+    dir.Write(ini, "[PX_SETTING]\nA=x\xC0y\nB=\xC0\n");
     EXPECT_EQ(Read(u"A"), u"x\xDCC0y");
     EXPECT_EQ(Read(u"B"), u"\xDCC0");
 
     // UTF-16 has no spare form: there they become spaces.
-    WriteBytes(ini, "\xFF\xFE");
+    dir.Write(ini, "\xFF\xFE");
     ASSERT_TRUE(Write(u"ARGS", value));
     EXPECT_EQ(Read(u"ARGS"), u"a  b c d");
 }
@@ -313,9 +306,14 @@ TEST_F(ProfileFile, RefusedWritesLeaveThingsAsTheyWere)
     EXPECT_FALSE(px::WriteProfileString(dir.File("missing/config.ini"), S, u"K", u"v"));
     EXPECT_FALSE(px::WriteProfileString(u"", S, u"K", u"v"));
     // Something that exists but is no readable file is never replaced.
-    fs::create_directory(dir.Path() / "config.ini");
+    dir.MakeFolder("config.ini");
     EXPECT_FALSE(Write(u"K", u"v"));
-    EXPECT_TRUE(fs::is_directory(dir.Path() / "config.ini"));
+    EXPECT_FALSE(dir.Exists(ini));
+    // Nor is a file that exists but cannot be read.
+    dir.Write(dir.File("locked.ini"), "[PX_SETTING]\r\nK=old\r\n");
+    dir.files.unreadable.insert(dir.File("locked.ini"));
+    EXPECT_FALSE(px::WriteProfileString(dir.File("locked.ini"), S, u"K", u"v"));
+    EXPECT_EQ(dir.Read(dir.File("locked.ini")), "[PX_SETTING]\r\nK=old\r\n");
 }
 
 }  // namespace

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "FakeSystem.h"
+#include "base/Unicode.h"
 #include "guard/RestartSchedule.h"
 #include "platform/System.h"
-#include "platform/Unicode.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "FakeSystem.h"
 #include "TempDir.h"
 #include "app/RunLog.h"
-#include "platform/Unicode.h"
+#include "base/Unicode.h"
 
 namespace {
 

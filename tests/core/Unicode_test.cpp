@@ -3,7 +3,7 @@
 #include <string>
 
 #include "TempDir.h"
-#include "platform/Unicode.h"
+#include "base/Unicode.h"
 
 namespace {
 

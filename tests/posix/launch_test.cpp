@@ -14,7 +14,7 @@
 
 #include "PosixTestSupport.h"
 #include "TempDir.h"
-#include "platform/Unicode.h"
+#include "base/Unicode.h"
 #include "platform/posix/PosixSystem.h"
 #include "platform/posix/Spawn.h"
 

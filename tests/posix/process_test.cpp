@@ -11,8 +11,8 @@
 
 #include "PosixTestSupport.h"
 #include "TempDir.h"
+#include "base/Unicode.h"
 #include "guard/ProcessMatch.h"
-#include "platform/Unicode.h"
 #include "platform/posix/PosixSystem.h"
 #include "platform/posix/ProcFs.h"
 

@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "PosixTestSupport.h"
-#include "platform/Unicode.h"
+#include "base/Unicode.h"
 #include "platform/posix/PosixSystem.h"
 
 namespace {

@@ -23,8 +23,9 @@
 #include "QtHostFixture.h"
 #include "TempDir.h"
 #include "app/CPerennixApp.h"
-#include "platform/Unicode.h"
-#include "ui/Resource.h"
+#include "base/Resource.h"
+#include "base/Unicode.h"
+#include "platform/posix/PosixFiles.h"
 
 using namespace qttest;
 
@@ -61,7 +62,9 @@ protected:
     {
         system.modulePath = folder.File("perennix");
         clock.Set(2026, 3, 10, 12, 0, 0);
+        SetFiles(&files);
     }
+    ~ProgramTest() override { SetFiles(nullptr); }
 
     std::string Log() const { return testsupport::ReadBytes(folder.File("log.txt")); }
 
@@ -78,6 +81,7 @@ protected:
     fake::VirtualClock clock;
     fake::FakeSystem system{clock};
     fake::ScopedSystem systemGuard;
+    PosixFiles files;
 };
 
 TEST_F(ProgramTest, TrayMenuCommandsReachTheirHandlersAndExitAsks)

@@ -14,10 +14,10 @@
 #include <cmath>
 
 #include "QtHostFixture.h"
+#include "base/Resource.h"
 #include "platform/qt/DialogUnits.h"
 #include "platform/qt/QtText.h"
 #include "ui/DialogTemplates.h"
-#include "ui/Resource.h"
 
 using namespace qttest;
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "ui/Resource.h"
+#include "base/Resource.h"
 
 namespace fake {
 

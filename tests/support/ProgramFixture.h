@@ -5,18 +5,18 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "FakeSystem.h"
 #include "FakeWindowHost.h"
 #include "TempDir.h"
+#include "TestGbk.h"
 #include "app/CPerennixApp.h"
-#include "platform/Unicode.h"
+#include "base/Paths.h"
+#include "base/Resource.h"
+#include "base/Unicode.h"
+#include "platform/MemoryFiles.h"
 #include "ui/CPerennixDlg.h"
-#include "ui/Resource.h"
 
 namespace fake {
 
@@ -24,24 +24,41 @@ class ProgramTest : public ::testing::Test {
 protected:
     ProgramTest()
     {
-        system.modulePath = px::FromUtf8((dir / "perennix").string());
+        system.modulePath = folder.File("perennix");
         clock.Set(2026, 3, 10, 12, 0, 0);
+        files.AddFolder(folderPath);
+        files.ansiDecoder = testsupport::DecodeTestGbk;
+        SetFiles(&files);
     }
+    ~ProgramTest() override { SetFiles(nullptr); }
 
     // A file the program path may name (it must exist to be saved).
     std::u16string MakeProgram(const std::string& relative)
     {
-        const std::filesystem::path p = dir / relative;
-        std::filesystem::create_directories(p.parent_path());
-        std::ofstream(p) << "#!/bin/sh\n";
-        return px::FromUtf8(p.string());
+        std::u16string path = folderPath + px::kPathSeparator;
+        for (const char16_t c : px::FromUtf8(relative)) {
+            if (c == u'/') {
+                files.AddFolder(path);
+                path += px::kPathSeparator;
+            } else {
+                path += c;
+            }
+        }
+        files.AddFolder(path.substr(0, path.rfind(px::kPathSeparator)));
+        files.Put(path, "#!/bin/sh\n");
+        return path;
     }
 
-    void WriteIni(const std::string& utf8) { std::ofstream(dir / "config.ini", std::ios::binary) << utf8; }
-    bool IniExists() const { return std::filesystem::exists(dir / "config.ini"); }
-    std::string ReadFile(const char* name) const { return testsupport::ReadBytes(folder.File(name)); }
-    std::string Ini() const { return ReadFile("config.ini"); }
-    std::string Log() const { return ReadFile("log.txt"); }
+    std::u16string IniPath() const { return folder.File("config.ini"); }
+    void WriteIni(const std::string& utf8) { files.Put(IniPath(), utf8); }
+    bool IniExists() const { return files.Find(IniPath()) != nullptr; }
+    std::string Ini() const
+    {
+        const std::string* bytes = files.Find(IniPath());
+        return bytes ? *bytes : std::string();
+    }
+    // The run log is a real file: the application writes it through a file stream.
+    std::string Log() const { return testsupport::ReadBytes(folder.File("log.txt")); }
 
     // Runs the program; script acts inside the main dialog's modal loop.
     bool Run(FakeHost::Script script)
@@ -59,7 +76,9 @@ protected:
     }
 
     testsupport::TempDir folder;
-    const std::filesystem::path& dir = folder.Path();
+    // The program's folder: config.ini and the programs it names are in-memory files there.
+    const std::u16string folderPath = folder.File("").substr(0, folder.File("").size() - 1);
+    MemoryFiles files;
     VirtualClock clock;
     FakeSystem system{clock};
     FakeHost host{clock};

@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "platform/Unicode.h"
+#include "base/Unicode.h"
 
 namespace testsupport {
 

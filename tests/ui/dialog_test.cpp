@@ -70,7 +70,7 @@ TEST_F(DialogTest, FreshStartShowsDefaultsAndWritesTheLog)
         EXPECT_EQ(nid.uCallbackMessage, 1125u);
         EXPECT_EQ(nid.hIcon, IDR_MAINFRAME);
         EXPECT_EQ(nid.szTip, u"Perennix");
-        EXPECT_EQ(MainDialog(w).IniPath(), px::FromUtf8((dir / "config.ini").string()));
+        EXPECT_EQ(MainDialog(w).IniPath(), IniPath());
     });
     EXPECT_FALSE(result);
     EXPECT_FALSE(IniExists());  // nothing is written without a save
@@ -164,8 +164,7 @@ TEST_F(DialogTest, LongControlTextsAreSavedCutTo510)
 
 TEST_F(DialogTest, SaveRefusesAProgramPathThatCannotBeOpened)
 {
-    for (const std::u16string& path :
-        {std::u16string(), std::u16string(u"/nonexistent/app.exe"), px::FromUtf8(dir.string())}) {
+    for (const std::u16string& path : {std::u16string(), std::u16string(u"/nonexistent/app.exe"), folderPath}) {
         host.boxes.clear();
         Run([&](FakeWindow& w) {
             w.Type(IDC_FULLPATH, path);
@@ -183,7 +182,7 @@ TEST_F(DialogTest, SaveRefusesAProgramPathThatCannotBeOpened)
 TEST_F(DialogTest, AFailedWriteIsReportedButStillGuards)
 {
     const std::u16string program = MakeProgram("app.exe");
-    std::filesystem::create_directory(dir / "config.ini");  // a folder where the file should be
+    files.unwritable.insert(IniPath());  // the disk refuses the file
     Run([&](FakeWindow& w) {
         w.Type(IDC_FULLPATH, program);
         w.Click(IDC_SAVE);

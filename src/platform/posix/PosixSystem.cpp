@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/Unicode.h"
+#include "base/Unicode.h"
 #include "platform/posix/ProcFs.h"
 #include "platform/posix/Spawn.h"
 

@@ -11,7 +11,7 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
-#include "platform/Unicode.h"
+#include "base/Unicode.h"
 
 namespace px::posix {
 

@@ -12,7 +12,7 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
-#include "platform/Unicode.h"
+#include "base/Unicode.h"
 #include "platform/posix/ProcFs.h"
 
 namespace px::posix {

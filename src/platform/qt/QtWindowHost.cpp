@@ -10,10 +10,10 @@
 #include <QStyleFactory>
 #include <algorithm>
 
+#include "base/Resource.h"
 #include "platform/qt/DialogUnits.h"
 #include "platform/qt/QtDialogWindow.h"
 #include "ui/DialogTemplates.h"
-#include "ui/Resource.h"
 
 namespace {
 

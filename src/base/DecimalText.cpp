@@ -1,4 +1,4 @@
-#include "platform/DecimalText.h"
+#include "base/DecimalText.h"
 
 #include <limits>
 

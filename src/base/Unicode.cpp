@@ -1,4 +1,4 @@
-#include "platform/Unicode.h"
+#include "base/Unicode.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "platform/Files.h"
+#include "platform/posix/PosixFiles.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -8,11 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/Unicode.h"
+#include "base/Unicode.h"
 
-namespace px {
-
-const char16_t kPathSeparator = u'/';
+using px::ToUtf8;
 
 namespace {
 
@@ -96,7 +94,7 @@ std::string WriteTarget(const std::string& path)
 
 }  // namespace
 
-std::optional<std::string> ReadWholeFile(const std::u16string& path)
+std::optional<std::string> PosixFiles::ReadWholeFile(const std::u16string& path)
 {
     const std::string name = ToUtf8(path);
     // O_NONBLOCK: a named pipe in place of the file must not hang the program.
@@ -125,13 +123,13 @@ std::optional<std::string> ReadWholeFile(const std::u16string& path)
     return bytes;
 }
 
-bool PathExists(const std::u16string& path)
+bool PosixFiles::PathExists(const std::u16string& path)
 {
     struct stat st { };
     return !path.empty() && ::lstat(ToUtf8(path).c_str(), &st) == 0;
 }
 
-bool WriteFileAtomically(const std::u16string& path, std::string_view bytes)
+bool PosixFiles::WriteFileAtomically(const std::u16string& path, std::string_view bytes)
 {
     if (path.empty())
         return false;
@@ -173,7 +171,7 @@ bool WriteFileAtomically(const std::u16string& path, std::string_view bytes)
     return true;
 }
 
-bool CanOpenFileForReading(const std::u16string& path)
+bool PosixFiles::CanOpenFileForReading(const std::u16string& path)
 {
     if (path.empty())
         return false;
@@ -184,7 +182,7 @@ bool CanOpenFileForReading(const std::u16string& path)
     return ::fstat(fd.Get(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-std::optional<std::u16string> DecodeAnsiCodePage(std::string_view bytes)
+std::optional<std::u16string> PosixFiles::DecodeAnsiCodePage(std::string_view bytes)
 {
     if (bytes.empty())
         return std::u16string();
@@ -213,5 +211,3 @@ std::optional<std::u16string> DecodeAnsiCodePage(std::string_view bytes)
     }
     return text;
 }
-
-}  // namespace px

@@ -1,4 +1,4 @@
-#include "platform/Files.h"
+#include "base/Paths.h"
 
 namespace px {
 

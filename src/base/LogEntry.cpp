@@ -1,0 +1,38 @@
+#include "base/LogEntry.h"
+
+#include <cstdio>
+#include <iostream>
+
+#include "platform/System.h"
+
+namespace logtext {
+// "->对话框初始化完成。。。"
+const char kInitDone[]
+    = "\x2d\x3e\xb6\xd4\xbb\xb0\xbf\xf2\xb3\xf5\xca\xbc\xbb\xaf\xcd\xea\xb3\xc9\xa1\xa3\xa1\xa3\xa1\xa3";
+// ": 距离不足5分钟，开始循环准备。。。"
+const char kCountdownArmed[] = "\x3a\x20\xbe\xe0\xc0\xeb\xb2\xbb\xd7\xe3\x35\xb7\xd6\xd6\xd3\xa3\xac\xbf\xaa\xca\xbc"
+                               "\xd1\xad\xbb\xb7\xd7\xbc\xb1\xb8\xa1\xa3\xa1\xa3\xa1\xa3";
+// " 触发，执行关闭" followed by "。。。"
+const char kRestartFired[] = "\x20\xb4\xa5\xb7\xa2\xa3\xac\xd6\xb4\xd0\xd0\xb9\xd8\xb1\xd5"
+                             "\xa1\xa3\xa1\xa3\xa1\xa3";
+}  // namespace logtext
+
+std::string FormatTimestamp(const char* format)
+{
+    const SystemTime now = GetSystem().GetLocalTime();
+    char buffer[32] = {};
+    const int written = std::snprintf(buffer, sizeof buffer, format, int{now.wYear}, int{now.wMonth}, int{now.wDay},
+        int{now.wHour}, int{now.wMinute}, int{now.wSecond}, int{now.wMilliseconds});
+    return written < 0 ? std::string() : std::string(buffer);
+}
+
+void WriteLogEntry(std::string_view message)
+{
+    std::cout << FormatTimestamp(TIMESTAMP_FORMAT) << message << LOG_LINE_END << std::flush;
+}
+
+void WriteRestartLogEntry(int32_t minuteOfDay, const char* message)
+{
+    std::cout << FormatTimestamp(TIMESTAMP_FORMAT) << "->" << minuteOfDay / 60 << ":" << minuteOfDay % 60
+              << (message ? message : "") << LOG_LINE_END << std::flush;
+}

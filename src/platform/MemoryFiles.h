@@ -1,0 +1,42 @@
+#pragma once
+// Files that live in memory: the file service of the portable tests, with switches for the
+// failures a disk can have.
+
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+
+#include "platform/Files.h"
+
+class MemoryFiles : public Files {
+public:
+    // The bytes of a file; nullptr when there is none.
+    const std::string* Find(const std::u16string& path) const;
+    void Put(const std::u16string& path, std::string bytes) { m_files[path] = std::move(bytes); }
+    void Remove(const std::u16string& path) { m_files.erase(path); }
+    // A file can be written only into a folder that exists (a path without a separator is
+    // in the current folder, which always does).
+    void AddFolder(const std::u16string& path) { m_folders.insert(path); }
+
+    // Failures: files that exist but cannot be read, and paths whose writes fail.
+    std::set<std::u16string> unreadable;
+    std::set<std::u16string> unwritable;
+    bool diskFull = false;  // every write fails
+    // Decodes the legacy code page; unset: ASCII alone is valid.
+    std::function<std::optional<std::u16string>(std::string_view)> ansiDecoder;
+    int reads = 0;  // whole-file reads made
+    int writes = 0;  // successful replacements
+
+    std::optional<std::string> ReadWholeFile(const std::u16string& path) override;
+    bool PathExists(const std::u16string& path) override;
+    bool WriteFileAtomically(const std::u16string& path, std::string_view bytes) override;
+    bool CanOpenFileForReading(const std::u16string& path) override;
+    std::optional<std::u16string> DecodeAnsiCodePage(std::string_view bytes) override;
+
+private:
+    bool FolderExists(const std::u16string& path) const;
+
+    std::map<std::u16string, std::string> m_files;
+    std::set<std::u16string> m_folders;
+};
