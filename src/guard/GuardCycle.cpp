@@ -1,7 +1,6 @@
 // The guard cycle: what the main dialog does on each tick of its three guard timers.
 
 #include <array>
-#include <climits>
 #include <ctime>
 
 #include "base/LogEntry.h"
@@ -79,7 +78,7 @@ void CPerennixDlg::GuardedCheck(uintptr_t nIDEvent)
             // Blocks until the command has finished; its status says nothing about the program.
             GetSystem().RunCommandLine(path);
         }
-        m_pWnd->SetTimer(TIMER_LAUNCHED, kLaunchedCheckMs);
+        SetTimer(TIMER_LAUNCHED, kLaunchedCheckMs);
     } else {
         ShowStatus(kStatusRunning);
         if (m_config.strExeName == kGatewayImage)
@@ -89,13 +88,13 @@ void CPerennixDlg::GuardedCheck(uintptr_t nIDEvent)
     // Killed last, so a one-shot re-armed by a relaunch in this very tick is cancelled too:
     // the next check is the next loop tick.
     if (nIDEvent == TIMER_LAUNCHED)
-        m_pWnd->KillTimer(TIMER_LAUNCHED);
+        KillTimer(TIMER_LAUNCHED);
 }
 
 void CPerennixDlg::ShowStatus(const std::u16string& text)
 {
     // Set only when it differs, so the status line does not flicker on every tick.
-    if (m_pWnd->GetDlgItemText(IDC_STATUS, INT_MAX) != text)
+    if (GetDlgItemText(IDC_STATUS) != text)
         m_pWnd->SetDlgItemText(IDC_STATUS, text);
 }
 
@@ -122,7 +121,7 @@ void CPerennixDlg::CheckRestartSoon()
     const RestartEntry* entry = m_schedule.FindDueSoon(now.minute, now.day);
     if (!entry)
         return;
-    m_pWnd->SetTimer(TIMER_RESTART, kRestartPollMs);
+    SetTimer(TIMER_RESTART, kRestartPollMs);
     WriteRestartLogEntry(entry->minuteOfDay, logtext::kCountdownArmed);
     m_bRestartPending = true;
 }
@@ -135,9 +134,9 @@ void CPerennixDlg::FireDueRestart()
         return;  // not the minute yet: the countdown polls again
     TerminateProcessesByName(m_config.strExeName);
     WriteRestartLogEntry(entry->minuteOfDay, logtext::kRestartFired);
-    m_pWnd->KillTimer(TIMER_RESTART);
+    KillTimer(TIMER_RESTART);
     m_bRestartPending = false;
-    m_pWnd->SetTimer(TIMER_LAUNCHED, kLaunchedCheckMs);
+    SetTimer(TIMER_LAUNCHED, kLaunchedCheckMs);
     entry->lastFiredDay = now.day;
 }
 
@@ -146,10 +145,10 @@ void CPerennixDlg::StopGuarding(const std::u16string& statusText)
     m_bGuarding = false;
     m_pWnd->SetDlgItemText(IDC_STATUS, statusText);
     m_pWnd->SetDlgItemText(IDC_START, kStartCaption);
-    m_pWnd->KillTimer(TIMER_LOOP);
-    m_pWnd->KillTimer(TIMER_RESTART);
+    KillTimer(TIMER_LOOP);
+    KillTimer(TIMER_RESTART);
     m_bRestartPending = false;
-    m_pWnd->KillTimer(TIMER_LAUNCHED);
+    KillTimer(TIMER_LAUNCHED);
     SetGuardControlsEnabled(true);
 }
 

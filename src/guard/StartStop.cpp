@@ -21,7 +21,7 @@ void CPerennixDlg::OnBnClickedStart()
         StartGuarding();
         return;
     }
-    if (m_pWnd->MessageBox(u"确定停止守护吗？", std::u16string(u"提示"), MB_OKCANCEL) != IDOK)
+    if (MessageBox(u"确定停止守护吗？", std::u16string(u"提示"), MB_OKCANCEL) != IDOK)
         return;
     StopGuarding(u"已停止守护。。。");
 }
@@ -29,7 +29,7 @@ void CPerennixDlg::OnBnClickedStart()
 void CPerennixDlg::StartGuarding()
 {
     // A program started with start-on-launch set never asks during that run.
-    if (!m_bAutoStart && m_pWnd->MessageBox(u"确定开始启用守护？", std::u16string(u"提示"), MB_OKCANCEL) != IDOK)
+    if (!m_bAutoStart && MessageBox(u"确定开始启用守护？", std::u16string(u"提示"), MB_OKCANCEL) != IDOK)
         return;
     if (!SaveSettings())
         return;  // the save has shown why
@@ -42,7 +42,7 @@ void CPerennixDlg::StartGuarding()
     SetGuardControlsEnabled(false);
     m_pWnd->SetDlgItemText(IDC_STATUS, u"正在启用。。。");
     m_pWnd->SetDlgItemText(IDC_START, u"停止");
-    m_pWnd->SetTimer(TIMER_LOOP, LoopIntervalMs(m_config.nLoopSec));
+    SetTimer(TIMER_LOOP, LoopIntervalMs(m_config.nLoopSec));
     if (m_config.bTimedClose)
         CheckRestartSoon();
     // The first check runs as soon as the queue reaches it, not one interval later.

@@ -12,6 +12,9 @@
 #ifndef WM_TIMER
 #define WM_TIMER 0x0113
 #endif
+#ifndef WM_DESTROY
+#define WM_DESTROY 0x0002
+#endif
 #ifndef WM_PAINT
 #define WM_PAINT 0x000F
 #endif
@@ -79,6 +82,9 @@
 #endif
 #ifndef SW_SHOW
 #define SW_SHOW 5
+#endif
+#ifndef SW_MINIMIZE
+#define SW_MINIMIZE 6
 #endif
 
 #ifndef VK_SPACE

@@ -1,11 +1,32 @@
 #include "platform/Window.h"
 
+#include <algorithm>
+
+#include "base/Paths.h"
+#include "platform/System.h"
+
 namespace {
 WindowHost* g_windowHost = nullptr;
+// The dialogs whose modal run is going on, innermost last.
+std::vector<CDialogEx*> g_running;
+
+bool Contains(const std::vector<uintptr_t>& ids, uintptr_t id)
+{
+    return std::find(ids.begin(), ids.end(), id) != ids.end();
 }
+void Erase(std::vector<uintptr_t>& ids, uintptr_t id) { ids.erase(std::remove(ids.begin(), ids.end(), id), ids.end()); }
+}  // namespace
 
 WindowHost* GetWindowHost() { return g_windowHost; }
 void SetWindowHost(WindowHost* host) { g_windowHost = host; }
+
+std::u16string CutToBuffer(std::u16string text, int bufferChars)
+{
+    const size_t room = bufferChars > 0 ? static_cast<size_t>(bufferChars - 1) : 0;
+    if (text.size() > room)
+        text.resize(room);
+    return text;
+}
 
 CDialogEx::CDialogEx(int templateId, CDialogEx* parent)
     : m_nIDTemplate(templateId)
@@ -20,7 +41,11 @@ int CDialogEx::DoModal()
     WindowHost* host = GetWindowHost();
     if (!host)
         return -1;
-    return host->RunModal(*this, m_pParentWnd ? m_pParentWnd->GetWindow() : nullptr);
+    CDialogEx* owner = m_pParentWnd ? m_pParentWnd : (g_running.empty() ? nullptr : g_running.back());
+    g_running.push_back(this);
+    const int result = host->RunModal(*this, owner ? owner->GetWindow() : nullptr);
+    g_running.erase(std::find(g_running.begin(), g_running.end(), this));
+    return result;
 }
 
 bool CDialogEx::OnInitDialog()
@@ -29,34 +54,113 @@ bool CDialogEx::OnInitDialog()
     return true;
 }
 
-intptr_t CDialogEx::WindowProc(unsigned message, uintptr_t wParam, intptr_t lParam)
+std::u16string CDialogEx::ApplicationName()
+{
+    const std::u16string path = GetSystem().GetModuleFileName();
+    const size_t separator = path.rfind(px::kPathSeparator);
+    std::u16string name = separator == std::u16string::npos ? path : path.substr(separator + 1);
+    const size_t dot = name.rfind(u'.');
+    if (dot != std::u16string::npos && dot > 0)
+        name.resize(dot);
+    return name;
+}
+
+MessageResult CDialogEx::WindowProc(unsigned message, uintptr_t wParam, intptr_t lParam)
+{
+    // Nested modal loops dispatch while a handler runs: each message keeps its own answer.
+    const bool outer = m_bLeftToPlatform;
+    m_bLeftToPlatform = false;
+    MessageResult result = Dispatch(message, wParam, lParam);
+    if (m_bLeftToPlatform)
+        result.handled = false;
+    m_bLeftToPlatform = outer;
+    return result;
+}
+
+MessageResult CDialogEx::Dispatch(unsigned message, uintptr_t wParam, intptr_t lParam)
 {
     switch (message) {
     case WM_COMMAND: {
         const int id = static_cast<int>(wParam & 0xFFFF);
         const int code = static_cast<int>((wParam >> 16) & 0xFFFF);
         if (OnCommand(id, code))
-            return 0;
+            return {true, 0};
         if (code == BN_CLICKED && id == IDOK)
             OnOK();
         else if (code == BN_CLICKED && id == IDCANCEL)
             OnCancel();
-        return 0;
+        else
+            return {false, 0};
+        return {true, 0};
     }
     case WM_TIMER:
-        OnTimer(wParam);
-        return 0;
+        HandleTimer(wParam);
+        return {true, 0};
     case WM_SYSCOMMAND:
         OnSysCommand(static_cast<unsigned>(wParam), lParam);
-        return 0;
+        return {true, 0};
     case WM_PAINT:
         OnPaint();
-        return 0;
-    case WM_QUERYDRAGICON:
-        return OnQueryDragIcon();
-    default:
-        return DefWindowProc(message, wParam, lParam);
+        return {true, 0};
+    case WM_QUERYDRAGICON: {
+        const IconId icon = OnQueryDragIcon();
+        return {icon != 0, icon};
     }
+    case WM_DESTROY:
+        OnDestroy();
+        return {false, 0};
+    default:
+        return {true, DefWindowProc(message, wParam, lParam)};
+    }
+}
+
+void CDialogEx::HandleTimer(uintptr_t id)
+{
+    if (Contains(m_ticksInHandler, id)) {
+        if (!Contains(m_ticksHeldBack, id))
+            m_ticksHeldBack.push_back(id);
+        return;
+    }
+    m_ticksInHandler.push_back(id);
+    OnTimer(id);
+    Erase(m_ticksInHandler, id);
+    // However often it fell due meanwhile, the timer gets one tick for the time it missed.
+    if (Contains(m_ticksHeldBack, id)) {
+        Erase(m_ticksHeldBack, id);
+        if (m_pWnd)
+            m_pWnd->PostMessage(WM_TIMER, id, 0);
+    }
+}
+
+void CDialogEx::SetTimer(uintptr_t id, uint32_t elapseMs)
+{
+    Erase(m_ticksHeldBack, id);
+    if (m_pWnd)
+        m_pWnd->SetTimer(id, elapseMs);
+}
+
+void CDialogEx::KillTimer(uintptr_t id)
+{
+    Erase(m_ticksHeldBack, id);
+    if (m_pWnd)
+        m_pWnd->KillTimer(id);
+}
+
+int CDialogEx::MessageBox(const std::u16string& text, const std::optional<std::u16string>& caption, unsigned type)
+{
+    if (!m_pWnd)
+        return IDCANCEL;
+    return m_pWnd->MessageBox(text, caption ? *caption : ApplicationName(), type);
+}
+
+std::u16string CDialogEx::GetDlgItemText(int id, int bufferChars) const
+{
+    return CutToBuffer(GetDlgItemText(id), bufferChars);
+}
+
+std::u16string CDialogEx::GetDlgItemText(int id) const
+{
+    return m_pWnd ? m_pWnd->GetDlgItemText(id) : std::u16string();
 }
 
 bool CDialogEx::OnCommand(int, int) { return false; }
@@ -64,10 +168,11 @@ void CDialogEx::OnOK() { EndDialog(IDOK); }
 void CDialogEx::OnCancel() { EndDialog(IDCANCEL); }
 void CDialogEx::OnTimer(uintptr_t) { }
 void CDialogEx::OnSysCommand(unsigned id, intptr_t lParam) { DefWindowProc(WM_SYSCOMMAND, id, lParam); }
-void CDialogEx::OnPaint() { }
+void CDialogEx::OnPaint() { DefWindowProc(WM_PAINT, 0, 0); }
 IconId CDialogEx::OnQueryDragIcon() { return 0; }
 
-intptr_t CDialogEx::DefWindowProc(unsigned message, uintptr_t wParam, intptr_t lParam)
+intptr_t CDialogEx::DefWindowProc(unsigned, uintptr_t, intptr_t)
 {
-    return m_pWnd ? m_pWnd->DefaultWindowProc(message, wParam, lParam) : 0;
+    m_bLeftToPlatform = true;
+    return 0;
 }

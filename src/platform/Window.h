@@ -41,12 +41,14 @@ struct ClientSize {
 };
 
 // One live dialog window as the program's handlers see it. Items are addressed by control id.
+// A back end only reports and acts: every decision users see (captions, cuts, the no-tray
+// fallback, re-entry of timer ticks, owners) is made by CDialogEx and its subclasses.
 class DialogWindow {
 public:
     virtual ~DialogWindow() = default;
 
-    // An item's text, cut as a buffer of bufferChars units (terminator included) would cut it.
-    virtual std::u16string GetDlgItemText(int id, int bufferChars) = 0;
+    // An item's whole text (empty for an item that does not exist).
+    virtual std::u16string GetDlgItemText(int id) = 0;
     // Sets an item's text; an edit whose text changes notifies the dialog (WM_COMMAND, EN_CHANGE)
     // before this returns, as a Win32 edit does.
     virtual void SetDlgItemText(int id, const std::u16string& text) = 0;
@@ -66,11 +68,11 @@ public:
     // Queues a message that the dialog gets after the current handler has returned.
     virtual void PostMessage(unsigned message, uintptr_t wParam, intptr_t lParam) = 0;
 
-    // A modal message box owned by the window; timer ticks and posted messages keep being
-    // dispatched while it is open. No caption: the application's name is shown.
-    virtual int MessageBox(const std::u16string& text, const std::optional<std::u16string>& caption, unsigned type) = 0;
+    // A modal message box owned by the window, with this caption; timer ticks and posted
+    // messages keep being dispatched while it is open. Returns IDOK or IDCANCEL.
+    virtual int MessageBox(const std::u16string& text, const std::u16string& caption, unsigned type) = 0;
 
-    virtual void ShowWindow(int showCommand) = 0;  // SW_HIDE or SW_SHOW
+    virtual void ShowWindow(int showCommand) = 0;  // SW_HIDE, SW_SHOW or SW_MINIMIZE
     virtual bool IsWindowVisible() = 0;
     virtual bool IsIconic() = 0;
     virtual ClientSize GetClientSize() = 0;
@@ -79,7 +81,8 @@ public:
     virtual void DrawIcon(int x, int y, IconId icon) = 0;
     virtual void SetIcon(IconId icon, bool bigIcon) = 0;
 
-    // Adds or removes the tray icon the record describes; false when the shell refused.
+    // Adds or removes the tray icon the record describes; false when the shell refused (no
+    // tray on this desktop, or the icon was already there or already gone).
     virtual bool NotifyIconAdd(const NotifyIconData& nid) = 0;
     virtual bool NotifyIconDelete(const NotifyIconData& nid) = 0;
     // Shows a popup menu at the mouse position and returns when it closes; a picked item
@@ -91,26 +94,22 @@ public:
 
     // Ends the modal run of this window's dialog with the given result.
     virtual void EndDialog(int result) = 0;
+};
 
-    // The platform's own handling of a message the dialog leaves alone (a system command
-    // other than the program's, for instance). Hosts that deliver only the program's own
-    // messages have nothing to do here.
-    virtual intptr_t DefaultWindowProc(unsigned message, uintptr_t wParam, intptr_t lParam)
-    {
-        (void)message;
-        (void)wParam;
-        (void)lParam;
-        return 0;
-    }
+// What a dialog did with a message: handled, with its result, or left to the platform's own
+// processing (a Win32 dialog procedure then returns FALSE).
+struct MessageResult {
+    bool handled = false;
+    intptr_t value = 0;
 };
 
 // Builds windows for dialogs and runs them modally. One per process, chosen at start-up.
 class WindowHost {
 public:
     virtual ~WindowHost() = default;
-    // Creates dialog's window from its template (owned by owner when given), attaches it,
-    // runs OnInitDialog, dispatches messages until EndDialog, detaches; returns the end code
-    // (-1 when the window could not be created).
+    // Creates dialog's window from its template, owned by owner (nullptr: a top-level window)
+    // and placed over it, attaches it, runs OnInitDialog, dispatches messages until EndDialog,
+    // sends WM_DESTROY, detaches; returns the end code (-1 when no window could be made).
     virtual int RunModal(CDialogEx& dialog, DialogWindow* owner) = 0;
 };
 
@@ -125,8 +124,6 @@ public:
         m_pWnd = wnd;
         m_nID = id;
     }
-    bool IsBound() const { return m_pWnd != nullptr; }
-    int GetDlgCtrlID() const { return m_nID; }
     void EnableWindow(bool enable) const
     {
         if (m_pWnd)
@@ -137,10 +134,8 @@ public:
         if (m_pWnd)
             m_pWnd->RedrawItem(m_nID);
     }
-    std::u16string GetWindowText(int bufferChars) const
-    {
-        return m_pWnd ? m_pWnd->GetDlgItemText(m_nID, bufferChars) : std::u16string();
-    }
+    // The control's whole text.
+    std::u16string GetWindowText() const { return m_pWnd ? m_pWnd->GetDlgItemText(m_nID) : std::u16string(); }
 
 protected:
     DialogWindow* m_pWnd = nullptr;
@@ -169,6 +164,9 @@ public:
 // The edit with a browse button; the host gives it its file dialog.
 class CMFCEditBrowseCtrl : public CEdit { };
 
+// The text a buffer of bufferChars units (terminator included) holds of text.
+std::u16string CutToBuffer(std::u16string text, int bufferChars);
+
 // The toolkit-neutral dialog: handlers and message dispatch, no window of its own until a
 // host attaches one.
 class CDialogEx {
@@ -178,7 +176,9 @@ public:
     CDialogEx(const CDialogEx&) = delete;
     CDialogEx& operator=(const CDialogEx&) = delete;
 
-    // Runs the dialog modally through the process's window host.
+    // Runs the dialog modally through the process's window host. A dialog without a parent
+    // is owned by the innermost dialog running at the time, as the framework gives an
+    // ownerless dialog the main window.
     int DoModal();
 
     int GetTemplateId() const { return m_nIDTemplate; }
@@ -188,8 +188,11 @@ public:
     void Attach(DialogWindow* wnd) { m_pWnd = wnd; }
     void Detach() { m_pWnd = nullptr; }
 
-    // The dialog's message procedure: the message map of the dialog framework.
-    virtual intptr_t WindowProc(unsigned message, uintptr_t wParam, intptr_t lParam);
+    // The dialog's message procedure: the message map of the dialog framework. A timer's
+    // tick is never handled inside its own handler (one waiting in a message box): a tick
+    // that falls due meanwhile is handled once, after the handler has returned, unless the
+    // timer was killed or re-armed in between.
+    virtual MessageResult WindowProc(unsigned message, uintptr_t wParam, intptr_t lParam);
     virtual bool OnInitDialog();
 
     // Send a command as the host does for a click, a key or a menu pick.
@@ -198,6 +201,10 @@ public:
     {
         return (static_cast<uintptr_t>(static_cast<uint16_t>(code)) << 16) | static_cast<uint16_t>(id);
     }
+
+    // The application's name: the executable's file name without its extension, the caption
+    // of a message box that names none.
+    static std::u16string ApplicationName();
 
 protected:
     virtual void DoDataExchange() { }
@@ -211,6 +218,9 @@ protected:
     virtual void OnPaint();
     // The cursor shown while the minimised window is dragged (0: the platform's default).
     virtual IconId OnQueryDragIcon();
+    // The window is about to go, however the dialog ended.
+    virtual void OnDestroy() { }
+    // Leaves the message to the platform's own processing (the result is then the platform's).
     virtual intptr_t DefWindowProc(unsigned message, uintptr_t wParam, intptr_t lParam);
 
     void EndDialog(int result)
@@ -218,8 +228,26 @@ protected:
         if (m_pWnd)
             m_pWnd->EndDialog(result);
     }
+    // A message box owned by this dialog; without a caption, the application's name.
+    int MessageBox(const std::u16string& text, const std::optional<std::u16string>& caption, unsigned type);
+    // An item's text as a buffer of bufferChars units would hold it, or whole.
+    std::u16string GetDlgItemText(int id, int bufferChars) const;
+    std::u16string GetDlgItemText(int id) const;
+    // The window's timers, through the dialog so that a tick held back for its busy handler
+    // is dropped when the timer is killed or re-armed.
+    void SetTimer(uintptr_t id, uint32_t elapseMs);
+    void KillTimer(uintptr_t id);
 
     DialogWindow* m_pWnd = nullptr;
     int m_nIDTemplate;
     CDialogEx* m_pParentWnd;
+
+private:
+    MessageResult Dispatch(unsigned message, uintptr_t wParam, intptr_t lParam);
+    void HandleTimer(uintptr_t id);
+
+    // Set by DefWindowProc while a message is being dispatched: it was left to the platform.
+    bool m_bLeftToPlatform = false;
+    std::vector<uintptr_t> m_ticksInHandler;
+    std::vector<uintptr_t> m_ticksHeldBack;
 };

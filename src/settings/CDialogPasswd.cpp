@@ -1,7 +1,5 @@
 #include "settings/CDialogPasswd.h"
 
-#include <climits>
-
 #include "base/Resource.h"
 
 namespace {
@@ -42,9 +40,9 @@ bool CDialogPasswd::OnCommand(int id, int code)
 
 void CDialogPasswd::OnBnClickedOk()
 {
-    m_strPassword = m_editPassword.GetWindowText(INT_MAX);
+    m_strPassword = m_editPassword.GetWindowText();
     if (!m_bVerify && (m_strPassword.size() < kMinPasswordLength || m_strPassword.size() > kMaxPasswordLength)) {
-        m_pWnd->MessageBox(u"请输入6～16位字符！", std::u16string(u"提示"), MB_OK);
+        MessageBox(u"请输入6～16位字符！", std::u16string(u"提示"), MB_OK);
         return;
     }
     OnOK();

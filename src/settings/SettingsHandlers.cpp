@@ -1,8 +1,6 @@
 // The main dialog's settings handlers: moving settings between config.ini, the record and
 // the controls, the start-on-launch box and the scramble switch.
 
-#include <climits>
-
 #include "base/DecimalText.h"
 #include "base/Resource.h"
 #include "platform/System.h"
@@ -42,16 +40,16 @@ void CPerennixDlg::LoadSettings()
 
 SaveOutcome CPerennixDlg::SaveSettingsToFile()
 {
-    m_config.strFullPath = m_pWnd->GetDlgItemText(IDC_FULLPATH, kControlTextBuffer);
-    m_config.strExeName = LowerImageName(m_pWnd->GetDlgItemText(IDC_EXENAME, kControlTextBuffer));
-    m_config.nLoopSec = px::WToI(m_pWnd->GetDlgItemText(IDC_LOOPSEC, kControlTextBuffer));
+    m_config.strFullPath = GetDlgItemText(IDC_FULLPATH, kControlTextBuffer);
+    m_config.strExeName = LowerImageName(GetDlgItemText(IDC_EXENAME, kControlTextBuffer));
+    m_config.nLoopSec = px::WToI(GetDlgItemText(IDC_LOOPSEC, kControlTextBuffer));
     m_config.bTimedClose = m_chkTimedClose.GetCheck() == 1;
-    m_config.strRebTime = m_pWnd->GetDlgItemText(IDC_REBTIME, kControlTextBuffer);
+    m_config.strRebTime = GetDlgItemText(IDC_REBTIME, kControlTextBuffer);
     m_config.bArgsCrypt = m_chkArgsCrypt.GetCheck() == 1;
-    m_config.strArgs = m_pWnd->GetDlgItemText(IDC_ARGS, kControlTextBuffer);
+    m_config.strArgs = GetDlgItemText(IDC_ARGS, kControlTextBuffer);
 
     if (!CanOpenForReading(m_config.strFullPath)) {
-        m_pWnd->MessageBox(u"未设置路径，或者设置路径不对，请检查！", std::u16string(u"提示"), MB_OK);
+        MessageBox(u"未设置路径，或者设置路径不对，请检查！", std::u16string(u"提示"), MB_OK);
         return SaveOutcome::PathRefused;
     }
     return WriteGuardConfig(m_strIniPath, m_config) ? SaveOutcome::Written : SaveOutcome::WriteFailed;
@@ -68,10 +66,10 @@ void CPerennixDlg::OnBnClickedSave()
 {
     switch (SaveSettingsToFile()) {
     case SaveOutcome::Written:
-        m_pWnd->MessageBox(u"保存成功！", std::u16string(u"提示"), MB_OK);
+        MessageBox(u"保存成功！", std::u16string(u"提示"), MB_OK);
         break;
     case SaveOutcome::WriteFailed:
-        m_pWnd->MessageBox(u"保存失败，无法写入配置文件！", std::u16string(u"提示"), MB_OK);
+        MessageBox(u"保存失败，无法写入配置文件！", std::u16string(u"提示"), MB_OK);
         break;
     case SaveOutcome::PathRefused:
         break;
@@ -101,7 +99,7 @@ void CPerennixDlg::OnBnClickedArgsCrypt()
         dlgPasswd.m_bVerify = true;
         if (dlgPasswd.DoModal() == IDOK) {
             if (dlgPasswd.m_strPassword != m_config.strPassword) {
-                m_pWnd->MessageBox(u"密码验证错误！", std::nullopt, MB_OK);
+                MessageBox(u"密码验证错误！", std::nullopt, MB_OK);
                 m_chkArgsCrypt.SetCheck(1);
                 return;
             }

@@ -2,8 +2,6 @@
 
 #include "ui/CPerennixDlg.h"
 
-#include <climits>
-
 #include "base/LogEntry.h"
 #include "base/Paths.h"
 #include "base/Resource.h"
@@ -134,15 +132,37 @@ void CPerennixDlg::OnBnClickedHide()
 {
     if (!m_pWnd->IsWindowVisible())
         return;
-    m_pWnd->NotifyIconAdd(m_nid);
-    m_pWnd->ShowWindow(SW_HIDE);
+    HideIntoTray();
+}
+
+void CPerennixDlg::HideIntoTray()
+{
+    // The icon is added before the window hides. Where the shell takes no icon (no tray on
+    // this desktop, or none running), a hidden window could never be reached again: it is
+    // minimised instead and keeps its taskbar button.
+    m_bTrayIconShown = m_pWnd->NotifyIconAdd(m_nid);
+    m_pWnd->ShowWindow(m_bTrayIconShown ? SW_HIDE : SW_MINIMIZE);
+}
+
+void CPerennixDlg::RemoveTrayIcon()
+{
+    if (!m_bTrayIconShown)
+        return;
+    m_pWnd->NotifyIconDelete(m_nid);
+    m_bTrayIconShown = false;
+}
+
+void CPerennixDlg::OnDestroy()
+{
+    // However the dialog ends, no icon is left behind in the tray.
+    RemoveTrayIcon();
 }
 
 void CPerennixDlg::OnBnClickedTimedClose() { m_editRebTime.EnableWindow(m_chkTimedClose.GetCheck() == 1); }
 
 void CPerennixDlg::OnEnChangeFullPath()
 {
-    m_strPathText = m_editFullPath.GetWindowText(INT_MAX);
+    m_strPathText = m_editFullPath.GetWindowText();
     const size_t pos = m_strPathText.rfind(px::kPathSeparator);
     // A path with no separator, or whose only separator is its first character, names no
     // file to take the image name from.
@@ -170,21 +190,20 @@ void CPerennixDlg::OpenTrayMenu()
 
 void CPerennixDlg::OnTrayShowHide()
 {
-    // The icon is added before the window hides and removed only after it shows again, so
-    // there is never a moment with neither.
+    // The icon is removed only after the window shows again, so there is never a moment
+    // with neither.
     if (m_pWnd->IsWindowVisible()) {
-        m_pWnd->NotifyIconAdd(m_nid);
-        m_pWnd->ShowWindow(SW_HIDE);
+        HideIntoTray();
     } else {
         m_pWnd->ShowWindow(SW_SHOW);
-        m_pWnd->NotifyIconDelete(m_nid);
+        RemoveTrayIcon();
     }
 }
 
 void CPerennixDlg::OnTrayExit()
 {
-    if (m_pWnd->MessageBox(u"确定退出？", std::u16string(u"退出"), MB_OKCANCEL) != IDOK)
+    if (MessageBox(u"确定退出？", std::u16string(u"退出"), MB_OKCANCEL) != IDOK)
         return;
-    m_pWnd->NotifyIconDelete(m_nid);
+    RemoveTrayIcon();
     OnCancel();
 }

@@ -67,6 +67,7 @@ protected:
     void OnSysCommand(unsigned nID, intptr_t lParam) override;
     void OnPaint() override;
     IconId OnQueryDragIcon() override;
+    void OnDestroy() override;
     intptr_t DefWindowProc(unsigned message, uintptr_t wParam, intptr_t lParam) override;
 
 private:
@@ -75,6 +76,8 @@ private:
     void ConfirmGatewayDialog();
     SaveOutcome SaveSettingsToFile();
     void OpenTrayMenu();
+    void HideIntoTray();
+    void RemoveTrayIcon();
 
     IconId m_hIcon;
     std::u16string m_strIniPath;
@@ -90,4 +93,5 @@ private:
     NotifyIconData m_nid;
     CMFCEditBrowseCtrl m_editFullPath;
     std::u16string m_strPathText;
+    bool m_bTrayIconShown = false;  // the shell took the icon and it has not been removed since
 };

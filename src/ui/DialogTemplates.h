@@ -17,34 +17,58 @@ enum class ControlKind {
     Icon,  // a static picture of the icon named by iconId
 };
 
-// Control styles (only those the templates use).
-enum ControlStyle : uint32_t {
-    CS_TABSTOP = 1u << 0,
-    CS_GROUP = 1u << 1,
-    CS_LEFT = 1u << 2,
-    CS_RIGHT = 1u << 3,
-    CS_BORDER = 1u << 4,
-    CS_AUTOHSCROLL = 1u << 5,
-    CS_NOPREFIX = 1u << 6,
+// Control styles (only those the templates use). Scoped, so no platform macro of the same
+// name can reach them.
+enum class ControlStyle : uint32_t {
+    TabStop = 1u << 0,
+    Group = 1u << 1,
+    Left = 1u << 2,
+    Right = 1u << 3,
+    Border = 1u << 4,
+    AutoHScroll = 1u << 5,
+    NoPrefix = 1u << 6,
 };
 
 // Dialog styles.
-enum DialogStyle : uint32_t {
-    DS_VISIBLE = 1u << 0,  // initially visible
-    DS_CAPTION = 1u << 1,
-    DS_SYSMENU = 1u << 2,
-    DS_SIZING = 1u << 3,  // sizing border
-    DS_MINIMIZEBOX = 1u << 4,
-    DS_MODALFRAME = 1u << 5,
-    DS_APPWINDOW = 1u << 6,  // has a taskbar button
+enum class DialogStyle : uint32_t {
+    Visible = 1u << 0,  // initially visible
+    Caption = 1u << 1,
+    SysMenu = 1u << 2,
+    Sizing = 1u << 3,  // sizing border
+    MinimizeBox = 1u << 4,
+    ModalFrame = 1u << 5,
+    AppWindow = 1u << 6,  // has a taskbar button
 };
+
+// A set of styles of one kind.
+template <class Style> class StyleSet {
+public:
+    constexpr StyleSet() = default;
+    constexpr StyleSet(Style style)  // NOLINT(google-explicit-constructor): a style is a set of one
+        : m_bits(static_cast<uint32_t>(style))
+    {
+    }
+    constexpr bool Has(Style style) const { return (m_bits & static_cast<uint32_t>(style)) != 0; }
+    constexpr StyleSet operator|(StyleSet other) const { return FromBits(m_bits | other.m_bits); }
+
+private:
+    static constexpr StyleSet FromBits(uint32_t bits)
+    {
+        StyleSet set;
+        set.m_bits = bits;
+        return set;
+    }
+    uint32_t m_bits = 0;
+};
+constexpr StyleSet<ControlStyle> operator|(ControlStyle a, ControlStyle b) { return StyleSet<ControlStyle>(a) | b; }
+constexpr StyleSet<DialogStyle> operator|(DialogStyle a, DialogStyle b) { return StyleSet<DialogStyle>(a) | b; }
 
 struct ControlTemplate {
     int id;
     ControlKind kind;
     std::u16string_view text;
     int x, y, cx, cy;
-    uint32_t style;
+    StyleSet<ControlStyle> style;
     int iconId = 0;  // for ControlKind::Icon
 };
 
@@ -55,7 +79,7 @@ struct DialogTemplate {
     std::u16string_view fontFace;
     int fontPointSize;
     int fontWeight;
-    uint32_t style;
+    StyleSet<DialogStyle> style;
     std::vector<ControlTemplate> controls;  // template order = tab order
 };
 
@@ -63,5 +87,14 @@ struct DialogTemplate {
 const DialogTemplate* FindDialogTemplate(int id);
 // All templates (IDD_MAIN, IDD_PASSWD, IDD_ABOUTBOX).
 const std::vector<DialogTemplate>& AllDialogTemplates();
+// Texts a host shows on the program's behalf where the platform's own could be in another
+// language: the buttons of message boxes and the title of the file dialog.
+enum class HostText {
+    Ok,
+    Cancel,
+    OpenFileTitle,
+};
+std::u16string_view GetHostText(HostText text);
+
 // String resources (IDS_ABOUTBOX); empty when there is none.
 std::u16string_view LoadStringResource(int id);

@@ -39,7 +39,7 @@ public:
     {
     }
 
-    intptr_t WindowProc(unsigned message, uintptr_t wParam, intptr_t lParam) override
+    MessageResult WindowProc(unsigned message, uintptr_t wParam, intptr_t lParam) override
     {
         if (message != WM_PAINT)
             received.push_back({message, wParam, lParam});

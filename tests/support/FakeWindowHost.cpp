@@ -14,7 +14,7 @@ bool IsEdit(ControlKind kind) { return kind == ControlKind::Edit || kind == Cont
 }  // namespace
 
 FakeWindow::FakeWindow(FakeHost& host, CDialogEx& dlg, const DialogTemplate& tpl)
-    : visible((tpl.style & DS_VISIBLE) != 0)
+    : visible(tpl.style.Has(DialogStyle::Visible))
     , dialog(dlg)
     , templateId(tpl.id)
     , m_host(host)
@@ -117,13 +117,7 @@ void FakeWindow::TrayNotify(unsigned mouseMessage)
 
 void FakeWindow::Paint() { Dispatch(WM_PAINT, 0, 0); }
 
-std::u16string FakeWindow::GetDlgItemText(int id, int bufferChars)
-{
-    const std::u16string& text = Item(id).text;
-    if (bufferChars <= 0)
-        return {};
-    return text.substr(0, static_cast<size_t>(bufferChars - 1));
-}
+std::u16string FakeWindow::GetDlgItemText(int id) { return Item(id).text; }
 
 void FakeWindow::SetDlgItemText(int id, const std::u16string& text)
 {
@@ -167,7 +161,7 @@ void FakeWindow::PostMessage(unsigned message, uintptr_t wParam, intptr_t lParam
     posted.push_back({message, wParam, lParam});
 }
 
-int FakeWindow::MessageBox(const std::u16string& text, const std::optional<std::u16string>& caption, unsigned type)
+int FakeWindow::MessageBox(const std::u16string& text, const std::u16string& caption, unsigned type)
 {
     BoxRecord record{text, caption, type, IDOK, m_host.clock.NowMs()};
     BoxAnswer answer;
@@ -189,7 +183,8 @@ int FakeWindow::MessageBox(const std::u16string& text, const std::optional<std::
 void FakeWindow::ShowWindow(int showCommand)
 {
     visible = showCommand != SW_HIDE;
-    trayCalls.emplace_back(visible ? "show" : "hide");
+    iconic = showCommand == SW_MINIMIZE;
+    trayCalls.emplace_back(showCommand == SW_HIDE ? "hide" : iconic ? "minimize" : "show");
 }
 
 bool FakeWindow::NotifyIconAdd(const NotifyIconData& nid)
@@ -289,12 +284,13 @@ void FakeHost::AdvanceBy(int64_t ms)
     }
 }
 
-int FakeHost::RunModal(CDialogEx& dialog, DialogWindow*)
+int FakeHost::RunModal(CDialogEx& dialog, DialogWindow* owner)
 {
     const DialogTemplate* tpl = FindDialogTemplate(dialog.GetTemplateId());
     if (!tpl)
         return -1;
     modalsOpened.push_back(tpl->id);
+    owners.push_back(owner);
     auto window = std::make_unique<FakeWindow>(*this, dialog, *tpl);
     FakeWindow* w = window.get();
     open.push_back(w);
@@ -309,6 +305,8 @@ int FakeHost::RunModal(CDialogEx& dialog, DialogWindow*)
     }
     if (!w->ended)
         w->EndDialog(IDCANCEL);
+    // The window goes: the dialog hears of it whichever way it ended.
+    dialog.WindowProc(WM_DESTROY, 0, 0);
     dialog.Detach();
     open.erase(std::find(open.begin(), open.end(), w));
     closed.push_back(std::move(window));

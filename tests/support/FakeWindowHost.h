@@ -23,7 +23,7 @@ class FakeHost;
 
 struct BoxRecord {
     std::u16string text;
-    std::optional<std::u16string> caption;
+    std::u16string caption;
     unsigned type = 0;
     int answer = 0;
     int64_t atMs = 0;
@@ -93,12 +93,12 @@ public:
     std::vector<std::pair<int, bool>> enableCalls;  // (id, enable) in call order
     bool trayIconPresent = false;
     std::u16string trayTip;
-    std::vector<std::string> trayCalls;  // "add", "delete", "show", "hide" in call order
+    std::vector<std::string> trayCalls;  // "add", "delete", "show", "hide", "minimize" in call order
     CDialogEx& dialog;
     int templateId;
 
     // DialogWindow
-    std::u16string GetDlgItemText(int id, int bufferChars) override;
+    std::u16string GetDlgItemText(int id) override;
     void SetDlgItemText(int id, const std::u16string& text) override;
     bool IsDlgButtonChecked(int id) override;
     void CheckDlgButton(int id, bool checked) override;
@@ -109,7 +109,7 @@ public:
     void SetTimer(uintptr_t id, uint32_t elapseMs) override;
     void KillTimer(uintptr_t id) override;
     void PostMessage(unsigned message, uintptr_t wParam, intptr_t lParam) override;
-    int MessageBox(const std::u16string& text, const std::optional<std::u16string>& caption, unsigned type) override;
+    int MessageBox(const std::u16string& text, const std::u16string& caption, unsigned type) override;
     void ShowWindow(int showCommand) override;
     bool IsWindowVisible() override { return visible; }
     bool IsIconic() override { return iconic; }
@@ -163,6 +163,7 @@ public:
     std::optional<unsigned> nextMenuPick;  // what the user picks in the next popup menu
     bool trayAvailable = true;
     std::vector<int> modalsOpened;  // template ids, in the order the dialogs opened
+    std::vector<DialogWindow*> owners;  // the owner each of them was given
     std::vector<FakeWindow*> open;  // innermost last
     // Windows whose modal run is over, kept for inspection (their dialogs may be gone).
     std::vector<std::unique_ptr<FakeWindow>> closed;

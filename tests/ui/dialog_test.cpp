@@ -311,9 +311,10 @@ TEST_F(DialogTest, ScrambleSwitchFollowsItsStateTable)
         std::vector<std::u16string> shown;
         for (const BoxRecord& b : host.boxes) {
             shown.push_back(b.text);
-            // Only the mismatch message goes without a caption of its own.
+            // Only the mismatch message goes without a caption of its own: it shows the
+            // application's name, the executable's file name.
             if (b.text == kMismatch)
-                EXPECT_FALSE(b.caption.has_value());
+                EXPECT_EQ(b.caption, u"perennix");
             else
                 EXPECT_EQ(b.caption, u"提示");
         }
@@ -438,7 +439,9 @@ TEST_F(DialogTest, MinimisedWindowDrawsItsIconCentred)
         w.clientSize = {100, 50};
         w.Paint();
         EXPECT_EQ(w.iconsDrawn, (std::vector<std::pair<int, int>>{{34, 9}}));
-        EXPECT_EQ(w.dialog.WindowProc(WM_QUERYDRAGICON, 0, 0), IDR_MAINFRAME);
+        const MessageResult dragIcon = w.dialog.WindowProc(WM_QUERYDRAGICON, 0, 0);
+        EXPECT_TRUE(dragIcon.handled);
+        EXPECT_EQ(dragIcon.value, IDR_MAINFRAME);
     });
 }
 
@@ -505,6 +508,143 @@ TEST_F(DialogTest, HideShowAndExitThroughTheTray)
     // Guarding ended with the window; the guarded program keeps running.
     EXPECT_TRUE(system.terminated.empty());
     EXPECT_EQ(system.CountProcessesNamed(u"guarded.exe"), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DialogTest, WithoutATrayHidingMinimisesSoTheWindowStaysReachable)
+{
+    host.trayAvailable = false;
+    Run([&](FakeWindow& w) {
+        w.Click(IDC_HIDE);
+        EXPECT_TRUE(w.visible);
+        EXPECT_TRUE(w.iconic);
+        EXPECT_FALSE(w.trayIconPresent);
+        EXPECT_EQ(w.trayCalls, (std::vector<std::string>{"add", "minimize"}));
+        // The tray menu's command does the same; showing again touches no icon.
+        w.Command(ID_TRAY_SHOWHIDE);
+        EXPECT_EQ(w.trayCalls, (std::vector<std::string>{"add", "minimize", "add", "minimize"}));
+        w.iconic = false;
+        w.visible = false;
+        w.Command(ID_TRAY_SHOWHIDE);
+        EXPECT_EQ(w.trayCalls.back(), "show");
+    });
+}
+
+TEST_F(DialogTest, TheTrayIconGoesWhicheverWayTheDialogEnds)
+{
+    const std::pair<const char*, std::function<void(FakeWindow&)>> ways[] = {
+        {"cancel command", [](FakeWindow& w) { w.Command(IDCANCEL); }},
+        {"ok command", [](FakeWindow& w) { w.Command(IDOK); }},
+        {"ended by the host", [](FakeWindow& w) { w.EndDialog(IDCANCEL); }},
+    };
+    for (const auto& [name, end] : ways) {
+        FakeWindow* window = nullptr;
+        Run([&](FakeWindow& w) {
+            window = &w;
+            w.Click(IDC_HIDE);
+            ASSERT_TRUE(w.trayIconPresent);
+            end(w);
+        });
+        ASSERT_NE(window, nullptr);
+        EXPECT_FALSE(window->trayIconPresent) << name;
+        EXPECT_EQ(window->trayCalls, (std::vector<std::string>{"add", "hide", "delete"})) << name;
+    }
+    // Without an icon nothing is removed.
+    Run([](FakeWindow&) {});
+    EXPECT_EQ(host.closed.back()->trayCalls, std::vector<std::string>{});
+}
+
+TEST_F(DialogTest, ChildDialogsAreOwnedByTheDialogThatOpenedThem)
+{
+    Run([&](FakeWindow& w) {
+        w.SysCommand(IDM_ABOUTBOX);
+        host.OnModal(IDD_PASSWD, [](FakeWindow& p) { p.PressEscape(); });
+        w.Click(IDC_ARGSCRYPT);
+        EXPECT_EQ(host.modalsOpened, (std::vector<int>{IDD_MAIN, IDD_ABOUTBOX, IDD_PASSWD}));
+        EXPECT_EQ(host.owners, (std::vector<DialogWindow*>{nullptr, &w, &w}));
+    });
+}
+
+TEST_F(DialogTest, ABoxWithoutCaptionShowsTheExecutablesName)
+{
+    const std::u16string sep(1, px::kPathSeparator);
+    const std::pair<std::u16string, std::u16string> cases[] = {
+        {sep + u"opt" + sep + u"perennix" + sep + u"perennix", u"perennix"},
+        {sep + u"opt" + sep + u"Perennix.exe", u"Perennix"},
+        {sep + u"opt" + sep + u"a.b" + sep + u"run", u"run"},
+        {sep + u"opt" + sep + u"app.tar.gz", u"app.tar"},
+        {sep + u"opt" + sep + u".hidden", u".hidden"},
+        {u"Perennix.exe", u"Perennix"},
+    };
+    for (const auto& [module, name] : cases) {
+        system.modulePath = module;
+        EXPECT_EQ(CDialogEx::ApplicationName(), name) << px::ToUtf8(module);
+    }
+}
+
+TEST(DialogText, BufferCutsKeepRoomForTheTerminator)
+{
+    const std::tuple<std::u16string, int, std::u16string> cases[] = {
+        {u"605", 4, u"605"},
+        {u"605", 3, u"60"},
+        {u"605", 1, u""},
+        {u"605", 0, u""},
+        {u"605", -1, u""},
+        {u"", 511, u""},
+        {std::u16string(600, u'x'), 511, std::u16string(510, u'x')},
+    };
+    for (const auto& [text, buffer, expected] : cases)
+        EXPECT_EQ(CutToBuffer(text, buffer), expected) << buffer;
+}
+
+// A dialog whose timer handler waits in a message box while time passes.
+class AskingDialog : public CDialogEx {
+public:
+    AskingDialog()
+        : CDialogEx(IDD_ABOUTBOX)
+    {
+    }
+    bool OnInitDialog() override
+    {
+        CDialogEx::OnInitDialog();
+        SetTimer(kTimer, 1000);
+        return true;
+    }
+    void OnTimer(uintptr_t id) override
+    {
+        ticks.push_back(id);
+        if (ticks.size() == 1) {
+            ++depth;
+            maxDepth = std::max(maxDepth, depth);
+            MessageBox(u"box", std::u16string(u"提示"), MB_OK);
+            if (killInBox)
+                KillTimer(kTimer);
+            --depth;
+        }
+    }
+    static constexpr uintptr_t kTimer = 7;
+    std::vector<uintptr_t> ticks;
+    int depth = 0;
+    int maxDepth = 0;
+    bool killInBox = false;
+};
+
+TEST_F(DialogTest, ATickIsNeverHandledInsideItsOwnHandler)
+{
+    for (const bool killInBox : {false, true}) {
+        AskingDialog dialog;
+        dialog.killInBox = killInBox;
+        host.boxAnswers.push_back({IDOK, 3500});  // three more expiries while the box is open
+        host.OnModal(IDD_ABOUTBOX, [&](FakeWindow&) { host.AdvanceBy(1000); });
+        dialog.DoModal();
+        EXPECT_EQ(dialog.maxDepth, 1) << killInBox;
+        // The ticks missed meanwhile arrive once after the handler, unless the timer was
+        // killed in it; the clock then stood at 4.5 s, so no further expiry was due.
+        EXPECT_EQ(dialog.ticks.size(), killInBox ? 1u : 2u) << killInBox;
+    }
 }
 
 }  // namespace

@@ -151,8 +151,8 @@ QtDialogWindow::QtDialogWindow(QtWindowHost& host, CDialogEx& dialog, const Dial
     Qt::WindowFlags flags
         = Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
     // An application window (with a taskbar button) is a normal window; the others are dialogs.
-    flags |= (tpl.style & DS_APPWINDOW) ? Qt::Window : Qt::Dialog;
-    if (tpl.style & DS_MINIMIZEBOX)
+    flags |= tpl.style.Has(DialogStyle::AppWindow) ? Qt::Window : Qt::Dialog;
+    if (tpl.style.Has(DialogStyle::MinimizeBox))
         flags |= Qt::WindowMinimizeButtonHint;
     m_widget = std::make_unique<px::DialogWidget>(*this, parent, flags);
     m_widget->setWindowTitle(px::ToQString(tpl.title));
@@ -160,7 +160,7 @@ QtDialogWindow::QtDialogWindow(QtWindowHost& host, CDialogEx& dialog, const Dial
     m_base = px::DialogBaseUnits(m_widget->font());
 
     const QSize client = px::MapDialogSize(tpl.cx, tpl.cy, m_base);
-    if (tpl.style & DS_SIZING) {
+    if (tpl.style.Has(DialogStyle::Sizing)) {
         m_widget->resize(client);
         m_widget->setSizeGripEnabled(false);
     } else {
@@ -191,7 +191,7 @@ void QtDialogWindow::BuildControls()
     // Tab order is template order.
     QWidget* previous = nullptr;
     for (const Control& c : m_items) {
-        if (!(c.tpl->style & CS_TABSTOP))
+        if (!c.tpl->style.Has(ControlStyle::TabStop))
             continue;
         if (previous)
             QWidget::setTabOrder(previous, c.focus);
@@ -203,7 +203,7 @@ void QtDialogWindow::CreateControl(const ControlTemplate& c)
 {
     QWidget* parent = m_widget.get();
     const QString text = px::ToQString(c.text);
-    const bool tabStop = (c.style & CS_TABSTOP) != 0;
+    const bool tabStop = c.style.Has(ControlStyle::TabStop);
     const Qt::FocusPolicy focusPolicy = tabStop ? Qt::StrongFocus : Qt::ClickFocus;
     const QRect rect = px::MapTemplateRect(c.x, c.y, c.cx, c.cy, m_base);
     Control control;
@@ -236,7 +236,7 @@ void QtDialogWindow::CreateControl(const ControlTemplate& c)
         auto* label = new QLabel(text, parent);
         label->setTextFormat(Qt::PlainText);
         // Static text is drawn from the top and wraps at the control's width.
-        label->setAlignment(((c.style & CS_RIGHT) ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop);
+        label->setAlignment((c.style.Has(ControlStyle::Right) ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop);
         label->setWordWrap(true);
         control.widget = control.focus = label;
         break;
@@ -279,7 +279,7 @@ void QtDialogWindow::CreateControl(const ControlTemplate& c)
         } else {
             edit = new QLineEdit(parent);
         }
-        edit->setFrame((c.style & CS_BORDER) != 0);
+        edit->setFrame(c.style.Has(ControlStyle::Border));
         edit->setFocusPolicy(focusPolicy);
         // Every change of the text notifies the dialog, typed or set by the program.
         QObject::connect(edit, &QLineEdit::textChanged, edit, [this, id = c.id] {
@@ -324,7 +324,7 @@ QLineEdit* QtDialogWindow::EditOf(int id) const
 QWidget* QtDialogWindow::FirstTabStop() const
 {
     for (const Control& c : m_items) {
-        if ((c.tpl->style & CS_TABSTOP) && c.widget->isEnabled() && !c.widget->isHidden())
+        if (c.tpl->style.Has(ControlStyle::TabStop) && c.widget->isEnabled() && !c.widget->isHidden())
             return c.focus;
     }
     return nullptr;
@@ -402,15 +402,16 @@ void QtDialogWindow::BrowseForFile(int id)
     const QString current = edit->text();
     const QString folder = current.isEmpty() ? QString() : QFileInfo(current).absolutePath();
     // Any file, no filter, no default extension.
-    const QString chosen = QFileDialog::getOpenFileName(m_widget.get(), QStringLiteral("打开"), folder);
+    const QString chosen
+        = QFileDialog::getOpenFileName(m_widget.get(), px::ToQString(GetHostText(HostText::OpenFileTitle)), folder);
     if (!chosen.isEmpty())
         SetDlgItemText(id, px::FromQString(chosen));
 }
 
-std::u16string QtDialogWindow::GetDlgItemText(int id, int bufferChars)
+std::u16string QtDialogWindow::GetDlgItemText(int id)
 {
     const Control* c = Find(id);
-    if (!c || bufferChars <= 0)
+    if (!c)
         return {};
     QString text;
     if (auto* edit = qobject_cast<QLineEdit*>(c->focus))
@@ -421,10 +422,7 @@ std::u16string QtDialogWindow::GetDlgItemText(int id, int bufferChars)
         text = label->text();
     else if (auto* group = qobject_cast<QGroupBox*>(c->focus))
         text = group->title();
-    std::u16string result = px::FromQString(text);
-    if (result.size() > static_cast<size_t>(bufferChars - 1))
-        result.resize(static_cast<size_t>(bufferChars - 1));
-    return result;
+    return px::FromQString(text);
 }
 
 void QtDialogWindow::SetDlgItemText(int id, const std::u16string& text)
@@ -499,10 +497,8 @@ void QtDialogWindow::SetTimer(uintptr_t id, uint32_t elapseMs)
     QTimer*& timer = m_timers[id];
     if (!timer) {
         timer = new QTimer(m_widget.get());
-        QObject::connect(timer, &QTimer::timeout, timer, [this, id] { DeliverTick(id, false); });
+        QObject::connect(timer, &QTimer::timeout, timer, [this, id] { DeliverTick(id); });
     }
-    // Re-arming restarts the count; an expiry held back for a busy handler is void.
-    m_deferredExpiries.erase(id);
     timer->start(static_cast<int>(std::clamp(elapseMs, kTimerMinimumMs, kTimerMaximumMs)));
 }
 
@@ -511,71 +507,29 @@ void QtDialogWindow::KillTimer(uintptr_t id)
     const auto it = m_timers.find(id);
     if (it != m_timers.end())
         it->second->stop();  // kept for re-arming: this may run inside its own tick
-    m_deferredExpiries.erase(id);
 }
 
-void QtDialogWindow::DeliverTick(uintptr_t id, bool posted)
-{
-    if (m_ended)
-        return;
-    // A handler of this timer is still running (waiting in a message box or a child dialog,
-    // whose loops keep dispatching): hold the tick until it returns, so each tick is
-    // handled exactly once and never inside its own handler.
-    if (m_ticksInHandler.count(id)) {
-        (posted ? m_deferredPosted : m_deferredExpiries).insert(id);
-        return;
-    }
-    m_ticksInHandler.insert(id);
-    Dispatch(WM_TIMER, id, 0);
-    m_ticksInHandler.erase(id);
-
-    // However many times it fell due meanwhile, a timer delivers one tick for the time it
-    // missed; a posted tick is delivered in any case.
-    const bool postedWaiting = m_deferredPosted.erase(id) != 0;
-    const bool expiryWaiting = m_deferredExpiries.erase(id) != 0;
-    if (postedWaiting || expiryWaiting)
-        QueueTick(id, postedWaiting);
-}
-
-void QtDialogWindow::QueueTick(uintptr_t id, bool posted)
-{
-    QMetaObject::invokeMethod(
-        m_widget.get(),
-        [this, id, posted] {
-            const auto it = m_timers.find(id);
-            const bool timerArmed = it != m_timers.end() && it->second->isActive();
-            if (posted || timerArmed)
-                DeliverTick(id, posted);
-        },
-        Qt::QueuedConnection);
-}
+void QtDialogWindow::DeliverTick(uintptr_t id) { Dispatch(WM_TIMER, id, 0); }
 
 void QtDialogWindow::PostMessage(unsigned message, uintptr_t wParam, intptr_t lParam)
 {
     if (m_ended)
         return;
     QMetaObject::invokeMethod(
-        m_widget.get(),
-        [this, message, wParam, lParam] {
-            if (message == WM_TIMER)
-                DeliverTick(wParam, true);
-            else
-                Dispatch(message, wParam, lParam);
-        },
-        Qt::QueuedConnection);
+        m_widget.get(), [this, message, wParam, lParam] { Dispatch(message, wParam, lParam); }, Qt::QueuedConnection);
 }
 
-int QtDialogWindow::MessageBox(const std::u16string& text, const std::optional<std::u16string>& caption, unsigned type)
+int QtDialogWindow::MessageBox(const std::u16string& text, const std::u16string& caption, unsigned type)
 {
     QMessageBox box(m_widget.get());
-    box.setWindowTitle(caption ? px::ToQString(*caption) : QtWindowHost::ApplicationName());
+    box.setWindowTitle(px::ToQString(caption));
     box.setTextFormat(Qt::PlainText);
     box.setText(px::ToQString(text));
     box.setIcon(QMessageBox::NoIcon);
-    QPushButton* ok = box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+    QPushButton* ok = box.addButton(px::ToQString(GetHostText(HostText::Ok)), QMessageBox::AcceptRole);
     QPushButton* cancel = nullptr;
     if ((type & 0xF) == MB_OKCANCEL)
-        cancel = box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+        cancel = box.addButton(px::ToQString(GetHostText(HostText::Cancel)), QMessageBox::RejectRole);
     box.setDefaultButton(ok);
     // Esc and the close box answer Cancel when there is one, else OK.
     box.setEscapeButton(cancel ? cancel : ok);
@@ -589,19 +543,13 @@ void QtDialogWindow::ShowWindow(int showCommand)
     if (m_ended)
         return;
     if (showCommand == SW_HIDE) {
-        // Hidden, the window is reached only through its tray icon. Without one (no tray
-        // host on this desktop) it is minimised instead and stays on the taskbar, so it can
-        // always be brought back and closed.
-        if (m_tray && m_tray->isVisible()) {
-            m_minimizedInsteadOfHidden = false;
-            m_widget->hide();
-        } else {
-            m_minimizedInsteadOfHidden = true;
-            m_widget->showMinimized();
-        }
+        m_widget->hide();
         return;
     }
-    m_minimizedInsteadOfHidden = false;
+    if (showCommand == SW_MINIMIZE) {
+        m_widget->showMinimized();
+        return;
+    }
     if (m_widget->isMinimized())
         m_widget->showNormal();
     else

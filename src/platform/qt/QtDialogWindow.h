@@ -49,7 +49,6 @@ public:
     // Every control's widget in template order (labels and the group box included).
     const std::vector<QWidget*>& Controls() const { return m_controls; }
     QSystemTrayIcon* TrayIcon() const { return m_tray; }
-    bool MinimizedForLackOfTray() const { return m_minimizedInsteadOfHidden; }
 
     // Hands a message to the dialog now (nothing once the dialog has ended).
     void Dispatch(unsigned message, uintptr_t wParam, intptr_t lParam);
@@ -62,7 +61,7 @@ public:
     void ShowBackgroundMenu(const QPoint& globalPos);
 
     // DialogWindow
-    std::u16string GetDlgItemText(int id, int bufferChars) override;
+    std::u16string GetDlgItemText(int id) override;
     void SetDlgItemText(int id, const std::u16string& text) override;
     bool IsDlgButtonChecked(int id) override;
     void CheckDlgButton(int id, bool checked) override;
@@ -73,7 +72,7 @@ public:
     void SetTimer(uintptr_t id, uint32_t elapseMs) override;
     void KillTimer(uintptr_t id) override;
     void PostMessage(unsigned message, uintptr_t wParam, intptr_t lParam) override;
-    int MessageBox(const std::u16string& text, const std::optional<std::u16string>& caption, unsigned type) override;
+    int MessageBox(const std::u16string& text, const std::u16string& caption, unsigned type) override;
     void ShowWindow(int showCommand) override;
     bool IsWindowVisible() override;
     bool IsIconic() override;
@@ -99,8 +98,7 @@ private:
     const Control* Find(int id) const;
     QLineEdit* EditOf(int id) const;
     void BrowseForFile(int id);
-    void DeliverTick(uintptr_t id, bool posted);
-    void QueueTick(uintptr_t id, bool posted);
+    void DeliverTick(uintptr_t id);
     QWidget* FirstTabStop() const;
 
     QtWindowHost& m_host;
@@ -118,16 +116,10 @@ private:
     std::vector<Control> m_items;  // template order
     std::vector<QWidget*> m_controls;
     std::map<uintptr_t, QTimer*> m_timers;
-    // Timer ids whose WM_TIMER handler is running (possibly waiting in a message box), and
-    // ticks that fell due meanwhile: each is delivered once, after the handler has returned.
-    std::set<uintptr_t> m_ticksInHandler;
-    std::set<uintptr_t> m_deferredExpiries;
-    std::set<uintptr_t> m_deferredPosted;
     std::vector<std::pair<std::u16string, unsigned>> m_systemMenuItems;
     QSystemTrayIcon* m_tray = nullptr;
     unsigned m_trayCallbackMessage = 0;
     uint32_t m_trayId = 0;
-    bool m_minimizedInsteadOfHidden = false;
     IconId m_windowIcon = 0;
     // Declared last so it goes first: the widgets (and the timers they own) die before the
     // state their callbacks use.

@@ -69,19 +69,16 @@ int QtWindowHost::RunModal(CDialogEx& dialog, DialogWindow* owner)
     if (!tpl || !qobject_cast<QApplication*>(QCoreApplication::instance()))
         return -1;
 
-    // A dialog run without an owner belongs to the innermost open dialog, as the dialog
-    // framework gives an ownerless modal dialog the main window for its owner.
     QWidget* parent = nullptr;
     if (auto* ownerWindow = dynamic_cast<QtDialogWindow*>(owner))
         parent = ownerWindow->Widget();
-    else if (!m_open.empty())
-        parent = m_open.back()->Widget();
 
     QtDialogWindow window(*this, dialog, *tpl, parent);
     m_open.push_back(&window);
     dialog.Attach(&window);
     const bool focusFirstTabStop = dialog.OnInitDialog();
     const int result = window.RunModalLoop(focusFirstTabStop);
+    dialog.WindowProc(WM_DESTROY, 0, 0);
     dialog.Detach();
     m_open.erase(std::find(m_open.begin(), m_open.end(), &window));
     return result;

@@ -1,8 +1,8 @@
 #pragma once
-// The one way into <windows.h> for the Windows back end: wide (W) functions, no min/max
-// macros, the lean header set. The A/W macros whose names the window and system layers use
-// for their own members are undone, so those names mean the same after this header as
-// before it; Windows' own functions are called by their W names.
+// The one way Windows code includes <windows.h>. The neutral window and system layers use
+// the framework's names (MessageBox, GetDlgItemText, DefWindowProc, ...), which <windows.h>
+// turns into macros for their A/W functions; undefining them here keeps every neutral name
+// meaning the program's own function. Windows code calls the W functions by their W names.
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -26,3 +26,4 @@
 #undef GetWindowText
 #undef DefWindowProc
 #undef GetModuleFileName
+#undef LoadString
