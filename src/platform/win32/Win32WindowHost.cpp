@@ -1,8 +1,6 @@
 #include "platform/win32/Win32WindowHost.h"
 
 #include <algorithm>
-#include <map>
-#include <utility>
 
 #include "platform/win32/Win32DialogWindow.h"
 
@@ -11,7 +9,13 @@ Win32WindowHost::Win32WindowHost(HINSTANCE instance)
 {
 }
 
-Win32WindowHost::~Win32WindowHost() = default;
+Win32WindowHost::~Win32WindowHost()
+{
+    for (const auto& [key, icon] : m_icons) {
+        if (icon)
+            ::DestroyIcon(icon);
+    }
+}
 
 int Win32WindowHost::RunModal(CDialogEx& dialog, DialogWindow* owner)
 {
@@ -28,9 +32,13 @@ int Win32WindowHost::RunModal(CDialogEx& dialog, DialogWindow* owner)
 
 HICON Win32WindowHost::Icon(IconId id, bool big) const
 {
-    // Shared icons stay loaded for the life of the process: one load per id and size.
-    const int cx = ::GetSystemMetrics(big ? SM_CXICON : SM_CXSMICON);
-    const int cy = ::GetSystemMetrics(big ? SM_CYICON : SM_CYSMICON);
-    return static_cast<HICON>(
-        ::LoadImageW(m_instance, MAKEINTRESOURCEW(id), IMAGE_ICON, cx, cy, LR_DEFAULTCOLOR | LR_SHARED));
+    // Loaded once per id and size, and kept as long as the host: windows and the tray hold on
+    // to the handles.
+    HICON& icon = m_icons[{id, big}];
+    if (!icon) {
+        const int cx = ::GetSystemMetrics(big ? SM_CXICON : SM_CXSMICON);
+        const int cy = ::GetSystemMetrics(big ? SM_CYICON : SM_CYSMICON);
+        icon = static_cast<HICON>(::LoadImageW(m_instance, MAKEINTRESOURCEW(id), IMAGE_ICON, cx, cy, LR_DEFAULTCOLOR));
+    }
+    return icon;
 }

@@ -3,6 +3,8 @@
 // (DialogBoxIndirectParamW over an in-memory DLGTEMPLATEEX) and run by the dialog manager's
 // own modal loop. One per process, installed with SetWindowHost.
 
+#include <map>
+#include <utility>
 #include <vector>
 
 #include "platform/Window.h"
@@ -31,4 +33,5 @@ public:
 private:
     HINSTANCE m_instance;
     std::vector<Win32DialogWindow*> m_open;
+    mutable std::map<std::pair<IconId, bool>, HICON> m_icons;
 };
