@@ -4,6 +4,9 @@
 //   px_winhelper sleep                          stays until it is ended
 //   px_winhelper report DELAY_MS FILE ARGS...   waits DELAY_MS, reports its arguments, ends
 //   px_winhelper modulepath FILE                reports its own path as Win32System tells it
+//   px_winhelper rect TITLE ID FILE             reports "left top right bottom" on the screen of
+//                                               control ID (0: the window itself) of the
+//                                               top-level window titled TITLE; "none" without it
 //   px_winhelper dialog CLASS TITLE FILE        a window of class CLASS titled TITLE whose
 //                                               focused default button, when pressed,
 //                                               reports "pressed" and ends the program
@@ -117,6 +120,21 @@ int wmain()
         g_reportPath = argv[2];
         const std::u16string path = Win32System().GetModuleFileName();
         Report({std::wstring(path.begin(), path.end())});
+        return 0;
+    }
+    if (mode == L"rect" && argc == 5) {
+        g_reportPath = argv[4];
+        HWND window = FindWindowW(nullptr, argv[2]);
+        const int id = _wtoi(argv[3]);
+        if (window && id != 0)
+            window = GetDlgItem(window, id);
+        RECT r{};
+        if (!window || !IsWindowVisible(window) || !GetWindowRect(window, &r)) {
+            Report({L"none"});
+            return 1;
+        }
+        Report({std::to_wstring(r.left) + L" " + std::to_wstring(r.top) + L" " + std::to_wstring(r.right) + L" "
+            + std::to_wstring(r.bottom)});
         return 0;
     }
     if (mode == L"dialog" && argc == 5) {
