@@ -34,8 +34,10 @@ void CPerennixDlg::LoadSettings()
 
     m_bAutoStart = stored.bAutoStart;
     m_pWnd->CheckDlgButton(IDC_AUTOSTART, m_bAutoStart);
-    if (m_bAutoStart)
+    if (m_bAutoStart) {
+        m_bStartAtLaunchPending = true;
         m_pWnd->PostMessage(WM_COMMAND, IDC_START, 0);
+    }
 }
 
 SaveOutcome CPerennixDlg::SaveSettingsToFile()

@@ -15,6 +15,7 @@
 
 #include "QtHostFixture.h"
 #include "base/Resource.h"
+#include "base/Unicode.h"
 #include "platform/qt/DialogUnits.h"
 #include "platform/qt/QtText.h"
 #include "ui/DialogTemplates.h"
@@ -478,6 +479,54 @@ TEST_F(BoxTest, BoxesShowTextCaptionAndButtonsAndReturnTheAnswer)
         host.RunModal(dialog, nullptr);
         EXPECT_EQ(result, c.expected);
     }
+}
+
+}  // namespace
+
+namespace {
+
+using InstanceTest = QtHostTest;
+
+// A key no other test or running Perennix uses.
+std::u16string UniqueKey(const char* name)
+{
+    return u"/perennix-instance-test/" + px::FromUtf8(name) + u"/"
+        + px::FromUtf8(std::to_string(QCoreApplication::applicationPid()));
+}
+
+TEST_F(InstanceTest, OneHolderPerFolderAndItsRequestsReachTheOutermostDialog)
+{
+    const std::u16string key = UniqueKey("one");
+    ASSERT_TRUE(host.ClaimInstance(key));
+    {
+        QtWindowHost second;
+        EXPECT_FALSE(second.ClaimInstance(key));  // the same folder, while the first lives
+        EXPECT_TRUE(second.ClaimInstance(UniqueKey("other")));  // another folder is free
+    }
+    EXPECT_FALSE(host.SignalInstance(UniqueKey("nobody")));
+
+    ProbeDialog dialog(IDD_MAIN);
+    dialog.onInit = [&](DialogWindow& w) { w.SetTimer(1, 10); };
+    dialog.onTimer = [&](uintptr_t) {
+        DialogWindow& w = *dialog.GetWindow();
+        w.KillTimer(1);
+        EXPECT_TRUE(host.SignalInstance(key));
+    };
+    When([&] { return !dialog.Received(WM_SHOWINSTANCE).empty(); }, [&] { Top().EndDialog(IDOK); });
+    host.RunModal(dialog, nullptr);
+    EXPECT_EQ(dialog.Received(WM_SHOWINSTANCE).size(), 1u);
+}
+
+TEST_F(InstanceTest, AFolderIsFreeAgainOnceItsHolderIsGone)
+{
+    const std::u16string key = UniqueKey("again");
+    {
+        QtWindowHost first;
+        ASSERT_TRUE(first.ClaimInstance(key));
+        EXPECT_FALSE(host.ClaimInstance(key));
+    }
+    EXPECT_FALSE(host.SignalInstance(key));
+    EXPECT_TRUE(host.ClaimInstance(key));
 }
 
 }  // namespace

@@ -28,6 +28,7 @@ protected:
         clock.Set(2026, 3, 10, 12, 0, 0);
         files.AddFolder(folderPath);
         files.ansiDecoder = testsupport::DecodeTestGbk;
+        files.gbkEncoder = testsupport::EncodeTestGbk;
         SetFiles(&files);
     }
     ~ProgramTest() override { SetFiles(nullptr); }

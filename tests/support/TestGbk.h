@@ -18,6 +18,8 @@ inline constexpr std::pair<std::string_view, char16_t> kTestGbk[] = {
     {"\xBE\xB6", u'径'},
     {"\xC4\xBF", u'目'},
     {"\xC2\xBC", u'录'},
+    {"\xBE\xAF", u'警'},
+    {"\xB8\xE6", u'告'},
 };
 
 // nullopt for any byte sequence outside that table, as a decoder refuses invalid input.
@@ -42,6 +44,24 @@ inline std::optional<std::u16string> DecodeTestGbk(std::string_view bytes)
             return std::nullopt;
     }
     return text;
+}
+
+// GBK bytes of text for the characters of that table; "?" for any other.
+inline std::string EncodeTestGbk(std::u16string_view text)
+{
+    std::string bytes;
+    for (const char16_t unit : text) {
+        if (unit < 0x80) {
+            bytes += static_cast<char>(unit);
+            continue;
+        }
+        std::string_view gbk = "?";
+        for (const auto& [code, known] : kTestGbk)
+            if (known == unit)
+                gbk = code;
+        bytes += gbk;
+    }
+    return bytes;
 }
 
 }  // namespace testsupport

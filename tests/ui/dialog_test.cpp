@@ -647,4 +647,38 @@ TEST_F(DialogTest, ATickIsNeverHandledInsideItsOwnHandler)
     }
 }
 
+TEST_F(DialogTest, ALaterStartInTheSameFolderShowsTheRunningOneAndLeavesTheFolderAlone)
+{
+    const std::u16string folder = folderPath + px::kPathSeparator;
+    WriteIni("[PX_SETTING]\r\nAUTOSTART=1\r\n");
+    testsupport::WriteBytes(folder + u"log.txt", "the running copy's log\r\n");
+    host.heldElsewhere = {folder};
+    EXPECT_FALSE(Run([](FakeWindow&) { ADD_FAILURE() << "no window for a second copy"; }));
+    EXPECT_TRUE(host.modalsOpened.empty());
+    EXPECT_EQ(host.instanceSignals, std::vector<std::u16string>{folder});
+    EXPECT_EQ(Ini(), "[PX_SETTING]\r\nAUTOSTART=1\r\n");
+    EXPECT_EQ(Log(), "the running copy's log\r\n");
+    EXPECT_TRUE(system.shellLaunches.empty());
+}
+
+TEST_F(DialogTest, TheRunningCopyShowsItsWindowWhenALaterStartAsks)
+{
+    Run([&](FakeWindow& w) {
+        EXPECT_EQ(host.claims, std::vector<std::u16string>{folderPath + px::kPathSeparator});
+        // Hidden into the tray: shown again, then the icon goes, as the tray menu does it.
+        w.Click(IDC_HIDE);
+        w.Dispatch(WM_SHOWINSTANCE, 0, 0);
+        EXPECT_TRUE(w.visible);
+        EXPECT_FALSE(w.trayIconPresent);
+        EXPECT_EQ(w.trayCalls, (std::vector<std::string>{"add", "hide", "show", "delete"}));
+        // Minimised: restored. Shown: brought to the front.
+        w.trayCalls.clear();
+        w.iconic = true;
+        w.Dispatch(WM_SHOWINSTANCE, 0, 0);
+        w.Dispatch(WM_SHOWINSTANCE, 0, 0);
+        EXPECT_EQ(w.trayCalls, (std::vector<std::string>{"restore", "show"}));
+    });
+    EXPECT_TRUE(host.instanceSignals.empty());
+}
+
 }  // namespace
