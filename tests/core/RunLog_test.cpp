@@ -131,6 +131,21 @@ TEST_F(RunLogTest, LogHoldsTheBannerAndEntriesWithCrLf)
     EXPECT_EQ(console.Text(), "after");
 }
 
+TEST_F(RunLogTest, ALogCutShortFromOutsideGoesOnAtItsNewEnd)
+{
+    const std::u16string path = dir.File("log.txt");
+    CapturedStdout console;
+    RunLog log;
+    ASSERT_TRUE(log.Open(path));
+    log.WriteBanner("Oct 20 2019", "23:01:43");
+    WriteLogEntry(logtext::kInitDone);
+    // A rotation copies the file away and truncates it while the program holds it open.
+    std::filesystem::resize_file(testsupport::NativePath(path), 0);
+    WriteLogEntry("->x");
+    log.Close();
+    EXPECT_EQ(ReadBytes(path), "2020-02-03 00:07:05.009->x\r\n");  // no hole of NULs before it
+}
+
 TEST_F(RunLogTest, UnopenableLogDropsEntriesSilently)
 {
     CapturedStdout console;

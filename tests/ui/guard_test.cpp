@@ -824,4 +824,20 @@ TEST_F(GuardTest, ArgumentsNeverReachTheLog)
     }
 }
 
+// A program that dies at once is launched at most once per check, and so logged: at
+// LOOPSEC=1 an hour holds 3,600 launch entries, whatever the follow-up checks do.
+TEST_F(GuardTest, ACrashLoopAddsOneLaunchEntryPerCheck)
+{
+    WriteIni(GuardedIni(MakeProgram("guarded.exe"), "", 1));
+    Run([&](FakeWindow& w) {
+        Start(w);
+        host.AdvanceBy(60 * kMinute - 1);
+    });
+    size_t launches = 0;
+    for (const std::string& m : Messages(Log()))
+        launches += m.rfind("->程序未运行", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(launches, 3600u);
+    EXPECT_EQ(system.shellLaunches.size(), 3600u);
+}
+
 }  // namespace
