@@ -161,20 +161,20 @@ TEST_F(GuardConfigFile, ScrambledArgsKeepCharactersAboveFffb)
 
 // The arguments start at character 75 to 84 of the stored value, and a read keeps 499
 // characters: 415 always come back whole, longer ones may be cut.
-TEST_F(GuardConfigFile, LongScrambledArgsAgainstTheReadBuffer)
+TEST_F(GuardConfigFile, LongArgsComeBackWholePlainOrScrambled)
 {
     GuardConfig config = SampleConfig();
-    config.bArgsCrypt = true;
-    config.strArgs = std::u16string(415, u'a');
-    ASSERT_TRUE(WriteGuardConfig(ini, config));
-    EXPECT_EQ(ReadStoredSettings(ini).config.strArgs, config.strArgs);
-
-    config.strArgs = std::u16string(480, u'b');
-    ASSERT_TRUE(WriteGuardConfig(ini, config));
-    const std::u16string args = ReadStoredSettings(ini).config.strArgs;
-    EXPECT_GE(args.size(), 499u - 84);
-    EXPECT_LE(args.size(), 499u - 75);
-    EXPECT_EQ(args, std::u16string(args.size(), u'b'));
+    for (const size_t length : {415u, 480u, 2000u, 20000u}) {
+        for (const bool scrambled : {false, true}) {
+            config.bArgsCrypt = scrambled;
+            config.strArgs = std::u16string(length, u'b');
+            config.strArgs[length / 2] = u'中';
+            ASSERT_TRUE(WriteGuardConfig(ini, config));
+            const GuardConfig read = ReadStoredSettings(ini).config;
+            EXPECT_EQ(read.strArgs, config.strArgs) << length << " " << scrambled;
+            EXPECT_EQ(read.strPassword, scrambled ? config.strPassword : u"");
+        }
+    }
 }
 
 TEST_F(GuardConfigFile, ScrambleFlagOverMalformedArgs)

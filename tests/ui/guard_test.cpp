@@ -247,22 +247,56 @@ TEST_F(GuardTest, LaunchModeFollowsTheCaseSensitiveExeRule)
     }
 }
 
-TEST_F(GuardTest, EmptyArgumentsGiveNoParametersAndAnEmptyImageNameAlwaysLaunches)
+TEST_F(GuardTest, EmptyArgumentsGiveNoParameters)
 {
-    WriteIni("[PX_SETTING]\r\nFULLPATH=" + px::ToUtf8(MakeProgram("guarded.exe")) + "\r\nLOOPSEC=1\r\n");
-    system.launchStartsProcess = u"guarded.exe";
+    WriteIni(GuardedIni(MakeProgram("guarded.exe"), "", 1));
     std::vector<std::u16string> statusHistory;
     Run([&](FakeWindow& w) {
         Start(w);
         host.AdvanceBy(5 * kSecond);
         statusHistory = w.Item(IDC_STATUS).history;
     });
-    // The first check, then one a second: no process ever has an empty name.
+    // The first check, then one a second: the program never comes up.
     ASSERT_EQ(system.shellLaunches.size(), 6u);
     // The status line was set once: later checks found the same text there.
     EXPECT_EQ(std::count(statusHistory.begin(), statusHistory.end(), kLaunching), 1);
     for (const ShellLaunch& l : system.shellLaunches)
         EXPECT_FALSE(l.parameters.has_value());
+}
+
+// No process has an empty name or a path for its name: such a name would launch another copy
+// at every check, so saving and starting refuse it.
+TEST_F(GuardTest, AnImageNameThatNoProcessCanHaveIsRefused)
+{
+    const std::u16string program = MakeProgram("bin/guardme");
+    const std::u16string names[]
+        = {u"", program, u"bin/guardme", u"bin" + std::u16string(1, px::kPathSeparator) + u"guardme"};
+    for (const std::u16string& name : names) {
+        SCOPED_TRACE(px::ToUtf8(name));
+        host.boxes.clear();
+        Run([&](FakeWindow& w) {
+            w.Type(IDC_FULLPATH, program);
+            w.Type(IDC_EXENAME, name);
+            w.Click(IDC_SAVE);
+            host.boxAnswers.push_back({IDOK});
+            w.Click(IDC_START);
+            EXPECT_FALSE(MainDialog(w).IsGuarding());
+        });
+        ASSERT_EQ(host.boxes.size(), 3u);
+        for (const size_t i : {0u, 2u}) {
+            EXPECT_EQ(host.boxes[i].text, u"进程名无效，请填写程序的映像名（不含路径）！");
+            EXPECT_EQ(host.boxes[i].caption, u"提示");
+            EXPECT_EQ(host.boxes[i].type, MB_OK);
+        }
+        EXPECT_FALSE(IniExists());
+        EXPECT_TRUE(system.shellLaunches.empty());
+    }
+    Run([&](FakeWindow& w) {
+        w.Type(IDC_FULLPATH, program);
+        EXPECT_EQ(w.Text(IDC_EXENAME), u"guardme");  // taken from the path: a bare name
+        w.Click(IDC_SAVE);
+    });
+    EXPECT_EQ(host.boxes.back().text, u"保存成功！");
 }
 
 TEST_F(GuardTest, ALaunchedCheckThatLaunchesAgainStillEndsItsOneShot)
