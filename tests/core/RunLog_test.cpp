@@ -1,43 +1,23 @@
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <filesystem>
-#include <iconv.h>
 #include <iostream>
 #include <sstream>
 #include <string>
 
 #include "FakeSystem.h"
 #include "TempDir.h"
+#include "TestGbk.h"
 #include "app/RunLog.h"
 #include "base/Unicode.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::GbkToUtf8;
 using testsupport::ReadBytes;
 using testsupport::U8;
 using testsupport::WriteBytes;
-
-// GBK bytes as UTF-8, through iconv.
-std::string GbkToUtf8(const std::string& gbk)
-{
-    iconv_t cd = ::iconv_open("UTF-8", "GBK");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return "<no iconv>";
-    std::string in = gbk;
-    std::string out(in.size() * 3, '\0');
-    char* inPtr = in.data();
-    char* outPtr = out.data();
-    size_t inLeft = in.size();
-    size_t outLeft = out.size();
-    const size_t rc = ::iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-    ::iconv_close(cd);
-    if (rc == static_cast<size_t>(-1))
-        return "<not GBK>";
-    out.resize(out.size() - outLeft);
-    return out;
-}
 
 // Points standard output at a string for the test's lifetime.
 class CapturedStdout {

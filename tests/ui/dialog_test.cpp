@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "Gbk.h"
 #include "ProgramFixture.h"
+#include "TestGbk.h"
 #include "settings/Scramble.h"
 
 using namespace fake;
@@ -79,7 +79,7 @@ TEST_F(DialogTest, FreshStartShowsDefaultsAndWritesTheLog)
     EXPECT_EQ(lines[0].substr(0, 9), "---------");
     EXPECT_EQ(lines[0].substr(lines[0].size() - 11), "-----------");
     EXPECT_EQ(lines[1].substr(0, 23), "2026-03-10 12:00:00.000");
-    EXPECT_EQ(GbkToUtf8(lines[1].substr(23)), "->对话框初始化完成。。。");
+    EXPECT_EQ(testsupport::GbkToUtf8(lines[1].substr(23)), "->对话框初始化完成。。。");
 }
 
 TEST_F(DialogTest, StoredSettingsFillTheControlsAndTheStoredImageNameWins)

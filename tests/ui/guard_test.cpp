@@ -7,8 +7,8 @@
 #include <climits>
 #include <vector>
 
-#include "Gbk.h"
 #include "ProgramFixture.h"
+#include "TestGbk.h"
 #include "guard/StartStop.h"
 
 using namespace fake;
@@ -37,7 +37,7 @@ std::vector<std::pair<std::string, std::string>> LogEntries(const std::string& l
             ADD_FAILURE() << "log line without a timestamp: " << line;
             break;
         }
-        entries.emplace_back(line.substr(0, 23), GbkToUtf8(line.substr(23)));
+        entries.emplace_back(line.substr(0, 23), testsupport::GbkToUtf8(line.substr(23)));
         start = end;
     }
     return entries;
