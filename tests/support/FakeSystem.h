@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "PlatformPath.h"
 #include "platform/System.h"
 
 namespace fake {
@@ -86,7 +87,7 @@ public:
     std::vector<ForeignWindow> spacePresses;  // the window in front at each press (0: none)
     std::vector<uint32_t> terminated;
 
-    std::u16string modulePath = u"/opt/perennix/perennix";
+    std::u16string modulePath = testsupport::PlatformPath(u"/opt/perennix/perennix");
 
     bool EnumerateProcesses(ProcessDetail detail, const std::function<bool(const ProcessEntry&)>& visit) override;
     bool QuickNamesAreComplete() const override { return quickNamesComplete; }

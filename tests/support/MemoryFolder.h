@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "PlatformPath.h"
 #include "TestGbk.h"
 #include "base/Paths.h"
 #include "base/Unicode.h"
@@ -26,11 +27,7 @@ public:
     const std::u16string& Path() const { return m_root; }
     std::u16string File(const std::string& name) const
     {
-        std::u16string path = m_root + px::kPathSeparator + px::FromUtf8(name);
-        for (size_t i = m_root.size() + 1; i < path.size(); ++i)
-            if (path[i] == u'/')
-                path[i] = px::kPathSeparator;
-        return path;
+        return m_root + px::kPathSeparator + PlatformPath(px::FromUtf8(name));
     }
     // Creates the folder name (and the folders above it).
     std::u16string MakeFolder(const std::string& name)

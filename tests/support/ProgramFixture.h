@@ -9,6 +9,7 @@
 
 #include "FakeSystem.h"
 #include "FakeWindowHost.h"
+#include "PlatformPath.h"
 #include "TempDir.h"
 #include "TestGbk.h"
 #include "app/CPerennixApp.h"
@@ -35,16 +36,10 @@ protected:
     // A file the program path may name (it must exist to be saved).
     std::u16string MakeProgram(const std::string& relative)
     {
-        std::u16string path = folderPath + px::kPathSeparator;
-        for (const char16_t c : px::FromUtf8(relative)) {
-            if (c == u'/') {
-                files.AddFolder(path);
-                path += px::kPathSeparator;
-            } else {
-                path += c;
-            }
-        }
-        files.AddFolder(path.substr(0, path.rfind(px::kPathSeparator)));
+        const std::u16string path = folderPath + px::kPathSeparator + testsupport::PlatformPath(px::FromUtf8(relative));
+        for (size_t i = folderPath.size() + 1; i < path.size(); ++i)
+            if (path[i] == px::kPathSeparator)
+                files.AddFolder(path.substr(0, i));
         files.Put(path, "#!/bin/sh\n");
         return path;
     }

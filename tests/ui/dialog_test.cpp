@@ -8,11 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "PlatformPath.h"
 #include "ProgramFixture.h"
 #include "TestGbk.h"
 #include "settings/Scramble.h"
 
 using namespace fake;
+using testsupport::kOtherSeparator;
+using testsupport::PlatformPath;
 
 namespace {
 
@@ -164,7 +167,7 @@ TEST_F(DialogTest, LongControlTextsAreSavedCutTo510)
 
 TEST_F(DialogTest, SaveRefusesAProgramPathThatCannotBeOpened)
 {
-    for (const std::u16string& path : {std::u16string(), std::u16string(u"/nonexistent/app.exe"), folderPath}) {
+    for (const std::u16string& path : {std::u16string(), PlatformPath(u"/nonexistent/app.exe"), folderPath}) {
         host.boxes.clear();
         Run([&](FakeWindow& w) {
             w.Type(IDC_FULLPATH, path);
@@ -365,11 +368,11 @@ TEST_F(DialogTest, PathChangeDerivesTheImageName)
         std::u16string name;  // what IDC_EXENAME shows after typing the path
     };
     const Case cases[] = {
-        {u"/d/tools/app.exe", u"app.exe"}, {u"/D/Tools/App.EXE", u"App.EXE"},
-        {u"/d/tools/", u""},  // ends with the separator: empty
+        {PlatformPath(u"/d/tools/app.exe"), u"app.exe"}, {PlatformPath(u"/D/Tools/App.EXE"), u"App.EXE"},
+        {PlatformPath(u"/d/tools/"), u""},  // ends with the separator: empty
         {u"app.exe", u"previous"},  // no separator: unchanged
-        {u"/app.exe", u"previous"},  // only separator is the first character: unchanged
-        {u"C:\\tools\\app.exe", u"previous"},  // a backslash is a file name character here
+        {PlatformPath(u"/app.exe"), u"previous"},  // only separator is the first character: unchanged
+        {u"tools" + std::u16string(1, kOtherSeparator) + u"app.exe", u"previous"},  // a name character here
     };
     Run([&](FakeWindow& w) {
         for (const Case& c : cases) {

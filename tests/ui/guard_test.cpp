@@ -7,6 +7,7 @@
 #include <climits>
 #include <vector>
 
+#include "PlatformPath.h"
 #include "ProgramFixture.h"
 #include "TestGbk.h"
 #include "guard/StartStop.h"
@@ -117,7 +118,7 @@ TEST_F(GuardTest, StartThatIsCancelledOrRefusedChangesNothing)
         EXPECT_EQ(Ini().find("REB_TIME"), std::string::npos);  // nothing saved
 
         // A program path that cannot be opened: the save's own message, still off.
-        w.Type(IDC_FULLPATH, u"/nonexistent/guarded.exe");
+        w.Type(IDC_FULLPATH, testsupport::PlatformPath(u"/nonexistent/guarded.exe"));
         Start(w);
         ASSERT_EQ(host.boxes.size(), 3u);
         EXPECT_EQ(host.boxes[2].text, u"未设置路径，或者设置路径不对，请检查！");
