@@ -126,7 +126,7 @@ TEST_F(RunLogTest, UnopenableLogDropsEntriesSilently)
 
 TEST_F(RunLogTest, LogOpensInAFolderWithANonAsciiName)
 {
-    fs::create_directory(dir.Path() / "日志 目录");
+    fs::create_directory(testsupport::NativePath(dir.File("日志 目录")));
     const std::u16string path = LogPathForModule(dir.File("日志 目录/perennix"));
     CapturedStdout console;
     RunLog log;

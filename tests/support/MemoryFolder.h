@@ -2,6 +2,7 @@
 // A folder of in-memory files, installed as the process's file service while it lives.
 
 #include <string>
+#include <utility>
 
 #include "PlatformPath.h"
 #include "TestGbk.h"
@@ -13,7 +14,9 @@ namespace testsupport {
 
 class MemoryFolder {
 public:
-    MemoryFolder()
+    // A folder of its own, or the folder root (a path of this platform).
+    explicit MemoryFolder(std::u16string root = std::u16string(1, px::kPathSeparator) + u"perennix-test")
+        : m_root(std::move(root))
     {
         files.AddFolder(m_root);
         files.ansiDecoder = DecodeTestGbk;
@@ -50,7 +53,7 @@ public:
     MemoryFiles files;
 
 private:
-    std::u16string m_root = std::u16string(1, px::kPathSeparator) + u"perennix-test";
+    std::u16string m_root;
 };
 
 }  // namespace testsupport
