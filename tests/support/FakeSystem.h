@@ -27,9 +27,6 @@ private:
     int64_t m_nowMs = 0;
 };
 
-// Milliseconds since 1970-01-01 of a civil date (proleptic Gregorian).
-int64_t MsFromCivil(int year, int month, int day, int hour, int minute, int second, int ms);
-
 struct FakeProcess {
     uint32_t pid = 0;
     std::vector<ProcessName> names;
