@@ -51,6 +51,12 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
 
 // The state letter of a process from /proc (R, S, Z, ...); '\0' when it does not exist.
 char ProcessState(pid_t pid);
+// The process lives: sleeping, or running on a busy machine (not a zombie, not gone).
+inline bool IsAlive(pid_t pid)
+{
+    const char state = ProcessState(pid);
+    return state == 'S' || state == 'R';
+}
 // Its parent's pid; -1 when it does not exist.
 pid_t ParentOf(pid_t pid);
 

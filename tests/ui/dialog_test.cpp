@@ -8,11 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "Gbk.h"
+#include "PlatformPath.h"
 #include "ProgramFixture.h"
+#include "TestGbk.h"
 #include "settings/Scramble.h"
 
 using namespace fake;
+using testsupport::kOtherSeparator;
+using testsupport::PlatformPath;
 
 namespace {
 
@@ -79,7 +82,7 @@ TEST_F(DialogTest, FreshStartShowsDefaultsAndWritesTheLog)
     EXPECT_EQ(lines[0].substr(0, 9), "---------");
     EXPECT_EQ(lines[0].substr(lines[0].size() - 11), "-----------");
     EXPECT_EQ(lines[1].substr(0, 23), "2026-03-10 12:00:00.000");
-    EXPECT_EQ(GbkToUtf8(lines[1].substr(23)), "->对话框初始化完成。。。");
+    EXPECT_EQ(testsupport::GbkToUtf8(lines[1].substr(23)), "->对话框初始化完成。。。");
 }
 
 TEST_F(DialogTest, StoredSettingsFillTheControlsAndTheStoredImageNameWins)
@@ -190,7 +193,7 @@ TEST_F(DialogTest, LongArgumentsSurviveSaveRestartAndLaunchByteForByte)
 
 TEST_F(DialogTest, SaveRefusesAProgramPathThatCannotBeOpened)
 {
-    for (const std::u16string& path : {std::u16string(), std::u16string(u"/nonexistent/app.exe"), folderPath}) {
+    for (const std::u16string& path : {std::u16string(), PlatformPath(u"/nonexistent/app.exe"), folderPath}) {
         host.boxes.clear();
         Run([&](FakeWindow& w) {
             w.Type(IDC_FULLPATH, path);
@@ -392,11 +395,11 @@ TEST_F(DialogTest, PathChangeDerivesTheImageName)
         std::u16string name;  // what IDC_EXENAME shows after typing the path
     };
     const Case cases[] = {
-        {u"/d/tools/app.exe", u"app.exe"}, {u"/D/Tools/App.EXE", u"App.EXE"},
-        {u"/d/tools/", u""},  // ends with the separator: empty
+        {PlatformPath(u"/d/tools/app.exe"), u"app.exe"}, {PlatformPath(u"/D/Tools/App.EXE"), u"App.EXE"},
+        {PlatformPath(u"/d/tools/"), u""},  // ends with the separator: empty
         {u"app.exe", u"previous"},  // no separator: unchanged
-        {u"/app.exe", u"previous"},  // only separator is the first character: unchanged
-        {u"C:\\tools\\app.exe", u"previous"},  // a backslash is a file name character here
+        {PlatformPath(u"/app.exe"), u"previous"},  // only separator is the first character: unchanged
+        {u"tools" + std::u16string(1, kOtherSeparator) + u"app.exe", u"previous"},  // a name character here
     };
     Run([&](FakeWindow& w) {
         for (const Case& c : cases) {

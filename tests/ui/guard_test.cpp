@@ -7,8 +7,9 @@
 #include <climits>
 #include <vector>
 
-#include "Gbk.h"
+#include "PlatformPath.h"
 #include "ProgramFixture.h"
+#include "TestGbk.h"
 #include "guard/StartStop.h"
 #include "settings/Scramble.h"
 
@@ -38,7 +39,7 @@ std::vector<std::pair<std::string, std::string>> LogEntries(const std::string& l
             ADD_FAILURE() << "log line without a timestamp: " << line;
             break;
         }
-        entries.emplace_back(line.substr(0, 23), GbkToUtf8(line.substr(23)));
+        entries.emplace_back(line.substr(0, 23), testsupport::GbkToUtf8(line.substr(23)));
         start = end;
     }
     return entries;
@@ -143,7 +144,7 @@ TEST_F(GuardTest, StartThatIsCancelledOrRefusedChangesNothing)
         EXPECT_EQ(Ini().find("REB_TIME"), std::string::npos);  // nothing saved
 
         // A program path that cannot be opened: the save's own message, still off.
-        w.Type(IDC_FULLPATH, u"/nonexistent/guarded.exe");
+        w.Type(IDC_FULLPATH, testsupport::PlatformPath(u"/nonexistent/guarded.exe"));
         Start(w);
         ASSERT_EQ(host.boxes.size(), 3u);
         EXPECT_EQ(host.boxes[2].text, u"未设置路径，或者设置路径不对，请检查！");
@@ -269,8 +270,7 @@ TEST_F(GuardTest, EmptyArgumentsGiveNoParameters)
 TEST_F(GuardTest, AnImageNameThatNoProcessCanHaveIsRefused)
 {
     const std::u16string program = MakeProgram("bin/guardme");
-    const std::u16string names[]
-        = {u"", program, u"bin/guardme", u"bin" + std::u16string(1, px::kPathSeparator) + u"guardme"};
+    const std::u16string names[] = {u"", program, u"bin/guardme", testsupport::PlatformPath(u"bin/guardme")};
     for (const std::u16string& name : names) {
         SCOPED_TRACE(px::ToUtf8(name));
         host.boxes.clear();
