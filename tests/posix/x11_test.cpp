@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 
@@ -10,6 +12,9 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,9 +41,14 @@ constexpr int kJavaWaitMs = 90000;
 
 class X11Test : public ::testing::Test {
 protected:
+    virtual pxtest::PrivateDesktop::WindowManager DesktopWindowManager() const
+    {
+        return pxtest::PrivateDesktop::WindowManager::Openbox;
+    }
+
     void SetUp() override
     {
-        m_desktop = std::make_unique<pxtest::PrivateDesktop>();
+        m_desktop = std::make_unique<pxtest::PrivateDesktop>(DesktopWindowManager());
         ASSERT_FALSE(m_desktop->Name().empty()) << "no private desktop (scripts/with-x)";
         m_display = XOpenDisplay(nullptr);
         ASSERT_NE(m_display, nullptr);
@@ -210,6 +220,129 @@ TEST_F(X11Test, JavaDialogIsFoundAsSunAwtDialogAndItsButtonPressed)
 #else
     GTEST_SKIP() << "no Java development kit at build time";
 #endif
+}
+
+class X11WithoutWindowManagerTest : public X11Test {
+protected:
+    pxtest::PrivateDesktop::WindowManager DesktopWindowManager() const override
+    {
+        return pxtest::PrivateDesktop::WindowManager::Absent;
+    }
+};
+
+// Another program's window that takes the focus only when offered it (no input in its
+// WM_HINTS, WM_TAKE_FOCUS in its WM_PROTOCOLS: ICCCM's globally active model, as Java's
+// windows have it), and then gives it to a child window of its own. It runs in a process of
+// its own with its own connection, reports its window's id and, once the space key has come
+// down and up in its child, a 'k'.
+class FocusTaker {
+public:
+    FocusTaker(const std::string& windowClass, const std::string& title)
+    {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0)
+            return;
+        m_pid = fork();
+        if (m_pid == 0) {
+            close(fds[0]);
+            Serve(fds[1], windowClass, title);
+        }
+        close(fds[1]);
+        m_report = fds[0];
+        uint64_t window = 0;
+        if (m_pid > 0 && ReadExactly(&window, sizeof window))
+            m_window = window;
+    }
+    ~FocusTaker()
+    {
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            while (waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) { }
+        }
+        if (m_report >= 0)
+            close(m_report);
+    }
+    FocusTaker(const FocusTaker&) = delete;
+    FocusTaker& operator=(const FocusTaker&) = delete;
+
+    std::optional<Window> TopWindow() const { return m_window; }
+    bool SpaceArrived(int timeoutMs)
+    {
+        pollfd ready{m_report, POLLIN, 0};
+        char key = 0;
+        return poll(&ready, 1, timeoutMs) == 1 && ReadExactly(&key, 1) && key == 'k';
+    }
+
+private:
+    bool ReadExactly(void* data, size_t size)
+    {
+        ssize_t n;
+        do {
+            n = read(m_report, data, size);
+        } while (n < 0 && errno == EINTR);
+        return n == static_cast<ssize_t>(size);
+    }
+
+    [[noreturn]] static void Serve(int report, const std::string& windowClass, const std::string& title)
+    {
+        Display* display = XOpenDisplay(nullptr);
+        if (!display)
+            _exit(1);
+        const Window top = XCreateSimpleWindow(display, DefaultRootWindow(display), 40, 40, 240, 120, 0, 0, 0);
+        const Window proxy = XCreateSimpleWindow(display, top, 0, 0, 1, 1, 0, 0, 0);
+        XClassHint hint{const_cast<char*>(windowClass.c_str()), const_cast<char*>(windowClass.c_str())};
+        XSetClassHint(display, top, &hint);
+        XChangeProperty(display, top, XInternAtom(display, "_NET_WM_NAME", False),
+            XInternAtom(display, "UTF8_STRING", False), 8, PropModeReplace,
+            reinterpret_cast<const unsigned char*>(title.data()), static_cast<int>(title.size()));
+        XWMHints wmHints{};
+        wmHints.flags = InputHint;
+        wmHints.input = False;
+        XSetWMHints(display, top, &wmHints);
+        Atom takeFocus = XInternAtom(display, "WM_TAKE_FOCUS", False);
+        XSetWMProtocols(display, top, &takeFocus, 1);
+        XSelectInput(display, proxy, KeyPressMask | KeyReleaseMask);
+        XMapWindow(display, proxy);
+        XMapWindow(display, top);
+        XSync(display, False);
+        const uint64_t id = top;
+        (void)!write(report, &id, sizeof id);
+
+        const Atom protocols = XInternAtom(display, "WM_PROTOCOLS", False);
+        bool spaceDown = false;
+        for (;;) {
+            XEvent event;
+            XNextEvent(display, &event);
+            if (event.type == ClientMessage && event.xclient.message_type == protocols
+                && static_cast<Atom>(event.xclient.data.l[0]) == takeFocus) {
+                XSetInputFocus(display, proxy, RevertToParent, static_cast<Time>(event.xclient.data.l[1]));
+                XFlush(display);
+            } else if ((event.type == KeyPress || event.type == KeyRelease)
+                && XLookupKeysym(&event.xkey, 0) == XK_space) {
+                if (event.type == KeyPress)
+                    spaceDown = true;
+                else if (spaceDown)
+                    (void)!write(report, "k", 1);
+            }
+        }
+    }
+
+    pid_t m_pid = -1;
+    int m_report = -1;
+    std::optional<Window> m_window;
+};
+
+TEST_F(X11WithoutWindowManagerTest, AWindowThatTakesTheFocusItselfIsOfferedIt)
+{
+    const std::string title = "Px Offer " + m_tag;
+    FocusTaker taker("pxtaker" + m_tag, title);
+    ASSERT_TRUE(taker.TopWindow());
+    ASSERT_EQ(WaitForWindow(U16("pxtaker" + m_tag), U16(title)), *taker.TopWindow());
+
+    // With no window manager to offer it, the focus comes only from our own offer.
+    ASSERT_TRUE(m_system.BringToFront(*taker.TopWindow()));
+    m_system.PressSpaceKey();
+    EXPECT_TRUE(taker.SpaceArrived(kWindowWaitMs));
 }
 
 TEST(NoDisplay, NothingIsFoundAndNothingFails)
