@@ -77,6 +77,27 @@ private:
     std::optional<std::string> m_old;
 };
 
+// A virtual desktop of its own (scripts/with-x without a tray host: Xvfb, and the openbox
+// window manager unless told otherwise), named by DISPLAY while the object lives. No other
+// test can take its focus or receive its keys.
+class PrivateDesktop {
+public:
+    enum class WindowManager { Openbox, Absent };
+    explicit PrivateDesktop(WindowManager windowManager = WindowManager::Openbox);
+    ~PrivateDesktop();
+    PrivateDesktop(const PrivateDesktop&) = delete;
+    PrivateDesktop& operator=(const PrivateDesktop&) = delete;
+
+    // The display (":93"); empty when the desktop could not be started.
+    const std::string& Name() const { return m_name; }
+
+private:
+    pid_t m_pid = -1;
+    int m_keepAlive = -1;  // the desktop lives until this pipe closes
+    std::string m_name;
+    std::optional<ScopedEnv> m_display;
+};
+
 // Kills a process that a test launched detached (not its child) when it goes out of scope.
 class KillOnExit {
 public:
