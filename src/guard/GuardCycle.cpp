@@ -71,10 +71,15 @@ void CPerennixDlg::GuardedCheck(uintptr_t nIDEvent)
             const std::u16string* parameters = m_config.strArgs.empty() ? nullptr : &m_config.strArgs;
             const intptr_t result = GetSystem().ShellOpen(path, parameters);
             if (result <= 32) {
+                WriteLogEntry(logtext::kLaunchFailed, static_cast<int64_t>(result));
                 StopGuarding(kStatusLaunchFailed);
+                WriteLogEntry(logtext::kGuardStoppedLaunchFailed);
                 return;
             }
+            // The path only: the arguments may be scrambled secrets and never reach the log.
+            WriteLogEntry(logtext::kProgramLaunched, path);
         } else {
+            WriteLogEntry(logtext::kProgramLaunched, path);
             // Blocks until the command has finished; its status says nothing about the program.
             GetSystem().RunCommandLine(path);
         }
@@ -107,8 +112,10 @@ void CPerennixDlg::ConfirmGatewayDialog()
             continue;
         // The key goes to whatever holds the focus: press it only when the dialog does, so a
         // refused activation never types into the user's own window. The next tick retries.
-        if (system.BringToFront(*dialog))
+        if (system.BringToFront(*dialog)) {
             system.PressSpaceKey();
+            WriteLogEntry(logtext::kGatewayConfirmed, title);
+        }
         return;
     }
 }

@@ -28,6 +28,9 @@ public:
     // Decodes bytes from the system's legacy ANSI code page (GBK, code page 936, on a Chinese
     // system); nullopt when they are not valid in it.
     virtual std::optional<std::u16string> DecodeAnsiCodePage(std::string_view bytes) = 0;
+    // text as GBK bytes (code page 936, whatever the system's code page), the run log's
+    // encoding; a character GBK cannot hold becomes "?".
+    virtual std::string EncodeGbk(std::u16string_view text) = 0;
 };
 
 // The process's file service (aborts when none is installed: every entry point installs one).

@@ -25,6 +25,8 @@ public:
     bool diskFull = false;  // every write fails
     // Decodes the legacy code page; unset: ASCII alone is valid.
     std::function<std::optional<std::u16string>(std::string_view)> ansiDecoder;
+    // Encodes GBK; unset: ASCII alone, "?" for everything else.
+    std::function<std::string(std::u16string_view)> gbkEncoder;
     int reads = 0;  // whole-file reads made
     int writes = 0;  // successful replacements
 
@@ -33,6 +35,7 @@ public:
     bool WriteFileAtomically(const std::u16string& path, std::string_view bytes) override;
     bool CanOpenFileForReading(const std::u16string& path) override;
     std::optional<std::u16string> DecodeAnsiCodePage(std::string_view bytes) override;
+    std::string EncodeGbk(std::u16string_view text) override;
 
 private:
     bool FolderExists(const std::u16string& path) const;

@@ -59,6 +59,8 @@ public:
     void OnEnChangeFullPath();
     void OnTrayShowHide();
     void OnTrayExit();
+    // A later start in this folder asked for the window.
+    void OnShowInstance();
 
 protected:
     void DoDataExchange() override;
@@ -93,5 +95,7 @@ private:
     NotifyIconData m_nid;
     CMFCEditBrowseCtrl m_editFullPath;
     std::u16string m_strPathText;
-    bool m_bTrayIconShown = false;  // the shell took the icon and it has not been removed since
+    bool m_bTrayIconShown = false;
+    bool m_bStartAtLaunchPending = false;  // the start that start-on-launch posted has not run yet  // the shell took
+                                           // the icon and it has not been removed since
 };

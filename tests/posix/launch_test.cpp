@@ -129,7 +129,7 @@ TEST_F(LaunchTest, LaunchedProgramOutlivesTheLauncherAndIsNeverItsZombie)
     ASSERT_TRUE(longReport);
     const pid_t survivor = std::stoi(longReport->at("pid").at(0));
     const pxtest::KillOnExit cleanup(survivor);
-    EXPECT_EQ(pxtest::ProcessState(survivor), 'S');
+    EXPECT_TRUE(pxtest::IsAlive(survivor));
     EXPECT_NE(pxtest::ParentOf(survivor), launcher);
 
     // A probe this process launched ends at once: someone else reaps it.
@@ -294,7 +294,7 @@ TEST_F(LaunchTest, CommandLineDoesNotWaitForWhatItStartsInTheBackground)
     ASSERT_TRUE(report);
     const pid_t background = std::stoi(report->at("pid").at(0));
     const pxtest::KillOnExit cleanup(background);
-    EXPECT_EQ(pxtest::ProcessState(background), 'S');
+    EXPECT_TRUE(pxtest::IsAlive(background));
     EXPECT_EQ(report->at("fd"), (std::vector<std::string>{"0", "1", "2"}));
 }
 

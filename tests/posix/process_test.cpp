@@ -262,7 +262,7 @@ TEST_F(ProcessTest, TerminateEndsEveryMatchingProcess)
         ASSERT_TRUE(status);
         EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGKILL);
     }
-    EXPECT_EQ(pxtest::ProcessState(bystander.Pid()), 'S');
+    EXPECT_TRUE(pxtest::IsAlive(bystander.Pid()));
     EXPECT_FALSE(AnyProcessNamed(m_system, u"pxkill" + U16(m_tag)));
     EXPECT_FALSE(TerminateAllNamed(m_system, u"pxkill" + U16(m_tag)));
 }
@@ -302,7 +302,7 @@ TEST_F(ProcessTest, AnotherUsersProcessCountsButCannotBeEnded)
         return result | (TerminateAllNamed(system, U16(name)) ? kEnded : 0);
     });
     EXPECT_EQ(seen, kRunning | kListedInFull);
-    EXPECT_EQ(pxtest::ProcessState(probe.Pid()), 'S');
+    EXPECT_TRUE(pxtest::IsAlive(probe.Pid()));
 }
 
 }  // namespace

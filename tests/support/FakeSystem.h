@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "PlatformPath.h"
 #include "platform/System.h"
 
 namespace fake {
@@ -25,9 +26,6 @@ public:
 private:
     int64_t m_nowMs = 0;
 };
-
-// Milliseconds since 1970-01-01 of a civil date (proleptic Gregorian).
-int64_t MsFromCivil(int year, int month, int day, int hour, int minute, int second, int ms);
 
 struct FakeProcess {
     uint32_t pid = 0;
@@ -86,7 +84,7 @@ public:
     std::vector<ForeignWindow> spacePresses;  // the window in front at each press (0: none)
     std::vector<uint32_t> terminated;
 
-    std::u16string modulePath = u"/opt/perennix/perennix";
+    std::u16string modulePath = testsupport::PlatformPath(u"/opt/perennix/perennix");
 
     bool EnumerateProcesses(ProcessDetail detail, const std::function<bool(const ProcessEntry&)>& visit) override;
     bool QuickNamesAreComplete() const override { return quickNamesComplete; }

@@ -7,9 +7,11 @@
 #include <climits>
 #include <vector>
 
-#include "Gbk.h"
+#include "PlatformPath.h"
 #include "ProgramFixture.h"
+#include "TestGbk.h"
 #include "guard/StartStop.h"
+#include "settings/Scramble.h"
 
 using namespace fake;
 
@@ -37,7 +39,7 @@ std::vector<std::pair<std::string, std::string>> LogEntries(const std::string& l
             ADD_FAILURE() << "log line without a timestamp: " << line;
             break;
         }
-        entries.emplace_back(line.substr(0, 23), GbkToUtf8(line.substr(23)));
+        entries.emplace_back(line.substr(0, 23), testsupport::GbkToUtf8(line.substr(23)));
         start = end;
     }
     return entries;
@@ -47,6 +49,31 @@ std::vector<std::string> Messages(const std::string& log)
 {
     std::vector<std::string> m;
     for (const auto& e : LogEntries(log))
+        m.push_back(e.second);
+    return m;
+}
+
+// The watchdog's own record of what it did (starts, stops, launches, confirmed dialogs).
+bool IsActivityEntry(const std::string& message)
+{
+    for (const char* head : {"->开始守护", "->停止守护", "->程序未运行", "->打开程序失败", "->已确认网关"})
+        if (message.rfind(head, 0) == 0)
+            return true;
+    return false;
+}
+
+// The entries of initialisation and the restart schedule, without the activity record.
+std::vector<std::pair<std::string, std::string>> ScheduleEntries(const std::string& log)
+{
+    std::vector<std::pair<std::string, std::string>> entries = LogEntries(log);
+    std::erase_if(entries, [](const auto& e) { return IsActivityEntry(e.second); });
+    return entries;
+}
+
+std::vector<std::string> ScheduleMessages(const std::string& log)
+{
+    std::vector<std::string> m;
+    for (const auto& e : ScheduleEntries(log))
         m.push_back(e.second);
     return m;
 }
@@ -117,7 +144,7 @@ TEST_F(GuardTest, StartThatIsCancelledOrRefusedChangesNothing)
         EXPECT_EQ(Ini().find("REB_TIME"), std::string::npos);  // nothing saved
 
         // A program path that cannot be opened: the save's own message, still off.
-        w.Type(IDC_FULLPATH, u"/nonexistent/guarded.exe");
+        w.Type(IDC_FULLPATH, testsupport::PlatformPath(u"/nonexistent/guarded.exe"));
         Start(w);
         ASSERT_EQ(host.boxes.size(), 3u);
         EXPECT_EQ(host.boxes[2].text, u"未设置路径，或者设置路径不对，请检查！");
@@ -169,7 +196,7 @@ TEST_F(GuardTest, StopAsksAndUnlocksWithoutTouchingTheProgram)
     });
     EXPECT_TRUE(system.terminated.empty());
     // Stopping writes no run-log entry.
-    EXPECT_EQ(Messages(Log()).size(), 1u);
+    EXPECT_EQ(ScheduleMessages(Log()).size(), 1u);
 }
 
 TEST_F(GuardTest, TicksKeepRunningWhileTheStopQuestionIsOpen)
@@ -221,22 +248,55 @@ TEST_F(GuardTest, LaunchModeFollowsTheCaseSensitiveExeRule)
     }
 }
 
-TEST_F(GuardTest, EmptyArgumentsGiveNoParametersAndAnEmptyImageNameAlwaysLaunches)
+TEST_F(GuardTest, EmptyArgumentsGiveNoParameters)
 {
-    WriteIni("[PX_SETTING]\r\nFULLPATH=" + px::ToUtf8(MakeProgram("guarded.exe")) + "\r\nLOOPSEC=1\r\n");
-    system.launchStartsProcess = u"guarded.exe";
+    WriteIni(GuardedIni(MakeProgram("guarded.exe"), "", 1));
     std::vector<std::u16string> statusHistory;
     Run([&](FakeWindow& w) {
         Start(w);
         host.AdvanceBy(5 * kSecond);
         statusHistory = w.Item(IDC_STATUS).history;
     });
-    // The first check, then one a second: no process ever has an empty name.
+    // The first check, then one a second: the program never comes up.
     ASSERT_EQ(system.shellLaunches.size(), 6u);
     // The status line was set once: later checks found the same text there.
     EXPECT_EQ(std::count(statusHistory.begin(), statusHistory.end(), kLaunching), 1);
     for (const ShellLaunch& l : system.shellLaunches)
         EXPECT_FALSE(l.parameters.has_value());
+}
+
+// No process has an empty name or a path for its name: such a name would launch another copy
+// at every check, so saving and starting refuse it.
+TEST_F(GuardTest, AnImageNameThatNoProcessCanHaveIsRefused)
+{
+    const std::u16string program = MakeProgram("bin/guardme");
+    const std::u16string names[] = {u"", program, u"bin/guardme", testsupport::PlatformPath(u"bin/guardme")};
+    for (const std::u16string& name : names) {
+        SCOPED_TRACE(px::ToUtf8(name));
+        host.boxes.clear();
+        Run([&](FakeWindow& w) {
+            w.Type(IDC_FULLPATH, program);
+            w.Type(IDC_EXENAME, name);
+            w.Click(IDC_SAVE);
+            host.boxAnswers.push_back({IDOK});
+            w.Click(IDC_START);
+            EXPECT_FALSE(MainDialog(w).IsGuarding());
+        });
+        ASSERT_EQ(host.boxes.size(), 3u);
+        for (const size_t i : {0u, 2u}) {
+            EXPECT_EQ(host.boxes[i].text, u"进程名无效，请填写程序的映像名（不含路径）！");
+            EXPECT_EQ(host.boxes[i].caption, u"提示");
+            EXPECT_EQ(host.boxes[i].type, MB_OK);
+        }
+        EXPECT_FALSE(IniExists());
+        EXPECT_TRUE(system.shellLaunches.empty());
+    }
+    Run([&](FakeWindow& w) {
+        w.Type(IDC_FULLPATH, program);
+        EXPECT_EQ(w.Text(IDC_EXENAME), u"guardme");  // taken from the path: a bare name
+        w.Click(IDC_SAVE);
+    });
+    EXPECT_EQ(host.boxes.back().text, u"保存成功！");
 }
 
 TEST_F(GuardTest, ALaunchedCheckThatLaunchesAgainStillEndsItsOneShot)
@@ -291,7 +351,7 @@ TEST_F(GuardTest, FailedShellLaunchStopsGuardingEvenDuringACountdown)
     });
     // No question and no log line for the failure: banner, init and the countdown only.
     EXPECT_EQ(host.boxes.size(), 1u);
-    EXPECT_EQ(Messages(Log()).size(), 2u);
+    EXPECT_EQ(ScheduleMessages(Log()).size(), 2u);
 }
 
 TEST_F(GuardTest, CommandInterpreterLaunchBlocksAndIsNeverAFailure)
@@ -341,6 +401,12 @@ TEST_F(GuardTest, GatewayDialogsAreConfirmedOnePerTickInTitleOrder)
             (std::vector<std::u16string>{u"Warning", u"警告", u"Re-login is required", u"要求重新登录"}));
         EXPECT_EQ(system.spacePresses.size(), 2u);
     });
+    // Each confirmed dialog is recorded with its title.
+    std::vector<std::string> confirmed;
+    for (const std::string& m : Messages(Log()))
+        if (m.rfind("->已确认网关", 0) == 0)
+            confirmed.push_back(m);
+    EXPECT_EQ(confirmed, (std::vector<std::string>{"->已确认网关对话框：Warning", "->已确认网关对话框：警告"}));
 }
 
 TEST_F(GuardTest, GatewayKeyIsNotPressedWhenTheDialogCouldNotBeBroughtToFront)
@@ -395,7 +461,7 @@ TEST_F(GuardTest, CountdownIsArmedOneToFourMinutesAhead)
                 EXPECT_EQ(w.timers.at(TIMER_RESTART).intervalMs, 35000u);
             }
         });
-        const auto messages = Messages(Log());
+        const auto messages = ScheduleMessages(Log());
         ASSERT_EQ(messages.size(), c.armed ? 2u : 1u);
         if (c.armed) {
             EXPECT_EQ(messages[1], "->12:30: 距离不足5分钟，开始循环准备。。。");
@@ -428,7 +494,7 @@ TEST_F(GuardTest, RestartFiresAtItsMinuteOnceADayAndRelaunches)
         host.AdvanceBy(12 * 60 * kMinute);
         EXPECT_EQ(system.terminated.size(), 2u);
     });
-    const auto entries = LogEntries(Log());
+    const auto entries = ScheduleEntries(Log());
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[1],
         std::make_pair(
@@ -451,7 +517,7 @@ TEST_F(GuardTest, RestartCountsAsFiredWhenNothingCouldBeEnded)
         EXPECT_TRUE(system.shellLaunches.empty());
         EXPECT_EQ(w.Text(IDC_STATUS), kRunning);
     });
-    const auto messages = Messages(Log());
+    const auto messages = ScheduleMessages(Log());
     ASSERT_EQ(messages.size(), 3u);
     EXPECT_EQ(messages[1], "->6:5: 距离不足5分钟，开始循环准备。。。");
     EXPECT_EQ(messages[2], "->6:5 触发，执行关闭。。。");
@@ -468,7 +534,7 @@ TEST_F(GuardTest, TwoCloseEntriesGetTheirCountdownsOneAfterTheOther)
         Start(w);
         host.AdvanceBy(6 * kMinute);
     });
-    const auto messages = Messages(Log());
+    const auto messages = ScheduleMessages(Log());
     const std::vector<std::string> expected = {
         "->对话框初始化完成。。。",
         "->12:30: 距离不足5分钟，开始循环准备。。。",
@@ -589,7 +655,7 @@ TEST_F(GuardTest, TheStartLooksAheadBeforeTheFirstCheck)
         Start(w);
         EXPECT_EQ(w.Text(IDC_STATUS), kLaunchFailed);
     });
-    const auto messages = Messages(Log());
+    const auto messages = ScheduleMessages(Log());
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[1], "->12:30: 距离不足5分钟，开始循环准备。。。");
 }
@@ -614,7 +680,7 @@ TEST_F(GuardTest, StartOnLaunchRunsAfterTheInitialisationIsLogged)
     WriteIni(RestartIni("12:30") + "AUTOSTART=1\r\n");
     system.AddProcess(u"guarded.exe");
     Run([&](FakeWindow& w) { EXPECT_TRUE(MainDialog(w).IsGuarding()); });
-    const auto messages = Messages(Log());
+    const auto messages = ScheduleMessages(Log());
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0], "->对话框初始化完成。。。");
     EXPECT_EQ(messages[1], "->12:30: 距离不足5分钟，开始循环准备。。。");
@@ -701,6 +767,111 @@ TEST_F(GuardTest, AWeekOfGuardingAcrossTheYearEndRestartsExactlyOnTime)
     EXPECT_EQ(system.terminated.size(), expected.size());
     // Each restart was followed by a relaunch 3 s later.
     EXPECT_EQ(system.shellLaunches.size(), expected.size() + 1);
+}
+
+// A day of guarding as the run log tells it: what the watchdog did, in order, and never
+// the arguments.
+TEST_F(GuardTest, TheLogRecordsWhatTheWatchdogDid)
+{
+    clock.Set(2026, 3, 10, 12, 0, 0);
+    const std::u16string program = MakeProgram("guarded.exe");
+    const std::string path = px::ToUtf8(program);
+    WriteIni(GuardedIni(program, "ISTIMEDCLOSE=1\r\nREB_TIME=12:30\r\nARGS=--user plain-secret\r\n", 10));
+    system.launchStartsProcess = u"guarded.exe";
+    Run([&](FakeWindow& w) {
+        Start(w);
+        host.AdvanceBy(5 * kMinute);
+        system.RemoveProcessesNamed(u"guarded.exe");  // a crash
+        host.AdvanceBy(5 * kMinute);
+        system.RemoveProcessesNamed(u"guarded.exe");  // and another
+        host.AdvanceBy(30 * kMinute);  // through the restart at 12:30
+        host.boxAnswers.push_back({IDOK});
+        w.Click(IDC_START);
+        ASSERT_FALSE(MainDialog(w).IsGuarding());
+    });
+    const std::vector<std::string> expected = {
+        "->对话框初始化完成。。。",
+        "->开始守护（用户操作）。。。",
+        "->程序未运行，已启动：" + path,
+        "->程序未运行，已启动：" + path,
+        "->程序未运行，已启动：" + path,
+        "->12:30: 距离不足5分钟，开始循环准备。。。",
+        "->12:30 触发，执行关闭。。。",
+        "->程序未运行，已启动：" + path,
+        "->停止守护（用户操作）。。。",
+    };
+    EXPECT_EQ(Messages(Log()), expected);
+    EXPECT_EQ(system.shellLaunches.size(), 4u);
+}
+
+TEST_F(GuardTest, StartsAndStopsSayWhoStartedAndWhyItStopped)
+{
+    WriteIni(GuardedIni(MakeProgram("guarded.exe"), "AUTOSTART=1\r\n"));
+    system.AddProcess(u"guarded.exe");
+    Run([&](FakeWindow& w) {
+        ASSERT_TRUE(MainDialog(w).IsGuarding());
+        host.boxAnswers.push_back({IDOK});
+        w.Click(IDC_START);  // stop
+        w.Click(IDC_START);  // start again: no question in a run started with start-on-launch
+        ASSERT_TRUE(MainDialog(w).IsGuarding());
+        // Then the program disappears and cannot be launched.
+        system.RemoveProcessesNamed(u"guarded.exe");
+        system.shellResult = 2;
+        host.AdvanceBy(60 * kSecond);
+        ASSERT_FALSE(MainDialog(w).IsGuarding());
+    });
+    const std::vector<std::string> expected = {
+        "->对话框初始化完成。。。",
+        "->开始守护（软件启动时自动开始）。。。",
+        "->停止守护（用户操作）。。。",
+        "->开始守护（用户操作）。。。",
+        "->打开程序失败，错误码：2",
+        "->停止守护（打开程序失败）。。。",
+    };
+    EXPECT_EQ(Messages(Log()), expected);
+}
+
+TEST_F(GuardTest, ArgumentsNeverReachTheLog)
+{
+    const std::string plain = "--token=plain-visible-7731";
+    const std::string hidden = "--token=hidden-secret-4410";
+    for (const bool scrambled : {false, true}) {
+        SCOPED_TRACE(scrambled);
+        std::string args = plain;
+        if (scrambled)
+            args = px::ToUtf8(ScrambleText(u"password", PASSWORD_FIELD_LENGTH) + ScrambleText(px::FromUtf8(hidden), 0));
+        WriteIni(GuardedIni(
+            MakeProgram("guarded.exe"), "ARGS=" + args + "\r\nARGSCRYPT=" + (scrambled ? "1" : "0") + "\r\n", 1));
+        system.launchStartsProcess.clear();  // never comes up: a launch every check
+        Run([&](FakeWindow& w) {
+            Start(w);
+            host.AdvanceBy(10 * kSecond);
+        });
+        ASSERT_GE(system.shellLaunches.size(), 2u);
+        EXPECT_EQ(*system.shellLaunches.back().parameters, px::FromUtf8(scrambled ? hidden : plain));
+        const std::string log = Log();
+        EXPECT_NE(log.find(px::ToUtf8(MakeProgram("guarded.exe"))), std::string::npos);
+        for (const std::string& secret :
+            {plain, hidden, args, std::string("plain-visible"), std::string("hidden-secret")})
+            EXPECT_EQ(log.find(secret), std::string::npos) << secret;
+        system.shellLaunches.clear();
+    }
+}
+
+// A program that dies at once is launched at most once per check, and so logged: at
+// LOOPSEC=1 an hour holds 3,600 launch entries, whatever the follow-up checks do.
+TEST_F(GuardTest, ACrashLoopAddsOneLaunchEntryPerCheck)
+{
+    WriteIni(GuardedIni(MakeProgram("guarded.exe"), "", 1));
+    Run([&](FakeWindow& w) {
+        Start(w);
+        host.AdvanceBy(60 * kMinute - 1);
+    });
+    size_t launches = 0;
+    for (const std::string& m : Messages(Log()))
+        launches += m.rfind("->程序未运行", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(launches, 3600u);
+    EXPECT_EQ(system.shellLaunches.size(), 3600u);
 }
 
 }  // namespace

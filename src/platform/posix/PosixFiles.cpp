@@ -1,5 +1,6 @@
 #include "platform/posix/PosixFiles.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -210,4 +211,35 @@ std::optional<std::u16string> PosixFiles::DecodeAnsiCodePage(std::string_view by
         text += static_cast<char16_t>(static_cast<uint8_t>(output[i]) | (static_cast<uint8_t>(output[i + 1]) << 8));
     }
     return text;
+}
+
+std::string PosixFiles::EncodeGbk(std::u16string_view text)
+{
+    std::string bytes;
+    IconvHandle cd("CP936", "UTF-16LE");
+    std::string input;
+    input.reserve(text.size() * 2);
+    for (const char16_t unit : text) {
+        input += static_cast<char>(unit & 0xFF);
+        input += static_cast<char>(unit >> 8);
+    }
+    char* in = input.data();
+    size_t inLeft = input.size();
+    char buffer[256];
+    while (cd.Valid() && inLeft > 0) {
+        char* out = buffer;
+        size_t outLeft = sizeof buffer;
+        const size_t rc = ::iconv(cd.Get(), &in, &inLeft, &out, &outLeft);
+        bytes.append(buffer, static_cast<size_t>(out - buffer));
+        if (rc != static_cast<size_t>(-1) || errno == E2BIG)
+            continue;
+        // A character GBK has no code for (or a lone surrogate): one "?" in its place.
+        const char16_t unit = static_cast<char16_t>(static_cast<uint8_t>(in[0]) | (static_cast<uint8_t>(in[1]) << 8));
+        const bool pair = unit >= 0xD800 && unit <= 0xDBFF && inLeft >= 4;
+        const size_t skip = std::min<size_t>(inLeft, pair ? 4 : 2);
+        in += skip;
+        inLeft -= skip;
+        bytes += '?';
+    }
+    return bytes;
 }

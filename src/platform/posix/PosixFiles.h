@@ -13,4 +13,5 @@ public:
     bool WriteFileAtomically(const std::u16string& path, std::string_view bytes) override;
     bool CanOpenFileForReading(const std::u16string& path) override;
     std::optional<std::u16string> DecodeAnsiCodePage(std::string_view bytes) override;
+    std::string EncodeGbk(std::u16string_view text) override;
 };

@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDialog>
-#include <QFileInfo>
 #include <QImageReader>
 #include <QPixmap>
 #include <QProxyStyle>
@@ -12,6 +11,7 @@
 
 #include "base/Resource.h"
 #include "platform/qt/DialogUnits.h"
+#include "platform/qt/InstanceChannel.h"
 #include "platform/qt/QtDialogWindow.h"
 #include "ui/DialogTemplates.h"
 
@@ -104,10 +104,16 @@ QIcon QtWindowHost::Icon(IconId id)
     return icon;
 }
 
-QString QtWindowHost::ApplicationName()
+bool QtWindowHost::ClaimInstance(const std::u16string& key)
 {
-    return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+    m_instance = std::make_unique<InstanceChannel>();
+    return m_instance->Claim(key, [this] {
+        if (!m_open.empty())
+            m_open.front()->PostMessage(WM_SHOWINSTANCE, 0, 0);
+    });
 }
+
+bool QtWindowHost::SignalInstance(const std::u16string& key) { return InstanceChannel::Signal(key); }
 
 QStyle* QtWindowHost::MaskStyle(char16_t ch)
 {
