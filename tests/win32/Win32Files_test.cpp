@@ -149,4 +149,23 @@ TEST_F(Win32FilesTest, DecodesGbkOnAChineseSystem)
     EXPECT_EQ(m_files.DecodeAnsiCodePage("ab\xD6"), std::nullopt);
 }
 
+TEST_F(Win32FilesTest, EncodesGbkWhateverTheSystemsCodePage)
+{
+    struct Case {
+        std::u16string text;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {u"->对话框初始化完成。。。",
+            "\x2d\x3e\xb6\xd4\xbb\xb0\xbf\xf2\xb3\xf5\xca\xbc\xbb\xaf\xcd\xea\xb3\xc9\xa1\xa3\xa1\xa3\xa1\xa3"},
+        {u"D:\\目录\\app.exe", "D:\\\xc4\xbf\xc2\xbc\\app.exe"},
+        {u"한x", "?x"},  // no GBK code: one "?"
+        {u"\U0001F600x", "?x"},  // a surrogate pair is one character
+        {std::u16string(1, u'\xD800') + u"y", "?y"},  // a lone surrogate
+        {u"", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(m_files.EncodeGbk(c.text), c.bytes);
+}
+
 }  // namespace

@@ -553,6 +553,31 @@ TEST_F(ShellTest, WindowAndDragIconsAreTheProgramsIcon)
     host.RunModal(dialog, nullptr);
 }
 
+TEST_F(ShellTest, OnePerFolderAndALaterStartAsksTheFirstToShowItself)
+{
+    // A folder of this test process alone: tests running beside it claim others.
+    const std::wstring pid = std::to_wstring(::GetCurrentProcessId());
+    const std::u16string folder = u"C:\\Tools\\守护" + std::u16string(pid.begin(), pid.end()) + u"\\";
+    std::u16string otherCase = folder;
+    for (char16_t& c : otherCase)
+        c = (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+    ProbeDialog dialog(IDD_MAIN);
+    Soon([&] {
+        ASSERT_TRUE(host.ClaimInstance(folder));
+        Win32WindowHost later(ProgramResources());
+        EXPECT_FALSE(later.ClaimInstance(folder));
+        EXPECT_FALSE(later.ClaimInstance(otherCase));  // Windows compares paths ignoring case
+        EXPECT_TRUE(later.SignalInstance(otherCase));
+        Win32WindowHost elsewhere(ProgramResources());
+        EXPECT_TRUE(elsewhere.ClaimInstance(folder + u"其他\\"));
+        EXPECT_FALSE(elsewhere.SignalInstance(u"C:\\Nobody\\"));
+        // The request arrives at the outermost dialog, posted.
+        EXPECT_EQ(dialog.Count({WM_SHOWINSTANCE, 0, 0}), 0u);
+        When([&] { return dialog.Count({WM_SHOWINSTANCE, 0, 0}) == 1; }, [&] { Top().EndDialog(IDOK); });
+    });
+    EXPECT_EQ(host.RunModal(dialog, nullptr), IDOK);
+}
+
 TEST_F(ShellTest, TheBrowseButtonPutsTheChosenFileIntoTheEditAndNotifies)
 {
     testsupport::TempDir dir;

@@ -5,6 +5,7 @@
 #
 # Usage: perennix_e2e.sh PERENNIX_EXE HELPER_EXE   (inside scripts/with-wine)
 set -euo pipefail
+source "$(dirname "$0")/../e2e/run_log_checks.sh"
 
 exe=$(realpath "$1")
 helper=$(realpath "$2")
@@ -103,15 +104,9 @@ wait_for 10 helper_is_not "$first" || fail "the killed helper was not launched a
 second=$(helper_pid)
 echo "ok: helper launched ($first), killed and launched again ($second)"
 
-# --- the run log: the banner and the init entry in GBK, CR LF line ends ------------------
-log="$dir/log.txt"
-[[ $(LC_ALL=C wc -l <"$log") -eq 2 ]] || fail "log.txt should hold two lines: $(cat -v "$log")"
-head -1 "$log" | LC_ALL=C grep -qE $'^---------[A-Z][a-z]{2} [ 123][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}-----------\r$' \
-  || fail "banner: $(head -1 "$log" | cat -v)"
-init=$(printf '\x2d\x3e\xb6\xd4\xbb\xb0\xbf\xf2\xb3\xf5\xca\xbc\xbb\xaf\xcd\xea\xb3\xc9\xa1\xa3\xa1\xa3\xa1\xa3')  # "->对话框初始化完成。。。" in GBK
-sed -n 2p "$log" | LC_ALL=C grep -qE "^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}$init"$'\r$' \
-  || fail "init entry: $(sed -n 2p "$log" | cat -v)"
-echo "ok: log.txt holds the banner and the GBK init entry"
+# --- the run log: the banner, the init entry and the watchdog's entries in GBK, CR LF ----
+check_run_log "$dir/log.txt" "$(windows_path "$dir/pxguard.exe")"
+echo "ok: log.txt holds the banner, the GBK init entry and what the watchdog did"
 
 # --- hide into the tray; the tray menu shows the window again and removes the icon --------
 click_control "$IDC_HIDE"
@@ -129,6 +124,18 @@ xdotool mousemove --window "$menu" 30 10 click 1
 wait_for 5 window_shown || fail "show from the tray menu: the window stayed hidden"
 wait_for 5 tray_icon_absent || fail "the tray icon stayed after showing the window"
 echo "ok: hidden into the tray; a left click did nothing; the tray menu showed the window and removed the icon"
+
+# --- a second start in the folder shows the running one's window and leaves its log alone -
+click_control "$IDC_HIDE"
+wait_for 5 window_hidden || fail "hide: the window is still shown"
+wait_for 5 tray_icon_ready || fail "hide: no tray icon in the tray host"
+cp "$dir/log.txt" "$dir/log-before.txt"
+(cd "$dir" && timeout 20 "$wine" Perennix.exe) >/dev/null 2>&1 || fail "the second start did not end by itself"
+wait_for 5 window_shown || fail "the second start did not show the running window"
+wait_for 5 tray_icon_absent || fail "the tray icon stayed after the second start showed the window"
+cmp -s "$dir/log.txt" "$dir/log-before.txt" || fail "the second start changed log.txt: $(cat -v "$dir/log.txt")"
+perennix_running || fail "the second start ended the running Perennix"
+echo "ok: a second start ended at once and showed the hidden window; log.txt untouched"
 
 # --- closing the window ends Perennix and leaves the helper running -----------------------
 click_control "$IDCANCEL"

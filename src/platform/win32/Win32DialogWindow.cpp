@@ -277,8 +277,12 @@ int Win32DialogWindow::MessageBox(const std::u16string& text, const std::u16stri
 
 void Win32DialogWindow::ShowWindow(int showCommand)
 {
-    if (m_hwnd && !m_ended)
-        ::ShowWindow(m_hwnd, showCommand);
+    if (!m_hwnd || m_ended)
+        return;
+    ::ShowWindow(m_hwnd, showCommand);
+    // A window shown or restored comes to the front.
+    if (showCommand == SW_SHOW || showCommand == SW_RESTORE)
+        ::SetForegroundWindow(m_hwnd);
 }
 
 bool Win32DialogWindow::IsWindowVisible() { return m_hwnd && ::IsWindowVisible(m_hwnd); }

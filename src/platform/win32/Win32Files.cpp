@@ -148,3 +148,27 @@ std::optional<std::u16string> Win32Files::DecodeAnsiCodePage(std::string_view by
         return std::nullopt;
     return px::win32::FromWide(text);
 }
+
+std::string Win32Files::EncodeGbk(std::u16string_view text)
+{
+    constexpr UINT kGbk = 936;
+    std::string bytes;
+    // One character at a time (a surrogate pair is one): a character GBK has no code for
+    // becomes one "?", however many units it takes.
+    for (size_t i = 0; i < text.size();) {
+        const bool pair = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00
+            && text[i + 1] <= 0xDFFF;
+        const int units = pair ? 2 : 1;
+        const std::wstring unit(
+            text.begin() + static_cast<std::ptrdiff_t>(i), text.begin() + static_cast<std::ptrdiff_t>(i) + units);
+        i += static_cast<size_t>(units);
+        char buffer[8];
+        BOOL replaced = FALSE;
+        const int length = ::WideCharToMultiByte(kGbk, 0, unit.data(), units, buffer, sizeof buffer, "?", &replaced);
+        if (length <= 0 || replaced)
+            bytes += '?';
+        else
+            bytes.append(buffer, static_cast<size_t>(length));
+    }
+    return bytes;
+}

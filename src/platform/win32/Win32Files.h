@@ -2,7 +2,7 @@
 // The file service on Windows: files opened with CreateFileW, written through to the disk
 // into a temporary file that then replaces the old one (ReplaceFileW, which keeps the old
 // file's attributes and security, or MoveFileExW for a new file), and the ANSI code page
-// through MultiByteToWideChar.
+// through MultiByteToWideChar; GBK through WideCharToMultiByte.
 
 #include "platform/Files.h"
 
@@ -13,4 +13,6 @@ public:
     bool WriteFileAtomically(const std::u16string& path, std::string_view bytes) override;
     bool CanOpenFileForReading(const std::u16string& path) override;
     std::optional<std::u16string> DecodeAnsiCodePage(std::string_view bytes) override;
+    // WideCharToMultiByte with code page 936, whatever the system's code page.
+    std::string EncodeGbk(std::u16string_view text) override;
 };

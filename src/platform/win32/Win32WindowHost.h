@@ -21,6 +21,10 @@ public:
     Win32WindowHost& operator=(const Win32WindowHost&) = delete;
 
     int RunModal(CDialogEx& dialog, DialogWindow* owner) override;
+    // A named mutex of the user's session is the claim (the system releases it with the
+    // process, also a killed one); a message-only window of the same name takes the requests.
+    bool ClaimInstance(const std::u16string& key) override;
+    bool SignalInstance(const std::u16string& key) override;
 
     // The dialog windows whose modal loops run, outermost first.
     const std::vector<Win32DialogWindow*>& OpenWindows() const { return m_open; }
@@ -31,7 +35,11 @@ public:
     HINSTANCE Instance() const { return m_instance; }
 
 private:
+    static LRESULT CALLBACK InstanceWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
     HINSTANCE m_instance;
+    HANDLE m_instanceMutex = nullptr;
+    HWND m_instanceWindow = nullptr;
     std::vector<Win32DialogWindow*> m_open;
     mutable std::map<std::pair<IconId, bool>, HICON> m_icons;
 };
