@@ -7,14 +7,21 @@
 //   px_winhelper rect TITLE ID FILE             reports "left top right bottom" on the screen of
 //                                               control ID (0: the window itself) of the
 //                                               top-level window titled TITLE; "none" without it
+//   px_winhelper stamp FILE                     appends "<pid> <start time in ns since 1970>" to
+//                                               FILE, then stays (an hour at most)
+//   px_winhelper memory IMAGE FILE              reports "<private bytes> <working set>" of the
+//                                               first process named IMAGE
 //   px_winhelper dialog CLASS TITLE FILE        a window of class CLASS titled TITLE whose
 //                                               focused default button, when pressed,
 //                                               reports "pressed" and ends the program
 
 #include "platform/win32/WinPrelude.h"
 
+#include <psapi.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -120,6 +127,46 @@ int wmain()
         g_reportPath = argv[2];
         const std::u16string path = Win32System().GetModuleFileName();
         Report({std::wstring(path.begin(), path.end())});
+        return 0;
+    }
+    if (mode == L"stamp" && argc == 3) {
+        FILETIME now{};
+        GetSystemTimePreciseAsFileTime(&now);
+        // 100 ns units since 1601 to ns since 1970.
+        const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+        const uint64_t ns = (ticks - 116444736000000000ull) * 100;
+        const std::string line = std::to_string(GetCurrentProcessId()) + " " + std::to_string(ns) + "\n";
+        HANDLE file = CreateFileW(argv[2], FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+            FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return 1;
+        DWORD written = 0;
+        WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        CloseHandle(file);
+        Sleep(3600 * 1000);
+        return 0;
+    }
+    if (mode == L"memory" && argc == 4) {
+        g_reportPath = argv[3];
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof entry;
+        DWORD pid = 0;
+        for (BOOL ok = Process32FirstW(snapshot, &entry); ok && !pid; ok = Process32NextW(snapshot, &entry)) {
+            if (_wcsicmp(entry.szExeFile, argv[2]) == 0)
+                pid = entry.th32ProcessID;
+        }
+        CloseHandle(snapshot);
+        HANDLE process = pid ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid) : nullptr;
+        PROCESS_MEMORY_COUNTERS_EX counters{};
+        counters.cb = sizeof counters;
+        if (!process
+            || !GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters)) {
+            Report({L"none"});
+            return 1;
+        }
+        CloseHandle(process);
+        Report({std::to_wstring(counters.PrivateUsage) + L" " + std::to_wstring(counters.WorkingSetSize)});
         return 0;
     }
     if (mode == L"rect" && argc == 5) {
