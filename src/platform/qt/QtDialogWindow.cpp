@@ -25,6 +25,7 @@
 
 #include "platform/qt/QtText.h"
 #include "platform/qt/QtWindowHost.h"
+#include "platform/qt/TrayProtocol.h"
 
 namespace {
 
@@ -588,13 +589,23 @@ void QtDialogWindow::SetIcon(IconId icon, bool)
 
 bool QtDialogWindow::NotifyIconAdd(const NotifyIconData& nid)
 {
-    if (m_ended || !QSystemTrayIcon::isSystemTrayAvailable())
+    if (m_ended || !px::TrayIconReachable())
         return false;
     if (m_tray && m_tray->isVisible())
         return false;  // the shell refuses to add an icon twice
     if (!m_tray) {
         m_tray = new QSystemTrayIcon(m_widget.get());
+        // With a menu of its own the icon publishes it to a StatusNotifier host, which shows
+        // it on the right button; without one such a host shows its own menu instead.
+        m_tray->setContextMenu(TrayMenu());
         QObject::connect(m_tray, &QSystemTrayIcon::activated, m_tray, [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Context) {
+                // On an XEmbed tray Qt has opened the menu already; a StatusNotifier host
+                // that asks for it instead of showing it gets it here, at the mouse.
+                if (!TrayMenu()->isVisible())
+                    TrayMenu()->popup(QCursor::pos());
+                return;
+            }
             if (m_trayCallbackMessage != 0)
                 PostMessage(m_trayCallbackMessage, m_trayId, static_cast<intptr_t>(MouseMessageFor(reason)));
         });
@@ -604,8 +615,56 @@ bool QtDialogWindow::NotifyIconAdd(const NotifyIconData& nid)
     m_tray->setToolTip((nid.uFlags & NIF_TIP) ? px::ToQString(nid.szTip) : QString());
     m_trayCallbackMessage = (nid.uFlags & NIF_MESSAGE) ? nid.uCallbackMessage : 0;
     m_trayId = nid.uID;
+    // A StatusNotifier host shows the menu from the entries it last read, so they are there
+    // before the icon is.
+    AskForTrayMenu();
     m_tray->show();
     return true;
+}
+
+QMenu* QtDialogWindow::TrayMenu()
+{
+    if (!m_trayMenu) {
+        m_trayMenu = new QMenu(m_widget.get());
+        // Whoever is about to show the menu (Qt on an XEmbed tray, a StatusNotifier host, this
+        // window), the dialog gives its entries first, as it does for each right click.
+        QObject::connect(m_trayMenu, &QMenu::aboutToShow, m_trayMenu, [this] {
+            if (!m_openingTrayMenu)
+                AskForTrayMenu();
+        });
+    }
+    return m_trayMenu;
+}
+
+void QtDialogWindow::AskForTrayMenu()
+{
+    if (m_trayCallbackMessage == 0)
+        return;
+    const bool outer = m_fillingTrayMenu;
+    m_fillingTrayMenu = true;
+    Dispatch(m_trayCallbackMessage, m_trayId, WM_RBUTTONDOWN);
+    m_fillingTrayMenu = outer;
+}
+
+void QtDialogWindow::SetTrayMenuEntries(const std::vector<MenuItem>& items)
+{
+    QMenu* menu = TrayMenu();
+    // The same entries keep their actions: a StatusNotifier host picks an entry by the id it
+    // read for it, and a new action would get a new id.
+    if (items == m_trayMenuEntries)
+        return;
+    menu->clear();
+    for (const MenuItem& item : items) {
+        if (item.separator) {
+            menu->addSeparator();
+            continue;
+        }
+        QAction* action = menu->addAction(px::ToQString(item.text));
+        // The pick arrives afterwards as a command, as a menu's pick is posted.
+        QObject::connect(action, &QAction::triggered, action,
+            [this, id = item.id] { PostMessage(WM_COMMAND, CommandWParam(static_cast<int>(id), 0), 0); });
+    }
+    m_trayMenuEntries = items;
 }
 
 bool QtDialogWindow::NotifyIconDelete(const NotifyIconData&)
@@ -620,16 +679,13 @@ void QtDialogWindow::TrackPopupMenu(const std::vector<MenuItem>& items)
 {
     if (m_ended)
         return;
-    QMenu menu(m_widget.get());
-    for (const MenuItem& item : items) {
-        if (item.separator)
-            menu.addSeparator();
-        else
-            menu.addAction(px::ToQString(item.text))->setData(item.id);
-    }
-    // The picked item arrives afterwards as a command, as a menu's pick is posted.
-    if (QAction* picked = menu.exec(QCursor::pos()))
-        PostMessage(WM_COMMAND, CommandWParam(static_cast<int>(picked->data().toUInt()), 0), 0);
+    SetTrayMenuEntries(items);
+    // Asked for while the tray shows the menu: the entries are all it needs.
+    if (m_fillingTrayMenu || m_trayMenu->isVisible())
+        return;
+    m_openingTrayMenu = true;
+    m_trayMenu->popup(QCursor::pos());
+    m_openingTrayMenu = false;
 }
 
 bool QtDialogWindow::AppendSystemMenuItem(const std::u16string& text, unsigned commandId)
@@ -649,6 +705,8 @@ void QtDialogWindow::EndDialog(int result)
         timer->stop();
     if (m_tray)
         m_tray->hide();
+    if (m_trayMenu)
+        m_trayMenu->close();
     m_widget->hide();
     if (m_loop)
         m_loop->exit(result);

@@ -17,6 +17,7 @@
 class QDialog;
 class QEventLoop;
 class QLineEdit;
+class QMenu;
 class QPainter;
 class QPushButton;
 class QSystemTrayIcon;
@@ -49,6 +50,9 @@ public:
     // Every control's widget in template order (labels and the group box included).
     const std::vector<QWidget*>& Controls() const { return m_controls; }
     QSystemTrayIcon* TrayIcon() const { return m_tray; }
+    // The tray icon's menu, the one popup menu the dialog opens: Qt shows it on an XEmbed
+    // tray and publishes it to a StatusNotifier host over D-Bus.
+    QMenu* TrayMenu();
 
     // Hands a message to the dialog now (nothing once the dialog has ended).
     void Dispatch(unsigned message, uintptr_t wParam, intptr_t lParam);
@@ -100,6 +104,8 @@ private:
     void BrowseForFile(int id);
     void DeliverTick(uintptr_t id);
     QWidget* FirstTabStop() const;
+    void AskForTrayMenu();
+    void SetTrayMenuEntries(const std::vector<MenuItem>& items);
 
     QtWindowHost& m_host;
     CDialogEx& m_dialog;
@@ -118,6 +124,12 @@ private:
     std::map<uintptr_t, QTimer*> m_timers;
     std::vector<std::pair<std::u16string, unsigned>> m_systemMenuItems;
     QSystemTrayIcon* m_tray = nullptr;
+    QMenu* m_trayMenu = nullptr;
+    std::vector<MenuItem> m_trayMenuEntries;  // what the menu holds
+    // Set while the dialog is asked for the tray menu's entries (the tray is about to show it),
+    // and while this window opens the menu itself.
+    bool m_fillingTrayMenu = false;
+    bool m_openingTrayMenu = false;
     unsigned m_trayCallbackMessage = 0;
     uint32_t m_trayId = 0;
     IconId m_windowIcon = 0;
