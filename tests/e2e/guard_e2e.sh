@@ -16,6 +16,8 @@ if [[ "${PERENNIX_E2E_DESKTOP:-}" != 1 ]]; then
 fi
 
 dir=$(mktemp -d)
+# No session bus: Qt's tray icon speaks XEmbed to trayer, whatever desktop the test runs from.
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/no-bus"
 perennix_pid=""
 tray_pid=""
 wm_running() {
@@ -80,14 +82,14 @@ tray_icon_ready() {
   icon=$(tray_icon)
   [[ -n "$icon" && "$(xwininfo -id "$icon" 2>/dev/null)" == *IsViewable* ]]
 }
-# Our popup menu: a visible window of ours wider than the tray icon, while the main window is hidden.
-tray_menu_open() {
+# Our popup menus: visible windows of ours wider than the tray icon, while the main window is hidden.
+tray_menu_count() {
   local w
   for w in $(xdotool search --onlyvisible --class perennix 2>/dev/null || true); do
-    [[ "$(xwininfo -id "$w" 2>/dev/null | awk '/Width:/ {print $2}')" -gt 60 ]] && return 0
-  done
-  return 1
+    [[ "$(xwininfo -id "$w" 2>/dev/null | awk '/Width:/ {print $2}')" -gt 60 ]] && echo "$w"
+  done | awk 'END {print NR}'
 }
+tray_menu_open() { [[ "$(tray_menu_count)" -gt 0 ]]; }
 tray_icon_absent() { [[ -z "$(tray_icon)" ]]; }
 
 main_window() { xdotool search --onlyvisible --name '^Perennix$' 2>/dev/null | awk 'NR == 1' || true; }
@@ -165,6 +167,7 @@ for attempt in 1 2 3; do
   xdotool mousemove --window "$(tray_icon)" 11 11 click 3
   wait_for 5 tray_menu_open || fail "the right button did not open the tray menu"
   sleep 0.3
+  [[ "$(tray_menu_count)" -eq 1 ]] || fail "one right click opened $(tray_menu_count) menus"
   xdotool key Down Return  # "显示/隐藏"
   if wait_for 3 window_shown; then
     shown=1
