@@ -589,10 +589,11 @@ void QtDialogWindow::SetIcon(IconId icon, bool)
 
 bool QtDialogWindow::NotifyIconAdd(const NotifyIconData& nid)
 {
-    if (m_ended || !px::TrayIconReachable())
-        return false;
-    if (m_tray && m_tray->isVisible())
+    if (m_ended || (m_tray && m_tray->isVisible()))
         return false;  // the shell refuses to add an icon twice
+    // Asked first: it is the query at which Qt picks the icon's protocol.
+    const bool reachable = px::TrayIconReachable();
+    // Set up even when no tray takes the icon: its menu and activations work the same.
     if (!m_tray) {
         m_tray = new QSystemTrayIcon(m_widget.get());
         // With a menu of its own the icon publishes it to a StatusNotifier host, which shows
@@ -615,6 +616,8 @@ bool QtDialogWindow::NotifyIconAdd(const NotifyIconData& nid)
     m_tray->setToolTip((nid.uFlags & NIF_TIP) ? px::ToQString(nid.szTip) : QString());
     m_trayCallbackMessage = (nid.uFlags & NIF_MESSAGE) ? nid.uCallbackMessage : 0;
     m_trayId = nid.uID;
+    if (!reachable)
+        return false;
     // A StatusNotifier host shows the menu from the entries it last read, so they are there
     // before the icon is.
     AskForTrayMenu();
