@@ -18,12 +18,6 @@ fi
 
 dir=$(mktemp -d)
 perennix_pid=""
-tray_pid=""
-wm_running() {
-  local wm
-  wm=$(xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | awk '{print $NF}')
-  [[ "$wm" == 0x* ]] && xwininfo -id "$wm" >/dev/null 2>&1
-}
 fail() {
   echo "FAIL: $*" >&2
   wm_running || echo "(the window manager is gone)" >&2
@@ -32,79 +26,19 @@ fail() {
 }
 cleanup() {
   [[ -n "$perennix_pid" ]] && kill "$perennix_pid" 2>/dev/null || true
-  [[ -n "$tray_pid" ]] && kill "$tray_pid" 2>/dev/null || true
   sni_stop_all || true
   wait 2>/dev/null || true
   rm -rf "$dir"
 }
 trap cleanup EXIT
 
-# wait_for SECONDS COMMAND...: true once COMMAND succeeds, false when time runs out.
-wait_for() {
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    ((SECONDS < deadline)) || return 1
-    sleep 0.1
-  done
-}
-
-# shellcheck source=sni_desktop.sh
-source "$root/tests/e2e/sni_desktop.sh"
+# shellcheck source=tray_desktop.sh
+source "$root/tests/e2e/tray_desktop.sh"
 
 perennix_running() { kill -0 "$perennix_pid" 2>/dev/null; }
-main_window() { xdotool search --onlyvisible --name '^Perennix$' 2>/dev/null | awk 'NR == 1' || true; }
-window_state() { xprop -id "$window" WM_STATE 2>/dev/null | awk '/window state/ {print $3}'; }
-window_shown() { [[ "$(window_state)" == Normal && "$(xwininfo -id "$window")" == *IsViewable* ]]; }
-window_withdrawn() { [[ -z "$(window_state)" || "$(window_state)" == Withdrawn ]]; }
-window_iconic() { [[ "$(window_state)" == Iconic ]]; }
-# The exit question: a window of ours titled "退出" (a UTF-8 title, which xdotool's name search
-# does not read).
-exit_box() {
-  local w
-  for w in $(xdotool search --onlyvisible --class perennix 2>/dev/null || true); do
-    [[ "$(xprop -id "$w" _NET_WM_NAME 2>/dev/null)" == *'= "退出"' ]] && echo "$w"
-  done | awk 'NR == 1'
-}
-exit_box_open() { [[ -n "$(exit_box)" ]]; }
-
-# Clicks the centre of a control given by its template rectangle in dialog units (x y cx cy).
-click_control() {
-  local width height
-  read -r width height < <(xwininfo -id "$window" | awk '/Width:/ {w = $2} /Height:/ {h = $2} END {print w, h}')
-  xdotool mousemove --window "$window" $((($1 * 2 + $3) * width / 307 / 2)) $((($2 * 2 + $4) * height / 249 / 2)) click 1
-}
-click_hide() { click_control 108 202 36 14; }
-
 item() { sni_items | awk 'NR == 1'; }
 one_item() { [[ "$(sni_item_count)" -eq 1 ]]; }
 no_item() { [[ "$(sni_item_count)" -eq 0 ]]; }
-
-# The panel's button for our item: the systray plug-in embedded in the panel holds it alone.
-panel_button_centre() {
-  local panel
-  panel=$(xdotool search --onlyvisible --class xfce4-panel 2>/dev/null | while read -r w; do
-    [[ "$(xwininfo -id "$w" | awk '/Width:/ {print $2}')" -gt 200 ]] && echo "$w"
-  done | awk 'NR == 1')
-  [[ -n "$panel" ]] && xwininfo -id "$panel" -tree | awk '/"wrapper-2.0"/ {
-    split($(NF - 1), size, /[x+]/); split($NF, at, /\+/); print at[2] + int(size[1] / 2), at[3] + int(size[2] / 2); exit }'
-}
-# A menu the plug-in opened: a visible window of its process larger than the panel's button.
-panel_menu_open() {
-  local w
-  for w in $(xdotool search --onlyvisible --class wrapper-2.0 2>/dev/null || true); do
-    [[ "$(xwininfo -id "$w" 2>/dev/null | awk '/Height:/ {print $2}')" -gt 40 ]] && return 0
-  done
-  return 1
-}
-
-# The XEmbed tray the desktop changes to, and an icon docked into it.
-trayer_panel() { xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ {print $1; exit}'; }
-trayer_icon_present() { xwininfo -id "$(trayer_panel)" -tree | grep -q '"perennix"'; }
-# Answers the exit question with a key, the question's window brought to the front first.
-answer_exit_box() {
-  xdotool windowactivate --sync "$(exit_box)" key "$1"
-}
 
 # --- the desktop: a session bus, the panel, then Perennix in a folder of its own ----------
 sni_start_bus
@@ -151,18 +85,14 @@ echo "ok: the panel's right click showed our menu; 显示/隐藏 brought the win
 # --- the tray changes to XEmbed: hiding minimises instead of losing the window ------------
 # Perennix speaks StatusNotifier for this whole run; an XEmbed-only tray cannot show its icon.
 sni_stop_panel
-trayer --edge bottom --align right --widthtype pixel --width 120 --height 24 >>"$dir/trayer.log" 2>&1 &
-tray_pid=$!
-wait_for 5 eval '[[ -n "$(trayer_panel)" ]]' || fail "trayer did not start"
+start_trayer
 sleep 0.5
 click_hide
 wait_for 5 window_iconic || fail "hide with an XEmbed tray only: the window is '$(window_state)', not minimised"
 trayer_icon_present && fail "an icon was docked into the XEmbed tray"
 xdotool windowactivate "$window"
 wait_for 5 window_shown || fail "the minimised window could not be restored"
-kill "$tray_pid"
-wait "$tray_pid" 2>/dev/null || true
-tray_pid=""
+stop_trayer
 echo "ok: with the tray changed to XEmbed, 隐藏 minimised the window"
 
 # --- back on the panel: "退出程序" asks; Cancel keeps everything, OK ends Perennix ----------

@@ -1,12 +1,100 @@
-# A StatusNotifier tray for a virtual desktop, sourced by the scripts that need one: a session
-# bus of its own, the settings daemon of XFCE and xfce4-panel holding one systray plug-in (the
-# tray of XFCE, a StatusNotifier host and an XEmbed tray at once), set up from a prepared
-# configuration so the panel asks nothing on its first start.
+# The desktops of the tray tests, sourced by the scripts that need them: Perennix's windows on a
+# virtual desktop, an XEmbed tray (trayer) and a StatusNotifier tray (a session bus of its own,
+# the settings daemon of XFCE and xfce4-panel holding one systray plug-in, which is a
+# StatusNotifier host and an XEmbed tray at once, set up from a prepared configuration so the
+# panel asks nothing on its first start).
 #
-# The sourcing script sets $dir (a temporary folder it removes) and DISPLAY, calls
-# sni_start_bus once, sni_start_panel and sni_stop_panel as it needs, and sni_stop_all when
-# it ends. The bus activates no services: everything on it is started here and stopped again.
+# The sourcing script sets $dir (a temporary folder it removes), defines fail, and runs under
+# scripts/with-x without its tray. It calls sni_start_bus once, sni_start_panel and
+# sni_stop_panel as it needs, and sni_stop_all when it ends. The bus activates no services:
+# everything on it is started here and stopped again.
 
+# --- Perennix's windows -------------------------------------------------------------------
+wm_running() {
+  local wm
+  wm=$(xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | awk '{print $NF}')
+  [[ "$wm" == 0x* ]] && xwininfo -id "$wm" >/dev/null 2>&1
+}
+
+# wait_for SECONDS COMMAND...: true once COMMAND succeeds, false when time runs out.
+wait_for() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    ((SECONDS < deadline)) || return 1
+    sleep 0.1
+  done
+}
+
+main_window() { xdotool search --onlyvisible --name '^Perennix$' 2>/dev/null | awk 'NR == 1' || true; }
+window_state() { xprop -id "$window" WM_STATE 2>/dev/null | awk '/window state/ {print $3}'; }
+window_shown() { [[ "$(window_state)" == Normal && "$(xwininfo -id "$window")" == *IsViewable* ]]; }
+window_withdrawn() { [[ -z "$(window_state)" || "$(window_state)" == Withdrawn ]]; }
+window_iconic() { [[ "$(window_state)" == Iconic ]]; }
+# The exit question: a window of ours titled "退出" (a UTF-8 title, which xdotool's name search
+# does not read).
+exit_box() {
+  local w
+  for w in $(xdotool search --onlyvisible --class perennix 2>/dev/null || true); do
+    [[ "$(xprop -id "$w" _NET_WM_NAME 2>/dev/null)" == *'= "退出"' ]] && echo "$w"
+  done | awk 'NR == 1'
+}
+exit_box_open() { [[ -n "$(exit_box)" ]]; }
+# Answers the exit question with a key, the question's window brought to the front first.
+answer_exit_box() {
+  xdotool windowactivate --sync "$(exit_box)" key "$1"
+}
+
+# Clicks the centre of a control given by its template rectangle in dialog units (x y cx cy).
+click_control() {
+  local width height
+  read -r width height < <(xwininfo -id "$window" | awk '/Width:/ {w = $2} /Height:/ {h = $2} END {print w, h}')
+  xdotool mousemove --window "$window" $((($1 * 2 + $3) * width / 307 / 2)) $((($2 * 2 + $4) * height / 249 / 2)) click 1
+}
+click_hide() { click_control 108 202 36 14; }
+
+# --- the StatusNotifier tray's panel on screen ---------------------------------------------
+# The panel's button for our item: the systray plug-in embedded in the panel holds it alone.
+panel_button_centre() {
+  local panel
+  panel=$(xdotool search --onlyvisible --class xfce4-panel 2>/dev/null | while read -r w; do
+    [[ "$(xwininfo -id "$w" | awk '/Width:/ {print $2}')" -gt 200 ]] && echo "$w"
+  done | awk 'NR == 1')
+  [[ -n "$panel" ]] && xwininfo -id "$panel" -tree | awk '/"wrapper-2.0"/ {
+    split($(NF - 1), size, /[x+]/); split($NF, at, /\+/); print at[2] + int(size[1] / 2), at[3] + int(size[2] / 2); exit }'
+}
+# A menu the plug-in opened: a visible window of its process larger than the panel's button.
+panel_menu_open() {
+  local w
+  for w in $(xdotool search --onlyvisible --class wrapper-2.0 2>/dev/null || true); do
+    [[ "$(xwininfo -id "$w" 2>/dev/null | awk '/Height:/ {print $2}')" -gt 40 ]] && return 0
+  done
+  return 1
+}
+
+# --- the XEmbed tray ----------------------------------------------------------------------
+tray_pid=""
+start_trayer() {
+  trayer --edge bottom --align right --widthtype pixel --width 120 --height 24 >>"$dir/trayer.log" 2>&1 &
+  tray_pid=$!
+  wait_for 5 eval '[[ -n "$(trayer_panel)" ]]' || { cat "$dir/trayer.log" >&2; fail "trayer did not start"; }
+}
+stop_trayer() {
+  [[ -n "$tray_pid" ]] || return 0
+  kill "$tray_pid" 2>/dev/null || true
+  wait "$tray_pid" 2>/dev/null || true
+  tray_pid=""
+}
+trayer_panel() { xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ {print $1; exit}'; }
+# The window Qt docks into trayer's panel for our icon.
+trayer_icon() {
+  local panel
+  panel=$(trayer_panel)
+  [[ -n "$panel" ]] && xwininfo -id "$panel" -tree | awk '/"perennix"/ {print $1; exit}'
+}
+trayer_icon_present() { [[ -n "$(trayer_icon)" ]]; }
+
+# --- the StatusNotifier tray --------------------------------------------------------------
 sni_bus_pid=""
 sni_xfconfd_pid=""
 sni_panel_pid=""
@@ -130,6 +218,7 @@ sni_menu_click() {
 }
 
 sni_stop_all() {
+  stop_trayer
   sni_stop_panel
   local p
   for p in "$sni_xfconfd_pid" "$sni_bus_pid"; do
