@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -569,6 +570,48 @@ TEST_F(InstanceTest, AFolderIsFreeAgainOnceItsHolderIsGone)
     }
     EXPECT_FALSE(host.SignalInstance(key));
     EXPECT_TRUE(host.ClaimInstance(key));
+}
+
+}  // namespace
+
+namespace {
+
+using ChineseTest = QtHostTest;
+
+// Qt's own dialogs speak Chinese like the program: the file dialog's buttons, for one.
+TEST_F(ChineseTest, QtsOwnTextsAreChinese)
+{
+    QFileDialog dialog(nullptr, QStringLiteral("打开"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    QStringList texts;
+    for (const QPushButton* button : dialog.findChildren<QPushButton*>())
+        texts << button->text();
+    EXPECT_TRUE(texts.contains(QStringLiteral("打开(&O)"))) << texts.join(u'|').toStdString();
+    EXPECT_TRUE(texts.contains(QStringLiteral("取消"))) << texts.join(u'|').toStdString();
+    EXPECT_FALSE(texts.contains(QStringLiteral("&Open")));
+}
+
+// A box is wide enough for its caption, however short its text.
+TEST_F(ChineseTest, BoxesAreWideEnoughForTheirCaption)
+{
+    for (const std::u16string caption : {u"提示", u"密码验证错误！这是一个很长的标题"}) {
+        ProbeDialog dialog(IDD_MAIN);
+        int width = 0;
+        dialog.onInit = [&](DialogWindow& w) { w.PostMessage(WM_COMMAND, 6000, 0); };
+        When([] { return ActiveBox() != nullptr; },
+            [&] {
+                width = ActiveBox()->width();
+                ActiveBox()->done(0);
+            });
+        Soon([&] {
+            Top().MessageBox(u"好", caption, MB_OK);
+            Top().EndDialog(IDOK);
+        });
+        host.RunModal(dialog, nullptr);
+        const QFontMetrics title(QApplication::font("QMdiSubWindowTitleBar"));
+        EXPECT_GE(width, title.horizontalAdvance(px::ToQString(caption))) << px::ToUtf8(caption);
+    }
 }
 
 }  // namespace
