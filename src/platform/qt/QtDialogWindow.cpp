@@ -575,8 +575,10 @@ void QtDialogWindow::ShowWindow(int showCommand)
     if (!m_widget->isVisible()) {
         m_widget->setWindowState(m_widget->windowState() | Qt::WindowMinimized);
         m_widget->setWindowState(m_widget->windowState() & ~Qt::WindowMinimized);
+        m_widget->show();
+    } else if (m_widget->isMinimized()) {
+        m_widget->showNormal();
     }
-    m_widget->show();
     m_widget->raise();
     m_widget->activateWindow();
 }
