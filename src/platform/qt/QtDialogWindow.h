@@ -48,7 +48,6 @@ public:
     QWidget* Item(int id) const;
     // Every control's widget in template order (labels and the group box included).
     const std::vector<QWidget*>& Controls() const { return m_controls; }
-    QSystemTrayIcon* TrayIcon() const { return m_tray; }
     bool MinimizedForLackOfTray() const { return m_minimizedInsteadOfHidden; }
 
     // Hands a message to the dialog now (nothing once the dialog has ended).
