@@ -37,7 +37,7 @@ struct ProcessEntry {
 
 // How much naming a process scan gathers.
 enum class ProcessDetail {
-    Quick,  // the cheapest name the system keeps for each process
+    Quick,  // the cheapest name the system keeps for each process; all of them where it is cut
     Full,  // every name the process can be recognised by
 };
 

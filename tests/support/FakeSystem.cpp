@@ -97,7 +97,8 @@ bool FakeSystem::EnumerateProcesses(ProcessDetail detail, const std::function<bo
     for (const FakeProcess& p : snapshot) {
         ProcessEntry e;
         e.pid = p.pid;
-        if (detail == ProcessDetail::Quick && !quickNamesComplete && !p.names.empty())
+        // Like /proc: the first name is the quick one, and a cut one comes with all the others.
+        if (detail == ProcessDetail::Quick && !quickNamesComplete && !p.names.empty() && !p.names[0].isPrefix)
             e.names.assign(p.names.begin(), p.names.begin() + 1);
         else
             e.names = p.names;
