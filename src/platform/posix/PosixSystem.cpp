@@ -47,9 +47,9 @@ int PosixSystem::RunCommandLine(const std::u16string& commandLine)
     return px::posix::RunShellCommand(px::ToUtf8(commandLine));
 }
 
-std::optional<ForeignWindow> PosixSystem::FindTopWindow(const std::u16string& windowClass, const std::u16string& title)
+std::vector<TopWindow> PosixSystem::FindTopWindows(const std::u16string& title)
 {
-    return m_desktop.FindTopWindow(windowClass, title);
+    return m_desktop.FindTopWindows(title);
 }
 
 bool PosixSystem::BringToFront(ForeignWindow window) { return m_desktop.BringToFront(window); }

@@ -1,6 +1,7 @@
 #include "platform/posix/ProcFs.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include "base/Unicode.h"
+#include "platform/posix/PosixHandles.h"
 
 namespace px::posix {
 
@@ -362,26 +364,21 @@ bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::functi
     }
 }
 
-std::vector<std::string> ProcessImageNames(const char* procRoot, uint32_t pid)
+std::optional<ProcessEntry> ReadProcess(const char* procRoot, uint32_t pid)
 {
-    std::vector<std::string> result;
-    const int procFd = open(procRoot, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (procFd < 0)
-        return result;
+    const UniqueFd procFd(open(procRoot, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!procFd.Valid() || !IsProcFs(procFd.Get()))
+        return std::nullopt;
     char pidText[16];
     const int pidLength = std::snprintf(pidText, sizeof pidText, "%u", pid);
     PidPath path(std::string_view(pidText, static_cast<size_t>(pidLength)));
-    char statBuf[512];
-    const ssize_t n = ReadSmallFile(procFd, path.Leaf("stat"), statBuf, sizeof statBuf);
-    StatFields stat;
-    if (n > 0 && ParseStat(std::string_view(statBuf, static_cast<size_t>(n)), stat) && Counts(stat)) {
-        NameReader reader;
-        std::vector<std::string_view> names;
-        if (reader.Read(procFd, path, &stat.comm, names))
-            result.assign(names.begin(), names.end());
-    }
-    close(procFd);
-    return result;
+    NameReader reader;
+    std::vector<std::string_view> names;
+    ProcessEntry entry;
+    entry.pid = pid;
+    if (pid == 0 || !ReadAllNames(reader, procFd.Get(), path, nullptr, names, entry))
+        return std::nullopt;
+    return entry;
 }
 
 }  // namespace px::posix

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,8 +39,8 @@ ProcessName KernelName(std::string_view comm);
 bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::function<bool(const ProcessEntry&)>& visit,
     uint32_t* lastStop = nullptr);
 
-// The names one process can be recognised by (executable, argv[0] and kernel name, as raw
-// bytes, each once); empty when the process does not exist, is a zombie or a kernel thread.
-std::vector<std::string> ProcessImageNames(const char* procRoot, uint32_t pid);
+// One process with every name, as a Full scan reports it; nullopt when it does not exist,
+// is a zombie or a kernel thread.
+std::optional<ProcessEntry> ReadProcess(const char* procRoot, uint32_t pid);
 
 }  // namespace px::posix
