@@ -5,6 +5,7 @@
 
 #include "base/LogEntry.h"
 #include "base/Resource.h"
+#include "guard/GatewayDialog.h"
 #include "guard/GuardCycle.h"
 #include "guard/ProcessMatch.h"
 #include "platform/System.h"
@@ -21,7 +22,6 @@ constexpr char16_t kStatusLaunchFailed[] = u"打开程序失败，已停止守�
 constexpr char16_t kStartCaption[] = u"开始";
 
 constexpr char16_t kGatewayImage[] = u"ibgateway.exe";
-constexpr char16_t kGatewayDialogClass[] = u"SunAwtDialog";
 constexpr std::array<const char16_t*, 4> kGatewayDialogTitles
     = {u"Warning", u"警告", u"Re-login is required", u"要求重新登录"};
 
@@ -107,7 +107,7 @@ void CPerennixDlg::ConfirmGatewayDialog()
 {
     System& system = GetSystem();
     for (const char16_t* title : kGatewayDialogTitles) {
-        const std::optional<ForeignWindow> dialog = system.FindTopWindow(kGatewayDialogClass, title);
+        const std::optional<ForeignWindow> dialog = FindGatewayDialog(system, title);
         if (!dialog)
             continue;
         // The key goes to whatever holds the focus: press it only when the dialog does, so a

@@ -37,12 +37,20 @@ struct ProcessEntry {
 
 // How much naming a process scan gathers.
 enum class ProcessDetail {
-    Quick,  // the cheapest name the system keeps for each process
+    Quick,  // the cheapest name the system keeps for each process; all of them where it is cut
     Full,  // every name the process can be recognised by
 };
 
 // Opaque reference to a top-level window of another program.
 using ForeignWindow = uint64_t;
+
+// What the system says of a top-level window of another program.
+struct TopWindow {
+    ForeignWindow handle = 0;
+    std::u16string windowClass;  // the system's name for its kind of window
+    bool isDialog = false;  // the system marks it as a dialog window
+    ProcessEntry owner;  // the process that shows it, with every name; pid 0 and no names: unknown
+};
 
 class System {
 public:
@@ -67,9 +75,8 @@ public:
     // returns its exit status.
     virtual int RunCommandLine(const std::u16string& commandLine) = 0;
 
-    // The top-level window of this class with exactly this title, or none.
-    virtual std::optional<ForeignWindow> FindTopWindow(const std::u16string& windowClass, const std::u16string& title)
-        = 0;
+    // Every top-level window with exactly this title, topmost first.
+    virtual std::vector<TopWindow> FindTopWindows(const std::u16string& title) = 0;
     // Brings the window to the front; true when it (or a child of it) now holds the keyboard focus.
     virtual bool BringToFront(ForeignWindow window) = 0;
     // Synthesises one press of the space key (down, then up) to the focused window.

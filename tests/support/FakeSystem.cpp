@@ -71,7 +71,8 @@ bool FakeSystem::EnumerateProcesses(ProcessDetail detail, const std::function<bo
     for (const FakeProcess& p : snapshot) {
         ProcessEntry e;
         e.pid = p.pid;
-        if (detail == ProcessDetail::Quick && !quickNamesComplete && !p.names.empty())
+        // Like /proc: the first name is the quick one, and a cut one comes with all the others.
+        if (detail == ProcessDetail::Quick && !quickNamesComplete && !p.names.empty() && !p.names[0].isPrefix)
             e.names.assign(p.names.begin(), p.names.begin() + 1);
         else
             e.names = p.names;
@@ -120,13 +121,18 @@ int FakeSystem::RunCommandLine(const std::u16string& commandLine)
     return commandExitStatus;
 }
 
-std::optional<ForeignWindow> FakeSystem::FindTopWindow(const std::u16string& windowClass, const std::u16string& title)
+std::vector<TopWindow> FakeSystem::FindTopWindows(const std::u16string& title)
 {
     findQueries.push_back(title);
-    for (const ForeignWin& w : windows)
-        if (w.windowClass == windowClass && w.title == title)
-            return w.handle;
-    return std::nullopt;
+    std::vector<TopWindow> found;
+    for (const ForeignWin& w : windows) {
+        if (w.title != title)
+            continue;
+        TopWindow window{w.handle, w.windowClass, w.isDialog, {}};
+        window.owner.names = w.ownerNames;
+        found.push_back(window);
+    }
+    return found;
 }
 
 bool FakeSystem::BringToFront(ForeignWindow window)

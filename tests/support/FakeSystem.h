@@ -45,6 +45,8 @@ struct ForeignWin {
     std::u16string windowClass;
     std::u16string title;
     bool bringsToFront = true;  // false: the system refuses to give it the focus
+    bool isDialog = false;
+    std::vector<ProcessName> ownerNames = {};  // the names of the process that shows it
 };
 
 class FakeSystem : public System {
@@ -92,7 +94,7 @@ public:
     intptr_t ShellOpen(const std::u16string& file, const std::u16string* parameters) override;
     bool IsExecutableProgram(const std::u16string& path) override;
     int RunCommandLine(const std::u16string& commandLine) override;
-    std::optional<ForeignWindow> FindTopWindow(const std::u16string& windowClass, const std::u16string& title) override;
+    std::vector<TopWindow> FindTopWindows(const std::u16string& title) override;
     bool BringToFront(ForeignWindow window) override;
     void PressSpaceKey() override;
     SystemTime GetLocalTime() override { return m_clock.LocalTime(); }

@@ -409,6 +409,38 @@ TEST_F(GuardTest, GatewayDialogsAreConfirmedOnePerTickInTitleOrder)
     EXPECT_EQ(confirmed, (std::vector<std::string>{"->已确认网关对话框：Warning", "->已确认网关对话框：警告"}));
 }
 
+TEST_F(GuardTest, GatewayDialogIsAJavaDialogByItsClassOrByItsTypeAndOwner)
+{
+    const ProcessName java{u"java", false};
+    const struct {
+        const char* what;
+        ForeignWin window;
+        bool confirmed;
+    } cases[] = {
+        {"Java's dialog class", {5, u"SunAwtDialog", u"Warning"}, true},
+        {"a dialog window of java", {5, u"GatewayDialog", u"Warning", true, true, {java}}, true},
+        {"of java under another name too", {5, u"GatewayDialog", u"Warning", true, true, {{u"ibgw", false}, java}},
+            true},
+        {"of JAVA", {5, u"GatewayDialog", u"Warning", true, true, {{u"JAVA", false}}}, true},
+        {"java's main window, no dialog", {5, u"GatewayDialog", u"Warning", true, false, {java}}, false},
+        {"a dialog of another program", {5, u"Dialog", u"Warning", true, true, {{u"python3", false}}}, false},
+        {"a dialog of an unknown program", {5, u"Dialog", u"Warning", true, true, {}}, false},
+        {"a dialog of javaw", {5, u"Dialog", u"Warning", true, true, {{u"javaw", false}}}, false},
+        {"the class in another case", {5, u"sunawtdialog", u"Warning"}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteIni("[PX_SETTING]\r\nFULLPATH=" + px::ToUtf8(MakeProgram("ibgateway.exe"))
+            + "\r\nEXE_NAME=ibgateway.exe\r\nLOOPSEC=1\r\n");
+        system.processes.clear();
+        system.AddProcess(u"ibgateway.exe");
+        system.windows = {c.window};
+        system.spacePresses.clear();
+        Run([&](FakeWindow& w) { Start(w); });
+        EXPECT_EQ(system.spacePresses, c.confirmed ? std::vector<ForeignWindow>{5} : std::vector<ForeignWindow>{});
+    }
+}
+
 TEST_F(GuardTest, GatewayKeyIsNotPressedWhenTheDialogCouldNotBeBroughtToFront)
 {
     WriteIni("[PX_SETTING]\r\nFULLPATH=" + px::ToUtf8(MakeProgram("ibgateway.exe"))

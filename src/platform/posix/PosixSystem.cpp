@@ -1,14 +1,11 @@
 #include "platform/posix/PosixSystem.h"
 
-#include <cerrno>
 #include <climits>
 #include <ctime>
 #include <string>
 #include <string_view>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "base/Unicode.h"
@@ -42,10 +39,7 @@ intptr_t PosixSystem::ShellOpen(const std::u16string& file, const std::u16string
 
 bool PosixSystem::IsExecutableProgram(const std::u16string& path)
 {
-    const std::string file = px::ToUtf8(path);
-    struct stat info { };
-    return stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode)
-        && faccessat(AT_FDCWD, file.c_str(), X_OK, AT_EACCESS) == 0;
+    return px::posix::IsExecutableFile(px::ToUtf8(path));
 }
 
 int PosixSystem::RunCommandLine(const std::u16string& commandLine)
@@ -53,9 +47,9 @@ int PosixSystem::RunCommandLine(const std::u16string& commandLine)
     return px::posix::RunShellCommand(px::ToUtf8(commandLine));
 }
 
-std::optional<ForeignWindow> PosixSystem::FindTopWindow(const std::u16string& windowClass, const std::u16string& title)
+std::vector<TopWindow> PosixSystem::FindTopWindows(const std::u16string& title)
 {
-    return m_desktop.FindTopWindow(windowClass, title);
+    return m_desktop.FindTopWindows(title);
 }
 
 bool PosixSystem::BringToFront(ForeignWindow window) { return m_desktop.BringToFront(window); }

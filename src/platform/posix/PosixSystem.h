@@ -18,7 +18,7 @@ public:
     bool IsExecutableProgram(const std::u16string& path) override;
     int RunCommandLine(const std::u16string& commandLine) override;
 
-    std::optional<ForeignWindow> FindTopWindow(const std::u16string& windowClass, const std::u16string& title) override;
+    std::vector<TopWindow> FindTopWindows(const std::u16string& title) override;
     bool BringToFront(ForeignWindow window) override;
     void PressSpaceKey() override;
 

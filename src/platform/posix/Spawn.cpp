@@ -15,6 +15,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/posix/PosixHandles.h"
+
 namespace px::posix {
 
 namespace {
@@ -31,26 +33,18 @@ enum : int32_t {
     kReportExited = 3,  // value: wait status of the program
 };
 
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1)
-        : m_fd(fd)
-    {
-    }
-    ~UniqueFd() { Reset(); }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int Get() const { return m_fd; }
-    void Reset()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    int m_fd;
-};
+// The wait status of child once it has ended; nullopt when something else reaped it
+// (SIGCHLD ignored, another reaper). Both sides
+// of a fork use it: it is async-signal-safe.
+std::optional<int> WaitForChild(pid_t child)
+{
+    int status = 0;
+    pid_t waited;
+    do {
+        waited = waitpid(child, &status, 0);
+    } while (waited < 0 && errno == EINTR);
+    return waited == child ? std::optional<int>(status) : std::nullopt;
+}
 
 // ---- Between fork and exec only async-signal-safe calls: the launcher may have threads.
 
@@ -150,6 +144,16 @@ int MoveAbove2(int fd)
     return moved < 0 ? fd : moved;
 }
 
+// Waits for child, reports how it ended and exits: the middle process of a launch whose
+// launcher wants the program's status although its own children may be reaped by others.
+[[noreturn]] void ReportExitOf(pid_t child, int reportFd)
+{
+    signal(SIGPIPE, SIG_IGN);  // the launcher may have stopped listening by now
+    if (const std::optional<int> status = WaitForChild(child))
+        Report(reportFd, kReportExited, *status);
+    _exit(0);
+}
+
 [[noreturn]] void ExecWithNullInput(int reportFd, const char* path, char* const* argv)
 {
     const int devNull = open("/dev/null", O_RDONLY);
@@ -192,24 +196,10 @@ enum class LaunchKind {
         ReportAndExit(reportFd, kReportForkFailed, errno, 0);
     if (opener == 0)
         ExecWithNullInput(reportFd, path, argv);
-    signal(SIGPIPE, SIG_IGN);  // the launcher may have stopped listening by now
-    int status = 0;
-    pid_t waited;
-    do {
-        waited = waitpid(opener, &status, 0);
-    } while (waited < 0 && errno == EINTR);
-    if (waited == opener)
-        Report(reportFd, kReportExited, status);
-    _exit(0);
+    ReportExitOf(opener, reportFd);
 }
 
 // ---- Launcher side.
-
-void ReapChild(pid_t pid)
-{
-    // ECHILD: something else (SIGCHLD ignored, another reaper) already took it.
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) { }
-}
 
 enum class ReadOutcome { Report, Closed, TimedOut };
 
@@ -328,7 +318,7 @@ intptr_t Launch(const std::string& path, std::vector<std::string> words, LaunchK
     if (child == 0)
         RunLaunchChild(writeEnd.Get(), path.c_str(), argv.data(), kind);
     writeEnd.Reset();
-    ReapChild(child);
+    WaitForChild(child);
 
     ChildReport report;
     const int timeoutMs = kind == LaunchKind::Program ? -1 : kOpenerVerdictMs;
@@ -347,13 +337,6 @@ intptr_t Launch(const std::string& path, std::vector<std::string> words, LaunchK
     if (kind == LaunchKind::Opener)
         return report.kind == kReportExited ? CodeForOpenerStatus(report.value) : kOpenNoAssociation;
     return CodeForExecError(report.value);
-}
-
-bool IsExecutableFile(const std::string& path)
-{
-    struct stat info { };
-    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)
-        && faccessat(AT_FDCWD, path.c_str(), X_OK, AT_EACCESS) == 0;
 }
 
 // The first executable regular file called name along PATH; "" when there is none.
@@ -377,6 +360,13 @@ std::string FindInPath(std::string_view name)
 }
 
 }  // namespace
+
+bool IsExecutableFile(const std::string& path)
+{
+    struct stat info { };
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)
+        && faccessat(AT_FDCWD, path.c_str(), X_OK, AT_EACCESS) == 0;
+}
 
 std::optional<std::vector<std::string>> SplitArguments(const std::string& text)
 {
@@ -410,7 +400,7 @@ intptr_t ShellOpenFile(const std::string& file, const std::string* parameters)
     if (stat(path.c_str(), &info) != 0)
         return CodeForPathError(errno);
 
-    if (S_ISREG(info.st_mode) && faccessat(AT_FDCWD, path.c_str(), X_OK, AT_EACCESS) == 0) {
+    if (IsExecutableFile(path)) {
         std::vector<std::string> words{file};
         if (parameters) {
             std::optional<std::vector<std::string>> split = SplitArguments(*parameters);
@@ -454,19 +444,12 @@ int RunShellCommand(const std::string& commandLine)
             execv("/bin/sh", argv.data());
             _exit(127);
         }
-        int status = 0;
-        pid_t waited;
-        do {
-            waited = waitpid(shell, &status, 0);
-        } while (waited < 0 && errno == EINTR);
-        if (waited == shell)
-            Report(reportFd, kReportExited, status);
-        _exit(0);
+        ReportExitOf(shell, reportFd);
     }
     writeEnd.Reset();
     ChildReport report;
     const ReadOutcome outcome = ReadReport(readEnd.Get(), report, -1);
-    ReapChild(child);
+    WaitForChild(child);
     if (outcome != ReadOutcome::Report || report.kind != kReportExited)
         return -1;
     if (WIFEXITED(report.value))

@@ -21,6 +21,9 @@ inline constexpr intptr_t kOpenNoAssociation = 31;
 // running opener (the document's application is open) as success.
 inline constexpr int kOpenerVerdictMs = 3000;
 
+// True when path names a regular file that this process may execute.
+bool IsExecutableFile(const std::string& path);
+
 // Splits text into words like a POSIX shell (blanks separate words; single quotes, double
 // quotes and backslashes quote) with no expansion of any kind: $, ~, globs, command
 // substitution and operators stay literal text. A blank text gives no words; nullopt when a

@@ -49,7 +49,6 @@ public:
     QWidget* Item(int id) const;
     // Every control's widget in template order (labels and the group box included).
     const std::vector<QWidget*>& Controls() const { return m_controls; }
-    QSystemTrayIcon* TrayIcon() const { return m_tray; }
 
     // Hands a message to the dialog now (nothing once the dialog has ended).
     void Dispatch(unsigned message, uintptr_t wParam, intptr_t lParam);
