@@ -92,7 +92,8 @@ bool FakeSystem::TerminateProcess(uint32_t pid)
     return true;
 }
 
-intptr_t FakeSystem::ShellOpen(const std::u16string& file, const std::u16string* parameters)
+intptr_t FakeSystem::ShellOpen(
+    const std::u16string& file, const std::u16string* parameters, std::optional<LaunchedProcess>* launched)
 {
     ShellLaunch l;
     l.file = file;
@@ -101,24 +102,34 @@ intptr_t FakeSystem::ShellOpen(const std::u16string& file, const std::u16string*
     l.atMs = m_clock.NowMs();
     l.result = shellResult;
     shellLaunches.push_back(l);
-    if (shellResult > 32 && !launchStartsProcess.empty())
-        AddProcess(launchStartsProcess);
+    if (shellResult > 32 && !launchStartsProcess.empty()) {
+        const uint32_t pid = AddProcess(launchStartsProcess);
+        if (launched)
+            *launched = LaunchedProcess{pid, 0};
+    }
     return shellResult;
 }
+
+bool FakeSystem::IsAlive(const LaunchedProcess& process)
+{
+    return std::any_of(processes.begin(), processes.end(), [&](const FakeProcess& p) { return p.pid == process.id; });
+}
+
+void FakeSystem::Release(const LaunchedProcess& process) { released.push_back(process.id); }
 
 bool FakeSystem::IsExecutableProgram(const std::u16string& path)
 {
     return std::find(executablePrograms.begin(), executablePrograms.end(), path) != executablePrograms.end();
 }
 
-int FakeSystem::RunCommandLine(const std::u16string& commandLine)
+std::optional<int> FakeSystem::RunScript(const std::u16string& path)
 {
-    commandLines.push_back(commandLine);
-    if (duringCommand)
-        duringCommand();
-    if (!launchStartsProcess.empty())
+    scripts.push_back(path);
+    if (duringScript)
+        duringScript();
+    if (scriptExitStatus && !launchStartsProcess.empty())
         AddProcess(launchStartsProcess);
-    return commandExitStatus;
+    return scriptExitStatus;
 }
 
 std::vector<TopWindow> FakeSystem::FindTopWindows(const std::u16string& title)

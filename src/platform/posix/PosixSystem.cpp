@@ -28,13 +28,25 @@ bool PosixSystem::TerminateProcess(uint32_t pid)
     return kill(static_cast<pid_t>(pid), SIGKILL) == 0;
 }
 
-intptr_t PosixSystem::ShellOpen(const std::u16string& file, const std::u16string* parameters)
+intptr_t PosixSystem::ShellOpen(
+    const std::u16string& file, const std::u16string* parameters, std::optional<LaunchedProcess>* launched)
 {
     const std::string path = px::ToUtf8(file);
-    if (!parameters)
-        return px::posix::ShellOpenFile(path, nullptr);
-    const std::string words = px::ToUtf8(*parameters);
-    return px::posix::ShellOpenFile(path, &words);
+    const std::string words = parameters ? px::ToUtf8(*parameters) : std::string();
+    pid_t started = 0;
+    const intptr_t code = px::posix::ShellOpenFile(path, parameters ? &words : nullptr, &started);
+    if (launched && code > 32 && started > 0) {
+        if (const std::optional<uint64_t> since = px::posix::ProcessStartTime("/proc", static_cast<uint32_t>(started)))
+            *launched = LaunchedProcess{static_cast<uint64_t>(started), *since};
+    }
+    return code;
+}
+
+bool PosixSystem::IsAlive(const LaunchedProcess& process)
+{
+    if (process.id == 0 || process.id > static_cast<uint64_t>(INT_MAX))
+        return false;
+    return px::posix::ProcessStartTime("/proc", static_cast<uint32_t>(process.id)) == process.stamp;
 }
 
 bool PosixSystem::IsExecutableProgram(const std::u16string& path)
@@ -42,9 +54,9 @@ bool PosixSystem::IsExecutableProgram(const std::u16string& path)
     return px::posix::IsExecutableFile(px::ToUtf8(path));
 }
 
-int PosixSystem::RunCommandLine(const std::u16string& commandLine)
+std::optional<int> PosixSystem::RunScript(const std::u16string& path)
 {
-    return px::posix::RunShellCommand(px::ToUtf8(commandLine));
+    return px::posix::RunScriptFile(px::ToUtf8(path));
 }
 
 std::vector<TopWindow> PosixSystem::FindTopWindows(const std::u16string& title)

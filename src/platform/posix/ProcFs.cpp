@@ -381,4 +381,29 @@ std::optional<ProcessEntry> ReadProcess(const char* procRoot, uint32_t pid)
     return entry;
 }
 
+std::optional<uint64_t> ProcessStartTime(const char* procRoot, uint32_t pid)
+{
+    const std::string path = std::string(procRoot) + "/" + std::to_string(pid) + "/stat";
+    char buf[1024];
+    const ssize_t n = ReadSmallFile(AT_FDCWD, path.c_str(), buf, sizeof buf);
+    if (n <= 0)
+        return std::nullopt;
+    const std::string_view text(buf, static_cast<size_t>(n));
+    StatFields stat;
+    if (!ParseStat(text, stat) || stat.state == 'Z' || stat.state == 'X' || stat.state == 'x')
+        return std::nullopt;
+    // After "(comm) ", the state is field 3: nineteen more fields to reach field 22.
+    size_t pos = text.rfind(')') + 2;
+    for (int field = 3; field < 22; ++field) {
+        pos = text.find(' ', pos);
+        if (pos == std::string_view::npos)
+            return std::nullopt;
+        ++pos;
+    }
+    uint64_t start = 0;
+    for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos)
+        start = start * 10 + static_cast<uint64_t>(text[pos] - '0');
+    return start;
+}
+
 }  // namespace px::posix

@@ -43,4 +43,8 @@ bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::functi
 // is a zombie or a kernel thread.
 std::optional<ProcessEntry> ReadProcess(const char* procRoot, uint32_t pid);
 
+// When the process started, in clock ticks since boot (field 22 of its stat file); nullopt
+// when it does not exist or has ended (a zombie). With the pid it names one process for good.
+std::optional<uint64_t> ProcessStartTime(const char* procRoot, uint32_t pid);
+
 }  // namespace px::posix

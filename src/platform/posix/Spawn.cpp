@@ -31,6 +31,7 @@ enum : int32_t {
     kReportExecFailed = 1,  // value: errno of exec (or of preparing for it)
     kReportForkFailed = 2,  // value: errno of fork
     kReportExited = 3,  // value: wait status of the program
+    kReportStarted = 4,  // value: pid of the process that runs the program (or the opener)
 };
 
 // The wait status of child once it has ended; nullopt when something else reaped it
@@ -186,8 +187,10 @@ enum class LaunchKind {
         ReportAndExit(reportFd, kReportForkFailed, errno, 0);
     if (grandchild > 0)
         _exit(0);
-    if (kind == LaunchKind::Program)
+    if (kind == LaunchKind::Program) {
+        Report(reportFd, kReportStarted, static_cast<int32_t>(getpid()));
         ExecWithNullInput(reportFd, path, argv);
+    }
 
     // The opener finds and starts the document's application; its exit status says whether
     // there was one. It runs as this process's child so that the status can be reported.
@@ -196,6 +199,7 @@ enum class LaunchKind {
         ReportAndExit(reportFd, kReportForkFailed, errno, 0);
     if (opener == 0)
         ExecWithNullInput(reportFd, path, argv);
+    Report(reportFd, kReportStarted, static_cast<int32_t>(opener));
     ReportExitOf(opener, reportFd);
 }
 
@@ -304,7 +308,7 @@ std::vector<char*> ArgvOf(std::vector<std::string>& words)
     return argv;
 }
 
-intptr_t Launch(const std::string& path, std::vector<std::string> words, LaunchKind kind)
+intptr_t Launch(const std::string& path, std::vector<std::string> words, LaunchKind kind, pid_t* started)
 {
     std::vector<char*> argv = ArgvOf(words);
     int fds[2];
@@ -322,7 +326,13 @@ intptr_t Launch(const std::string& path, std::vector<std::string> words, LaunchK
 
     ChildReport report;
     const int timeoutMs = kind == LaunchKind::Program ? -1 : kOpenerVerdictMs;
-    switch (ReadReport(readEnd.Get(), report, timeoutMs)) {
+    ReadOutcome outcome = ReadReport(readEnd.Get(), report, timeoutMs);
+    if (outcome == ReadOutcome::Report && report.kind == kReportStarted) {
+        if (started)
+            *started = static_cast<pid_t>(report.value);
+        outcome = ReadReport(readEnd.Get(), report, timeoutMs);
+    }
+    switch (outcome) {
     case ReadOutcome::TimedOut:
         return kOpenSucceeded;  // the opener is still running the document's application
     case ReadOutcome::Closed:
@@ -386,7 +396,7 @@ std::optional<std::vector<std::string>> SplitArguments(const std::string& text)
     return words;
 }
 
-intptr_t ShellOpenFile(const std::string& file, const std::string* parameters)
+intptr_t ShellOpenFile(const std::string& file, const std::string* parameters, pid_t* started)
 {
     if (file.empty() || file.find('\0') != std::string::npos)
         return kOpenFileNotFound;
@@ -408,28 +418,37 @@ intptr_t ShellOpenFile(const std::string& file, const std::string* parameters)
                 return kOpenBadFormat;  // unbalanced quotes: the program would get other arguments than meant
             words.insert(words.end(), split->begin(), split->end());
         }
-        return Launch(path, std::move(words), LaunchKind::Program);
+        return Launch(path, std::move(words), LaunchKind::Program, started);
     }
 
     // A document, a folder or another file: which application opens it is the desktop's choice.
     const std::string opener = FindInPath("xdg-open");
     if (opener.empty())
         return kOpenNoAssociation;
-    return Launch(opener, {"xdg-open", path}, LaunchKind::Opener);
+    return Launch(opener, {"xdg-open", path}, LaunchKind::Opener, started);
 }
 
-int RunShellCommand(const std::string& commandLine)
+std::optional<int> RunScriptFile(const std::string& path)
 {
-    std::vector<std::string> words{"sh", "-c", commandLine};
+    // The interpreter reads the file: one it cannot open is not run at all (dash would say so
+    // on standard error and exit with 2, which a script may exit with too).
+    {
+        UniqueFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+        struct stat info { };
+        if (path.empty() || !file.Valid() || fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode))
+            return std::nullopt;
+    }
+    // "--": a path that begins with "-" is still the file, never an option.
+    std::vector<std::string> words{"sh", "--", path};
     std::vector<char*> argv = ArgvOf(words);
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
-        return -1;
+        return std::nullopt;
     UniqueFd readEnd(fds[0]);
     UniqueFd writeEnd(fds[1]);
     const pid_t child = fork();
     if (child < 0)
-        return -1;
+        return std::nullopt;
     if (child == 0) {
         // The interpreter runs as the child's child; the child waits for it with default
         // signal handling and reports the status through the pipe, so the status arrives
@@ -442,7 +461,7 @@ int RunShellCommand(const std::string& commandLine)
             ReportAndExit(reportFd, kReportForkFailed, errno, 0);
         if (shell == 0) {
             execv("/bin/sh", argv.data());
-            _exit(127);
+            ReportAndExit(reportFd, kReportExecFailed, errno, 127);
         }
         ReportExitOf(shell, reportFd);
     }
@@ -451,12 +470,12 @@ int RunShellCommand(const std::string& commandLine)
     const ReadOutcome outcome = ReadReport(readEnd.Get(), report, -1);
     WaitForChild(child);
     if (outcome != ReadOutcome::Report || report.kind != kReportExited)
-        return -1;
+        return std::nullopt;
     if (WIFEXITED(report.value))
         return WEXITSTATUS(report.value);
     if (WIFSIGNALED(report.value))
         return 128 + WTERMSIG(report.value);
-    return -1;
+    return std::nullopt;
 }
 
 }  // namespace px::posix
