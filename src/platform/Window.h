@@ -175,9 +175,6 @@ public:
 // The edit with a browse button; the host gives it its file dialog.
 class CMFCEditBrowseCtrl : public CEdit { };
 
-// The text a buffer of bufferChars units (terminator included) holds of text.
-std::u16string CutToBuffer(std::u16string text, int bufferChars);
-
 // The toolkit-neutral dialog: handlers and message dispatch, no window of its own until a
 // host attaches one.
 class CDialogEx {
@@ -241,8 +238,7 @@ protected:
     }
     // A message box owned by this dialog; without a caption, the application's name.
     int MessageBox(const std::u16string& text, const std::optional<std::u16string>& caption, unsigned type);
-    // An item's text as a buffer of bufferChars units would hold it, or whole.
-    std::u16string GetDlgItemText(int id, int bufferChars) const;
+    // An item's whole text: values are taken as typed, never cut to a buffer.
     std::u16string GetDlgItemText(int id) const;
     // The window's timers, through the dialog so that a tick held back for its busy handler
     // is dropped when the timer is killed or re-armed.

@@ -90,4 +90,10 @@ bool WriteAutoStart(const std::u16string& iniPath, bool autoStart)
     return px::WriteProfileString(iniPath, SETTINGS_SECTION, KEY_AUTOSTART, Flag(autoStart));
 }
 
+bool IsImageName(const std::u16string& name)
+{
+    return !name.empty() && name.find(u'/') == std::u16string::npos
+        && name.find(px::kPathSeparator) == std::u16string::npos;
+}
+
 bool CanOpenForReading(const std::u16string& path) { return GetFiles().CanOpenFileForReading(path); }

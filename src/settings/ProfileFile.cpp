@@ -265,19 +265,12 @@ std::optional<std::u16string> FindValue(
     return std::u16string(ParseLine((*lines)[*where.key].content).value);
 }
 
-std::u16string CutToBuffer(std::u16string text)
-{
-    if (text.size() > static_cast<size_t>(PROFILE_VALUE_MAX))
-        text.resize(PROFILE_VALUE_MAX);
-    return text;
-}
-
 }  // namespace
 
 std::u16string ReadProfileString(
     const std::u16string& path, const std::u16string& section, const std::u16string& key, const std::u16string& def)
 {
-    return CutToBuffer(FindValue(path, section, key).value_or(def));
+    return FindValue(path, section, key).value_or(def);
 }
 
 int32_t ReadProfileInt(

@@ -10,12 +10,9 @@
 
 namespace px {
 
-// Buffer of the reads: a value is cut to PROFILE_VALUE_MAX units.
-inline constexpr int PROFILE_VALUE_MAX = 499;
-
 // The value of key in section, or def when the file, section or key is missing. Names
 // match ASCII-case-insensitively, the first match wins, blanks around names and values are
-// trimmed, enclosing quotes are kept; the result is cut to 499 units.
+// trimmed, enclosing quotes are kept; the value is returned whole.
 std::u16string ReadProfileString(
     const std::u16string& path, const std::u16string& section, const std::u16string& key, const std::u16string& def);
 // The value read as an integer (optional sign, leading digits, 0 when none; saturating),

@@ -19,9 +19,9 @@
 #include <sstream>
 
 #include "FakeSystem.h"
-#include "Gbk.h"
 #include "QtHostFixture.h"
 #include "TempDir.h"
+#include "TestGbk.h"
 #include "app/CPerennixApp.h"
 #include "base/Resource.h"
 #include "base/Unicode.h"
@@ -94,7 +94,7 @@ TEST_F(ProgramTest, TrayMenuCommandsReachTheirHandlersAndExitAsks)
         w.PostMessage(WM_TRAYNOTIFY, IDR_MAINFRAME, WM_LBUTTONDOWN);
         w.PostMessage(WM_TRAYNOTIFY, IDR_MAINFRAME, WM_LBUTTONDBLCLK);
         w.PostMessage(WM_TRAYNOTIFY, IDR_MAINFRAME, WM_RBUTTONUP);
-        Pause(50);
+        QCoreApplication::sendPostedEvents();  // all three handled, none opened a menu
         EXPECT_EQ(ActiveMenu(), nullptr);
 
         When([] { return ActiveMenu() != nullptr; },
@@ -123,7 +123,7 @@ TEST_F(ProgramTest, TrayMenuCommandsReachTheirHandlersAndExitAsks)
             });
         w.PostMessage(WM_TRAYNOTIFY, IDR_MAINFRAME, WM_RBUTTONDOWN);
     });
-    const std::string log = fake::GbkToUtf8(Log());
+    const std::string log = testsupport::GbkToUtf8(Log());
     EXPECT_EQ(log.rfind("---------", 0), 0u);
     EXPECT_NE(log.find("->对话框初始化完成。。。\r\n"), std::string::npos) << log;
 }

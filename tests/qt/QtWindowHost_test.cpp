@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QFileDialog>
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,6 +25,31 @@
 using namespace qttest;
 
 namespace {
+
+// The Chinese UI font scripts/deps installs, the one the templates find on a test machine;
+// the pixel sizes below are pinned for it.
+const QString kFixedFont = QStringLiteral("WenQuanYi Micro Hei");
+
+// Each template's base units in that font (at the template's point size) and its client size
+// in pixels.
+struct PinnedTemplate {
+    int id;
+    px::BaseUnits base;
+    QSize size;
+};
+const PinnedTemplate kPinnedTemplates[] = {
+    {IDD_MAIN, {7, 15}, {537, 467}},  // 10 points, 307 x 249 units
+    {IDD_PASSWD, {6, 13}, {333, 125}},  // 8 points, 222 x 77 units
+    {IDD_ABOUTBOX, {7, 14}, {313, 149}},  // 9 points, 179 x 85 units
+};
+
+const PinnedTemplate* FindPinned(int id)
+{
+    for (const PinnedTemplate& p : kPinnedTemplates)
+        if (p.id == id)
+            return &p;
+    return nullptr;
+}
 
 // n * base / divisor, rounded to nearest: the dialog-unit rule, computed independently.
 int Scaled(int n, int base, int divisor) { return static_cast<int>(std::lround(double(n) * base / divisor)); }
@@ -70,11 +97,14 @@ TEST_F(TemplateTest, EveryTemplateBuildsItsControlsWithTextIdPlaceAndTabOrder)
         ProbeDialog dialog(tpl.id);
         Soon([&] {
             QtDialogWindow& w = Top();
-            const px::BaseUnits base = w.Base();
-            EXPECT_GT(base.cx, 3);
-            EXPECT_GT(base.cy, 8);
+            const PinnedTemplate* pinned = FindPinned(tpl.id);
+            ASSERT_NE(pinned, nullptr);
+            ASSERT_EQ(QFontInfo(w.Widget()->font()).family(), kFixedFont) << "the sizes are pinned for this font";
+            const px::BaseUnits base = pinned->base;
+            EXPECT_EQ(w.Base().cx, base.cx);
+            EXPECT_EQ(w.Base().cy, base.cy);
             EXPECT_EQ(w.Widget()->windowTitle(), px::ToQString(tpl.title));
-            EXPECT_EQ(w.Widget()->size(), QSize(Scaled(tpl.cx, base.cx, 4), Scaled(tpl.cy, base.cy, 8)));
+            EXPECT_EQ(w.Widget()->size(), pinned->size);
 
             ASSERT_EQ(w.Controls().size(), tpl.controls.size());
             std::vector<QWidget*> tabStops;
@@ -128,16 +158,23 @@ TEST_F(TemplateTest, EveryTemplateBuildsItsControlsWithTextIdPlaceAndTabOrder)
     }
 }
 
-TEST_F(TemplateTest, DialogUnitsFollowTheFontsAverageCharacterSize)
+TEST_F(TemplateTest, DialogUnitsOfAFixedFont)
 {
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPointSize(10);
-    const px::BaseUnits base = px::DialogBaseUnits(font);
-    const QFontMetrics metrics(font);
-    const double average
-        = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52.0;
-    EXPECT_NEAR(base.cx, average, 0.51);
-    EXPECT_EQ(base.cy, metrics.height());
+    // The rounded average width of the 52 Latin letters (316, 344 and 373 pixels for all of
+    // them) and the character height.
+    const std::pair<int, px::BaseUnits> cases[] = {{8, {6, 13}}, {9, {7, 14}}, {10, {7, 15}}};
+    for (const auto& [points, expected] : cases) {
+        QFont font(kFixedFont);
+        font.setPointSize(points);
+        ASSERT_EQ(QFontInfo(font).family(), kFixedFont);
+        const px::BaseUnits base = px::DialogBaseUnits(font);
+        EXPECT_EQ(base.cx, expected.cx) << points;
+        EXPECT_EQ(base.cy, expected.cy) << points;
+    }
+    // x and widths in quarters of the width, y and heights in eighths of the height, each
+    // rounded on its own.
+    EXPECT_EQ(px::MapTemplateRect(7, 9, 50, 14, {7, 15}), QRect(12, 17, 88, 26));
+    EXPECT_EQ(px::MapDialogSize(307, 249, {7, 15}), QSize(537, 467));
     // Rounded to the nearest pixel, halves away from zero, like MulDiv.
     EXPECT_EQ(px::MulDiv(6, 7, 4), 11);  // 10.5
     EXPECT_EQ(px::MulDiv(5, 7, 4), 9);  // 8.75
@@ -335,13 +372,11 @@ TEST_F(TimerTest, TicksGoOnWhileABoxIsOpenAndNeverReenterTheirOwnHandler)
         }
         --depth;
     };
+    // The box stays open until the other timer has ticked five times under it (a test whose
+    // ticks stop fails on its failsafe); the asking timer falls due meanwhile too.
     When([] { return ActiveBox() != nullptr; },
-        [] {
-            Pause(300);  // the box stays open for a while; timers tick meanwhile
-            Answer(ActiveBox(), QStringLiteral("确定"));
-        });
+        [&] { When([&] { return otherTicksWhileOpen >= 5; }, [] { Answer(ActiveBox(), QStringLiteral("确定")); }); });
     EXPECT_EQ(host.RunModal(dialog, nullptr), IDOK);
-    EXPECT_GE(otherTicksWhileOpen, 5) << "the other timer kept ticking under the box";
     EXPECT_EQ(askingTicksWhileOpen, 0) << "no tick re-entered the handler waiting on the box";
     EXPECT_EQ(maxDepth, 1);
     EXPECT_EQ(askingTicks, 3);
@@ -369,17 +404,25 @@ TEST_F(TimerTest, TicksHeldForABusyHandlerArriveOnceRightAfterIt)
             w.EndDialog(IDOK);
         }
     };
+    int timersPushedOut = 0;
     When([] { return ActiveBox() != nullptr; },
-        [] {
-            Pause(2300);
+        [&] {
+            Pause(2300);  // the timer falls due twice while its handler waits
+            // Its next expiry moves an hour out, so a second tick can only be the one held
+            // for the handler: delivered as soon as it returns, not at a later expiry.
+            for (QTimer* timer : Top().Widget()->findChildren<QTimer*>()) {
+                if (timer->isActive() && timer->interval() == 1000) {
+                    timer->setInterval(3600 * 1000);
+                    ++timersPushedOut;
+                }
+            }
             ActiveBox()->buttons().front()->click();
         });
     EXPECT_EQ(host.RunModal(dialog, nullptr), IDOK);
+    EXPECT_EQ(timersPushedOut, 1);
+    // One tick for all that fell due (the posted one included), after the handler.
     ASSERT_EQ(ticksAt.size(), 2u);
-    // One tick for all that fell due, delivered as soon as the handler returned, not one
-    // interval later.
     EXPECT_GE(ticksAt[1], 2300);
-    EXPECT_LT(ticksAt[1], 2300 + 600);
 }
 
 TEST_F(TimerTest, RearmingRestartsTheCountAndKillingStopsIt)
@@ -527,6 +570,48 @@ TEST_F(InstanceTest, AFolderIsFreeAgainOnceItsHolderIsGone)
     }
     EXPECT_FALSE(host.SignalInstance(key));
     EXPECT_TRUE(host.ClaimInstance(key));
+}
+
+}  // namespace
+
+namespace {
+
+using ChineseTest = QtHostTest;
+
+// Qt's own dialogs speak Chinese like the program: the file dialog's buttons, for one.
+TEST_F(ChineseTest, QtsOwnTextsAreChinese)
+{
+    QFileDialog dialog(nullptr, QStringLiteral("打开"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    QStringList texts;
+    for (const QPushButton* button : dialog.findChildren<QPushButton*>())
+        texts << button->text();
+    EXPECT_TRUE(texts.contains(QStringLiteral("打开(&O)"))) << texts.join(u'|').toStdString();
+    EXPECT_TRUE(texts.contains(QStringLiteral("取消"))) << texts.join(u'|').toStdString();
+    EXPECT_FALSE(texts.contains(QStringLiteral("&Open")));
+}
+
+// A box is wide enough for its caption, however short its text.
+TEST_F(ChineseTest, BoxesAreWideEnoughForTheirCaption)
+{
+    for (const std::u16string caption : {u"提示", u"密码验证错误！这是一个很长的标题"}) {
+        ProbeDialog dialog(IDD_MAIN);
+        int width = 0;
+        dialog.onInit = [&](DialogWindow& w) { w.PostMessage(WM_COMMAND, 6000, 0); };
+        When([] { return ActiveBox() != nullptr; },
+            [&] {
+                width = ActiveBox()->width();
+                ActiveBox()->done(0);
+            });
+        Soon([&] {
+            Top().MessageBox(u"好", caption, MB_OK);
+            Top().EndDialog(IDOK);
+        });
+        host.RunModal(dialog, nullptr);
+        const QFontMetrics title(QApplication::font("QMdiSubWindowTitleBar"));
+        EXPECT_GE(width, title.horizontalAdvance(px::ToQString(caption))) << px::ToUtf8(caption);
+    }
 }
 
 }  // namespace

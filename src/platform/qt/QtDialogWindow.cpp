@@ -9,6 +9,7 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -17,6 +18,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QSpacerItem>
 #include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -33,6 +35,8 @@ constexpr unsigned kMiddleButtonDown = 0x0207;  // WM_MBUTTONDOWN
 // The range a window timer's interval is held to (USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM).
 constexpr uint32_t kTimerMinimumMs = 10;
 constexpr uint32_t kTimerMaximumMs = 0x7FFFFFFF;
+// Room a title bar keeps beside the title for the window's icon and its buttons.
+constexpr int kTitleBarButtonsWidth = 96;
 
 uintptr_t CommandWParam(int id, int code) { return CDialogEx::MakeCommandWParam(id, code); }
 
@@ -162,7 +166,10 @@ QtDialogWindow::QtDialogWindow(QtWindowHost& host, CDialogEx& dialog, const Dial
 
     const QSize client = px::MapDialogSize(tpl.cx, tpl.cy, m_base);
     if (tpl.style.Has(DialogStyle::Sizing)) {
+        // The sizing border lets the window shrink, never grow past its template: the
+        // template has no maximise box, and a larger window would only show empty space.
         m_widget->resize(client);
+        m_widget->setMaximumSize(client);
         m_widget->setSizeGripEnabled(false);
     } else {
         m_widget->setFixedSize(client);
@@ -532,6 +539,13 @@ int QtDialogWindow::MessageBox(const std::u16string& text, const std::u16string&
     if ((type & 0xF) == MB_OKCANCEL)
         cancel = box.addButton(px::ToQString(GetHostText(HostText::Cancel)), QMessageBox::RejectRole);
     box.setDefaultButton(ok);
+    // Wide enough for its title, which a window manager cuts to the width of the box.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        const int titleWidth
+            = QFontMetrics(QApplication::font("QMdiSubWindowTitleBar")).horizontalAdvance(box.windowTitle());
+        grid->addItem(new QSpacerItem(titleWidth + kTitleBarButtonsWidth, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+            grid->rowCount(), 0, 1, grid->columnCount());
+    }
     // Esc and the close box answer Cancel when there is one, else OK.
     box.setEscapeButton(cancel ? cancel : ok);
     // Its loop keeps dispatching the program's timers and posted messages.
@@ -544,6 +558,8 @@ void QtDialogWindow::ShowWindow(int showCommand)
     if (m_ended)
         return;
     if (showCommand == SW_HIDE) {
+        // Shown again where it was: a window manager may place a re-mapped window anew.
+        m_hiddenGeometry = m_widget->saveGeometry();
         m_widget->hide();
         return;
     }
@@ -551,10 +567,19 @@ void QtDialogWindow::ShowWindow(int showCommand)
         m_widget->showMinimized();
         return;
     }
-    if (m_widget->isMinimized())
-        m_widget->showNormal();
-    else
+    if (!m_widget->isVisible() && !m_hiddenGeometry.isEmpty())
+        m_widget->restoreGeometry(m_hiddenGeometry);
+    // WORKAROUND: a window the program minimised and the window manager restored keeps,
+    // in Qt's X11 window, the minimised state and its "start iconic" hint (Qt does not hear
+    // of the restore), so every later show maps it iconic again. Passing the window through
+    // the minimised state makes Qt clear the hint on the way out; a shown window is normal.
+    if (!m_widget->isVisible()) {
+        m_widget->setWindowState(m_widget->windowState() | Qt::WindowMinimized);
+        m_widget->setWindowState(m_widget->windowState() & ~Qt::WindowMinimized);
         m_widget->show();
+    } else if (m_widget->isMinimized()) {
+        m_widget->showNormal();
+    }
     m_widget->raise();
     m_widget->activateWindow();
 }

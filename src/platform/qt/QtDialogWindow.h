@@ -3,6 +3,7 @@
 // the same window messages a Win32 dialog would get (commands, notifications, timer ticks,
 // the tray callback, system commands).
 
+#include <QByteArray>
 #include <QPointer>
 #include <cstdint>
 #include <map>
@@ -133,6 +134,7 @@ private:
     unsigned m_trayCallbackMessage = 0;
     uint32_t m_trayId = 0;
     IconId m_windowIcon = 0;
+    QByteArray m_hiddenGeometry;  // where the window was when it was hidden
     // Declared last so it goes first: the widgets (and the timers they own) die before the
     // state their callbacks use.
     std::unique_ptr<px::DialogWidget> m_widget;

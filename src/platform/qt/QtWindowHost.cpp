@@ -4,6 +4,8 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QImageReader>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QPixmap>
 #include <QProxyStyle>
 #include <QStyleFactory>
@@ -59,6 +61,10 @@ QtWindowHost::QtWindowHost()
     QFont font = QApplication::font();
     font.setFamilies(px::ChineseUiFamilies() + QStringList(font.family()));
     QApplication::setFont(font);
+    // Qt's own texts (the file dialog, the edits' context menu) in Chinese like the program's.
+    if (m_translator.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
+            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&m_translator);
 }
 
 QtWindowHost::~QtWindowHost() = default;
