@@ -54,52 +54,35 @@ start_perennix() {
   else
     pid=$(cd "$dir/app" && { ./perennix >>"$dir/perennix.log" 2>&1 & echo $!; })
   fi
-  wait_for 10 eval '[[ -n "$(main_window)" ]]' || fail "the main window did not show"
+  wait_for 30 eval '[[ -n "$(main_window)" ]]' || fail "the main window did not show"
   window=$(main_window)
-  sleep 0.5  # the window manager maps the window before the program has taken the news
+  wait_for 30 window_shown || fail "the main window is $(window_state)"
 }
 
 # right_click_icon xembed|sni: the right button on our tray icon.
 right_click_icon() {
   if [[ $1 == xembed ]]; then
-    wait_for 5 eval '[[ -n "$(trayer_icon)" ]]' || fail "no icon in trayer"
+    wait_for 30 eval '[[ -n "$(trayer_icon)" ]]' || fail "no icon in trayer"
     xdotool mousemove --window "$(trayer_icon)" 11 11 click 3
   else
-    wait_for 5 eval '[[ "$(sni_item_count)" -eq 1 && -n "$(panel_button_centre)" ]]' || fail "no item in the panel"
+    wait_for 30 eval '[[ "$(sni_item_count)" -eq 1 && -n "$(panel_button_centre)" ]]' || fail "no item in the panel"
     local x y
     read -r x y < <(panel_button_centre)
     xdotool mousemove "$x" "$y" click 3
   fi
 }
-qt_menu_open() {
-  local w
-  for w in $(xdotool search --onlyvisible --class perennix 2>/dev/null || true); do
-    [[ "$(xwininfo -id "$w" 2>/dev/null | awk '/Width:/ {print $2}')" -gt 60 ]] && return 0
-  done
-  return 1
-}
+tray_menu() { if [[ $1 == xembed ]]; then qt_menu; else panel_menu; fi; }
 
 # One timed exit, into end_ms and gone_ms.
 timed_exit() {
-  local kind=$1 mode=$2 attempt t0 t_end t_gone
+  local kind=$1 mode=$2 t0 t_end t_gone
   start_perennix "$mode"
   click_hide
-  wait_for 5 window_withdrawn || fail "hide: the window is $(window_state)"
-  # A menu that has just mapped may not hold the keyboard yet: open it again when the keys
-  # were lost (this measures the exit, not the menu).
-  for attempt in 1 2 3; do
-    right_click_icon "$kind"
-    if [[ $kind == xembed ]]; then
-      wait_for 5 qt_menu_open || fail "no menu"
-    else
-      wait_for 5 panel_menu_open || fail "no menu"
-    fi
-    sleep 0.3
-    xdotool key Down Down Return
-    wait_for 3 exit_box_open && break
-    xdotool key Escape
-  done
-  exit_box_open || fail "退出程序 asked nothing"
+  wait_for 30 window_withdrawn || fail "hide: the window is $(window_state)"
+  right_click_icon "$kind"
+  wait_for 30 eval '[[ -n "$(tray_menu "$kind")" ]]' || fail "the right click opened no menu"
+  click_menu_entry "$(tray_menu "$kind")" 2  # "退出程序"
+  wait_for 30 exit_box_open || fail "退出程序 asked nothing"
   xdotool windowactivate --sync "$(exit_box)"
   t0=$(now_ms)
   xdotool key Return

@@ -5,17 +5,11 @@
 # panel asks nothing on its first start).
 #
 # The sourcing script sets $dir (a temporary folder it removes), defines fail, and runs under
-# scripts/with-x without its tray. It calls sni_start_bus once, sni_start_panel and
+# scripts/with-x without its tray (WITH_X_WAIT waits for the desktop's conditions). It calls sni_start_bus once, sni_start_panel and
 # sni_stop_panel as it needs, and sni_stop_all when it ends. The bus activates no services:
 # everything on it is started here and stopped again.
 
 # --- Perennix's windows -------------------------------------------------------------------
-wm_running() {
-  local wm
-  wm=$(xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | awk '{print $NF}')
-  [[ "$wm" == 0x* ]] && xwininfo -id "$wm" >/dev/null 2>&1
-}
-
 # wait_for SECONDS COMMAND...: true once COMMAND succeeds, false when time runs out.
 wait_for() {
   local deadline=$((SECONDS + $1))
@@ -45,6 +39,16 @@ answer_exit_box() {
   xdotool windowactivate --sync "$(exit_box)" key "$1"
 }
 
+# Our own tray menu, which Qt shows on an XEmbed tray: a visible window of ours right on the
+# root window (neither framed by the window manager nor docked in the tray), not a tooltip.
+qt_menu() {
+  local w
+  for w in $(xdotool search --onlyvisible --class perennix 2>/dev/null || true); do
+    [[ "$(xwininfo -id "$w" -children 2>/dev/null)" == *"Parent window id: "*"(the root window)"* ]] || continue
+    [[ "$(xprop -id "$w" _NET_WM_WINDOW_TYPE 2>/dev/null)" == *_NET_WM_WINDOW_TYPE_TOOLTIP* ]] || echo "$w"
+  done | awk 'NR == 1'
+}
+
 # Clicks the centre of a control given by its template rectangle in dialog units (x y cx cy).
 click_control() {
   local width height
@@ -63,13 +67,21 @@ panel_button_centre() {
   [[ -n "$panel" ]] && xwininfo -id "$panel" -tree | awk '/"wrapper-2.0"/ {
     split($(NF - 1), size, /[x+]/); split($NF, at, /\+/); print at[2] + int(size[1] / 2), at[3] + int(size[2] / 2); exit }'
 }
-# A menu the plug-in opened: a visible window of its process larger than the panel's button.
-panel_menu_open() {
+# A menu the plug-in opened: a visible window of its process higher than the panel's button.
+panel_menu() {
   local w
   for w in $(xdotool search --onlyvisible --class wrapper-2.0 2>/dev/null || true); do
-    [[ "$(xwininfo -id "$w" 2>/dev/null | awk '/Height:/ {print $2}')" -gt 40 ]] && return 0
-  done
-  return 1
+    [[ "$(xwininfo -id "$w" 2>/dev/null | awk '/Height:/ {print $2}')" -gt 40 ]] && echo "$w"
+  done | awk 'NR == 1'
+}
+panel_menu_open() { [[ -n "$(panel_menu)" ]]; }
+
+# Clicks entry N of an open tray menu: its two entries ("显示/隐藏", "退出程序") are equally
+# high around a thin separator, so the upper and lower quarter of the menu are within them.
+click_menu_entry() {
+  local width height
+  read -r width height < <(xwininfo -id "$1" | awk '/Width:/ {w = $2} /Height:/ {h = $2} END {print w, h}')
+  xdotool mousemove --window "$1" $((width / 2)) $((height * (2 * $2 - 1) / 4)) click 1
 }
 
 # --- the XEmbed tray ----------------------------------------------------------------------
@@ -77,13 +89,14 @@ tray_pid=""
 start_trayer() {
   trayer --edge bottom --align right --widthtype pixel --width 120 --height 24 >>"$dir/trayer.log" 2>&1 &
   tray_pid=$!
-  wait_for 5 eval '[[ -n "$(trayer_panel)" ]]' || { cat "$dir/trayer.log" >&2; fail "trayer did not start"; }
+  "$WITH_X_WAIT" -p "$tray_pid" 30 owned _NET_SYSTEM_TRAY_S0 || { cat "$dir/trayer.log" >&2; fail "trayer did not start"; }
 }
 stop_trayer() {
   [[ -n "$tray_pid" ]] || return 0
   kill "$tray_pid" 2>/dev/null || true
   wait "$tray_pid" 2>/dev/null || true
   tray_pid=""
+  "$WITH_X_WAIT" 30 unowned _NET_SYSTEM_TRAY_S0 || fail "trayer's tray stayed"
 }
 trayer_panel() { xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ {print $1; exit}'; }
 # The window Qt docks into trayer's panel for our icon.
@@ -146,13 +159,13 @@ EOF
   unset WAYLAND_DISPLAY SESSION_MANAGER
   dbus-daemon --config-file="$dir/bus.conf" --nofork >>"$dir/bus.log" 2>&1 &
   sni_bus_pid=$!
-  wait_for 5 sni_bus_up || { cat "$dir/bus.log" >&2; fail "the session bus did not start"; }
+  wait_for 30 sni_bus_up || { cat "$dir/bus.log" >&2; fail "the session bus did not start"; }
   local xfconfd
   xfconfd=$(compgen -G "/usr/lib/*/xfce4/xfconf/xfconfd" | head -1)
   [[ -x "$xfconfd" ]] || fail "xfconfd is not installed (scripts/deps installs xfce4-panel)"
   "$xfconfd" >>"$dir/xfconfd.log" 2>&1 &
   sni_xfconfd_pid=$!
-  wait_for 5 sni_has_name org.xfce.Xfconf || { cat "$dir/xfconfd.log" >&2; fail "xfconfd did not start"; }
+  wait_for 30 sni_has_name org.xfce.Xfconf || { cat "$dir/xfconfd.log" >&2; fail "xfconfd did not start"; }
 }
 sni_bus_up() { gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
   --method org.freedesktop.DBus.GetId >/dev/null 2>&1; }
@@ -166,7 +179,7 @@ sni_start_panel() {
   command -v xfce4-panel >/dev/null || fail "xfce4-panel is not installed (scripts/deps installs it)"
   xfce4-panel >>"$dir/panel.log" 2>&1 &
   sni_panel_pid=$!
-  wait_for 10 sni_host_up || { cat "$dir/panel.log" >&2; fail "the panel's StatusNotifier host did not start"; }
+  wait_for 30 sni_host_up || { cat "$dir/panel.log" >&2; fail "the panel's StatusNotifier host did not start"; }
 }
 sni_host_up() {
   [[ "$(sni_watcher_property IsStatusNotifierHostRegistered)" == "(<true>,)" ]]
@@ -182,7 +195,7 @@ sni_stop_panel() {
   kill "$sni_panel_pid" 2>/dev/null || true
   wait "$sni_panel_pid" 2>/dev/null || true
   sni_panel_pid=""
-  wait_for 10 eval '! sni_has_name org.kde.StatusNotifierWatcher' || fail "the panel's tray stayed on the bus"
+  wait_for 30 eval '! sni_has_name org.kde.StatusNotifierWatcher' || fail "the panel's tray stayed on the bus"
 }
 
 # The items registered with the watcher, one "bus-name/path" a line.
