@@ -103,6 +103,7 @@ wait_for 30 exit_box_open || fail "退出程序 asked nothing"
 answer_exit_box Escape
 wait_for 30 eval '! exit_box_open' || fail "the question stayed after Escape"
 perennix_running || fail "Cancel ended Perennix"
+window_withdrawn || fail "Cancel showed the window: $(window_state)"
 one_item || fail "Cancel removed the item"
 sni_menu_click "$(item)" 退出程序
 wait_for 30 exit_box_open || fail "退出程序 asked nothing the second time"
