@@ -90,7 +90,7 @@ protected:
 
 }  // namespace
 
-namespace px {
+namespace px::qt {
 
 // The QDialog of a template: turns keys, the close box, painting and the background's
 // context menu into what the window layer delivers.
@@ -146,7 +146,7 @@ private:
     QtDialogWindow& m_window;
 };
 
-}  // namespace px
+}  // namespace px::qt
 
 QtDialogWindow::QtDialogWindow(QtWindowHost& host, CDialogEx& dialog, const DialogTemplate& tpl, QWidget* parent)
     : m_host(host)
@@ -159,12 +159,12 @@ QtDialogWindow::QtDialogWindow(QtWindowHost& host, CDialogEx& dialog, const Dial
     flags |= tpl.style.Has(DialogStyle::AppWindow) ? Qt::Window : Qt::Dialog;
     if (tpl.style.Has(DialogStyle::MinimizeBox))
         flags |= Qt::WindowMinimizeButtonHint;
-    m_widget = std::make_unique<px::DialogWidget>(*this, parent, flags);
-    m_widget->setWindowTitle(px::ToQString(tpl.title));
-    m_widget->setFont(px::TemplateFont(tpl));
-    m_base = px::DialogBaseUnits(m_widget->font());
+    m_widget = std::make_unique<px::qt::DialogWidget>(*this, parent, flags);
+    m_widget->setWindowTitle(px::qt::ToQString(tpl.title));
+    m_widget->setFont(px::qt::TemplateFont(tpl));
+    m_base = px::qt::DialogBaseUnits(m_widget->font());
 
-    const QSize client = px::MapDialogSize(tpl.cx, tpl.cy, m_base);
+    const QSize client = px::qt::MapDialogSize(tpl.cx, tpl.cy, m_base);
     if (tpl.style.Has(DialogStyle::Sizing)) {
         // The sizing border lets the window shrink, never grow past its template: the
         // template has no maximise box, and a larger window would only show empty space.
@@ -210,10 +210,10 @@ void QtDialogWindow::BuildControls()
 void QtDialogWindow::CreateControl(const ControlTemplate& c)
 {
     QWidget* parent = m_widget.get();
-    const QString text = px::ToQString(c.text);
+    const QString text = px::qt::ToQString(c.text);
     const bool tabStop = c.style.Has(ControlStyle::TabStop);
     const Qt::FocusPolicy focusPolicy = tabStop ? Qt::StrongFocus : Qt::ClickFocus;
-    const QRect rect = px::MapTemplateRect(c.x, c.y, c.cx, c.cy, m_base);
+    const QRect rect = px::qt::MapTemplateRect(c.x, c.y, c.cx, c.cy, m_base);
     Control control;
     control.tpl = &c;
 
@@ -397,7 +397,7 @@ void QtDialogWindow::ShowBackgroundMenu(const QPoint& globalPos)
         return;
     QMenu menu(m_widget.get());
     for (const auto& [text, id] : m_systemMenuItems)
-        menu.addAction(px::ToQString(text))->setData(id);
+        menu.addAction(px::qt::ToQString(text))->setData(id);
     if (QAction* picked = menu.exec(globalPos))
         PostMessage(WM_SYSCOMMAND, picked->data().toUInt(), 0);
 }
@@ -411,9 +411,9 @@ void QtDialogWindow::BrowseForFile(int id)
     const QString folder = current.isEmpty() ? QString() : QFileInfo(current).absolutePath();
     // Any file, no filter, no default extension.
     const QString chosen
-        = QFileDialog::getOpenFileName(m_widget.get(), px::ToQString(GetHostText(HostText::OpenFileTitle)), folder);
+        = QFileDialog::getOpenFileName(m_widget.get(), px::qt::ToQString(GetHostText(HostText::OpenFileTitle)), folder);
     if (!chosen.isEmpty())
-        SetDlgItemText(id, px::FromQString(chosen));
+        SetDlgItemText(id, px::qt::FromQString(chosen));
 }
 
 std::u16string QtDialogWindow::GetDlgItemText(int id)
@@ -430,7 +430,7 @@ std::u16string QtDialogWindow::GetDlgItemText(int id)
         text = label->text();
     else if (auto* group = qobject_cast<QGroupBox*>(c->focus))
         text = group->title();
-    return px::FromQString(text);
+    return px::qt::FromQString(text);
 }
 
 void QtDialogWindow::SetDlgItemText(int id, const std::u16string& text)
@@ -438,7 +438,7 @@ void QtDialogWindow::SetDlgItemText(int id, const std::u16string& text)
     const Control* c = Find(id);
     if (!c)
         return;
-    const QString value = px::ToQString(text);
+    const QString value = px::qt::ToQString(text);
     if (auto* edit = qobject_cast<QLineEdit*>(c->focus)) {
         ++m_settingText;
         edit->setText(value);
@@ -530,14 +530,14 @@ void QtDialogWindow::PostMessage(unsigned message, uintptr_t wParam, intptr_t lP
 int QtDialogWindow::MessageBox(const std::u16string& text, const std::u16string& caption, unsigned type)
 {
     QMessageBox box(m_widget.get());
-    box.setWindowTitle(px::ToQString(caption));
+    box.setWindowTitle(px::qt::ToQString(caption));
     box.setTextFormat(Qt::PlainText);
-    box.setText(px::ToQString(text));
+    box.setText(px::qt::ToQString(text));
     box.setIcon(QMessageBox::NoIcon);
-    QPushButton* ok = box.addButton(px::ToQString(GetHostText(HostText::Ok)), QMessageBox::AcceptRole);
+    QPushButton* ok = box.addButton(px::qt::ToQString(GetHostText(HostText::Ok)), QMessageBox::AcceptRole);
     QPushButton* cancel = nullptr;
     if ((type & 0xF) == MB_OKCANCEL)
-        cancel = box.addButton(px::ToQString(GetHostText(HostText::Cancel)), QMessageBox::RejectRole);
+        cancel = box.addButton(px::qt::ToQString(GetHostText(HostText::Cancel)), QMessageBox::RejectRole);
     box.setDefaultButton(ok);
     // Wide enough for its title, which a window manager cuts to the width of the box.
     if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
@@ -617,7 +617,7 @@ bool QtDialogWindow::NotifyIconAdd(const NotifyIconData& nid)
     if (m_ended || (m_tray && m_tray->isVisible()))
         return false;  // the shell refuses to add an icon twice
     // Asked first: it is the query at which Qt picks the icon's protocol.
-    const bool reachable = px::TrayIconReachable();
+    const bool reachable = px::qt::TrayIconReachable();
     // Set up even when no tray takes the icon: its menu and activations work the same.
     if (!m_tray) {
         m_tray = new QSystemTrayIcon(m_widget.get());
@@ -638,7 +638,7 @@ bool QtDialogWindow::NotifyIconAdd(const NotifyIconData& nid)
     }
     const QIcon icon = (nid.uFlags & NIF_ICON) ? QtWindowHost::Icon(nid.hIcon) : QIcon();
     m_tray->setIcon(icon.isNull() ? QApplication::windowIcon() : icon);
-    m_tray->setToolTip((nid.uFlags & NIF_TIP) ? px::ToQString(nid.szTip) : QString());
+    m_tray->setToolTip((nid.uFlags & NIF_TIP) ? px::qt::ToQString(nid.szTip) : QString());
     m_trayCallbackMessage = (nid.uFlags & NIF_MESSAGE) ? nid.uCallbackMessage : 0;
     m_trayId = nid.uID;
     if (!reachable)
@@ -687,7 +687,7 @@ void QtDialogWindow::SetTrayMenuEntries(const std::vector<MenuItem>& items)
             menu->addSeparator();
             continue;
         }
-        QAction* action = menu->addAction(px::ToQString(item.text));
+        QAction* action = menu->addAction(px::qt::ToQString(item.text));
         // The pick arrives afterwards as a command, as a menu's pick is posted.
         QObject::connect(action, &QAction::triggered, action,
             [this, id = item.id] { PostMessage(WM_COMMAND, CommandWParam(static_cast<int>(id), 0), 0); });

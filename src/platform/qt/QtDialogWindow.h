@@ -26,7 +26,7 @@ class QTimer;
 class QWidget;
 class QtWindowHost;
 
-namespace px {
+namespace px::qt {
 class DialogWidget;
 }
 
@@ -44,7 +44,7 @@ public:
     QDialog* Widget() const;
     int TemplateId() const { return m_tpl.id; }
     bool Ended() const { return m_ended; }
-    px::BaseUnits Base() const { return m_base; }
+    px::qt::BaseUnits Base() const { return m_base; }
     // The widget of a control (for an edit with a browse button, its edit); nullptr when the
     // template has no control with that id.
     QWidget* Item(int id) const;
@@ -111,7 +111,7 @@ private:
     QtWindowHost& m_host;
     CDialogEx& m_dialog;
     const DialogTemplate& m_tpl;
-    px::BaseUnits m_base;
+    px::qt::BaseUnits m_base;
     bool m_ended = false;
     int m_result = IDCANCEL;
     QEventLoop* m_loop = nullptr;
@@ -137,5 +137,5 @@ private:
     QByteArray m_hiddenGeometry;  // where the window was when it was hidden
     // Declared last so it goes first: the widgets (and the timers they own) die before the
     // state their callbacks use.
-    std::unique_ptr<px::DialogWidget> m_widget;
+    std::unique_ptr<px::qt::DialogWidget> m_widget;
 };

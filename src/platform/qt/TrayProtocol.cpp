@@ -53,7 +53,7 @@ bool SpeaksStatusNotifier()
 
 }  // namespace
 
-bool px::TrayIconReachable()
+bool px::qt::TrayIconReachable()
 {
     // Qt's own check is true when either protocol has a tray, but an icon on D-Bus is lost in
     // an XEmbed tray (and the other way round): ask about the protocol the icon speaks.

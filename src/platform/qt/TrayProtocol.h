@@ -4,10 +4,10 @@
 // docking trays). Qt picks StatusNotifier when a watcher is on the session bus at the process's
 // first tray query, XEmbed otherwise, and keeps that choice for the whole run.
 
-namespace px {
+namespace px::qt {
 
 // True when a tray of the protocol Qt's tray icon speaks is running now, so an icon shown
 // there can be reached.
 bool TrayIconReachable();
 
-}  // namespace px
+}  // namespace px::qt
