@@ -22,6 +22,7 @@ extern const char kGuardStoppedByUser[];  // "->停止守护（用户操作）�
 extern const char kGuardStoppedLaunchFailed[];  // "->停止守护（打开程序失败）。。。"
 extern const char kProgramLaunched[];  // "->程序未运行，已启动：" + the program's path
 extern const char kLaunchFailed[];  // "->打开程序失败，错误码：" + the system's code
+extern const char kScriptNotRun[];  // "->命令解释器无法运行该文件。。。"
 extern const char kGatewayConfirmed[];  // "->已确认网关对话框：" + the dialog's title
 }  // namespace logtext
 

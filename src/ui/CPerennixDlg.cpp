@@ -154,8 +154,9 @@ void CPerennixDlg::RemoveTrayIcon()
 
 void CPerennixDlg::OnDestroy()
 {
-    // However the dialog ends, no icon is left behind in the tray.
+    // However the dialog ends, no icon is left behind in the tray, nor a process handle.
     RemoveTrayIcon();
+    ForgetLaunchedProcess();
 }
 
 void CPerennixDlg::OnBnClickedTimedClose() { m_editRebTime.EnableWindow(m_chkTimedClose.GetCheck() == 1); }

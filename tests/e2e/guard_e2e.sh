@@ -17,6 +17,8 @@ if [[ "${PERENNIX_E2E_DESKTOP:-}" != 1 ]]; then
 fi
 
 dir=$(mktemp -d)
+# No session bus: Qt's tray icon speaks XEmbed to trayer, whatever desktop the test runs from.
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/no-bus"
 perennix_pid=""
 tray_pid=""
 fail() {
@@ -106,6 +108,8 @@ window_state() { xprop -id "$window" WM_STATE 2>/dev/null | awk '/window state/ 
 window_shown() { [[ "$(window_state)" == Normal && "$(xwininfo -id "$window")" == *IsViewable* ]]; }
 window_withdrawn() { [[ -z "$(window_state)" || "$(window_state)" == Withdrawn ]]; }
 window_iconic() { [[ "$(window_state)" == Iconic ]]; }
+window_position() { xwininfo -id "$window" | awk '/Absolute upper-left X:/ {x = $4} /Absolute upper-left Y:/ {y = $4} END {print x, y}'; }
+window_size() { xwininfo -id "$window" | awk '/Width:/ {w = $2} /Height:/ {h = $2} END {print w, h}'; }
 
 # Clicks the centre of a control given by its template rectangle in dialog units (x y cx cy),
 # converted with the window's own scale: the client area is 307 by 249 dialog units.
@@ -144,7 +148,14 @@ export LC_ALL=C
 check_run_log "$dir/log.txt" "$dir/helper-exe/guardhelper"
 echo "ok: log.txt holds the banner, the GBK init entry and what the watchdog did"
 
+# --- the window never grows past its template: no full-screen grey window ----------------
+read -r width height < <(window_size)
+xprop -id "$window" WM_NORMAL_HINTS | grep -qF "program specified maximum size: $width by $height" \
+  || fail "the window may grow past ${width}x$height: $(xprop -id "$window" WM_NORMAL_HINTS)"
+echo "ok: the window stays within its template size (${width}x$height)"
+
 # --- hide into the tray; the icon survives a restart of the tray host ---------------------
+position=$(window_position)
 click_hide
 wait_for 30 window_withdrawn || fail "hide: the window is still $(window_state)"
 wait_for 30 tray_icon_present || fail "hide: no tray icon"
@@ -165,7 +176,8 @@ window_withdrawn || fail "a left click or a double click showed the window"
 pick_tray_menu_entry 1  # "显示/隐藏"
 wait_for 30 window_shown || fail "show from the tray menu: the window is $(window_state)"
 wait_for 30 tray_icon_absent || fail "the tray icon stayed after showing the window"
-echo "ok: left clicks did nothing; the tray menu showed the window and removed the icon"
+[[ "$(window_position)" == "$position" ]] || fail "the window moved from $position to $(window_position) across hide and show"
+echo "ok: left clicks did nothing; the tray menu showed the window where it was and removed the icon"
 
 # --- without a tray host, hiding minimises instead of leaving an unreachable window ------
 stop_tray
@@ -174,6 +186,18 @@ wait_for 30 window_iconic || fail "hide without a tray: the window is '$(window_
 xdotool windowactivate "$window"
 wait_for 30 window_shown || fail "the minimised window could not be restored"
 echo "ok: with no tray host the window was minimised and restored"
+
+# --- a window restored from the taskbar hides into a tray that came later, and comes back --
+start_tray
+click_hide
+wait_for 30 window_withdrawn || fail "hide after the restore: the window is still $(window_state)"
+wait_for 30 tray_icon_ready || fail "hide after the restore: no tray icon"
+xdotool mousemove --window "$(tray_icon)" 11 11 click 3
+wait_for 30 tray_menu_open || fail "the right button did not open the tray menu"
+pick_tray_menu_entry 1  # "显示/隐藏"
+wait_for 30 window_shown || fail "after a restore from the taskbar the tray menu left the window $(window_state)"
+stop_tray
+echo "ok: restored from the taskbar, hidden into a new tray and shown again from its menu"
 
 # --- closing the window ends Perennix and leaves the helper running -----------------------
 click_close

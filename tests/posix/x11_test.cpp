@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -21,6 +22,7 @@
 #include "PosixTestSupport.h"
 #include "TempDir.h"
 #include "base/Unicode.h"
+#include "guard/GatewayDialog.h"
 #include "platform/posix/PosixSystem.h"
 
 namespace {
@@ -32,12 +34,20 @@ struct WindowRecipe {
     std::string windowClass;
     std::optional<std::string> netWmName;  // UTF-8
     std::optional<std::string> wmNameLatin1;
-    bool dialog = false;
+    bool dialog = false;  // _NET_WM_WINDOW_TYPE_DIALOG
+    std::optional<Window> transientFor = std::nullopt;
+    bool withPid = true;  // _NET_WM_PID: this process
 };
 
 // Bounds that only a fault reaches, however loaded the machine is.
 constexpr int kWindowWaitMs = 30000;
 constexpr int kJavaWaitMs = 90000;
+
+bool HasName(const ProcessEntry& process, const std::u16string& name)
+{
+    return std::any_of(process.names.begin(), process.names.end(),
+        [&](const ProcessName& n) { return n.text == name && !n.isPrefix; });
+}
 
 class X11Test : public ::testing::Test {
 protected:
@@ -78,8 +88,12 @@ protected:
             const long dialogType = static_cast<long>(XInternAtom(m_display, "_NET_WM_WINDOW_TYPE_DIALOG", False));
             SetProperty(window, "_NET_WM_WINDOW_TYPE", XA_ATOM, 32, &dialogType, 1);
         }
-        const long pid = getpid();
-        SetProperty(window, "_NET_WM_PID", XA_CARDINAL, 32, &pid, 1);
+        if (recipe.transientFor)
+            XSetTransientForHint(m_display, window, *recipe.transientFor);
+        if (recipe.withPid) {
+            const long pid = getpid();
+            SetProperty(window, "_NET_WM_PID", XA_CARDINAL, 32, &pid, 1);
+        }
         XSelectInput(m_display, window, KeyPressMask | KeyReleaseMask | FocusChangeMask);
         XMapWindow(m_display, window);
         XFlush(m_display);
@@ -92,14 +106,18 @@ protected:
             static_cast<const unsigned char*>(data), static_cast<int>(count));
     }
 
-    // The lookup, repeated until it finds a window (the window manager lists new windows a
-    // moment after they are mapped) or timeoutMs has passed.
-    std::optional<ForeignWindow> WaitForWindow(
-        const std::u16string& windowClass, const std::u16string& title, int timeoutMs = kWindowWaitMs)
+    // The windows with this title once there are count of them (the window manager lists
+    // new windows a moment after they are mapped), or what there is after timeoutMs.
+    std::vector<TopWindow> WaitForWindows(const std::u16string& title, size_t count = 1, int timeoutMs = kWindowWaitMs)
     {
-        std::optional<ForeignWindow> found;
-        pxtest::WaitUntil([&] { return (found = m_system.FindTopWindow(windowClass, title)).has_value(); }, timeoutMs);
+        std::vector<TopWindow> found;
+        pxtest::WaitUntil([&] { return (found = m_system.FindTopWindows(title)).size() >= count; }, timeoutMs);
         return found;
+    }
+    std::optional<ForeignWindow> WaitForWindow(const std::u16string& title, int timeoutMs = kWindowWaitMs)
+    {
+        const std::vector<TopWindow> found = WaitForWindows(title, 1, timeoutMs);
+        return found.empty() ? std::nullopt : std::optional<ForeignWindow>(found.front().handle);
     }
 
     // Waits for a press and a release of the space key in window.
@@ -130,58 +148,68 @@ protected:
     const std::string m_tag = std::to_string(getpid());
 };
 
-TEST_F(X11Test, FindsTheWindowWithThisClassAndExactlyThisTitle)
+TEST_F(X11Test, ReportsEveryWindowWithExactlyThisTitleWithItsClassTypeAndOwner)
 {
     const std::string title = "Px Title " + m_tag;
     const Window plain = Create({"pxinst" + m_tag, "PxClass" + m_tag, title, title});
-    const Window chinese = Create({"pxcn" + m_tag, "PxCn" + m_tag, "警告 " + m_tag, std::nullopt});
-    // A title only in WM_NAME, in Latin-1 ("Überprüfung").
-    const Window latin1 = Create({"pxl1" + m_tag, "PxL1" + m_tag, std::nullopt,
+    const Window dialog = Create({"pxdialog" + m_tag, "PxDialog" + m_tag, title, std::nullopt, true});
+    // A class in UTF-8, a title only in WM_NAME in Latin-1 ("Überprüfung"), a class in Latin-1.
+    const Window chinese = Create({"pxcn" + m_tag, "PxCn窗口" + m_tag, "警告 " + m_tag, std::nullopt});
+    const Window latin1 = Create({"pxl1" + m_tag, "PxL1\xC4" + m_tag, std::nullopt,
         "\xDC"
         "berpr\xFC"
         "fung "
             + m_tag});
-    ASSERT_EQ(WaitForWindow(U16("pxinst" + m_tag), U16(title)), plain);
+    // Transient for another window, with no _NET_WM_PID.
+    const Window transient
+        = Create({"pxtr" + m_tag, "PxTr" + m_tag, "Px Transient " + m_tag, std::nullopt, false, plain, false});
 
-    const struct {
+    struct Expected {
+        Window handle;
         std::string windowClass;
+        bool isDialog;
+        bool ownedByThisProcess;
+    };
+    const struct {
         std::string title;
-        std::optional<Window> found;
+        std::vector<Expected> windows;
     } cases[] = {
-        {"pxinst" + m_tag, title, plain},  // WM_CLASS instance
-        {"PxClass" + m_tag, title, plain},  // WM_CLASS class
-        {"pxcn" + m_tag, "警告 " + m_tag, chinese},
-        {"PxL1" + m_tag, "Überprüfung " + m_tag, latin1},
-        {"pxinst" + m_tag, "Px Title", std::nullopt},  // a part of the title
-        {"pxinst" + m_tag, title + " ", std::nullopt},
-        {"pxinst" + m_tag, "px title " + m_tag, std::nullopt},  // titles are exact
-        {"PXINST" + m_tag, title, std::nullopt},  // so are classes
-        {"pxother" + m_tag, title, std::nullopt},
+        {title, {{plain, "PxClass" + m_tag, false, true}, {dialog, "PxDialog" + m_tag, true, true}}},
+        {"警告 " + m_tag, {{chinese, "PxCn窗口" + m_tag, false, true}}},
+        {"Überprüfung " + m_tag, {{latin1, "PxL1Ä" + m_tag, false, true}}},
+        {"Px Transient " + m_tag, {{transient, "PxTr" + m_tag, true, false}}}, {"Px Title", {}},  // a part of the title
+        {title + " ", {}}, {"px title " + m_tag, {}},  // titles are exact
     };
     for (const auto& c : cases) {
-        const std::optional<ForeignWindow> found = c.found ? WaitForWindow(U16(c.windowClass), U16(c.title))
-                                                           : m_system.FindTopWindow(U16(c.windowClass), U16(c.title));
-        EXPECT_EQ(found, c.found) << c.windowClass << " / " << c.title;
+        SCOPED_TRACE(c.title);
+        std::vector<TopWindow> found = WaitForWindows(U16(c.title), c.windows.size());
+        ASSERT_EQ(found.size(), c.windows.size());
+        std::sort(
+            found.begin(), found.end(), [](const TopWindow& a, const TopWindow& b) { return a.handle < b.handle; });
+        for (size_t i = 0; i < found.size(); ++i) {
+            const Expected& expected = c.windows[i];
+            EXPECT_EQ(found[i].handle, expected.handle);
+            EXPECT_EQ(found[i].windowClass, U16(expected.windowClass));
+            EXPECT_EQ(found[i].isDialog, expected.isDialog);
+            if (expected.ownedByThisProcess) {
+                EXPECT_EQ(found[i].owner.pid, static_cast<uint32_t>(getpid()));
+                EXPECT_TRUE(HasName(found[i].owner, u"posix_tests"));
+            } else {
+                EXPECT_EQ(found[i].owner.pid, 0u);
+                EXPECT_TRUE(found[i].owner.names.empty());
+            }
+        }
     }
-}
-
-TEST_F(X11Test, GatewayDialogClassWantsAJavaProcessesDialog)
-{
-    // A dialog of this (non-Java) process with a gateway title is not one of the gateway's.
-    const std::string title = "Warning " + m_tag;
-    const Window dialog = Create({"pxdialog" + m_tag, "PxDialog" + m_tag, title, title, true});
-    ASSERT_EQ(WaitForWindow(U16("pxdialog" + m_tag), U16(title)), dialog);
-    EXPECT_FALSE(m_system.FindTopWindow(u"SunAwtDialog", U16(title)));
 }
 
 TEST_F(X11Test, SpaceKeyReachesTheWindowBroughtToFront)
 {
     const std::string title = "Px Keys " + m_tag;
     const Window target = Create({"pxkeys" + m_tag, "PxKeys" + m_tag, title, title});
-    ASSERT_EQ(WaitForWindow(U16("pxkeys" + m_tag), U16(title)), target);
+    ASSERT_EQ(WaitForWindow(U16(title)), target);
     // Another window takes the focus first.
     const Window other = Create({"pxcover" + m_tag, "PxCover" + m_tag, "Px Cover " + m_tag, std::nullopt});
-    ASSERT_TRUE(WaitForWindow(U16("pxcover" + m_tag), U16("Px Cover " + m_tag)));
+    ASSERT_EQ(WaitForWindow(U16("Px Cover " + m_tag)), other);
     ASSERT_TRUE(m_system.BringToFront(other));
 
     ASSERT_TRUE(m_system.BringToFront(target));
@@ -193,7 +221,7 @@ TEST_F(X11Test, SpaceKeyReachesTheWindowBroughtToFront)
     EXPECT_FALSE(m_system.BringToFront(target));
 }
 
-TEST_F(X11Test, JavaDialogIsFoundAsSunAwtDialogAndItsButtonPressed)
+TEST_F(X11Test, AJavaDialogIsReportedAsTheGatewaysDialogAndTheSpaceKeyPressesItsButton)
 {
 #if defined(PX_JAVA) && defined(PX_GATEWAY_DIALOG_JAR)
     const std::string dialogTitle = "Warning " + m_tag;
@@ -203,16 +231,27 @@ TEST_F(X11Test, JavaDialogIsFoundAsSunAwtDialogAndItsButtonPressed)
     pxtest::ChildProcess java(
         PX_JAVA, {"java", "-cp", PX_GATEWAY_DIALOG_JAR, "GatewayDialog", dialogTitle, frameTitle, focused});
     ASSERT_TRUE(java.Started());
-    const std::optional<ForeignWindow> dialog = WaitForWindow(u"SunAwtDialog", U16(dialogTitle), kJavaWaitMs);
-    ASSERT_TRUE(dialog);
-    // The main frame is a Java window too, but no dialog.
-    ASSERT_TRUE(WaitForWindow(u"GatewayDialog", U16(frameTitle)));
-    EXPECT_FALSE(m_system.FindTopWindow(u"SunAwtDialog", U16(frameTitle)));
+    const std::vector<TopWindow> dialogs = WaitForWindows(U16(dialogTitle), 1, kJavaWaitMs);
+    ASSERT_EQ(dialogs.size(), 1u);
+    const std::vector<TopWindow> frames = WaitForWindows(U16(frameTitle), 1, kJavaWaitMs);
+    ASSERT_EQ(frames.size(), 1u);
+
+    // Java names its windows' class after the program's main class; the dialog is a dialog,
+    // the main frame is not, and both belong to the java process.
+    for (const TopWindow& window : {dialogs[0], frames[0]}) {
+        EXPECT_EQ(window.windowClass, u"GatewayDialog");
+        EXPECT_EQ(window.owner.pid, static_cast<uint32_t>(java.Pid()));
+        EXPECT_TRUE(HasName(window.owner, u"java"));
+    }
+    EXPECT_TRUE(dialogs[0].isDialog);
+    EXPECT_FALSE(frames[0].isDialog);
+    EXPECT_EQ(FindGatewayDialog(m_system, U16(dialogTitle)), dialogs[0].handle);
+    EXPECT_EQ(FindGatewayDialog(m_system, U16(frameTitle)), std::nullopt);
 
     // Once its button holds the focus, the dialog takes a space key press as a click.
     ASSERT_TRUE(pxtest::WaitUntil([&] { return access(focused.c_str(), F_OK) == 0; }, kJavaWaitMs))
         << "the dialog's button never took the focus";
-    ASSERT_TRUE(m_system.BringToFront(*dialog));
+    ASSERT_TRUE(m_system.BringToFront(dialogs[0].handle));
     m_system.PressSpaceKey();
     const std::optional<int> status = java.WaitForExit(kJavaWaitMs);
     ASSERT_TRUE(status) << "the dialog's button was not pressed";
@@ -337,7 +376,7 @@ TEST_F(X11WithoutWindowManagerTest, AWindowThatTakesTheFocusItselfIsOfferedIt)
     const std::string title = "Px Offer " + m_tag;
     FocusTaker taker("pxtaker" + m_tag, title);
     ASSERT_TRUE(taker.TopWindow());
-    ASSERT_EQ(WaitForWindow(U16("pxtaker" + m_tag), U16(title)), *taker.TopWindow());
+    ASSERT_EQ(WaitForWindow(U16(title)), *taker.TopWindow());
 
     // With no window manager to offer it, the focus comes only from our own offer.
     ASSERT_TRUE(m_system.BringToFront(*taker.TopWindow()));
@@ -349,7 +388,7 @@ TEST(NoDisplay, NothingIsFoundAndNothingFails)
 {
     const pxtest::ScopedEnv display("DISPLAY", std::nullopt);
     PosixSystem system;
-    EXPECT_FALSE(system.FindTopWindow(u"SunAwtDialog", u"Warning"));
+    EXPECT_TRUE(system.FindTopWindows(u"Warning").empty());
     EXPECT_FALSE(system.BringToFront(0x400001));
     system.PressSpaceKey();
 }

@@ -71,7 +71,8 @@ bool FakeSystem::EnumerateProcesses(ProcessDetail detail, const std::function<bo
     for (const FakeProcess& p : snapshot) {
         ProcessEntry e;
         e.pid = p.pid;
-        if (detail == ProcessDetail::Quick && !quickNamesComplete && !p.names.empty())
+        // Like /proc: the first name is the quick one, and a cut one comes with all the others.
+        if (detail == ProcessDetail::Quick && !quickNamesComplete && !p.names.empty() && !p.names[0].isPrefix)
             e.names.assign(p.names.begin(), p.names.begin() + 1);
         else
             e.names = p.names;
@@ -91,7 +92,8 @@ bool FakeSystem::TerminateProcess(uint32_t pid)
     return true;
 }
 
-intptr_t FakeSystem::ShellOpen(const std::u16string& file, const std::u16string* parameters)
+intptr_t FakeSystem::ShellOpen(
+    const std::u16string& file, const std::u16string* parameters, std::optional<LaunchedProcess>* launched)
 {
     ShellLaunch l;
     l.file = file;
@@ -100,33 +102,48 @@ intptr_t FakeSystem::ShellOpen(const std::u16string& file, const std::u16string*
     l.atMs = m_clock.NowMs();
     l.result = shellResult;
     shellLaunches.push_back(l);
-    if (shellResult > 32 && !launchStartsProcess.empty())
-        AddProcess(launchStartsProcess);
+    if (shellResult > 32 && !launchStartsProcess.empty()) {
+        const uint32_t pid = AddProcess(launchStartsProcess);
+        if (launched)
+            *launched = LaunchedProcess{pid, 0};
+    }
     return shellResult;
 }
+
+bool FakeSystem::IsAlive(const LaunchedProcess& process)
+{
+    return std::any_of(processes.begin(), processes.end(), [&](const FakeProcess& p) { return p.pid == process.id; });
+}
+
+void FakeSystem::Release(const LaunchedProcess& process) { released.push_back(process.id); }
 
 bool FakeSystem::IsExecutableProgram(const std::u16string& path)
 {
     return std::find(executablePrograms.begin(), executablePrograms.end(), path) != executablePrograms.end();
 }
 
-int FakeSystem::RunCommandLine(const std::u16string& commandLine)
+std::optional<int> FakeSystem::RunScript(const std::u16string& path)
 {
-    commandLines.push_back(commandLine);
-    if (duringCommand)
-        duringCommand();
-    if (!launchStartsProcess.empty())
+    scripts.push_back(path);
+    if (duringScript)
+        duringScript();
+    if (scriptExitStatus && !launchStartsProcess.empty())
         AddProcess(launchStartsProcess);
-    return commandExitStatus;
+    return scriptExitStatus;
 }
 
-std::optional<ForeignWindow> FakeSystem::FindTopWindow(const std::u16string& windowClass, const std::u16string& title)
+std::vector<TopWindow> FakeSystem::FindTopWindows(const std::u16string& title)
 {
     findQueries.push_back(title);
-    for (const ForeignWin& w : windows)
-        if (w.windowClass == windowClass && w.title == title)
-            return w.handle;
-    return std::nullopt;
+    std::vector<TopWindow> found;
+    for (const ForeignWin& w : windows) {
+        if (w.title != title)
+            continue;
+        TopWindow window{w.handle, w.windowClass, w.isDialog, {}};
+        window.owner.names = w.ownerNames;
+        found.push_back(window);
+    }
+    return found;
 }
 
 bool FakeSystem::BringToFront(ForeignWindow window)

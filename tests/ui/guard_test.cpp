@@ -231,7 +231,7 @@ TEST_F(GuardTest, LaunchModeFollowsTheCaseSensitiveExeRule)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
         system.shellLaunches.clear();
-        system.commandLines.clear();
+        system.scripts.clear();
         const std::u16string program = MakeProgram(c.file);
         system.executablePrograms = c.executable ? std::vector<std::u16string>{program} : std::vector<std::u16string>{};
         WriteIni(GuardedIni(program, "ARGS=-x\r\n"));
@@ -239,10 +239,10 @@ TEST_F(GuardTest, LaunchModeFollowsTheCaseSensitiveExeRule)
         if (c.throughShell) {
             ASSERT_EQ(system.shellLaunches.size(), 1u);
             EXPECT_EQ(system.shellLaunches[0].parameters, u"-x");
-            EXPECT_TRUE(system.commandLines.empty());
+            EXPECT_TRUE(system.scripts.empty());
         } else {
             // The whole path is the command line; the arguments are not used.
-            EXPECT_EQ(system.commandLines, std::vector<std::u16string>{program});
+            EXPECT_EQ(system.scripts, std::vector<std::u16string>{program});
             EXPECT_TRUE(system.shellLaunches.empty());
         }
     }
@@ -354,14 +354,14 @@ TEST_F(GuardTest, FailedShellLaunchStopsGuardingEvenDuringACountdown)
     EXPECT_EQ(ScheduleMessages(Log()).size(), 2u);
 }
 
-TEST_F(GuardTest, CommandInterpreterLaunchBlocksAndIsNeverAFailure)
+TEST_F(GuardTest, ScriptLaunchBlocksAndItsExitStatusIsNoFailure)
 {
     const std::u16string script = MakeProgram("start.sh");
     WriteIni(GuardedIni(script));
-    system.commandExitStatus = 127;
+    system.scriptExitStatus = 127;  // the script's own last command was not found
     Run([&](FakeWindow& w) {
         bool insideCommand = false;
-        system.duringCommand = [&] {
+        system.duringScript = [&] {
             insideCommand = true;
             // Virtual time passes while the command runs; no tick is delivered meanwhile.
             clock.SetMs(clock.NowMs() + 90 * kSecond);
@@ -370,11 +370,63 @@ TEST_F(GuardTest, CommandInterpreterLaunchBlocksAndIsNeverAFailure)
         EXPECT_TRUE(insideCommand);
         EXPECT_TRUE(MainDialog(w).IsGuarding());
         EXPECT_TRUE(w.HasTimer(TIMER_LAUNCHED));
-        system.duringCommand = nullptr;
+        system.duringScript = nullptr;
         // The loop timer missed its due time while blocked: it delivers one late tick only.
         host.AdvanceBy(0);
-        EXPECT_EQ(system.commandLines.size(), 2u);
+        EXPECT_EQ(system.scripts.size(), 2u);
     });
+}
+
+// The interpreter could not run the file at all: a failed launch, as a failed shell open.
+TEST_F(GuardTest, AScriptTheInterpreterCannotRunStopsGuarding)
+{
+    const std::u16string script = MakeProgram("start.sh");
+    WriteIni(GuardedIni(script, "", 2));
+    system.scriptExitStatus = std::nullopt;
+    Run([&](FakeWindow& w) {
+        Start(w);
+        EXPECT_FALSE(MainDialog(w).IsGuarding());
+        EXPECT_EQ(w.Text(IDC_STATUS), kLaunchFailed);
+        EXPECT_EQ(w.Text(IDC_START), u"开始");
+        host.AdvanceBy(10 * kSecond);
+        EXPECT_EQ(system.scripts, std::vector<std::u16string>{script});  // never tried again
+    });
+    const std::vector<std::string> messages = Messages(Log());
+    ASSERT_GE(messages.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(messages.end() - 3, messages.end()),
+        (std::vector<std::string>{"->程序未运行，已启动：" + px::ToUtf8(script), "->命令解释器无法运行该文件。。。",
+            "->停止守护（打开程序失败）。。。"}));
+}
+
+// What the last launch started lives on under another name than the configured one: no
+// second copy while it lives, and the status says which name is missing.
+TEST_F(GuardTest, ALaunchedProgramUnderAnotherNameIsNotLaunchedAgainWhileItLives)
+{
+    WriteIni(GuardedIni(MakeProgram("guarded.exe"), "", 5));
+    system.launchStartsProcess = u"guarded-real-name";
+    Run([&](FakeWindow& w) {
+        Start(w);
+        ASSERT_EQ(system.shellLaunches.size(), 1u);
+        host.AdvanceBy(60 * kSecond);
+        EXPECT_EQ(system.shellLaunches.size(), 1u);
+        EXPECT_EQ(w.Text(IDC_STATUS), u"已启动，但找不到进程名：guarded.exe");
+        EXPECT_TRUE(MainDialog(w).IsGuarding());
+        // Once it has ended, the next check launches again.
+        system.RemoveProcessesNamed(u"guarded-real-name");
+        host.AdvanceBy(5 * kSecond);
+        EXPECT_EQ(system.shellLaunches.size(), 2u);
+        EXPECT_EQ(w.Text(IDC_STATUS), kLaunching);
+        // And a launch that comes up under the configured name is let go of.
+        system.launchStartsProcess = u"guarded.exe";
+        system.RemoveProcessesNamed(u"guarded-real-name");
+        host.AdvanceBy(5 * kSecond);
+        host.AdvanceBy(5 * kSecond);
+        EXPECT_EQ(w.Text(IDC_STATUS), kRunning);
+    });
+    EXPECT_EQ(system.shellLaunches.size(), 3u);
+    // Every launched process known to the system was let go of, the last one at the latest
+    // when the window went.
+    EXPECT_EQ(system.released.size(), 3u);
 }
 
 TEST_F(GuardTest, GatewayDialogsAreConfirmedOnePerTickInTitleOrder)
@@ -407,6 +459,38 @@ TEST_F(GuardTest, GatewayDialogsAreConfirmedOnePerTickInTitleOrder)
         if (m.rfind("->已确认网关", 0) == 0)
             confirmed.push_back(m);
     EXPECT_EQ(confirmed, (std::vector<std::string>{"->已确认网关对话框：Warning", "->已确认网关对话框：警告"}));
+}
+
+TEST_F(GuardTest, GatewayDialogIsAJavaDialogByItsClassOrByItsTypeAndOwner)
+{
+    const ProcessName java{u"java", false};
+    const struct {
+        const char* what;
+        ForeignWin window;
+        bool confirmed;
+    } cases[] = {
+        {"Java's dialog class", {5, u"SunAwtDialog", u"Warning"}, true},
+        {"a dialog window of java", {5, u"GatewayDialog", u"Warning", true, true, {java}}, true},
+        {"of java under another name too", {5, u"GatewayDialog", u"Warning", true, true, {{u"ibgw", false}, java}},
+            true},
+        {"of JAVA", {5, u"GatewayDialog", u"Warning", true, true, {{u"JAVA", false}}}, true},
+        {"java's main window, no dialog", {5, u"GatewayDialog", u"Warning", true, false, {java}}, false},
+        {"a dialog of another program", {5, u"Dialog", u"Warning", true, true, {{u"python3", false}}}, false},
+        {"a dialog of an unknown program", {5, u"Dialog", u"Warning", true, true, {}}, false},
+        {"a dialog of javaw", {5, u"Dialog", u"Warning", true, true, {{u"javaw", false}}}, false},
+        {"the class in another case", {5, u"sunawtdialog", u"Warning"}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteIni("[PX_SETTING]\r\nFULLPATH=" + px::ToUtf8(MakeProgram("ibgateway.exe"))
+            + "\r\nEXE_NAME=ibgateway.exe\r\nLOOPSEC=1\r\n");
+        system.processes.clear();
+        system.AddProcess(u"ibgateway.exe");
+        system.windows = {c.window};
+        system.spacePresses.clear();
+        Run([&](FakeWindow& w) { Start(w); });
+        EXPECT_EQ(system.spacePresses, c.confirmed ? std::vector<ForeignWindow>{5} : std::vector<ForeignWindow>{});
+    }
 }
 
 TEST_F(GuardTest, GatewayKeyIsNotPressedWhenTheDialogCouldNotBeBroughtToFront)

@@ -10,37 +10,12 @@
 #include <unistd.h>
 
 #include "base/Unicode.h"
+#include "platform/posix/PosixHandles.h"
 
 using px::ToUtf8;
+using px::posix::UniqueFd;
 
 namespace {
-
-// Closes a file descriptor when it goes out of scope.
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd)
-        : m_fd(fd)
-    {
-    }
-    ~UniqueFd() { Reset(); }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int Get() const { return m_fd; }
-    bool Valid() const { return m_fd >= 0; }
-    // Closes now and reports whether the close succeeded (a failed close can mean lost data).
-    bool Reset()
-    {
-        if (m_fd < 0)
-            return true;
-        const int rc = ::close(m_fd);
-        m_fd = -1;
-        return rc == 0;
-    }
-
-private:
-    int m_fd;
-};
 
 // An iconv conversion descriptor, closed when it goes out of scope.
 class IconvHandle {

@@ -269,33 +269,31 @@ struct X11Desktop::Connection {
         return XGetTransientForHint(display, window, &owner) && owner != 0;
     }
 
-    bool BelongsToJava(Window window) const
+    // The class part of WM_CLASS: Latin-1 by the book, but many programs write UTF-8 into it.
+    std::u16string ClassName(Window window) const
     {
-        const std::vector<unsigned long> pid = Items(window, netWmPid, XA_CARDINAL);
-        if (pid.empty() || pid[0] == 0 || pid[0] > UINT32_MAX)
-            return false;
-        const std::vector<std::string> names = ProcessImageNames("/proc", static_cast<uint32_t>(pid[0]));
-        return std::find(names.begin(), names.end(), "java") != names.end();
-    }
-
-    bool ClassMatches(Window window, const std::u16string& windowClass) const
-    {
-        if (windowClass == kJavaDialogClass)
-            return IsDialog(window) && BelongsToJava(window);
         XClassHint hint{};
         if (!XGetClassHint(display, window, &hint))
-            return false;
-        bool matches = false;
-        for (const char* name : {hint.res_name, hint.res_class}) {
-            // WM_CLASS is Latin-1 by the book; many programs write UTF-8 into it.
-            if (name && (FromLatin1(name) == windowClass || px::FromUtf8(name) == windowClass))
-                matches = true;
+            return {};
+        std::u16string name;
+        if (hint.res_class) {
+            const std::string_view bytes(hint.res_class);
+            name = px::DecodeUtf8Strict(bytes, false).value_or(FromLatin1(bytes));
         }
         if (hint.res_name)
             XFree(hint.res_name);
         if (hint.res_class)
             XFree(hint.res_class);
-        return matches;
+        return name;
+    }
+
+    // The process that says it shows the window (_NET_WM_PID), if it still runs here.
+    ProcessEntry Owner(Window window) const
+    {
+        const std::vector<unsigned long> pid = Items(window, netWmPid, XA_CARDINAL);
+        if (pid.empty() || pid[0] == 0 || pid[0] > UINT32_MAX)
+            return {};
+        return ReadProcess("/proc", static_cast<uint32_t>(pid[0])).value_or(ProcessEntry{});
     }
 
     // Gives the window the focus the way a window manager does (ICCCM 4.1.7): set directly
@@ -380,20 +378,22 @@ X11Desktop::Connection* X11Desktop::Connect()
     return m_connection.get();
 }
 
-std::optional<uint64_t> X11Desktop::FindTopWindow(const std::u16string& windowClass, const std::u16string& title)
+std::vector<TopWindow> X11Desktop::FindTopWindows(const std::u16string& title)
 {
+    std::vector<TopWindow> found;
     Connection* c = Connect();
     if (!c)
-        return std::nullopt;
+        return found;
     ErrorTrap trap(c->display);
     for (const Window window : c->TopLevelWindows()) {
         if (c->lost)
             break;
         const std::optional<std::u16string> windowTitle = c->Title(window);
-        if (windowTitle && *windowTitle == title && c->ClassMatches(window, windowClass))
-            return window;
+        if (!windowTitle || *windowTitle != title)
+            continue;
+        found.push_back({window, c->ClassName(window), c->IsDialog(window), c->Owner(window)});
     }
-    return std::nullopt;
+    return found;
 }
 
 bool X11Desktop::BringToFront(uint64_t id)

@@ -4,6 +4,7 @@
 
 #include <QIcon>
 #include <QString>
+#include <QTranslator>
 #include <map>
 #include <memory>
 #include <vector>
@@ -37,4 +38,5 @@ private:
     std::vector<QtDialogWindow*> m_open;
     std::map<char16_t, std::unique_ptr<QStyle>> m_maskStyles;
     std::unique_ptr<InstanceChannel> m_instance;
+    QTranslator m_translator;
 };
