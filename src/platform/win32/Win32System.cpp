@@ -54,23 +54,101 @@ bool Win32System::TerminateProcess(uint32_t pid)
     return true;
 }
 
-intptr_t Win32System::ShellOpen(const std::u16string& file, const std::u16string* parameters)
+intptr_t Win32System::ShellOpen(
+    const std::u16string& file, const std::u16string* parameters, std::optional<LaunchedProcess>* launched)
 {
+    // ShellExecuteW's call (no owner, "open", no folder, shown normally), with the process
+    // it starts kept when the caller wants it.
     const std::wstring path = Wide(file);
     const std::wstring words = parameters ? Wide(*parameters) : std::wstring();
-    const HINSTANCE result
-        = ::ShellExecuteW(nullptr, L"open", path.c_str(), parameters ? words.c_str() : nullptr, nullptr, SW_SHOWNORMAL);
-    return reinterpret_cast<intptr_t>(result);
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_FLAG_NO_UI | (launched ? SEE_MASK_NOCLOSEPROCESS : 0);
+    info.lpVerb = L"open";
+    info.lpFile = path.c_str();
+    info.lpParameters = parameters ? words.c_str() : nullptr;
+    info.nShow = SW_SHOWNORMAL;
+    ::ShellExecuteExW(&info);
+    const auto result = reinterpret_cast<intptr_t>(info.hInstApp);
+    if (launched && result > 32 && info.hProcess)
+        *launched = LaunchedProcess{static_cast<uint64_t>(reinterpret_cast<uintptr_t>(info.hProcess)), 0};
+    else if (info.hProcess)
+        ::CloseHandle(info.hProcess);
+    return result;
 }
 
-int Win32System::RunCommandLine(const std::u16string& commandLine) { return ::_wsystem(Wide(commandLine).c_str()); }
-
-std::optional<ForeignWindow> Win32System::FindTopWindow(const std::u16string& windowClass, const std::u16string& title)
+bool Win32System::IsAlive(const LaunchedProcess& process)
 {
-    const HWND window = ::FindWindowW(Wide(windowClass).c_str(), Wide(title).c_str());
-    if (!window)
+    const auto handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(process.id));
+    return handle && ::WaitForSingleObject(handle, 0) == WAIT_TIMEOUT;
+}
+
+void Win32System::Release(const LaunchedProcess& process)
+{
+    if (const auto handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(process.id)))
+        ::CloseHandle(handle);
+}
+
+std::optional<int> Win32System::RunScript(const std::u16string& path)
+{
+    // Only a file the interpreter can read is run.
+    UniqueHandle file(::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid())
         return std::nullopt;
-    return static_cast<ForeignWindow>(reinterpret_cast<uintptr_t>(window));
+    file.Reset();
+    // The interpreter expands the variable once and reads what it holds as one quoted word:
+    // "&", "^" or "%" in a file name stay characters of the name.
+    constexpr wchar_t kVariable[] = L"PERENNIX_SCRIPT";
+    ::_wputenv_s(kVariable, Wide(path).c_str());
+    const int status = ::_wsystem(L"\"\"%PERENNIX_SCRIPT%\"\"");
+    ::_wputenv_s(kVariable, L"");
+    if (status == -1)
+        return std::nullopt;  // no interpreter could be started
+    return status;
+}
+
+std::vector<TopWindow> Win32System::FindTopWindows(const std::u16string& title)
+{
+    struct Search {
+        std::wstring title;
+        std::vector<HWND> found;
+    } search{Wide(title), {}};
+    // Top-level windows come in z-order, topmost first. Another program's title is read from
+    // the window itself, so a program that hangs holds nothing up.
+    ::EnumWindows(
+        [](HWND window, LPARAM context) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(context);
+            std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
+            text.resize(static_cast<size_t>(::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+            if (text == s->title)
+                s->found.push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+
+    std::vector<TopWindow> windows;
+    for (const HWND window : search.found) {
+        TopWindow w;
+        w.handle = static_cast<ForeignWindow>(reinterpret_cast<uintptr_t>(window));
+        wchar_t className[257] = {};
+        ::GetClassNameW(window, className, static_cast<int>(std::size(className)));
+        w.windowClass = FromWide(className);
+        w.isDialog
+            = w.windowClass == u"#32770" || (::GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_DLGMODALFRAME) != 0;
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(window, &pid);
+        w.owner.pid = pid;
+        UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+        wchar_t image[MAX_PATH * 4] = {};
+        DWORD length = static_cast<DWORD>(std::size(image));
+        if (process.Valid() && ::QueryFullProcessImageNameW(process.Get(), 0, image, &length)) {
+            const std::wstring full(image, length);
+            w.owner.names.push_back({FromWide(full.substr(full.find_last_of(L"\\/") + 1)), false});
+        }
+        windows.push_back(std::move(w));
+    }
+    return windows;
 }
 
 bool Win32System::BringToFront(ForeignWindow window)
