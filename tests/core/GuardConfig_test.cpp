@@ -197,7 +197,7 @@ TEST_F(GuardConfigFile, ScrambleFlagOverMalformedArgs)
 TEST_F(GuardConfigFile, PasswordFieldSplitsAtExactlySixty)
 {
     // A password field followed by arguments scrambled on their own.
-    const std::u16string args = px::ScrambleTextSeeded(u"pw", 60, 1) + px::ScrambleTextSeeded(u"--x", 0, 2);
+    const std::u16string args = ScrambleTextSeeded(u"pw", 60, 1) + ScrambleTextSeeded(u"--x", 0, 2);
     ASSERT_TRUE(px::WriteProfileString(ini, SETTINGS_SECTION, u"ARGS", args));
     ASSERT_TRUE(px::WriteProfileString(ini, SETTINGS_SECTION, u"ARGSCRYPT", u"1"));
     const GuardConfig config = ReadStoredSettings(ini).config;
