@@ -2,7 +2,6 @@
 // Files that live in memory: the file service of the portable tests, with switches for the
 // failures a disk can have.
 
-#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -23,8 +22,8 @@ public:
     std::set<std::u16string> unreadable;
     std::set<std::u16string> unwritable;
     bool diskFull = false;  // every write fails
-    // Decodes the legacy code page; unset: ASCII alone is valid.
-    std::function<std::optional<std::u16string>(std::string_view)> ansiDecoder;
+    // The legacy code page; by default one that holds ASCII alone.
+    const AnsiCodePage* codePage = &AsciiCodePage();
     int reads = 0;  // whole-file reads made
     int writes = 0;  // successful replacements
 
@@ -32,7 +31,10 @@ public:
     bool PathExists(const std::u16string& path) override;
     bool WriteFileAtomically(const std::u16string& path, std::string_view bytes) override;
     bool CanOpenFileForReading(const std::u16string& path) override;
-    std::optional<std::u16string> DecodeAnsiCodePage(std::string_view bytes) override;
+    const AnsiCodePage& LegacyCodePage() override { return *codePage; }
+
+    // A code page of ASCII alone: every other byte is a character of its own, not valid.
+    static const AnsiCodePage& AsciiCodePage();
 
 private:
     bool FolderExists(const std::u16string& path) const;

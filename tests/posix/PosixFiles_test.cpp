@@ -150,15 +150,68 @@ TEST_F(PosixFilesTest, CanOpenForReadingOnlyReadableFiles)
     EXPECT_FALSE(files.CanOpenFileForReading(u""));
 }
 
-TEST(AnsiCodePage, DecodesGbkAndRefusesWhatIsNot)
+// Code page 936 as Windows converts it (the values are what Wine's MultiByteToWideChar gives
+// with code page 936): a bad character alone becomes '?', and the codes glibc's table lacks
+// are the private-use characters Windows gives them.
+TEST(AnsiCodePage, DecodesGbkAsWindowsDoes)
 {
     PosixFiles files;
-    EXPECT_EQ(files.DecodeAnsiCodePage(""), u"");
-    EXPECT_EQ(files.DecodeAnsiCodePage("config"), u"config");
-    EXPECT_EQ(files.DecodeAnsiCodePage("\xD6\xD0\xCE\xC4=\xC2\xB7\xBE\xB6"), u"中文=路径");
-    EXPECT_EQ(files.DecodeAnsiCodePage("\x80"), u"\u20AC");  // code page 936's euro sign
-    EXPECT_EQ(files.DecodeAnsiCodePage("ab\xD6"), std::nullopt);  // cut double-byte character
-    EXPECT_EQ(files.DecodeAnsiCodePage("\xFF"), std::nullopt);
+    const AnsiCodePage& cp = files.LegacyCodePage();
+    struct Case {
+        std::string bytes;
+        std::u16string text;
+        size_t invalid;
+    };
+    const Case cases[] = {
+        {"", u"", 0},
+        {"config", u"config", 0},
+        {"\xD6\xD0\xCE\xC4=\xC2\xB7\xBE\xB6", u"中文=路径", 0},
+        {"\x80", u"\u20AC", 0},  // the euro sign
+        {"a\xFF"
+         "b",
+            u"a\uF8F5b", 0},
+        {"\xA6\xD9\xFE\x50", u"\uE78D\uE815", 0},  // unassigned in GBK
+        {"\xAA\xA1\xA1\x40\xA2\xA0\xD7\xFA", u"\uE000\uE4C6\uE585\uE810", 0},  // user-defined
+        {"ab\xD6", u"ab?", 1},  // cut double-byte character
+        {"\xD6\x30x", u"?x", 1},  // no such second byte: the pair is one '?'
+        {"\xD6\x0A"
+         "A",
+            u"?A", 1},  // even a line end
+        {std::string("\xD6\0A", 3), std::u16string(u"?\0A", 3), 1},
+        {"\xD6\x7F\xD6\xFF", u"??", 2},
+    };
+    for (const Case& c : cases) {
+        size_t invalid = 0;
+        EXPECT_EQ(cp.Decode(c.bytes, &invalid), c.text) << ::testing::PrintToString(c.bytes);
+        EXPECT_EQ(invalid, c.invalid) << ::testing::PrintToString(c.bytes);
+    }
+    EXPECT_TRUE(cp.IsLeadByte(0x81));
+    EXPECT_TRUE(cp.IsLeadByte(0xFE));
+    EXPECT_FALSE(cp.IsLeadByte(0x80));
+    EXPECT_FALSE(cp.IsLeadByte(0xFF));
+}
+
+TEST(AnsiCodePage, EncodesWhatDecodesBackOnly)
+{
+    PosixFiles files;
+    const AnsiCodePage& cp = files.LegacyCodePage();
+    EXPECT_EQ(cp.Encode(u"D:\\实时\\系统.exe"), "D:\\\xCA\xB5\xCA\xB1\\\xCF\xB5\xCD\xB3.exe");
+    EXPECT_EQ(cp.Encode(u"\u20AC\uF8F5\uE78D\u00E0"), "\x80\xFF\xA6\xD9\xA8\xA4");
+    for (const std::u16string text : {u"\u0E01", u"\U0001F600", u"\xD800", u"a\u00E9\u0101\u0E01"})
+        EXPECT_EQ(cp.Encode(text), std::nullopt) << px::ToUtf8(text);
+    // Every character of the code page comes back from its bytes.
+    for (int lead = 0x81; lead <= 0xFE; ++lead) {
+        for (int trail = 0x40; trail <= 0xFE; ++trail) {
+            if (trail == 0x7F)
+                continue;
+            const std::string bytes{static_cast<char>(lead), static_cast<char>(trail)};
+            const std::u16string text = cp.Decode(bytes);
+            ASSERT_EQ(text.size(), 1u);
+            const std::optional<std::string> encoded = cp.Encode(text);
+            ASSERT_TRUE(encoded.has_value()) << lead << " " << trail;
+            EXPECT_EQ(cp.Decode(*encoded), text);
+        }
+    }
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ public:
     MemoryFolder()
     {
         files.AddFolder(m_root);
-        files.ansiDecoder = DecodeTestGbk;
+        files.codePage = &TestGbk();
         SetFiles(&files);
     }
     ~MemoryFolder() { SetFiles(nullptr); }

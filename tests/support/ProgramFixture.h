@@ -27,7 +27,7 @@ protected:
         system.modulePath = folder.File("perennix");
         clock.Set(2026, 3, 10, 12, 0, 0);
         files.AddFolder(folderPath);
-        files.ansiDecoder = testsupport::DecodeTestGbk;
+        files.codePage = &testsupport::TestGbk();
         SetFiles(&files);
     }
     ~ProgramTest() override { SetFiles(nullptr); }
