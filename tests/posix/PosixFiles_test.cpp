@@ -4,8 +4,10 @@
 
 #include <csignal>
 #include <filesystem>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "TempDir.h"
 #include "platform/posix/PosixFiles.h"
@@ -130,6 +132,70 @@ TEST_F(PosixFilesTest, FailedWriteKeepsTheOldFile)
     EXPECT_FALSE(written);
     EXPECT_EQ(ReadBytes(file), "[PX_SETTING]\r\nFULLPATH=/opt/app\r\n");
     EXPECT_EQ(Names(), std::vector<std::string>{"config.ini"});
+}
+
+// The temporary files a killed write left are removed by the next write: exactly the
+// program's own name pattern, and never one that a write in progress holds.
+TEST_F(PosixFilesTest, NextWriteRemovesStaleTemporaryFilesOnly)
+{
+    const std::u16string file = dir.File("config.ini");
+    WriteBytes(file, "old");
+    for (const char* name : {".config.ini.AbC123", ".config.ini.000000", ".config.ini.zzzzzz"})
+        WriteBytes(dir.File(name), "left by a killed write");
+    const std::vector<std::string> others
+        = {".config.ini.Busy01", ".config.ini.abc", ".config.ini.ABCDEFG", ".config.ini.ab-123", "config.ini.AbC123",
+            ".config.in.AbC123", ".config.ini.Dir123", ".config.ini.Lnk123", ".other.ini.AbC123", "config.ini.bak"};
+    for (const std::string& name : others)
+        WriteBytes(dir.File(name), "not ours");
+    fs::remove(dir.Path() / ".config.ini.Dir123");
+    fs::create_directory(dir.Path() / ".config.ini.Dir123");
+    fs::remove(dir.Path() / ".config.ini.Lnk123");
+    fs::create_symlink(dir.Path() / "config.ini.bak", dir.Path() / ".config.ini.Lnk123");
+    // A write in progress holds a lock on its temporary file.
+    const int busy = ::open(testsupport::NativePath(dir.File(".config.ini.Busy01")).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(busy, 0);
+    ASSERT_EQ(::flock(busy, LOCK_EX), 0);
+
+    ASSERT_TRUE(files.WriteFileAtomically(file, "new"));
+    ::close(busy);
+    std::vector<std::string> expected = others;
+    expected.push_back("config.ini");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Names(), expected);
+    EXPECT_EQ(ReadBytes(file), "new");
+}
+
+// A save replaces the file: it keeps its owner and group where the process may set them.
+TEST_F(PosixFilesTest, ReplacedFileKeepsItsOwner)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can give a file to another user";
+    const std::u16string file = dir.File("config.ini");
+    WriteBytes(file, "old");
+    constexpr uid_t kNobody = 65534;
+    constexpr gid_t kNogroup = 65534;
+    const std::string native = testsupport::NativePath(file);
+    ASSERT_EQ(::chown(native.c_str(), kNobody, kNogroup), 0);
+    ASSERT_TRUE(files.WriteFileAtomically(file, "new"));
+    struct stat st { };
+    ASSERT_EQ(::stat(native.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, kNobody);
+    EXPECT_EQ(st.st_gid, kNogroup);
+    EXPECT_EQ(ReadBytes(file), "new");
+}
+
+// A NUL would cut the path short for every system call: such a path names nothing, and
+// nothing is written in place of the shorter one.
+TEST_F(PosixFilesTest, APathWithANulNamesNoFile)
+{
+    const std::u16string program = dir.File("run");
+    WriteBytes(program, "#!/bin/sh\n");
+    const std::u16string cut = program + std::u16string(1, u'\0') + u"/junk";
+    EXPECT_FALSE(files.CanOpenFileForReading(cut));
+    EXPECT_EQ(files.ReadWholeFile(cut), std::nullopt);
+    EXPECT_FALSE(files.PathExists(cut));
+    EXPECT_FALSE(files.WriteFileAtomically(cut, "x"));
+    EXPECT_EQ(ReadBytes(program), "#!/bin/sh\n");
 }
 
 TEST_F(PosixFilesTest, CanOpenForReadingOnlyReadableFiles)
