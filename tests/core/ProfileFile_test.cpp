@@ -12,6 +12,7 @@
 namespace {
 
 using testsupport::U8;
+using testsupport::Utf16Bytes;
 
 constexpr char16_t S[] = u"PX_SETTING";
 
@@ -19,21 +20,6 @@ constexpr char16_t S[] = u"PX_SETTING";
 template <class Char, size_t N> std::basic_string<Char> WithNuls(const Char (&literal)[N])
 {
     return std::basic_string<Char>(literal, N - 1);
-}
-
-// text as UTF-16 bytes, little- or big-endian, with or without its BOM.
-std::string Utf16(std::u16string_view text, bool bigEndian = false, bool bom = true)
-{
-    std::string bytes;
-    if (bom)
-        bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
-    for (const char16_t unit : text) {
-        const char lo = static_cast<char>(unit & 0xFF);
-        const char hi = static_cast<char>(unit >> 8);
-        bytes += bigEndian ? hi : lo;
-        bytes += bigEndian ? lo : hi;
-    }
-    return bytes;
 }
 
 class ProfileFile : public ::testing::Test {
@@ -137,9 +123,9 @@ TEST_F(ProfileFile, ReadsEveryEncoding)
     const std::pair<std::string, const char*> files[] = {
         {U8(u8"[PX_SETTING]\nFULLPATH=/opt/中文/程序.exe\n"), "UTF-8"},
         {"\xEF\xBB\xBF" + U8(u8"[PX_SETTING]\nFULLPATH=/opt/中文/程序.exe\n"), "UTF-8 with BOM"},
-        {Utf16(text + std::u16string(1, u'\xD800')) + "x", "UTF-16LE, cut in its last unit"},
-        {Utf16(text, false, false), "UTF-16LE without BOM"},
-        {Utf16(text, true), "UTF-16BE"},
+        {Utf16Bytes(text + std::u16string(1, u'\xD800')) + "x", "UTF-16LE, cut in its last unit"},
+        {Utf16Bytes(text, false, false), "UTF-16LE without BOM"},
+        {Utf16Bytes(text, true), "UTF-16BE"},
         {"[PX_SETTING]\r\nFULLPATH=/opt/\xD6\xD0\xCE\xC4/\xB3\xCC\xD0\xF2.exe\r\n", "GBK"},
     };
     for (const auto& [bytes, name] : files) {
@@ -320,9 +306,9 @@ TEST_F(ProfileFile, EncodingsAreKept)
     const std::u16string before = u"; 中文\r\n[PX_SETTING]\r\nFULLPATH=/old\r\n";
     const std::u16string after = u"; 中文\r\n[PX_SETTING]\r\nFULLPATH=/opt/程序\r\nK=v\r\n";
     const Case cases[] = {
-        {Utf16(before), Utf16(after), "UTF-16LE"},
-        {Utf16(before, false, false), Utf16(after, false, false), "UTF-16LE without BOM"},
-        {Utf16(before, true), Utf16(after, true), "UTF-16BE"},
+        {Utf16Bytes(before), Utf16Bytes(after), "UTF-16LE"},
+        {Utf16Bytes(before, false, false), Utf16Bytes(after, false, false), "UTF-16LE without BOM"},
+        {Utf16Bytes(before, true), Utf16Bytes(after, true), "UTF-16BE"},
         {"\xEF\xBB\xBF" + px::ToUtf8(before), "\xEF\xBB\xBF" + px::ToUtf8(after), "UTF-8 with BOM"},
         {px::ToUtf8(before), px::ToUtf8(after), "UTF-8"},
         {"; \xD6\xD0\xCE\xC4\r\n[PX_SETTING]\r\nFULLPATH=/old\r\n",
@@ -397,8 +383,8 @@ TEST_F(ProfileFile, AFileBecomesUtf8OnlyForAValueItCannotHold)
     const Case cases[] = {
         {"; \xD6\xD0\xCE\xC4\r\n[PX_SETTING]\r\n", u"/opt/\u00E4", "GBK, a character it lacks"},
         {"; \xD6\xD0\xCE\xC4\r\n[PX_SETTING]\r\n", u"a\rb", "GBK, a CR"},
-        {Utf16(u"; 中文\r\n[PX_SETTING]\r\n"), std::u16string(u"a\0b", 3), "UTF-16LE, a NUL"},
-        {Utf16(u"; 中文\r\n[PX_SETTING]\r\n", true), u"a\nb", "UTF-16BE, a LF"},
+        {Utf16Bytes(u"; 中文\r\n[PX_SETTING]\r\n"), std::u16string(u"a\0b", 3), "UTF-16LE, a NUL"},
+        {Utf16Bytes(u"; 中文\r\n[PX_SETTING]\r\n", true), u"a\nb", "UTF-16BE, a LF"},
     };
     for (const Case& c : cases) {
         dir.Write(ini, c.before);
@@ -437,14 +423,14 @@ TEST_F(ProfileFile, ForeignLinesKeepTheirBytes)
 // stored keeps its line as it is.
 TEST_F(ProfileFile, ReadingAndWritingAgreeOnWhatAKeyIs)
 {
-    const std::string before = Utf16(WithNuls(u"[PX_SETTING]\r\nREB_TIME\0=12:30\r\n  FULLPATH = /same \r\n"));
+    const std::string before = Utf16Bytes(WithNuls(u"[PX_SETTING]\r\nREB_TIME\0=12:30\r\n  FULLPATH = /same \r\n"));
     dir.Write(ini, before);
     EXPECT_EQ(Read(u"REB_TIME"), u"12:30");
     ASSERT_TRUE(Write(u"FULLPATH", u"/same"));
     EXPECT_EQ(dir.Read(ini), before);
     EXPECT_EQ(Read(u"REB_TIME"), u"12:30");
     ASSERT_TRUE(Write(u"REB_TIME", u"06:00"));
-    EXPECT_EQ(dir.Read(ini), Utf16(u"[PX_SETTING]\r\nREB_TIME=06:00\r\n  FULLPATH = /same \r\n"));
+    EXPECT_EQ(dir.Read(ini), Utf16Bytes(u"[PX_SETTING]\r\nREB_TIME=06:00\r\n  FULLPATH = /same \r\n"));
 }
 
 // New lines end like the file's own lines.

@@ -17,6 +17,7 @@
 #include <tuple>
 #include <vector>
 
+#include "TempDir.h"
 #include "base/Unicode.h"
 #include "platform/posix/Cp936.h"
 #include "settings/ProfileFile.h"
@@ -120,20 +121,6 @@ std::string Bytes(const std::string& content)
     return bytes;
 }
 
-std::string Utf16(const std::u16string& units, bool bigEndian, bool bom)
-{
-    std::string bytes;
-    if (bom)
-        bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
-    for (const char16_t unit : units) {
-        const char lo = static_cast<char>(unit & 0xFF);
-        const char hi = static_cast<char>(unit >> 8);
-        bytes += bigEndian ? hi : lo;
-        bytes += bigEndian ? lo : hi;
-    }
-    return bytes;
-}
-
 std::string FileBytes(const std::string& encoding, const std::string& content)
 {
     if (encoding == "bytes")
@@ -141,11 +128,11 @@ std::string FileBytes(const std::string& encoding, const std::string& content)
     if (encoding == "utf8bom")
         return "\xEF\xBB\xBF" + Bytes(content);
     if (encoding == "utf16le")
-        return Utf16(Units(content), false, true);
+        return testsupport::Utf16Bytes(Units(content), false, true);
     if (encoding == "utf16le-nobom")
-        return Utf16(Units(content), false, false);
+        return testsupport::Utf16Bytes(Units(content), false, false);
     if (encoding == "utf16be")
-        return Utf16(Units(content), true, true);
+        return testsupport::Utf16Bytes(Units(content), true, true);
     Fail("unknown encoding " + encoding);
 }
 
