@@ -519,7 +519,10 @@ void ParsedProfile::Set(std::u16string_view section, std::u16string_view key, st
     }
     if (!m_lines.empty() && m_lines.back().end == LineEnd::None)
         m_lines.back().end = m_newline;
-    addLine(m_lines.size(), u"[" + std::u16string(section) + u"]");
+    std::u16string header(1, u'[');
+    header += section;
+    header += u']';
+    addLine(m_lines.size(), std::move(header));
     addLine(m_lines.size(), std::u16string(key) + u"=" + std::u16string(value));
 }
 
