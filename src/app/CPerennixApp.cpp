@@ -1,10 +1,20 @@
 #include "app/CPerennixApp.h"
 
+#include "base/Paths.h"
 #include "platform/System.h"
 #include "ui/CPerennixDlg.h"
 
 bool CPerennixApp::InitInstance()
 {
+    // One Perennix per folder: two would share config.ini and log.txt and both launch and
+    // end the program. A later start shows the running one's window and leaves everything
+    // of the folder untouched, its log included.
+    const std::u16string folder = px::PathBesideModule(GetSystem().GetModuleFileName(), u"");
+    if (WindowHost* host = GetWindowHost(); host && !host->ClaimInstance(folder)) {
+        host->SignalInstance(folder);
+        return false;
+    }
+
     m_ofsLog.Open(LogPathForModule(GetSystem().GetModuleFileName()));
     m_ofsLog.WriteBanner(__DATE__, __TIME__);
 

@@ -35,8 +35,11 @@ RunLog::~RunLog() { Close(); }
 bool RunLog::Open(const std::u16string& path)
 {
     Close();
-    // Binary: the stream writes the entries' CR LF exactly as given, on every platform.
-    m_ofsLog.open(NativePath(path), std::ios::out | std::ios::trunc | std::ios::binary);
+    // Emptied first, then written in append mode: a log rotation that copies and truncates
+    // the file (logrotate's copytruncate) leaves the next entry at its new start instead of
+    // behind a hole. Binary: the stream writes the entries' CR LF exactly as given.
+    std::ofstream(NativePath(path), std::ios::out | std::ios::trunc | std::ios::binary).close();
+    m_ofsLog.open(NativePath(path), std::ios::out | std::ios::app | std::ios::binary);
     // Standard output goes to the file's buffer even when the open failed: an unopened
     // buffer takes nothing, so every log write is then dropped silently.
     m_previous = std::cout.rdbuf(m_ofsLog.rdbuf());

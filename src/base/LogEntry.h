@@ -15,6 +15,15 @@ namespace logtext {
 extern const char kInitDone[];  // "->对话框初始化完成。。。"
 extern const char kCountdownArmed[];  // ": 距离不足5分钟，开始循环准备。。。"
 extern const char kRestartFired[];  // " 触发，执行关闭" + "。。。"
+// What the watchdog did.
+extern const char kGuardStartedByUser[];  // "->开始守护（用户操作）。。。"
+extern const char kGuardStartedAtLaunch[];  // "->开始守护（软件启动时自动开始）。。。"
+extern const char kGuardStoppedByUser[];  // "->停止守护（用户操作）。。。"
+extern const char kGuardStoppedLaunchFailed[];  // "->停止守护（打开程序失败）。。。"
+extern const char kProgramLaunched[];  // "->程序未运行，已启动：" + the program's path
+extern const char kLaunchFailed[];  // "->打开程序失败，错误码：" + the system's code
+extern const char kScriptNotRun[];  // "->命令解释器无法运行该文件。。。"
+extern const char kGatewayConfirmed[];  // "->已确认网关对话框：" + the dialog's title
 }  // namespace logtext
 
 // The end of an entry and of the banner line.
@@ -22,5 +31,9 @@ inline constexpr char LOG_LINE_END[] = "\r\n";
 
 // Writes one entry to standard output: timestamp, message, CR LF, flush.
 void WriteLogEntry(std::string_view message);
+// An entry of a fixed message followed by text (a path, a title) in GBK.
+void WriteLogEntry(const char* message, std::u16string_view text);
+// An entry of a fixed message followed by a number in plain decimal.
+void WriteLogEntry(const char* message, int64_t number);
 // The restart entries: timestamp, "->", hour, ":", minute (plain decimal), message.
 void WriteRestartLogEntry(int32_t minuteOfDay, const char* message);

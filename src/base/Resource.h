@@ -41,6 +41,8 @@ inline constexpr unsigned ID_TRAY_SHOWHIDE = 10008;
 
 // The tray icon's callback message
 inline constexpr unsigned WM_TRAYNOTIFY = WM_USER + 101;  // 1125
+// A later start in the same folder asks this one to show its window.
+inline constexpr unsigned WM_SHOWINSTANCE = WM_USER + 102;
 
 // Guard timers
 inline constexpr unsigned TIMER_LOOP = 30;

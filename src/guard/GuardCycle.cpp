@@ -5,6 +5,7 @@
 
 #include "base/LogEntry.h"
 #include "base/Resource.h"
+#include "guard/GatewayDialog.h"
 #include "guard/GuardCycle.h"
 #include "guard/ProcessMatch.h"
 #include "platform/System.h"
@@ -18,10 +19,10 @@ constexpr uint32_t kRestartPollMs = 35000;  // shorter than a minute: every minu
 constexpr char16_t kStatusLaunching[] = u"正在打开目录程序。。。";
 constexpr char16_t kStatusRunning[] = u"守护正在运行。。。";
 constexpr char16_t kStatusLaunchFailed[] = u"打开程序失败，已停止守护。。。！";
+constexpr char16_t kStatusNameNotFound[] = u"已启动，但找不到进程名：";
 constexpr char16_t kStartCaption[] = u"开始";
 
 constexpr char16_t kGatewayImage[] = u"ibgateway.exe";
-constexpr char16_t kGatewayDialogClass[] = u"SunAwtDialog";
 constexpr std::array<const char16_t*, 4> kGatewayDialogTitles
     = {u"Warning", u"警告", u"Re-login is required", u"要求重新登录"};
 
@@ -64,31 +65,65 @@ void CPerennixDlg::OnTimer(uintptr_t nIDEvent)
 
 void CPerennixDlg::GuardedCheck(uintptr_t nIDEvent)
 {
-    if (!IsProcessRunning(m_config.strExeName)) {
-        ShowStatus(kStatusLaunching);
-        const std::u16string& path = m_config.strFullPath;
-        if (LaunchesThroughShell(path, GetSystem())) {
-            const std::u16string* parameters = m_config.strArgs.empty() ? nullptr : &m_config.strArgs;
-            const intptr_t result = GetSystem().ShellOpen(path, parameters);
-            if (result <= 32) {
-                StopGuarding(kStatusLaunchFailed);
-                return;
-            }
-        } else {
-            // Blocks until the command has finished; its status says nothing about the program.
-            GetSystem().RunCommandLine(path);
-        }
-        SetTimer(TIMER_LAUNCHED, kLaunchedCheckMs);
-    } else {
+    if (IsProcessRunning(m_config.strExeName)) {
+        ForgetLaunchedProcess();
         ShowStatus(kStatusRunning);
         if (m_config.strExeName == kGatewayImage)
             ConfirmGatewayDialog();
+    } else if (m_launched && GetSystem().IsAlive(*m_launched)) {
+        // What the last launch started still runs, but under another name than the one
+        // configured: launching again would only pile up copies of it.
+        ShowStatus(kStatusNameNotFound + m_config.strExeName);
+    } else if (!LaunchProgram()) {
+        return;  // guarding has stopped
     }
     CheckRestartSoon();
     // Killed last, so a one-shot re-armed by a relaunch in this very tick is cancelled too:
     // the next check is the next loop tick.
     if (nIDEvent == TIMER_LAUNCHED)
         KillTimer(TIMER_LAUNCHED);
+}
+
+bool CPerennixDlg::LaunchProgram()
+{
+    ForgetLaunchedProcess();
+    ShowStatus(kStatusLaunching);
+    const std::u16string& path = m_config.strFullPath;
+    if (LaunchesThroughShell(path, GetSystem())) {
+        const std::u16string* parameters = m_config.strArgs.empty() ? nullptr : &m_config.strArgs;
+        const intptr_t result = GetSystem().ShellOpen(path, parameters, &m_launched);
+        if (result <= 32) {
+            WriteLogEntry(logtext::kLaunchFailed, static_cast<int64_t>(result));
+            StopLaunchFailed();
+            return false;
+        }
+        // The path only: the arguments may be scrambled secrets and never reach the log.
+        WriteLogEntry(logtext::kProgramLaunched, path);
+    } else {
+        WriteLogEntry(logtext::kProgramLaunched, path);
+        // Blocks until the script has finished; its exit status says nothing about the
+        // program, but an interpreter that could not run the file at all is a failed launch.
+        if (!GetSystem().RunScript(path)) {
+            WriteLogEntry(logtext::kScriptNotRun);
+            StopLaunchFailed();
+            return false;
+        }
+    }
+    SetTimer(TIMER_LAUNCHED, kLaunchedCheckMs);
+    return true;
+}
+
+void CPerennixDlg::StopLaunchFailed()
+{
+    StopGuarding(kStatusLaunchFailed);
+    WriteLogEntry(logtext::kGuardStoppedLaunchFailed);
+}
+
+void CPerennixDlg::ForgetLaunchedProcess()
+{
+    if (m_launched)
+        GetSystem().Release(*m_launched);
+    m_launched.reset();
 }
 
 void CPerennixDlg::ShowStatus(const std::u16string& text)
@@ -102,13 +137,15 @@ void CPerennixDlg::ConfirmGatewayDialog()
 {
     System& system = GetSystem();
     for (const char16_t* title : kGatewayDialogTitles) {
-        const std::optional<ForeignWindow> dialog = system.FindTopWindow(kGatewayDialogClass, title);
+        const std::optional<ForeignWindow> dialog = FindGatewayDialog(system, title);
         if (!dialog)
             continue;
         // The key goes to whatever holds the focus: press it only when the dialog does, so a
         // refused activation never types into the user's own window. The next tick retries.
-        if (system.BringToFront(*dialog))
+        if (system.BringToFront(*dialog)) {
             system.PressSpaceKey();
+            WriteLogEntry(logtext::kGatewayConfirmed, title);
+        }
         return;
     }
 }
@@ -150,6 +187,7 @@ void CPerennixDlg::StopGuarding(const std::u16string& statusText)
     m_bRestartPending = false;
     KillTimer(TIMER_LAUNCHED);
     SetGuardControlsEnabled(true);
+    ForgetLaunchedProcess();
 }
 
 void CPerennixDlg::SetGuardControlsEnabled(bool enable)

@@ -14,10 +14,22 @@ bool ImageNameMatches(const std::u16string& imageName, const ProcessName& name)
         && px::EqualsIgnoringAsciiCase(std::u16string_view(imageName).substr(0, name.text.size()), name.text);
 }
 
+namespace {
+
+bool CompletedByAnotherName(const ProcessName& cut, const ProcessEntry& process)
+{
+    for (const ProcessName& n : process.names)
+        if (!n.isPrefix && n.text.starts_with(cut.text))
+            return true;
+    return false;
+}
+
+}  // namespace
+
 bool ProcessMatches(const std::u16string& imageName, const ProcessEntry& process)
 {
     for (const ProcessName& n : process.names)
-        if (ImageNameMatches(imageName, n))
+        if (ImageNameMatches(imageName, n) && !(n.isPrefix && CompletedByAnotherName(n, process)))
             return true;
     return false;
 }

@@ -10,6 +10,9 @@
 // letters only; a name the system cut (isPrefix) matches a longer configured name that
 // begins with it.
 bool ImageNameMatches(const std::u16string& imageName, const ProcessName& name);
+// One of the process's names matches. A cut name that a complete name of the same process
+// begins with does not count: the complete name says what the cut one was cut from, and
+// the cut one would also match longer names that are not the program's.
 bool ProcessMatches(const std::u16string& imageName, const ProcessEntry& process);
 
 // At least one running process has this image name; false also when the list cannot be read.

@@ -1,6 +1,7 @@
 #include "guard/RestartSchedule.h"
 
 #include <algorithm>
+#include <chrono>
 #include <limits>
 
 #include "base/DecimalText.h"
@@ -19,38 +20,6 @@ int32_t SaturateToInt32(int64_t value)
     return static_cast<int32_t>(
         std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
 }
-
-// Days from 1970-01-01 to a date of the proleptic Gregorian calendar (month 1 to 12).
-int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day)
-{
-    year -= month <= 2 ? 1 : 0;
-    const int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const int64_t yearOfEra = year - era * 400;
-    const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + dayOfEra - 719468;
-}
-
-struct CivilDate {
-    int64_t year;
-    int64_t month;  // 1 to 12
-    int64_t day;
-};
-
-CivilDate CivilFromDays(int64_t days)
-{
-    days += 719468;
-    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const int64_t dayOfEra = days - era * 146097;
-    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const int64_t mp = (5 * dayOfYear + 2) / 153;
-    const int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
-    const int64_t month = mp < 10 ? mp + 3 : mp - 9;
-    return {yearOfEra + era * 400 + (month <= 2 ? 1 : 0), month, day};
-}
-
-int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0); }
 
 }  // namespace
 
@@ -131,28 +100,30 @@ std::vector<std::u16string> SplitString(const std::u16string& text, const std::u
 
 std::tm CalendarFromSystemTime(const SystemTime& time)
 {
+    using namespace std::chrono;
+    // The calendar repeats every 400 years (146097 days, whole weeks), and the calendar types
+    // end at year 32767: whole cycles are set aside and added back to the year at the end.
+    constexpr int kCycleYears = 400;
+    const int cycles = time.wYear / kCycleYears;
     // Fields out of their range carry over into the next larger one, as a conversion of
     // the broken-down time to seconds and back would do.
-    const int64_t monthIndex = int64_t{time.wMonth} - 1;
-    const int64_t year = int64_t{time.wYear} + FloorDiv(monthIndex, 12);
-    const int64_t month = monthIndex - FloorDiv(monthIndex, 12) * 12 + 1;
-    const int64_t seconds = (DaysFromCivil(year, month, 1) + time.wDay - 1) * 86400 + int64_t{time.wHour} * 3600
-        + int64_t{time.wMinute} * 60 + time.wSecond;
+    const year_month month = year_month{year{time.wYear % kCycleYears}, January} + months{int{time.wMonth} - 1};
+    const sys_seconds moment = sys_days{month / 1} + days{int{time.wDay} - 1} + hours{time.wHour}
+        + minutes{time.wMinute} + seconds{time.wSecond};
 
-    const int64_t days = FloorDiv(seconds, 86400);
-    const int64_t secondOfDay = seconds - days * 86400;
-    const CivilDate date = CivilFromDays(days);
+    const sys_days day = floor<days>(moment);
+    const year_month_day date{day};
+    const hh_mm_ss<seconds> timeOfDay{moment - day};
 
     std::tm calendar{};
-    calendar.tm_sec = static_cast<int>(secondOfDay % 60);
-    calendar.tm_min = static_cast<int>(secondOfDay / 60 % 60);
-    calendar.tm_hour = static_cast<int>(secondOfDay / 3600);
-    calendar.tm_mday = static_cast<int>(date.day);
-    calendar.tm_mon = static_cast<int>(date.month - 1);
-    calendar.tm_year = static_cast<int>(date.year - 1900);
-    // 1 January 1970 was a Thursday.
-    calendar.tm_wday = static_cast<int>((days + 4) - FloorDiv(days + 4, 7) * 7);
-    calendar.tm_yday = static_cast<int>(days - DaysFromCivil(date.year, 1, 1));
+    calendar.tm_sec = static_cast<int>(timeOfDay.seconds().count());
+    calendar.tm_min = static_cast<int>(timeOfDay.minutes().count());
+    calendar.tm_hour = static_cast<int>(timeOfDay.hours().count());
+    calendar.tm_mday = static_cast<int>(unsigned{date.day()});
+    calendar.tm_mon = static_cast<int>(unsigned{date.month()}) - 1;
+    calendar.tm_year = int{date.year()} + cycles * kCycleYears - 1900;
+    calendar.tm_wday = static_cast<int>(weekday{day}.c_encoding());
+    calendar.tm_yday = static_cast<int>((day - sys_days{date.year() / January / 1}).count());
     calendar.tm_isdst = 0;
     return calendar;
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "base/LogEntry.h"
 #include "base/Resource.h"
 #include "ui/CPerennixDlg.h"
 
@@ -24,15 +25,19 @@ void CPerennixDlg::OnBnClickedStart()
     if (MessageBox(u"确定停止守护吗？", std::u16string(u"提示"), MB_OKCANCEL) != IDOK)
         return;
     StopGuarding(u"已停止守护。。。");
+    WriteLogEntry(logtext::kGuardStoppedByUser);
 }
 
 void CPerennixDlg::StartGuarding()
 {
     // A program started with start-on-launch set never asks during that run.
+    const bool atLaunch = m_bStartAtLaunchPending;
+    m_bStartAtLaunchPending = false;
     if (!m_bAutoStart && MessageBox(u"确定开始启用守护？", std::u16string(u"提示"), MB_OKCANCEL) != IDOK)
         return;
     if (!SaveSettings())
         return;  // the save has shown why
+    WriteLogEntry(atLaunch ? logtext::kGuardStartedAtLaunch : logtext::kGuardStartedByUser);
 
     m_bGuarding = true;
     if (m_config.bTimedClose)

@@ -45,6 +45,9 @@ public:
     virtual bool CanOpenFileForReading(const std::u16string& path) = 0;
     // The system's legacy ANSI code page; it lives as long as the file service.
     virtual const AnsiCodePage& LegacyCodePage() = 0;
+    // text as GBK bytes (code page 936, whatever the system's code page), the run log's
+    // encoding; a character GBK cannot hold becomes "?".
+    virtual std::string EncodeGbk(std::u16string_view text) = 0;
 };
 
 // The process's file service (aborts when none is installed: every entry point installs one).

@@ -73,3 +73,18 @@ const AnsiCodePage& MemoryFiles::AsciiCodePage()
     static const AsciiOnly codePage;
     return codePage;
 }
+
+std::string MemoryFiles::EncodeGbk(std::u16string_view text)
+{
+    if (gbkEncoder)
+        return gbkEncoder(text);
+    std::string bytes;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        // A surrogate pair is one character: one "?".
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+            ++i;
+        bytes += c < 0x80 ? static_cast<char>(c) : '?';
+    }
+    return bytes;
+}

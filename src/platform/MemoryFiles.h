@@ -2,6 +2,7 @@
 // Files that live in memory: the file service of the portable tests, with switches for the
 // failures a disk can have.
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -24,6 +25,8 @@ public:
     bool diskFull = false;  // every write fails
     // The legacy code page; by default one that holds ASCII alone.
     const AnsiCodePage* codePage = &AsciiCodePage();
+    // Encodes GBK; unset: ASCII alone, "?" for everything else.
+    std::function<std::string(std::u16string_view)> gbkEncoder;
     int reads = 0;  // whole-file reads made
     int writes = 0;  // successful replacements
 
@@ -32,6 +35,7 @@ public:
     bool WriteFileAtomically(const std::u16string& path, std::string_view bytes) override;
     bool CanOpenFileForReading(const std::u16string& path) override;
     const AnsiCodePage& LegacyCodePage() override { return *codePage; }
+    std::string EncodeGbk(std::u16string_view text) override;
 
     // A code page of ASCII alone: every other byte is a character of its own, not valid.
     static const AnsiCodePage& AsciiCodePage();

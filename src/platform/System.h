@@ -37,12 +37,28 @@ struct ProcessEntry {
 
 // How much naming a process scan gathers.
 enum class ProcessDetail {
-    Quick,  // the cheapest name the system keeps for each process
+    Quick,  // the cheapest name the system keeps for each process; all of them where it is cut
     Full,  // every name the process can be recognised by
+};
+
+// A process this program started, as the system knows it while it lives: on Linux its pid
+// and start time (so that a reused pid is never taken for it), on Windows a process handle.
+struct LaunchedProcess {
+    uint64_t id = 0;
+    uint64_t stamp = 0;
+    bool operator==(const LaunchedProcess&) const = default;
 };
 
 // Opaque reference to a top-level window of another program.
 using ForeignWindow = uint64_t;
+
+// What the system says of a top-level window of another program.
+struct TopWindow {
+    ForeignWindow handle = 0;
+    std::u16string windowClass;  // the system's name for its kind of window
+    bool isDialog = false;  // the system marks it as a dialog window
+    ProcessEntry owner;  // the process that shows it, with every name; pid 0 and no names: unknown
+};
 
 class System {
 public:
@@ -57,19 +73,27 @@ public:
     virtual bool TerminateProcess(uint32_t pid) = 0;
 
     // The shell's "open" of file with optional parameters (nullptr: none); returns at once
-    // with a code like ShellExecuteW's: above 32 is success.
-    virtual intptr_t ShellOpen(const std::u16string& file, const std::u16string* parameters) = 0;
+    // with a code like ShellExecuteW's: above 32 is success. When launched is given and the
+    // system knows the process it started, it is stored there.
+    virtual intptr_t ShellOpen(
+        const std::u16string& file, const std::u16string* parameters, std::optional<LaunchedProcess>* launched)
+        = 0;
+    // The launched process has not ended yet.
+    virtual bool IsAlive(const LaunchedProcess& process) = 0;
+    // Lets go of what the system keeps for a launched process.
+    virtual void Release(const LaunchedProcess& process) = 0;
     // True when path names a program that the shell's "open" starts by itself although its
     // name does not say so (on Linux: a regular file with execute permission). False where a
     // program is known by its name alone (Windows' .exe).
     virtual bool IsExecutableProgram(const std::u16string& path) = 0;
-    // Hands commandLine to the system's command interpreter and waits until it has finished;
-    // returns its exit status.
-    virtual int RunCommandLine(const std::u16string& commandLine) = 0;
+    // Runs the file at path with the system's command interpreter and waits until it has
+    // finished. The path is one word of the interpreter's command, never command text of its
+    // own. Returns the exit status; nullopt when the interpreter could not run the file (no
+    // process, no interpreter, or a file it cannot read).
+    virtual std::optional<int> RunScript(const std::u16string& path) = 0;
 
-    // The top-level window of this class with exactly this title, or none.
-    virtual std::optional<ForeignWindow> FindTopWindow(const std::u16string& windowClass, const std::u16string& title)
-        = 0;
+    // Every top-level window with exactly this title, topmost first.
+    virtual std::vector<TopWindow> FindTopWindows(const std::u16string& title) = 0;
     // Brings the window to the front; true when it (or a child of it) now holds the keyboard focus.
     virtual bool BringToFront(ForeignWindow window) = 0;
     // Synthesises one press of the space key (down, then up) to the focused window.

@@ -86,6 +86,9 @@
 #ifndef SW_MINIMIZE
 #define SW_MINIMIZE 6
 #endif
+#ifndef SW_RESTORE
+#define SW_RESTORE 9
+#endif
 
 #ifndef VK_SPACE
 #define VK_SPACE 0x20

@@ -20,14 +20,6 @@ void Erase(std::vector<uintptr_t>& ids, uintptr_t id) { ids.erase(std::remove(id
 WindowHost* GetWindowHost() { return g_windowHost; }
 void SetWindowHost(WindowHost* host) { g_windowHost = host; }
 
-std::u16string CutToBuffer(std::u16string text, int bufferChars)
-{
-    const size_t room = bufferChars > 0 ? static_cast<size_t>(bufferChars - 1) : 0;
-    if (text.size() > room)
-        text.resize(room);
-    return text;
-}
-
 CDialogEx::CDialogEx(int templateId, CDialogEx* parent)
     : m_nIDTemplate(templateId)
     , m_pParentWnd(parent)
@@ -151,11 +143,6 @@ int CDialogEx::MessageBox(const std::u16string& text, const std::optional<std::u
     if (!m_pWnd)
         return IDCANCEL;
     return m_pWnd->MessageBox(text, caption ? *caption : ApplicationName(), type);
-}
-
-std::u16string CDialogEx::GetDlgItemText(int id, int bufferChars) const
-{
-    return CutToBuffer(GetDlgItemText(id), bufferChars);
 }
 
 std::u16string CDialogEx::GetDlgItemText(int id) const

@@ -33,6 +33,7 @@ struct MenuItem {
     std::u16string text;
     unsigned id = 0;
     bool separator = false;
+    bool operator==(const MenuItem&) const = default;
 };
 
 struct ClientSize {
@@ -72,7 +73,9 @@ public:
     // messages keep being dispatched while it is open. Returns IDOK or IDCANCEL.
     virtual int MessageBox(const std::u16string& text, const std::u16string& caption, unsigned type) = 0;
 
-    virtual void ShowWindow(int showCommand) = 0;  // SW_HIDE, SW_SHOW or SW_MINIMIZE
+    // SW_HIDE, SW_MINIMIZE, SW_RESTORE (a minimised window back to its size), or SW_SHOW;
+    // a window shown or restored comes to the front.
+    virtual void ShowWindow(int showCommand) = 0;
     virtual bool IsWindowVisible() = 0;
     virtual bool IsIconic() = 0;
     virtual ClientSize GetClientSize() = 0;
@@ -85,8 +88,9 @@ public:
     // tray on this desktop, or the icon was already there or already gone).
     virtual bool NotifyIconAdd(const NotifyIconData& nid) = 0;
     virtual bool NotifyIconDelete(const NotifyIconData& nid) = 0;
-    // Shows a popup menu at the mouse position and returns when it closes; a picked item
-    // reaches the dialog as WM_COMMAND with the item's id.
+    // Shows a popup menu at the mouse position; a picked item reaches the dialog as WM_COMMAND
+    // with the item's id. A host whose tray shows the icon's menu itself asks for it with the
+    // tray callback's WM_RBUTTONDOWN just before, and takes the entries from this call.
     virtual void TrackPopupMenu(const std::vector<MenuItem>& items) = 0;
     // Appends a separator and a text item to the window's system menu (or the host's
     // counterpart of it); false when there is none. The item arrives as WM_SYSCOMMAND.
@@ -111,6 +115,13 @@ public:
     // and placed over it, attaches it, runs OnInitDialog, dispatches messages until EndDialog,
     // sends WM_DESTROY, detaches; returns the end code (-1 when no window could be made).
     virtual int RunModal(CDialogEx& dialog, DialogWindow* owner) = 0;
+
+    // Makes this process the one that answers for key (a folder), for as long as it runs;
+    // false when another live process already does. While it answers, a request from a later
+    // start reaches the outermost open dialog as WM_SHOWINSTANCE.
+    virtual bool ClaimInstance(const std::u16string& key) = 0;
+    // Asks the process that answers for key to show its window; false when none took it.
+    virtual bool SignalInstance(const std::u16string& key) = 0;
 };
 
 WindowHost* GetWindowHost();
@@ -163,9 +174,6 @@ public:
 
 // The edit with a browse button; the host gives it its file dialog.
 class CMFCEditBrowseCtrl : public CEdit { };
-
-// The text a buffer of bufferChars units (terminator included) holds of text.
-std::u16string CutToBuffer(std::u16string text, int bufferChars);
 
 // The toolkit-neutral dialog: handlers and message dispatch, no window of its own until a
 // host attaches one.
@@ -230,8 +238,7 @@ protected:
     }
     // A message box owned by this dialog; without a caption, the application's name.
     int MessageBox(const std::u16string& text, const std::optional<std::u16string>& caption, unsigned type);
-    // An item's text as a buffer of bufferChars units would hold it, or whole.
-    std::u16string GetDlgItemText(int id, int bufferChars) const;
+    // An item's whole text: values are taken as typed, never cut to a buffer.
     std::u16string GetDlgItemText(int id) const;
     // The window's timers, through the dialog so that a tick held back for its busy handler
     // is dropped when the timer is killed or re-armed.

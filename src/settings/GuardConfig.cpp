@@ -92,6 +92,12 @@ bool WriteAutoStart(const std::u16string& iniPath, bool autoStart)
     return px::WriteProfileString(iniPath, SETTINGS_SECTION, KEY_AUTOSTART, Flag(autoStart));
 }
 
+bool IsImageName(const std::u16string& name)
+{
+    return !name.empty() && name.find(u'/') == std::u16string::npos
+        && name.find(px::kPathSeparator) == std::u16string::npos;
+}
+
 bool CanOpenForReading(const std::u16string& path)
 {
     // A NUL would end the path early for the system: the check would look at another file

@@ -37,5 +37,7 @@ StoredSettings ReadStoredSettings(const std::u16string& iniPath);
 bool WriteGuardConfig(const std::u16string& iniPath, const GuardConfig& config);
 // Writes AUTOSTART alone ("1" or "0"). False when the write failed.
 bool WriteAutoStart(const std::u16string& iniPath, bool autoStart);
+// name can be a process's image name: not empty, and no path (no separator in it).
+bool IsImageName(const std::u16string& name);
 // path names a file that can be opened for reading; never a path with a NUL inside.
 bool CanOpenForReading(const std::u16string& path);

@@ -472,10 +472,7 @@ std::optional<std::u16string> ParsedProfile::Find(std::u16string_view section, s
 std::u16string ParsedProfile::GetString(
     std::u16string_view section, std::u16string_view key, std::u16string_view def) const
 {
-    std::u16string value = Find(section, key).value_or(std::u16string(def));
-    if (value.size() > static_cast<size_t>(PROFILE_VALUE_MAX))
-        value.resize(PROFILE_VALUE_MAX);
-    return value;
+    return Find(section, key).value_or(std::u16string(def));
 }
 
 int32_t ParsedProfile::GetInt(std::u16string_view section, std::u16string_view key, int32_t def) const

@@ -14,9 +14,6 @@ class AnsiCodePage;
 
 namespace px {
 
-// Buffer of the reads: a value is cut to PROFILE_VALUE_MAX units.
-inline constexpr int PROFILE_VALUE_MAX = 499;
-
 // How the text of a settings file is stored.
 enum class ProfileEncoding {
     Utf8,  // also a file of ASCII alone, and a new file
@@ -52,10 +49,10 @@ public:
     // space, tab, VT, FF and ^Z around names and values are trimmed; a NUL in the
     // file ends a name or a value (a NUL the program wrote into a UTF-8 file is escaped and
     // belongs to its value); the first key of that name wins. nullopt when the section, the
-    // key or its '=' is missing. Not cut to the read buffer.
+    // key or its '=' is missing.
     std::optional<std::u16string> Find(std::u16string_view section, std::u16string_view key) const;
-    // As GetPrivateProfileStringW with a buffer of 500 units, except that enclosing quotes
-    // are kept: the value, or def when there is none, cut to PROFILE_VALUE_MAX units.
+    // As GetPrivateProfileStringW, except that enclosing quotes are kept and the value is
+    // whole, never cut to a buffer: the value, or def when there is none.
     std::u16string GetString(std::u16string_view section, std::u16string_view key, std::u16string_view def) const;
     // As GetPrivateProfileIntW: def when the value is missing or empty once one pair of
     // enclosing quotes is stripped; else control characters and blanks skipped, an optional

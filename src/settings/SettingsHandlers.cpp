@@ -9,8 +9,6 @@
 #include "ui/CPerennixDlg.h"
 
 namespace {
-// Control texts are read into a buffer of 511 units, terminator included.
-constexpr int kControlTextBuffer = 511;
 constexpr char16_t kMaskChar = u'*';
 }  // namespace
 
@@ -34,23 +32,31 @@ void CPerennixDlg::LoadSettings()
 
     m_bAutoStart = stored.bAutoStart;
     m_pWnd->CheckDlgButton(IDC_AUTOSTART, m_bAutoStart);
-    if (m_bAutoStart)
+    if (m_bAutoStart) {
+        m_bStartAtLaunchPending = true;
         m_pWnd->PostMessage(WM_COMMAND, IDC_START, 0);
+    }
 }
 
 SaveOutcome CPerennixDlg::SaveSettingsToFile()
 {
-    m_config.strFullPath = GetDlgItemText(IDC_FULLPATH, kControlTextBuffer);
-    m_config.strExeName = LowerImageName(GetDlgItemText(IDC_EXENAME, kControlTextBuffer));
-    m_config.nLoopSec = px::WToI(GetDlgItemText(IDC_LOOPSEC, kControlTextBuffer));
+    m_config.strFullPath = GetDlgItemText(IDC_FULLPATH);
+    m_config.strExeName = LowerImageName(GetDlgItemText(IDC_EXENAME));
+    m_config.nLoopSec = px::WToI(GetDlgItemText(IDC_LOOPSEC));
     m_config.bTimedClose = m_chkTimedClose.GetCheck() == 1;
-    m_config.strRebTime = GetDlgItemText(IDC_REBTIME, kControlTextBuffer);
+    m_config.strRebTime = GetDlgItemText(IDC_REBTIME);
     m_config.bArgsCrypt = m_chkArgsCrypt.GetCheck() == 1;
-    m_config.strArgs = GetDlgItemText(IDC_ARGS, kControlTextBuffer);
+    m_config.strArgs = GetDlgItemText(IDC_ARGS);
 
     if (!CanOpenForReading(m_config.strFullPath)) {
         MessageBox(u"未设置路径，或者设置路径不对，请检查！", std::u16string(u"提示"), MB_OK);
-        return SaveOutcome::PathRefused;
+        return SaveOutcome::Refused;
+    }
+    if (!IsImageName(m_config.strExeName)) {
+        // Processes are found by the bare name of their image: a path or nothing would never
+        // match, and every check would launch another copy.
+        MessageBox(u"进程名无效，请填写程序的映像名（不含路径）！", std::u16string(u"提示"), MB_OK);
+        return SaveOutcome::Refused;
     }
     return WriteGuardConfig(m_strIniPath, m_config) ? SaveOutcome::Written : SaveOutcome::WriteFailed;
 }
@@ -58,8 +64,8 @@ SaveOutcome CPerennixDlg::SaveSettingsToFile()
 bool CPerennixDlg::SaveSettings()
 {
     // A file that cannot be written does not stop guarding: the values in the controls are
-    // the ones in use. Only a program path that cannot be opened refuses.
-    return SaveSettingsToFile() != SaveOutcome::PathRefused;
+    // the ones in use. Only a program path that cannot be opened, or no image name, refuses.
+    return SaveSettingsToFile() != SaveOutcome::Refused;
 }
 
 void CPerennixDlg::OnBnClickedSave()
@@ -71,7 +77,7 @@ void CPerennixDlg::OnBnClickedSave()
     case SaveOutcome::WriteFailed:
         MessageBox(u"保存失败，无法写入配置文件！", std::u16string(u"提示"), MB_OK);
         break;
-    case SaveOutcome::PathRefused:
+    case SaveOutcome::Refused:
         break;
     }
 }

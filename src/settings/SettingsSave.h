@@ -4,5 +4,5 @@
 enum class SaveOutcome {
     Written,  // config.ini holds the values
     WriteFailed,  // the values are in use, but config.ini could not be written
-    PathRefused,  // the program path cannot be opened: nothing was written
+    Refused,  // the program path cannot be opened, or the image name is no name: nothing was written
 };

@@ -154,8 +154,9 @@ void CPerennixDlg::RemoveTrayIcon()
 
 void CPerennixDlg::OnDestroy()
 {
-    // However the dialog ends, no icon is left behind in the tray.
+    // However the dialog ends, no icon is left behind in the tray, nor a process handle.
     RemoveTrayIcon();
+    ForgetLaunchedProcess();
 }
 
 void CPerennixDlg::OnBnClickedTimedClose() { m_editRebTime.EnableWindow(m_chkTimedClose.GetCheck() == 1); }
@@ -175,6 +176,8 @@ intptr_t CPerennixDlg::DefWindowProc(unsigned message, uintptr_t wParam, intptr_
     // The tray icon's callback: only the right button's press opens the menu.
     if (message == WM_TRAYNOTIFY && lParam == WM_RBUTTONDOWN)
         OpenTrayMenu();
+    else if (message == WM_SHOWINSTANCE)
+        OnShowInstance();
     return CDialogEx::DefWindowProc(message, wParam, lParam);
 }
 
@@ -197,6 +200,17 @@ void CPerennixDlg::OnTrayShowHide()
     } else {
         m_pWnd->ShowWindow(SW_SHOW);
         RemoveTrayIcon();
+    }
+}
+
+void CPerennixDlg::OnShowInstance()
+{
+    // As the tray menu shows a hidden window: the window first, then the icon goes.
+    if (!m_pWnd->IsWindowVisible()) {
+        m_pWnd->ShowWindow(SW_SHOW);
+        RemoveTrayIcon();
+    } else {
+        m_pWnd->ShowWindow(m_pWnd->IsIconic() ? SW_RESTORE : SW_SHOW);
     }
 }
 

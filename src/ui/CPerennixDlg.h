@@ -4,6 +4,7 @@
 // settings/, its window handlers in ui/.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "guard/RestartSchedule.h"
@@ -59,6 +60,8 @@ public:
     void OnEnChangeFullPath();
     void OnTrayShowHide();
     void OnTrayExit();
+    // A later start in this folder asked for the window.
+    void OnShowInstance();
 
 protected:
     void DoDataExchange() override;
@@ -73,6 +76,10 @@ protected:
 private:
     void GuardedCheck(uintptr_t nIDEvent);
     void ShowStatus(const std::u16string& text);
+    // Launches the program; false when that failed and guarding has stopped.
+    bool LaunchProgram();
+    void StopLaunchFailed();
+    void ForgetLaunchedProcess();
     void ConfirmGatewayDialog();
     SaveOutcome SaveSettingsToFile();
     void OpenTrayMenu();
@@ -93,5 +100,9 @@ private:
     NotifyIconData m_nid;
     CMFCEditBrowseCtrl m_editFullPath;
     std::u16string m_strPathText;
-    bool m_bTrayIconShown = false;  // the shell took the icon and it has not been removed since
+    bool m_bTrayIconShown = false;
+    bool m_bStartAtLaunchPending = false;
+    std::optional<LaunchedProcess>
+        m_launched;  // what the last launch started, when the system knows it  // the start that start-on-launch posted
+                     // has not run yet  // the shell took the icon and it has not been removed since
 };

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "MemoryFolder.h"
+#include "PlatformPath.h"
 #include "TempDir.h"
 #include "base/Unicode.h"
 #include "settings/GuardConfig.h"
@@ -11,6 +12,7 @@
 
 namespace {
 
+using testsupport::PlatformPath;
 using testsupport::U8;
 
 class GuardConfigFile : public ::testing::Test {
@@ -46,18 +48,10 @@ void ExpectSameConfig(const GuardConfig& a, const GuardConfig& b)
     EXPECT_EQ(a.strRebTime, b.strRebTime);
 }
 
-TEST(GuardConfigPaths, IniFileStandsBesideTheExecutable)
+// The cases of the path cut are in Paths_test.cpp.
+TEST(GuardConfigPaths, IniFileIsConfigIniBesideTheExecutable)
 {
-    const std::pair<std::u16string, std::u16string> cases[] = {
-        {u"/opt/perennix/perennix", u"/opt/perennix/config.ini"},
-        {u"/perennix", u"/config.ini"},
-        {u"perennix", u"config.ini"},
-        {u"", u"config.ini"},
-        {u"/opt/中文 目录/perennix", u"/opt/中文 目录/config.ini"},
-        {u"/opt/perennix/", u"/opt/perennix/config.ini"},
-    };
-    for (const auto& [module, ini] : cases)
-        EXPECT_EQ(IniPathForModule(module), ini) << px::ToUtf8(module);
+    EXPECT_EQ(IniPathForModule(PlatformPath(u"/opt/perennix/perennix")), PlatformPath(u"/opt/perennix/config.ini"));
 }
 
 TEST(GuardConfigNames, OnlyAsciiLettersAreLowerCased)
@@ -161,20 +155,20 @@ TEST_F(GuardConfigFile, ScrambledArgsKeepCharactersAboveFffb)
 
 // The arguments start at character 75 to 84 of the stored value, and a read keeps 499
 // characters: 415 always come back whole, longer ones may be cut.
-TEST_F(GuardConfigFile, LongScrambledArgsAgainstTheReadBuffer)
+TEST_F(GuardConfigFile, LongArgsComeBackWholePlainOrScrambled)
 {
     GuardConfig config = SampleConfig();
-    config.bArgsCrypt = true;
-    config.strArgs = std::u16string(415, u'a');
-    ASSERT_TRUE(WriteGuardConfig(ini, config));
-    EXPECT_EQ(ReadStoredSettings(ini).config.strArgs, config.strArgs);
-
-    config.strArgs = std::u16string(480, u'b');
-    ASSERT_TRUE(WriteGuardConfig(ini, config));
-    const std::u16string args = ReadStoredSettings(ini).config.strArgs;
-    EXPECT_GE(args.size(), 499u - 84);
-    EXPECT_LE(args.size(), 499u - 75);
-    EXPECT_EQ(args, std::u16string(args.size(), u'b'));
+    for (const size_t length : {415u, 480u, 2000u, 20000u}) {
+        for (const bool scrambled : {false, true}) {
+            config.bArgsCrypt = scrambled;
+            config.strArgs = std::u16string(length, u'b');
+            config.strArgs[length / 2] = u'中';
+            ASSERT_TRUE(WriteGuardConfig(ini, config));
+            const GuardConfig read = ReadStoredSettings(ini).config;
+            EXPECT_EQ(read.strArgs, config.strArgs) << length << " " << scrambled;
+            EXPECT_EQ(read.strPassword, scrambled ? config.strPassword : u"");
+        }
+    }
 }
 
 TEST_F(GuardConfigFile, ScrambleFlagOverMalformedArgs)

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "FakeSystem.h"
 #include "guard/ProcessMatch.h"
 
@@ -30,6 +33,38 @@ TEST(ProcessMatch, NamesMatchWholeIgnoringAsciiCaseOnly)
     for (const Case& c : cases)
         EXPECT_EQ(ImageNameMatches(c.configured, c.name), c.matches)
             << std::string(c.name.text.begin(), c.name.text.end());
+}
+
+TEST(ProcessMatch, ACutNameCountsOnlyWhenNoCompleteNameOfTheProcessExtendsIt)
+{
+    const ProcessName cut{u"averyverylongna", true};
+    struct Case {
+        const char16_t* configured;
+        std::vector<ProcessName> names;
+        bool matches;
+    };
+    const Case cases[] = {
+        // Nothing says what the cut name was cut from (a script's kernel name beside its
+        // interpreter's names): any longer name that begins with it may be the program.
+        {u"averyverylongname.sh", {cut, {u"sh", false}}, true},
+        {u"averyverylongnaXYZ", {cut}, true},
+        // A complete name extends it: the program is that one, and no other long name.
+        {u"averyverylongname", {{u"averyverylongname", false}, cut}, true},
+        {u"AVERYVERYLONGNAME", {cut, {u"averyverylongname", false}}, true},
+        {u"averyverylongnaXYZ", {{u"averyverylongname", false}, cut}, false},
+        {u"averyverylongna", {{u"averyverylongname", false}, cut}, false},
+        // A complete name as long as the cut one: it was not cut after all.
+        {u"averyverylongnaXYZ", {{u"averyverylongna", false}, cut}, false},
+        {u"averyverylongna", {{u"averyverylongna", false}, cut}, true},
+        // Another cut name does not say what it was cut from.
+        {u"averyverylongnaXYZ", {{u"averyverylongname", true}, cut}, true},
+    };
+    for (const Case& c : cases) {
+        ProcessEntry process;
+        process.names = c.names;
+        EXPECT_EQ(ProcessMatches(c.configured, process), c.matches)
+            << std::string(c.configured, c.configured + std::char_traits<char16_t>::length(c.configured));
+    }
 }
 
 class ProcessListTest : public ::testing::Test {
@@ -63,6 +98,16 @@ TEST_F(ProcessListTest, QuickScanAnswersAloneWhenItFindsTheProgram)
     system.enumerations = 0;
     EXPECT_FALSE(AnyProcessNamed(system, u"missing"));
     EXPECT_EQ(system.enumerations, 1);
+}
+
+TEST_F(ProcessListTest, QuickScanOfACutNameJudgesItByTheProcessesOtherNames)
+{
+    system.quickNamesComplete = false;
+    system.AddProcessNames({{u"averyverylongna", true}, {u"averyverylongname", false}});
+    system.enumerations = 0;
+    EXPECT_FALSE(AnyProcessNamed(system, u"averyverylongnaXYZ"));
+    EXPECT_TRUE(AnyProcessNamed(system, u"averyverylongname"));
+    EXPECT_EQ(system.enumerations, 3);  // the miss took both scans, the find the quick one alone
 }
 
 TEST_F(ProcessListTest, UnreadableProcessListMeansNotRunning)

@@ -65,13 +65,13 @@ TEST_F(ProfileFile, ReadingFindsKeysTheWayProfileFilesDo)
     EXPECT_EQ(px::ReadProfileString(dir.File("missing.ini"), S, u"FULLPATH", u"d"), u"d");
 }
 
-TEST_F(ProfileFile, StringsAreCutTo499Units)
+TEST_F(ProfileFile, LongStringsAreReadWhole)
 {
-    const std::string value(600, 'v');
+    const std::string value(100000, 'v');
     dir.Write(ini, "[PX_SETTING]\nLONG=" + value + "\nSHORT=" + value.substr(0, 499) + "\n");
-    EXPECT_EQ(Read(u"LONG"), std::u16string(499, u'v'));
+    EXPECT_EQ(Read(u"LONG"), std::u16string(100000, u'v'));
     EXPECT_EQ(Read(u"SHORT"), std::u16string(499, u'v'));
-    EXPECT_EQ(Read(u"MISSING", std::u16string(700, u'd')), std::u16string(499, u'd'));
+    EXPECT_EQ(Read(u"MISSING", std::u16string(700, u'd')), std::u16string(700, u'd'));
 }
 
 // As GetPrivateProfileIntW reads them: one pair of enclosing quotes stripped, an empty value

@@ -1,43 +1,25 @@
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <filesystem>
-#include <iconv.h>
 #include <iostream>
 #include <sstream>
 #include <string>
 
 #include "FakeSystem.h"
+#include "PlatformPath.h"
 #include "TempDir.h"
+#include "TestGbk.h"
 #include "app/RunLog.h"
 #include "base/Unicode.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::GbkToUtf8;
+using testsupport::PlatformPath;
 using testsupport::ReadBytes;
 using testsupport::U8;
 using testsupport::WriteBytes;
-
-// GBK bytes as UTF-8, through iconv.
-std::string GbkToUtf8(const std::string& gbk)
-{
-    iconv_t cd = ::iconv_open("UTF-8", "GBK");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return "<no iconv>";
-    std::string in = gbk;
-    std::string out(in.size() * 3, '\0');
-    char* inPtr = in.data();
-    char* outPtr = out.data();
-    size_t inLeft = in.size();
-    size_t outLeft = out.size();
-    const size_t rc = ::iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-    ::iconv_close(cd);
-    if (rc == static_cast<size_t>(-1))
-        return "<not GBK>";
-    out.resize(out.size() - outLeft);
-    return out;
-}
 
 // Points standard output at a string for the test's lifetime.
 class CapturedStdout {
@@ -83,16 +65,10 @@ TEST(RunLogText, FixedMessagesAreGbk)
     EXPECT_EQ(GbkToUtf8(logtext::kRestartFired), U8(u8" 触发，执行关闭。。。"));
 }
 
-TEST(RunLogText, LogFileStandsBesideTheExecutable)
+// The cases of the path cut are in Paths_test.cpp.
+TEST(RunLogText, LogFileIsLogTxtBesideTheExecutable)
 {
-    const std::pair<std::u16string, std::u16string> cases[] = {
-        {u"/opt/perennix/perennix", u"/opt/perennix/log.txt"},
-        {u"/perennix", u"/log.txt"},
-        {u"perennix", u"log.txt"},
-        {u"/opt/中文/perennix", u"/opt/中文/log.txt"},
-    };
-    for (const auto& [module, log] : cases)
-        EXPECT_EQ(LogPathForModule(module), log);
+    EXPECT_EQ(LogPathForModule(PlatformPath(u"/opt/perennix/perennix")), PlatformPath(u"/opt/perennix/log.txt"));
 }
 
 TEST(RunLogText, BannerFramesTheBuildDateAndTime)
@@ -131,6 +107,21 @@ TEST_F(RunLogTest, LogHoldsTheBannerAndEntriesWithCrLf)
     EXPECT_EQ(console.Text(), "after");
 }
 
+TEST_F(RunLogTest, ALogCutShortFromOutsideGoesOnAtItsNewEnd)
+{
+    const std::u16string path = dir.File("log.txt");
+    CapturedStdout console;
+    RunLog log;
+    ASSERT_TRUE(log.Open(path));
+    log.WriteBanner("Oct 20 2019", "23:01:43");
+    WriteLogEntry(logtext::kInitDone);
+    // A rotation copies the file away and truncates it while the program holds it open.
+    std::filesystem::resize_file(testsupport::NativePath(path), 0);
+    WriteLogEntry("->x");
+    log.Close();
+    EXPECT_EQ(ReadBytes(path), "2020-02-03 00:07:05.009->x\r\n");  // no hole of NULs before it
+}
+
 TEST_F(RunLogTest, UnopenableLogDropsEntriesSilently)
 {
     CapturedStdout console;
@@ -150,7 +141,7 @@ TEST_F(RunLogTest, UnopenableLogDropsEntriesSilently)
 
 TEST_F(RunLogTest, LogOpensInAFolderWithANonAsciiName)
 {
-    fs::create_directory(dir.Path() / "日志 目录");
+    fs::create_directory(testsupport::NativePath(dir.File("日志 目录")));
     const std::u16string path = LogPathForModule(dir.File("日志 目录/perennix"));
     CapturedStdout console;
     RunLog log;

@@ -47,7 +47,7 @@ TEST_F(PosixFilesTest, ReadsExactlyTheBytesOfARegularFileOnly)
     WriteBytes(dir.File("empty"), "");
     EXPECT_EQ(files.ReadWholeFile(dir.File("empty")), "");
     EXPECT_EQ(files.ReadWholeFile(dir.File("missing")), std::nullopt);
-    EXPECT_EQ(files.ReadWholeFile(px::FromUtf8(dir.Path().string())), std::nullopt);
+    EXPECT_EQ(files.ReadWholeFile(dir.Text()), std::nullopt);
     EXPECT_EQ(files.ReadWholeFile(u""), std::nullopt);
 
     // A named pipe without a writer neither blocks nor counts as a file.
@@ -62,7 +62,7 @@ TEST_F(PosixFilesTest, PathExistsForFilesFoldersAndDanglingLinks)
     WriteBytes(dir.File("f"), "x");
     fs::create_symlink(dir.Path() / "nowhere", dir.Path() / "link");
     EXPECT_TRUE(files.PathExists(dir.File("f")));
-    EXPECT_TRUE(files.PathExists(px::FromUtf8(dir.Path().string())));
+    EXPECT_TRUE(files.PathExists(dir.Text()));
     EXPECT_TRUE(files.PathExists(dir.File("link")));
     EXPECT_FALSE(files.PathExists(dir.File("missing")));
     EXPECT_FALSE(files.PathExists(u""));

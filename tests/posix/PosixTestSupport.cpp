@@ -217,6 +217,56 @@ ScopedEnv::~ScopedEnv()
         unsetenv(m_name.c_str());
 }
 
+PrivateDesktop::PrivateDesktop(WindowManager windowManager)
+{
+    int input[2];
+    int output[2];
+    if (pipe2(input, O_CLOEXEC) != 0)
+        return;
+    if (pipe2(output, O_CLOEXEC) != 0) {
+        close(input[0]);
+        close(input[1]);
+        return;
+    }
+    m_pid = fork();
+    if (m_pid == 0) {
+        // The command names the display, then holds the desktop open until its input closes.
+        dup2(input[0], STDIN_FILENO);
+        dup2(output[1], STDOUT_FILENO);
+        setenv("WITH_X_NO_TRAY", "1", 1);
+        setenv("WITH_X_NO_WM", windowManager == WindowManager::Absent ? "1" : "0", 1);
+        execl(PX_WITH_X, PX_WITH_X, "/bin/sh", "-c", "echo \"$DISPLAY\"; exec cat >/dev/null", nullptr);
+        _exit(127);
+    }
+    close(input[0]);
+    close(output[1]);
+    m_keepAlive = input[1];
+    // with-x gives up by itself, loudly, when a part of the desktop does not come up.
+    std::string line;
+    char c = 0;
+    ssize_t n;
+    while ((n = read(output[0], &c, 1)) > 0 || (n < 0 && errno == EINTR)) {
+        if (n > 0 && c == '\n')
+            break;
+        if (n > 0)
+            line += c;
+    }
+    close(output[0]);
+    if (m_pid > 0 && line.starts_with(':')) {
+        m_name = line;
+        m_display.emplace("DISPLAY", m_name);
+    }
+}
+
+PrivateDesktop::~PrivateDesktop()
+{
+    m_display.reset();
+    if (m_keepAlive >= 0)
+        close(m_keepAlive);
+    if (m_pid > 0)
+        while (waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) { }
+}
+
 KillOnExit::~KillOnExit()
 {
     if (m_pid > 0)

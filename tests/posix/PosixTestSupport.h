@@ -51,6 +51,12 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
 
 // The state letter of a process from /proc (R, S, Z, ...); '\0' when it does not exist.
 char ProcessState(pid_t pid);
+// The process lives: sleeping, or running on a busy machine (not a zombie, not gone).
+inline bool IsAlive(pid_t pid)
+{
+    const char state = ProcessState(pid);
+    return state == 'S' || state == 'R';
+}
 // Its parent's pid; -1 when it does not exist.
 pid_t ParentOf(pid_t pid);
 
@@ -69,6 +75,27 @@ public:
 private:
     std::string m_name;
     std::optional<std::string> m_old;
+};
+
+// A virtual desktop of its own (scripts/with-x without a tray host: Xvfb, and the openbox
+// window manager unless told otherwise), named by DISPLAY while the object lives. No other
+// test can take its focus or receive its keys.
+class PrivateDesktop {
+public:
+    enum class WindowManager { Openbox, Absent };
+    explicit PrivateDesktop(WindowManager windowManager = WindowManager::Openbox);
+    ~PrivateDesktop();
+    PrivateDesktop(const PrivateDesktop&) = delete;
+    PrivateDesktop& operator=(const PrivateDesktop&) = delete;
+
+    // The display (":93"); empty when the desktop could not be started.
+    const std::string& Name() const { return m_name; }
+
+private:
+    pid_t m_pid = -1;
+    int m_keepAlive = -1;  // the desktop lives until this pipe closes
+    std::string m_name;
+    std::optional<ScopedEnv> m_display;
 };
 
 // Kills a process that a test launched detached (not its child) when it goes out of scope.

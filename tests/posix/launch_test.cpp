@@ -42,7 +42,7 @@ protected:
     {
         const pxtest::ScopedEnv report("PX_PROBE_REPORT", m_dir / reportName);
         const pxtest::ScopedEnv linger("PX_PROBE_LINGER_MS", lingerMs);
-        const intptr_t code = m_system.ShellOpen(U16(pxtest::ProbePath()), parameters);
+        const intptr_t code = m_system.ShellOpen(U16(pxtest::ProbePath()), parameters, nullptr);
         EXPECT_GT(code, 32);
         if (code <= 32)
             return std::nullopt;
@@ -120,7 +120,7 @@ TEST_F(LaunchTest, LaunchedProgramOutlivesTheLauncherAndIsNeverItsZombie)
         setenv("PX_PROBE_REPORT", (m_dir / "long").c_str(), 1);
         setenv("PX_PROBE_LINGER_MS", "60000", 1);
         PosixSystem system;
-        _exit(system.ShellOpen(U16(pxtest::ProbePath()), nullptr) > 32 ? 0 : 1);
+        _exit(system.ShellOpen(U16(pxtest::ProbePath()), nullptr, nullptr) > 32 ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(waitpid(launcher, &status, 0), launcher);
@@ -129,7 +129,7 @@ TEST_F(LaunchTest, LaunchedProgramOutlivesTheLauncherAndIsNeverItsZombie)
     ASSERT_TRUE(longReport);
     const pid_t survivor = std::stoi(longReport->at("pid").at(0));
     const pxtest::KillOnExit cleanup(survivor);
-    EXPECT_EQ(pxtest::ProcessState(survivor), 'S');
+    EXPECT_TRUE(pxtest::IsAlive(survivor));
     EXPECT_NE(pxtest::ParentOf(survivor), launcher);
 
     // A probe this process launched ends at once: someone else reaps it.
@@ -167,7 +167,7 @@ TEST_F(LaunchTest, FailuresAreReportedWithTheShellCodes)
         {m_dir / "good", &unbalanced, kOpenBadFormat},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(m_system.ShellOpen(U16(c.file), c.parameters), c.code) << c.file;
+        EXPECT_EQ(m_system.ShellOpen(U16(c.file), c.parameters, nullptr), c.code) << c.file;
 }
 
 TEST_F(LaunchTest, PermissionDeniedIsCodeFive)
@@ -178,7 +178,8 @@ TEST_F(LaunchTest, PermissionDeniedIsCodeFive)
     pxtest::CopyProbe(m_dir / "locked/app.exe");
     ASSERT_EQ(chmod((m_dir / "locked").c_str(), 0), 0);
     const std::string path = m_dir / "locked/app.exe";
-    EXPECT_EQ(pxtest::RunUnprivileged([&] { return static_cast<long>(PosixSystem().ShellOpen(U16(path), nullptr)); }),
+    EXPECT_EQ(pxtest::RunUnprivileged(
+                  [&] { return static_cast<long>(PosixSystem().ShellOpen(U16(path), nullptr, nullptr)); }),
         kOpenAccessDenied);
 }
 
@@ -189,7 +190,7 @@ TEST_F(LaunchTest, FoundAlongPathWhenTheNameHasNoFolder)
         "PATH", m_dir.Path().string() + ":" + (std::getenv("PATH") ? std::getenv("PATH") : ""));
     const pxtest::ScopedEnv report("PX_PROBE_REPORT", m_dir / "report");
     const pxtest::ScopedEnv linger("PX_PROBE_LINGER_MS", "0");
-    EXPECT_GT(m_system.ShellOpen(u"pxpathprobe.exe", nullptr), 32);
+    EXPECT_GT(m_system.ShellOpen(u"pxpathprobe.exe", nullptr, nullptr), 32);
     const std::optional<Report> got = pxtest::WaitForReport(m_dir / "report");
     ASSERT_TRUE(got);
     EXPECT_EQ(got->at("arg"), std::vector<std::string>{"pxpathprobe.exe"});
@@ -223,13 +224,13 @@ protected:
 TEST_F(DocumentTest, FileWithoutAnApplicationIsCode31)
 {
     UseBrowser("exit 127\n");  // like a browser that is not installed
-    EXPECT_EQ(m_system.ShellOpen(U16(m_dir / "document.pxdoc"), nullptr), kOpenNoAssociation);
+    EXPECT_EQ(m_system.ShellOpen(U16(m_dir / "document.pxdoc"), nullptr, nullptr), kOpenNoAssociation);
 }
 
 TEST_F(DocumentTest, FileIsOpenedWithTheDesktopsApplication)
 {
     UseBrowser("echo \"$1\" > '" + (m_dir / "opened") + "'\n");
-    EXPECT_GT(m_system.ShellOpen(U16(m_dir / "document.pxdoc"), nullptr), 32);
+    EXPECT_GT(m_system.ShellOpen(U16(m_dir / "document.pxdoc"), nullptr, nullptr), 32);
     EXPECT_EQ(pxtest::ReadFile(m_dir / "opened"), m_dir / "document.pxdoc\n");
 }
 
@@ -237,7 +238,7 @@ TEST_F(DocumentTest, ApplicationStillRunningAfterTheWaitIsSuccess)
 {
     UseBrowser("echo $PPID $$ > '" + (m_dir / "opened.part") + "'\nmv '" + (m_dir / "opened.part") + "' '"
         + (m_dir / "opened") + "'\nexec sleep 60\n");
-    EXPECT_GT(m_system.ShellOpen(U16(m_dir / "document.pxdoc"), nullptr), 32);
+    EXPECT_GT(m_system.ShellOpen(U16(m_dir / "document.pxdoc"), nullptr, nullptr), 32);
     ASSERT_TRUE(pxtest::WaitUntil([&] { return pxtest::ReadFile(m_dir / "opened").has_value(); }, 10000));
     // xdg-open tries a failed browser again: it goes first, then the browser.
     std::istringstream pids(*pxtest::ReadFile(m_dir / "opened"));
@@ -249,53 +250,111 @@ TEST_F(DocumentTest, ApplicationStillRunningAfterTheWaitIsSuccess)
     kill(browser, SIGKILL);
 }
 
-TEST_F(LaunchTest, CommandLineReturnsTheExitStatusOnceFinished)
+// Writes a script file with mode; its path.
+std::string WriteScript(const std::string& path, const std::string& text, mode_t mode = 0644)
+{
+    std::ofstream(path) << text << "\n";
+    chmod(path.c_str(), mode);
+    return path;
+}
+
+TEST_F(LaunchTest, ScriptReturnsItsExitStatusOnceFinished)
 {
     const std::string marker = m_dir / "marker";
     const struct {
-        std::string command;
+        std::string text;
         int status;
     } cases[] = {
-        {"true", 0},
-        {"exit 7", 7},
-        {"sleep 0.2; echo done > '" + marker + "'; exit 3", 3},
-        {"kill -9 $$", 128 + SIGKILL},
-        {"/nonexistent/program", 127},
+        {"true", 0}, {"exit 7", 7}, {"sleep 0.2; echo done > '" + marker + "'; exit 3", 3},
+        {"kill -9 $$", 128 + SIGKILL}, {"/nonexistent/program", 127},  // the script's own command: the script did run
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(m_system.RunCommandLine(U16(c.command)), c.status) << c.command;
-    // It returned only after the command had run to its end.
+    for (const auto& c : cases) {
+        // Read, not executed: no execute permission is needed.
+        const std::string script = WriteScript(m_dir / "start.sh", c.text, 0644);
+        EXPECT_EQ(m_system.RunScript(U16(script)), c.status) << c.text;
+    }
+    // It returned only after the script had run to its end.
     EXPECT_EQ(pxtest::ReadFile(marker), "done\n");
 }
 
-TEST_F(LaunchTest, CommandLineWorksWhenChildrenAreReapedElsewhere)
+// The path is one word: never command text, whatever characters it holds.
+TEST_F(LaunchTest, ScriptPathIsAFileNeverShellCode)
+{
+    const std::string pwned = m_dir / "PWN";
+    for (const std::string name : {"start.sh;touch PWN", "my script.sh", "$(touch PWN).sh", "-x.sh", "a'b\"c.sh"}) {
+        const std::string script = WriteScript(m_dir / name, "exit 4");
+        EXPECT_EQ(m_system.RunScript(U16(script)), 4) << name;
+    }
+    const std::string previous = CurrentDirectory();
+    ASSERT_EQ(chdir(m_dir.Path().c_str()), 0);
+    const std::optional<int> relative = m_system.RunScript(u"-x.sh");  // a name that looks like an option
+    ASSERT_EQ(chdir(previous.c_str()), 0);
+    EXPECT_EQ(relative, 4);
+    EXPECT_FALSE(std::filesystem::exists(pwned));
+}
+
+TEST_F(LaunchTest, AFileTheInterpreterCannotReadIsNotRun)
+{
+    const std::string unreadable = WriteScript(m_dir / "secret.sh", "exit 0", 0);
+    EXPECT_EQ(m_system.RunScript(U16(m_dir / "missing.sh")), std::nullopt);
+    EXPECT_EQ(m_system.RunScript(U16(m_dir.Path().string())), std::nullopt);  // a folder
+    EXPECT_EQ(m_system.RunScript(u""), std::nullopt);
+    if (geteuid() == 0)
+        EXPECT_EQ(pxtest::RunUnprivileged([&] { return PosixSystem().RunScript(U16(unreadable)) ? 1L : 0L; }), 0L);
+    else
+        EXPECT_EQ(m_system.RunScript(U16(unreadable)), std::nullopt);
+}
+
+TEST_F(LaunchTest, ScriptWorksWhenChildrenAreReapedElsewhere)
 {
     struct sigaction ignore { };
     ignore.sa_handler = SIG_IGN;
     struct sigaction previous { };
     ASSERT_EQ(sigaction(SIGCHLD, &ignore, &previous), 0);
     const std::string marker = m_dir / "marker";
-    const int status = m_system.RunCommandLine(U16("sleep 0.2; echo done > '" + marker + "'; exit 5"));
+    const std::string script = WriteScript(m_dir / "start.sh", "sleep 0.2; echo done > '" + marker + "'; exit 5");
+    const std::optional<int> status = m_system.RunScript(U16(script));
     const std::optional<std::string> written = pxtest::ReadFile(marker);
-    const intptr_t opened = m_system.ShellOpen(u"/bin/true", nullptr);
+    const intptr_t opened = m_system.ShellOpen(u"/bin/true", nullptr, nullptr);
     sigaction(SIGCHLD, &previous, nullptr);
     EXPECT_EQ(status, 5);
     EXPECT_EQ(written, "done\n");
     EXPECT_GT(opened, 32);
 }
 
-TEST_F(LaunchTest, CommandLineDoesNotWaitForWhatItStartsInTheBackground)
+TEST_F(LaunchTest, ScriptDoesNotWaitForWhatItStartsInTheBackground)
 {
     // The interpreter hands its program no descriptor of ours either.
     std::ofstream log(m_dir / "log.txt");
-    const std::string command = "PX_PROBE_REPORT='" + (m_dir / "report") + "' '" + pxtest::ProbePath() + "' &";
-    EXPECT_EQ(m_system.RunCommandLine(U16(command)), 0);
+    const std::string script = WriteScript(
+        m_dir / "start.sh", "PX_PROBE_REPORT='" + (m_dir / "report") + "' '" + pxtest::ProbePath() + "' &");
+    EXPECT_EQ(m_system.RunScript(U16(script)), 0);
     const std::optional<Report> report = pxtest::WaitForReport(m_dir / "report");
     ASSERT_TRUE(report);
     const pid_t background = std::stoi(report->at("pid").at(0));
     const pxtest::KillOnExit cleanup(background);
-    EXPECT_EQ(pxtest::ProcessState(background), 'S');
+    EXPECT_TRUE(pxtest::IsAlive(background));
     EXPECT_EQ(report->at("fd"), (std::vector<std::string>{"0", "1", "2"}));
+}
+
+// The shell open names the process it started, as long as that one lives.
+TEST_F(LaunchTest, TheLaunchedProgramIsKnownUntilItEnds)
+{
+    const pxtest::ScopedEnv reportTo("PX_PROBE_REPORT", m_dir / "report");
+    const pxtest::ScopedEnv linger("PX_PROBE_LINGER_MS", "60000");
+    std::optional<LaunchedProcess> launched;
+    ASSERT_GT(m_system.ShellOpen(U16(pxtest::ProbePath()), nullptr, &launched), 32);
+    const std::optional<Report> report = pxtest::WaitForReport(m_dir / "report");
+    ASSERT_TRUE(report);
+    const pid_t pid = std::stoi(report->at("pid").at(0));
+    const pxtest::KillOnExit cleanup(pid);
+    ASSERT_TRUE(launched);
+    EXPECT_EQ(launched->id, static_cast<uint64_t>(pid));
+    EXPECT_TRUE(m_system.IsAlive(*launched));
+    // The same pid with another start time is another process.
+    EXPECT_FALSE(m_system.IsAlive(LaunchedProcess{launched->id, launched->stamp + 1}));
+    kill(pid, SIGKILL);
+    EXPECT_TRUE(pxtest::WaitUntil([&] { return !m_system.IsAlive(*launched); }, 10000));
 }
 
 }  // namespace

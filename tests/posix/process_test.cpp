@@ -117,7 +117,7 @@ TEST_F(ProcessTest, FindsARunningProgramByAnyOfItsNames)
         EXPECT_EQ(AnyProcessNamed(m_system, U16(c.name)), c.running) << c.name;
 }
 
-TEST_F(ProcessTest, QuickScanReadsKernelNamesAndCompletesCutOnes)
+TEST_F(ProcessTest, QuickScanReadsKernelNamesAndAllNamesBesideCutOnes)
 {
     const std::string longName = "pxlong" + m_tag + "-program-name";
     const ChildProcess& longProbe = StartProbe(longName);
@@ -129,11 +129,11 @@ TEST_F(ProcessTest, QuickScanReadsKernelNamesAndCompletesCutOnes)
     ASSERT_TRUE(self);
     EXPECT_TRUE(HasName(*self, u"posix_tests", false));
 
-    // The cut kernel name is replaced by the complete names it was cut from.
+    // The cut kernel name comes with the complete names it was cut from.
     const std::optional<ProcessEntry> longEntry = EntryOf(longProbe.Pid(), ProcessDetail::Quick);
     ASSERT_TRUE(longEntry);
     EXPECT_TRUE(HasName(*longEntry, U16(longName), false));
-    EXPECT_FALSE(HasName(*longEntry, U16(longName.substr(0, 15)), true));
+    EXPECT_TRUE(HasName(*longEntry, U16(longName.substr(0, 15)), true));
 
     // Nothing completes the script's kernel name: it stays, marked as cut.
     for (const ProcessDetail detail : {ProcessDetail::Quick, ProcessDetail::Full}) {
@@ -262,7 +262,7 @@ TEST_F(ProcessTest, TerminateEndsEveryMatchingProcess)
         ASSERT_TRUE(status);
         EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGKILL);
     }
-    EXPECT_EQ(pxtest::ProcessState(bystander.Pid()), 'S');
+    EXPECT_TRUE(pxtest::IsAlive(bystander.Pid()));
     EXPECT_FALSE(AnyProcessNamed(m_system, u"pxkill" + U16(m_tag)));
     EXPECT_FALSE(TerminateAllNamed(m_system, u"pxkill" + U16(m_tag)));
 }
@@ -302,7 +302,7 @@ TEST_F(ProcessTest, AnotherUsersProcessCountsButCannotBeEnded)
         return result | (TerminateAllNamed(system, U16(name)) ? kEnded : 0);
     });
     EXPECT_EQ(seen, kRunning | kListedInFull);
-    EXPECT_EQ(pxtest::ProcessState(probe.Pid()), 'S');
+    EXPECT_TRUE(pxtest::IsAlive(probe.Pid()));
 }
 
 }  // namespace

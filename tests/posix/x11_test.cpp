@@ -1,18 +1,28 @@
-// Window lookup, bringing to front and the space key on a real X server (scripts/with-x).
+// Window lookup, bringing to front and the space key on a real X server: each test on a
+// desktop of its own (scripts/with-x), so no other test takes its focus or its keys.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
+#include <memory>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "PosixTestSupport.h"
+#include "TempDir.h"
 #include "base/Unicode.h"
+#include "guard/GatewayDialog.h"
 #include "platform/posix/PosixSystem.h"
 
 namespace {
@@ -24,15 +34,32 @@ struct WindowRecipe {
     std::string windowClass;
     std::optional<std::string> netWmName;  // UTF-8
     std::optional<std::string> wmNameLatin1;
-    bool dialog = false;
+    bool dialog = false;  // _NET_WM_WINDOW_TYPE_DIALOG
+    std::optional<Window> transientFor = std::nullopt;
+    bool withPid = true;  // _NET_WM_PID: this process
 };
+
+// Bounds that only a fault reaches, however loaded the machine is.
+constexpr int kWindowWaitMs = 30000;
+constexpr int kJavaWaitMs = 90000;
+
+bool HasName(const ProcessEntry& process, const std::u16string& name)
+{
+    return std::any_of(process.names.begin(), process.names.end(),
+        [&](const ProcessName& n) { return n.text == name && !n.isPrefix; });
+}
 
 class X11Test : public ::testing::Test {
 protected:
+    virtual pxtest::PrivateDesktop::WindowManager DesktopWindowManager() const
+    {
+        return pxtest::PrivateDesktop::WindowManager::Openbox;
+    }
+
     void SetUp() override
     {
-        if (!std::getenv("DISPLAY"))
-            GTEST_SKIP() << "no X display (scripts/test runs this suite under scripts/with-x)";
+        m_desktop = std::make_unique<pxtest::PrivateDesktop>(DesktopWindowManager());
+        ASSERT_FALSE(m_desktop->Name().empty()) << "no private desktop (scripts/with-x)";
         m_display = XOpenDisplay(nullptr);
         ASSERT_NE(m_display, nullptr);
     }
@@ -61,8 +88,12 @@ protected:
             const long dialogType = static_cast<long>(XInternAtom(m_display, "_NET_WM_WINDOW_TYPE_DIALOG", False));
             SetProperty(window, "_NET_WM_WINDOW_TYPE", XA_ATOM, 32, &dialogType, 1);
         }
-        const long pid = getpid();
-        SetProperty(window, "_NET_WM_PID", XA_CARDINAL, 32, &pid, 1);
+        if (recipe.transientFor)
+            XSetTransientForHint(m_display, window, *recipe.transientFor);
+        if (recipe.withPid) {
+            const long pid = getpid();
+            SetProperty(window, "_NET_WM_PID", XA_CARDINAL, 32, &pid, 1);
+        }
         XSelectInput(m_display, window, KeyPressMask | KeyReleaseMask | FocusChangeMask);
         XMapWindow(m_display, window);
         XFlush(m_display);
@@ -75,14 +106,18 @@ protected:
             static_cast<const unsigned char*>(data), static_cast<int>(count));
     }
 
-    // The lookup, repeated until it finds a window (the window manager lists new windows a
-    // moment after they are mapped) or timeoutMs has passed.
-    std::optional<ForeignWindow> WaitForWindow(
-        const std::u16string& windowClass, const std::u16string& title, int timeoutMs = 10000)
+    // The windows with this title once there are count of them (the window manager lists
+    // new windows a moment after they are mapped), or what there is after timeoutMs.
+    std::vector<TopWindow> WaitForWindows(const std::u16string& title, size_t count = 1, int timeoutMs = kWindowWaitMs)
     {
-        std::optional<ForeignWindow> found;
-        pxtest::WaitUntil([&] { return (found = m_system.FindTopWindow(windowClass, title)).has_value(); }, timeoutMs);
+        std::vector<TopWindow> found;
+        pxtest::WaitUntil([&] { return (found = m_system.FindTopWindows(title)).size() >= count; }, timeoutMs);
         return found;
+    }
+    std::optional<ForeignWindow> WaitForWindow(const std::u16string& title, int timeoutMs = kWindowWaitMs)
+    {
+        const std::vector<TopWindow> found = WaitForWindows(title, 1, timeoutMs);
+        return found.empty() ? std::nullopt : std::optional<ForeignWindow>(found.front().handle);
     }
 
     // Waits for a press and a release of the space key in window.
@@ -107,105 +142,118 @@ protected:
             timeoutMs);
     }
 
+    std::unique_ptr<pxtest::PrivateDesktop> m_desktop;  // declared first: it outlives every connection
     Display* m_display = nullptr;
     PosixSystem m_system;
     const std::string m_tag = std::to_string(getpid());
 };
 
-TEST_F(X11Test, FindsTheWindowWithThisClassAndExactlyThisTitle)
+TEST_F(X11Test, ReportsEveryWindowWithExactlyThisTitleWithItsClassTypeAndOwner)
 {
     const std::string title = "Px Title " + m_tag;
     const Window plain = Create({"pxinst" + m_tag, "PxClass" + m_tag, title, title});
-    const Window chinese = Create({"pxcn" + m_tag, "PxCn" + m_tag, "警告 " + m_tag, std::nullopt});
-    // A title only in WM_NAME, in Latin-1 ("Überprüfung").
-    const Window latin1 = Create({"pxl1" + m_tag, "PxL1" + m_tag, std::nullopt,
+    const Window dialog = Create({"pxdialog" + m_tag, "PxDialog" + m_tag, title, std::nullopt, true});
+    // A class in UTF-8, a title only in WM_NAME in Latin-1 ("Überprüfung"), a class in Latin-1.
+    const Window chinese = Create({"pxcn" + m_tag, "PxCn窗口" + m_tag, "警告 " + m_tag, std::nullopt});
+    const Window latin1 = Create({"pxl1" + m_tag, "PxL1\xC4" + m_tag, std::nullopt,
         "\xDC"
         "berpr\xFC"
         "fung "
             + m_tag});
-    ASSERT_EQ(WaitForWindow(U16("pxinst" + m_tag), U16(title)), plain);
+    // Transient for another window, with no _NET_WM_PID.
+    const Window transient
+        = Create({"pxtr" + m_tag, "PxTr" + m_tag, "Px Transient " + m_tag, std::nullopt, false, plain, false});
 
-    const struct {
+    struct Expected {
+        Window handle;
         std::string windowClass;
+        bool isDialog;
+        bool ownedByThisProcess;
+    };
+    const struct {
         std::string title;
-        std::optional<Window> found;
+        std::vector<Expected> windows;
     } cases[] = {
-        {"pxinst" + m_tag, title, plain},  // WM_CLASS instance
-        {"PxClass" + m_tag, title, plain},  // WM_CLASS class
-        {"pxcn" + m_tag, "警告 " + m_tag, chinese},
-        {"PxL1" + m_tag, "Überprüfung " + m_tag, latin1},
-        {"pxinst" + m_tag, "Px Title", std::nullopt},  // a part of the title
-        {"pxinst" + m_tag, title + " ", std::nullopt},
-        {"pxinst" + m_tag, "px title " + m_tag, std::nullopt},  // titles are exact
-        {"PXINST" + m_tag, title, std::nullopt},  // so are classes
-        {"pxother" + m_tag, title, std::nullopt},
+        {title, {{plain, "PxClass" + m_tag, false, true}, {dialog, "PxDialog" + m_tag, true, true}}},
+        {"警告 " + m_tag, {{chinese, "PxCn窗口" + m_tag, false, true}}},
+        {"Überprüfung " + m_tag, {{latin1, "PxL1Ä" + m_tag, false, true}}},
+        {"Px Transient " + m_tag, {{transient, "PxTr" + m_tag, true, false}}}, {"Px Title", {}},  // a part of the title
+        {title + " ", {}}, {"px title " + m_tag, {}},  // titles are exact
     };
     for (const auto& c : cases) {
-        const std::optional<ForeignWindow> found = c.found ? WaitForWindow(U16(c.windowClass), U16(c.title))
-                                                           : m_system.FindTopWindow(U16(c.windowClass), U16(c.title));
-        EXPECT_EQ(found, c.found) << c.windowClass << " / " << c.title;
+        SCOPED_TRACE(c.title);
+        std::vector<TopWindow> found = WaitForWindows(U16(c.title), c.windows.size());
+        ASSERT_EQ(found.size(), c.windows.size());
+        std::sort(
+            found.begin(), found.end(), [](const TopWindow& a, const TopWindow& b) { return a.handle < b.handle; });
+        for (size_t i = 0; i < found.size(); ++i) {
+            const Expected& expected = c.windows[i];
+            EXPECT_EQ(found[i].handle, expected.handle);
+            EXPECT_EQ(found[i].windowClass, U16(expected.windowClass));
+            EXPECT_EQ(found[i].isDialog, expected.isDialog);
+            if (expected.ownedByThisProcess) {
+                EXPECT_EQ(found[i].owner.pid, static_cast<uint32_t>(getpid()));
+                EXPECT_TRUE(HasName(found[i].owner, u"posix_tests"));
+            } else {
+                EXPECT_EQ(found[i].owner.pid, 0u);
+                EXPECT_TRUE(found[i].owner.names.empty());
+            }
+        }
     }
-}
-
-TEST_F(X11Test, GatewayDialogClassWantsAJavaProcessesDialog)
-{
-    // A dialog of this (non-Java) process with a gateway title is not one of the gateway's.
-    const std::string title = "Warning " + m_tag;
-    const Window dialog = Create({"pxdialog" + m_tag, "PxDialog" + m_tag, title, title, true});
-    ASSERT_EQ(WaitForWindow(U16("pxdialog" + m_tag), U16(title)), dialog);
-    EXPECT_FALSE(m_system.FindTopWindow(u"SunAwtDialog", U16(title)));
 }
 
 TEST_F(X11Test, SpaceKeyReachesTheWindowBroughtToFront)
 {
     const std::string title = "Px Keys " + m_tag;
     const Window target = Create({"pxkeys" + m_tag, "PxKeys" + m_tag, title, title});
-    ASSERT_EQ(WaitForWindow(U16("pxkeys" + m_tag), U16(title)), target);
+    ASSERT_EQ(WaitForWindow(U16(title)), target);
     // Another window takes the focus first.
     const Window other = Create({"pxcover" + m_tag, "PxCover" + m_tag, "Px Cover " + m_tag, std::nullopt});
-    ASSERT_TRUE(WaitForWindow(U16("pxcover" + m_tag), U16("Px Cover " + m_tag)));
+    ASSERT_EQ(WaitForWindow(U16("Px Cover " + m_tag)), other);
     ASSERT_TRUE(m_system.BringToFront(other));
 
-    // Other suites share this desktop and may take the focus in between: a few tries.
-    bool arrived = false;
-    for (int attempt = 0; attempt < 3 && !arrived; ++attempt) {
-        ASSERT_TRUE(m_system.BringToFront(target));
-        m_system.PressSpaceKey();
-        arrived = SpaceArrives(target, 3000);
-    }
-    EXPECT_TRUE(arrived);
+    ASSERT_TRUE(m_system.BringToFront(target));
+    m_system.PressSpaceKey();
+    EXPECT_TRUE(SpaceArrives(target, kWindowWaitMs));
 
     XDestroyWindow(m_display, target);
     XSync(m_display, False);
     EXPECT_FALSE(m_system.BringToFront(target));
 }
 
-TEST_F(X11Test, JavaDialogIsFoundAsSunAwtDialogAndItsButtonPressed)
+TEST_F(X11Test, AJavaDialogIsReportedAsTheGatewaysDialogAndTheSpaceKeyPressesItsButton)
 {
 #if defined(PX_JAVA) && defined(PX_GATEWAY_DIALOG_JAR)
     const std::string dialogTitle = "Warning " + m_tag;
     const std::string frameTitle = "Gateway " + m_tag;
+    const testsupport::TempDir folder;
+    const std::string focused = (folder.Path() / "focused").string();
     pxtest::ChildProcess java(
-        PX_JAVA, {"java", "-cp", PX_GATEWAY_DIALOG_JAR, "GatewayDialog", dialogTitle, frameTitle});
+        PX_JAVA, {"java", "-cp", PX_GATEWAY_DIALOG_JAR, "GatewayDialog", dialogTitle, frameTitle, focused});
     ASSERT_TRUE(java.Started());
-    const std::optional<ForeignWindow> dialog = WaitForWindow(u"SunAwtDialog", U16(dialogTitle), 60000);
-    ASSERT_TRUE(dialog);
-    // The main frame is a Java window too, but no dialog.
-    ASSERT_TRUE(WaitForWindow(u"GatewayDialog", U16(frameTitle)));
-    EXPECT_FALSE(m_system.FindTopWindow(u"SunAwtDialog", U16(frameTitle)));
+    const std::vector<TopWindow> dialogs = WaitForWindows(U16(dialogTitle), 1, kJavaWaitMs);
+    ASSERT_EQ(dialogs.size(), 1u);
+    const std::vector<TopWindow> frames = WaitForWindows(U16(frameTitle), 1, kJavaWaitMs);
+    ASSERT_EQ(frames.size(), 1u);
 
-    // Like the guard cycle, which tries again on its next tick: a few tries, a key press
-    // only once the dialog holds the focus.
-    std::optional<int> status;
-    int focused = 0;
-    for (int attempt = 0; attempt < 5 && !status; ++attempt) {
-        if (!m_system.BringToFront(*dialog))
-            continue;
-        ++focused;
-        m_system.PressSpaceKey();
-        status = java.WaitForExit(3000);
+    // Java names its windows' class after the program's main class; the dialog is a dialog,
+    // the main frame is not, and both belong to the java process.
+    for (const TopWindow& window : {dialogs[0], frames[0]}) {
+        EXPECT_EQ(window.windowClass, u"GatewayDialog");
+        EXPECT_EQ(window.owner.pid, static_cast<uint32_t>(java.Pid()));
+        EXPECT_TRUE(HasName(window.owner, u"java"));
     }
-    EXPECT_GT(focused, 0);
+    EXPECT_TRUE(dialogs[0].isDialog);
+    EXPECT_FALSE(frames[0].isDialog);
+    EXPECT_EQ(FindGatewayDialog(m_system, U16(dialogTitle)), dialogs[0].handle);
+    EXPECT_EQ(FindGatewayDialog(m_system, U16(frameTitle)), std::nullopt);
+
+    // Once its button holds the focus, the dialog takes a space key press as a click.
+    ASSERT_TRUE(pxtest::WaitUntil([&] { return access(focused.c_str(), F_OK) == 0; }, kJavaWaitMs))
+        << "the dialog's button never took the focus";
+    ASSERT_TRUE(m_system.BringToFront(dialogs[0].handle));
+    m_system.PressSpaceKey();
+    const std::optional<int> status = java.WaitForExit(kJavaWaitMs);
     ASSERT_TRUE(status) << "the dialog's button was not pressed";
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
 #else
@@ -213,11 +261,134 @@ TEST_F(X11Test, JavaDialogIsFoundAsSunAwtDialogAndItsButtonPressed)
 #endif
 }
 
+class X11WithoutWindowManagerTest : public X11Test {
+protected:
+    pxtest::PrivateDesktop::WindowManager DesktopWindowManager() const override
+    {
+        return pxtest::PrivateDesktop::WindowManager::Absent;
+    }
+};
+
+// Another program's window that takes the focus only when offered it (no input in its
+// WM_HINTS, WM_TAKE_FOCUS in its WM_PROTOCOLS: ICCCM's globally active model, as Java's
+// windows have it), and then gives it to a child window of its own. It runs in a process of
+// its own with its own connection, reports its window's id and, once the space key has come
+// down and up in its child, a 'k'.
+class FocusTaker {
+public:
+    FocusTaker(const std::string& windowClass, const std::string& title)
+    {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0)
+            return;
+        m_pid = fork();
+        if (m_pid == 0) {
+            close(fds[0]);
+            Serve(fds[1], windowClass, title);
+        }
+        close(fds[1]);
+        m_report = fds[0];
+        uint64_t window = 0;
+        if (m_pid > 0 && ReadExactly(&window, sizeof window))
+            m_window = window;
+    }
+    ~FocusTaker()
+    {
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            while (waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) { }
+        }
+        if (m_report >= 0)
+            close(m_report);
+    }
+    FocusTaker(const FocusTaker&) = delete;
+    FocusTaker& operator=(const FocusTaker&) = delete;
+
+    std::optional<Window> TopWindow() const { return m_window; }
+    bool SpaceArrived(int timeoutMs)
+    {
+        pollfd ready{m_report, POLLIN, 0};
+        char key = 0;
+        return poll(&ready, 1, timeoutMs) == 1 && ReadExactly(&key, 1) && key == 'k';
+    }
+
+private:
+    bool ReadExactly(void* data, size_t size)
+    {
+        ssize_t n;
+        do {
+            n = read(m_report, data, size);
+        } while (n < 0 && errno == EINTR);
+        return n == static_cast<ssize_t>(size);
+    }
+
+    [[noreturn]] static void Serve(int report, const std::string& windowClass, const std::string& title)
+    {
+        Display* display = XOpenDisplay(nullptr);
+        if (!display)
+            _exit(1);
+        const Window top = XCreateSimpleWindow(display, DefaultRootWindow(display), 40, 40, 240, 120, 0, 0, 0);
+        const Window proxy = XCreateSimpleWindow(display, top, 0, 0, 1, 1, 0, 0, 0);
+        XClassHint hint{const_cast<char*>(windowClass.c_str()), const_cast<char*>(windowClass.c_str())};
+        XSetClassHint(display, top, &hint);
+        XChangeProperty(display, top, XInternAtom(display, "_NET_WM_NAME", False),
+            XInternAtom(display, "UTF8_STRING", False), 8, PropModeReplace,
+            reinterpret_cast<const unsigned char*>(title.data()), static_cast<int>(title.size()));
+        XWMHints wmHints{};
+        wmHints.flags = InputHint;
+        wmHints.input = False;
+        XSetWMHints(display, top, &wmHints);
+        Atom takeFocus = XInternAtom(display, "WM_TAKE_FOCUS", False);
+        XSetWMProtocols(display, top, &takeFocus, 1);
+        XSelectInput(display, proxy, KeyPressMask | KeyReleaseMask);
+        XMapWindow(display, proxy);
+        XMapWindow(display, top);
+        XSync(display, False);
+        const uint64_t id = top;
+        (void)!write(report, &id, sizeof id);
+
+        const Atom protocols = XInternAtom(display, "WM_PROTOCOLS", False);
+        bool spaceDown = false;
+        for (;;) {
+            XEvent event;
+            XNextEvent(display, &event);
+            if (event.type == ClientMessage && event.xclient.message_type == protocols
+                && static_cast<Atom>(event.xclient.data.l[0]) == takeFocus) {
+                XSetInputFocus(display, proxy, RevertToParent, static_cast<Time>(event.xclient.data.l[1]));
+                XFlush(display);
+            } else if ((event.type == KeyPress || event.type == KeyRelease)
+                && XLookupKeysym(&event.xkey, 0) == XK_space) {
+                if (event.type == KeyPress)
+                    spaceDown = true;
+                else if (spaceDown)
+                    (void)!write(report, "k", 1);
+            }
+        }
+    }
+
+    pid_t m_pid = -1;
+    int m_report = -1;
+    std::optional<Window> m_window;
+};
+
+TEST_F(X11WithoutWindowManagerTest, AWindowThatTakesTheFocusItselfIsOfferedIt)
+{
+    const std::string title = "Px Offer " + m_tag;
+    FocusTaker taker("pxtaker" + m_tag, title);
+    ASSERT_TRUE(taker.TopWindow());
+    ASSERT_EQ(WaitForWindow(U16(title)), *taker.TopWindow());
+
+    // With no window manager to offer it, the focus comes only from our own offer.
+    ASSERT_TRUE(m_system.BringToFront(*taker.TopWindow()));
+    m_system.PressSpaceKey();
+    EXPECT_TRUE(taker.SpaceArrived(kWindowWaitMs));
+}
+
 TEST(NoDisplay, NothingIsFoundAndNothingFails)
 {
     const pxtest::ScopedEnv display("DISPLAY", std::nullopt);
     PosixSystem system;
-    EXPECT_FALSE(system.FindTopWindow(u"SunAwtDialog", u"Warning"));
+    EXPECT_TRUE(system.FindTopWindows(u"Warning").empty());
     EXPECT_FALSE(system.BringToFront(0x400001));
     system.PressSpaceKey();
 }

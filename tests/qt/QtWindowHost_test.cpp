@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QFileDialog>
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +17,7 @@
 
 #include "QtHostFixture.h"
 #include "base/Resource.h"
+#include "base/Unicode.h"
 #include "platform/qt/DialogUnits.h"
 #include "platform/qt/QtText.h"
 #include "ui/DialogTemplates.h"
@@ -22,6 +25,31 @@
 using namespace qttest;
 
 namespace {
+
+// The Chinese UI font scripts/deps installs, the one the templates find on a test machine;
+// the pixel sizes below are pinned for it.
+const QString kFixedFont = QStringLiteral("WenQuanYi Micro Hei");
+
+// Each template's base units in that font (at the template's point size) and its client size
+// in pixels.
+struct PinnedTemplate {
+    int id;
+    px::qt::BaseUnits base;
+    QSize size;
+};
+const PinnedTemplate kPinnedTemplates[] = {
+    {IDD_MAIN, {7, 15}, {537, 467}},  // 10 points, 307 x 249 units
+    {IDD_PASSWD, {6, 13}, {333, 125}},  // 8 points, 222 x 77 units
+    {IDD_ABOUTBOX, {7, 14}, {313, 149}},  // 9 points, 179 x 85 units
+};
+
+const PinnedTemplate* FindPinned(int id)
+{
+    for (const PinnedTemplate& p : kPinnedTemplates)
+        if (p.id == id)
+            return &p;
+    return nullptr;
+}
 
 // n * base / divisor, rounded to nearest: the dialog-unit rule, computed independently.
 int Scaled(int n, int base, int divisor) { return static_cast<int>(std::lround(double(n) * base / divisor)); }
@@ -69,22 +97,25 @@ TEST_F(TemplateTest, EveryTemplateBuildsItsControlsWithTextIdPlaceAndTabOrder)
         ProbeDialog dialog(tpl.id);
         Soon([&] {
             QtDialogWindow& w = Top();
-            const px::BaseUnits base = w.Base();
-            EXPECT_GT(base.cx, 3);
-            EXPECT_GT(base.cy, 8);
-            EXPECT_EQ(w.Widget()->windowTitle(), px::ToQString(tpl.title));
-            EXPECT_EQ(w.Widget()->size(), QSize(Scaled(tpl.cx, base.cx, 4), Scaled(tpl.cy, base.cy, 8)));
+            const PinnedTemplate* pinned = FindPinned(tpl.id);
+            ASSERT_NE(pinned, nullptr);
+            ASSERT_EQ(QFontInfo(w.Widget()->font()).family(), kFixedFont) << "the sizes are pinned for this font";
+            const px::qt::BaseUnits base = pinned->base;
+            EXPECT_EQ(w.Base().cx, base.cx);
+            EXPECT_EQ(w.Base().cy, base.cy);
+            EXPECT_EQ(w.Widget()->windowTitle(), px::qt::ToQString(tpl.title));
+            EXPECT_EQ(w.Widget()->size(), pinned->size);
 
             ASSERT_EQ(w.Controls().size(), tpl.controls.size());
             std::vector<QWidget*> tabStops;
             for (size_t i = 0; i < tpl.controls.size(); ++i) {
                 const ControlTemplate& c = tpl.controls[i];
                 QWidget* widget = w.Controls()[i];
-                SCOPED_TRACE(px::ToQString(c.text).toStdString());
+                SCOPED_TRACE(px::qt::ToQString(c.text).toStdString());
                 EXPECT_TRUE(KindMatches(c.kind, widget));
                 EXPECT_EQ(widget->property("controlId").toInt(), c.id);
                 if (c.kind != ControlKind::Icon) {
-                    EXPECT_EQ(TextOf(widget), px::ToQString(c.text));
+                    EXPECT_EQ(TextOf(widget), px::qt::ToQString(c.text));
                 }
                 if (c.id != IDC_STATIC) {
                     EXPECT_EQ(w.Item(c.id), widget);
@@ -127,21 +158,28 @@ TEST_F(TemplateTest, EveryTemplateBuildsItsControlsWithTextIdPlaceAndTabOrder)
     }
 }
 
-TEST_F(TemplateTest, DialogUnitsFollowTheFontsAverageCharacterSize)
+TEST_F(TemplateTest, DialogUnitsOfAFixedFont)
 {
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPointSize(10);
-    const px::BaseUnits base = px::DialogBaseUnits(font);
-    const QFontMetrics metrics(font);
-    const double average
-        = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52.0;
-    EXPECT_NEAR(base.cx, average, 0.51);
-    EXPECT_EQ(base.cy, metrics.height());
+    // The rounded average width of the 52 Latin letters (316, 344 and 373 pixels for all of
+    // them) and the character height.
+    const std::pair<int, px::qt::BaseUnits> cases[] = {{8, {6, 13}}, {9, {7, 14}}, {10, {7, 15}}};
+    for (const auto& [points, expected] : cases) {
+        QFont font(kFixedFont);
+        font.setPointSize(points);
+        ASSERT_EQ(QFontInfo(font).family(), kFixedFont);
+        const px::qt::BaseUnits base = px::qt::DialogBaseUnits(font);
+        EXPECT_EQ(base.cx, expected.cx) << points;
+        EXPECT_EQ(base.cy, expected.cy) << points;
+    }
+    // x and widths in quarters of the width, y and heights in eighths of the height, each
+    // rounded on its own.
+    EXPECT_EQ(px::qt::MapTemplateRect(7, 9, 50, 14, {7, 15}), QRect(12, 17, 88, 26));
+    EXPECT_EQ(px::qt::MapDialogSize(307, 249, {7, 15}), QSize(537, 467));
     // Rounded to the nearest pixel, halves away from zero, like MulDiv.
-    EXPECT_EQ(px::MulDiv(6, 7, 4), 11);  // 10.5
-    EXPECT_EQ(px::MulDiv(5, 7, 4), 9);  // 8.75
-    EXPECT_EQ(px::MulDiv(-6, 7, 4), -11);
-    EXPECT_EQ(px::MulDiv(1, 1, 0), -1);
+    EXPECT_EQ(px::qt::MulDiv(6, 7, 4), 11);  // 10.5
+    EXPECT_EQ(px::qt::MulDiv(5, 7, 4), 9);  // 8.75
+    EXPECT_EQ(px::qt::MulDiv(-6, 7, 4), -11);
+    EXPECT_EQ(px::qt::MulDiv(1, 1, 0), -1);
 }
 
 using ItemTest = QtHostTest;
@@ -334,13 +372,11 @@ TEST_F(TimerTest, TicksGoOnWhileABoxIsOpenAndNeverReenterTheirOwnHandler)
         }
         --depth;
     };
+    // The box stays open until the other timer has ticked five times under it (a test whose
+    // ticks stop fails on its failsafe); the asking timer falls due meanwhile too.
     When([] { return ActiveBox() != nullptr; },
-        [] {
-            Pause(300);  // the box stays open for a while; timers tick meanwhile
-            Answer(ActiveBox(), QStringLiteral("确定"));
-        });
+        [&] { When([&] { return otherTicksWhileOpen >= 5; }, [] { Answer(ActiveBox(), QStringLiteral("确定")); }); });
     EXPECT_EQ(host.RunModal(dialog, nullptr), IDOK);
-    EXPECT_GE(otherTicksWhileOpen, 5) << "the other timer kept ticking under the box";
     EXPECT_EQ(askingTicksWhileOpen, 0) << "no tick re-entered the handler waiting on the box";
     EXPECT_EQ(maxDepth, 1);
     EXPECT_EQ(askingTicks, 3);
@@ -368,17 +404,25 @@ TEST_F(TimerTest, TicksHeldForABusyHandlerArriveOnceRightAfterIt)
             w.EndDialog(IDOK);
         }
     };
+    int timersPushedOut = 0;
     When([] { return ActiveBox() != nullptr; },
-        [] {
-            Pause(2300);
+        [&] {
+            Pause(2300);  // the timer falls due twice while its handler waits
+            // Its next expiry moves an hour out, so a second tick can only be the one held
+            // for the handler: delivered as soon as it returns, not at a later expiry.
+            for (QTimer* timer : Top().Widget()->findChildren<QTimer*>()) {
+                if (timer->isActive() && timer->interval() == 1000) {
+                    timer->setInterval(3600 * 1000);
+                    ++timersPushedOut;
+                }
+            }
             ActiveBox()->buttons().front()->click();
         });
     EXPECT_EQ(host.RunModal(dialog, nullptr), IDOK);
+    EXPECT_EQ(timersPushedOut, 1);
+    // One tick for all that fell due (the posted one included), after the handler.
     ASSERT_EQ(ticksAt.size(), 2u);
-    // One tick for all that fell due, delivered as soon as the handler returned, not one
-    // interval later.
     EXPECT_GE(ticksAt[1], 2300);
-    EXPECT_LT(ticksAt[1], 2300 + 600);
 }
 
 TEST_F(TimerTest, RearmingRestartsTheCountAndKillingStopsIt)
@@ -464,7 +508,7 @@ TEST_F(BoxTest, BoxesShowTextCaptionAndButtonsAndReturnTheAnswer)
             [&] {
                 QMessageBox* box = ActiveBox();
                 EXPECT_EQ(box->windowTitle(), c.expectedTitle);
-                EXPECT_EQ(box->text(), px::ToQString(c.text));
+                EXPECT_EQ(box->text(), px::qt::ToQString(c.text));
                 EXPECT_EQ(box->buttons().size(), c.type == MB_OKCANCEL ? 2 : 1);
                 if (std::string(c.answer) == "esc")
                     QTest::keyClick(box, Qt::Key_Escape);
@@ -477,6 +521,96 @@ TEST_F(BoxTest, BoxesShowTextCaptionAndButtonsAndReturnTheAnswer)
         });
         host.RunModal(dialog, nullptr);
         EXPECT_EQ(result, c.expected);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+using InstanceTest = QtHostTest;
+
+// A key no other test or running Perennix uses.
+std::u16string UniqueKey(const char* name)
+{
+    return u"/perennix-instance-test/" + px::FromUtf8(name) + u"/"
+        + px::FromUtf8(std::to_string(QCoreApplication::applicationPid()));
+}
+
+TEST_F(InstanceTest, OneHolderPerFolderAndItsRequestsReachTheOutermostDialog)
+{
+    const std::u16string key = UniqueKey("one");
+    ASSERT_TRUE(host.ClaimInstance(key));
+    {
+        QtWindowHost second;
+        EXPECT_FALSE(second.ClaimInstance(key));  // the same folder, while the first lives
+        EXPECT_TRUE(second.ClaimInstance(UniqueKey("other")));  // another folder is free
+    }
+    EXPECT_FALSE(host.SignalInstance(UniqueKey("nobody")));
+
+    ProbeDialog dialog(IDD_MAIN);
+    dialog.onInit = [&](DialogWindow& w) { w.SetTimer(1, 10); };
+    dialog.onTimer = [&](uintptr_t) {
+        DialogWindow& w = *dialog.GetWindow();
+        w.KillTimer(1);
+        EXPECT_TRUE(host.SignalInstance(key));
+    };
+    When([&] { return !dialog.Received(WM_SHOWINSTANCE).empty(); }, [&] { Top().EndDialog(IDOK); });
+    host.RunModal(dialog, nullptr);
+    EXPECT_EQ(dialog.Received(WM_SHOWINSTANCE).size(), 1u);
+}
+
+TEST_F(InstanceTest, AFolderIsFreeAgainOnceItsHolderIsGone)
+{
+    const std::u16string key = UniqueKey("again");
+    {
+        QtWindowHost first;
+        ASSERT_TRUE(first.ClaimInstance(key));
+        EXPECT_FALSE(host.ClaimInstance(key));
+    }
+    EXPECT_FALSE(host.SignalInstance(key));
+    EXPECT_TRUE(host.ClaimInstance(key));
+}
+
+}  // namespace
+
+namespace {
+
+using ChineseTest = QtHostTest;
+
+// Qt's own dialogs speak Chinese like the program: the file dialog's buttons, for one.
+TEST_F(ChineseTest, QtsOwnTextsAreChinese)
+{
+    QFileDialog dialog(nullptr, QStringLiteral("打开"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    QStringList texts;
+    for (const QPushButton* button : dialog.findChildren<QPushButton*>())
+        texts << button->text();
+    EXPECT_TRUE(texts.contains(QStringLiteral("打开(&O)"))) << texts.join(u'|').toStdString();
+    EXPECT_TRUE(texts.contains(QStringLiteral("取消"))) << texts.join(u'|').toStdString();
+    EXPECT_FALSE(texts.contains(QStringLiteral("&Open")));
+}
+
+// A box is wide enough for its caption, however short its text.
+TEST_F(ChineseTest, BoxesAreWideEnoughForTheirCaption)
+{
+    for (const std::u16string caption : {u"提示", u"密码验证错误！这是一个很长的标题"}) {
+        ProbeDialog dialog(IDD_MAIN);
+        int width = 0;
+        dialog.onInit = [&](DialogWindow& w) { w.PostMessage(WM_COMMAND, 6000, 0); };
+        When([] { return ActiveBox() != nullptr; },
+            [&] {
+                width = ActiveBox()->width();
+                ActiveBox()->done(0);
+            });
+        Soon([&] {
+            Top().MessageBox(u"好", caption, MB_OK);
+            Top().EndDialog(IDOK);
+        });
+        host.RunModal(dialog, nullptr);
+        const QFontMetrics title(QApplication::font("QMdiSubWindowTitleBar"));
+        EXPECT_GE(width, title.horizontalAdvance(px::qt::ToQString(caption))) << px::ToUtf8(caption);
     }
 }
 

@@ -1,59 +1,33 @@
 #include "FakeSystem.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace fake {
 
-namespace {
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d)
-{
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-}  // namespace
-
-int64_t MsFromCivil(int year, int month, int day, int hour, int minute, int second, int ms)
-{
-    const int64_t days = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
-    return ((days * 24 + hour) * 60 + minute) * 60000 + second * 1000 + ms;
-}
-
 void VirtualClock::Set(int year, int month, int day, int hour, int minute, int second, int ms)
 {
-    m_nowMs = MsFromCivil(year, month, day, hour, minute, second, ms);
+    using namespace std::chrono;
+    const sys_days date{std::chrono::year{year} / month / day};
+    m_nowMs = (date + hours{hour} + minutes{minute} + seconds{second} + milliseconds{ms}).time_since_epoch().count();
 }
 
 SystemTime VirtualClock::LocalTime() const
 {
-    int64_t days = m_nowMs / 86400000;
-    int64_t rem = m_nowMs % 86400000;
-    if (rem < 0) {
-        rem += 86400000;
-        --days;
-    }
-    // civil_from_days
-    const int64_t z = days + 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t y = static_cast<int64_t>(yoe) + era * 400;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+    using namespace std::chrono;
+    const sys_time<milliseconds> now{milliseconds{m_nowMs}};
+    const sys_days today = floor<days>(now);
+    const year_month_day date{today};
+    const hh_mm_ss<milliseconds> time{now - today};
     SystemTime t;
-    t.wYear = static_cast<uint16_t>(y + (m <= 2));
-    t.wMonth = static_cast<uint16_t>(m);
-    t.wDay = static_cast<uint16_t>(d);
-    t.wDayOfWeek = static_cast<uint16_t>(((days % 7) + 11) % 7);  // 1970-01-01 was a Thursday
-    t.wHour = static_cast<uint16_t>(rem / 3600000);
-    t.wMinute = static_cast<uint16_t>(rem / 60000 % 60);
-    t.wSecond = static_cast<uint16_t>(rem / 1000 % 60);
-    t.wMilliseconds = static_cast<uint16_t>(rem % 1000);
+    t.wYear = static_cast<uint16_t>(int{date.year()});
+    t.wMonth = static_cast<uint16_t>(unsigned{date.month()});
+    t.wDay = static_cast<uint16_t>(unsigned{date.day()});
+    t.wDayOfWeek = static_cast<uint16_t>(weekday{today}.c_encoding());
+    t.wHour = static_cast<uint16_t>(time.hours().count());
+    t.wMinute = static_cast<uint16_t>(time.minutes().count());
+    t.wSecond = static_cast<uint16_t>(time.seconds().count());
+    t.wMilliseconds = static_cast<uint16_t>(time.subseconds().count());
     return t;
 }
 
@@ -97,7 +71,8 @@ bool FakeSystem::EnumerateProcesses(ProcessDetail detail, const std::function<bo
     for (const FakeProcess& p : snapshot) {
         ProcessEntry e;
         e.pid = p.pid;
-        if (detail == ProcessDetail::Quick && !quickNamesComplete && !p.names.empty())
+        // Like /proc: the first name is the quick one, and a cut one comes with all the others.
+        if (detail == ProcessDetail::Quick && !quickNamesComplete && !p.names.empty() && !p.names[0].isPrefix)
             e.names.assign(p.names.begin(), p.names.begin() + 1);
         else
             e.names = p.names;
@@ -117,7 +92,8 @@ bool FakeSystem::TerminateProcess(uint32_t pid)
     return true;
 }
 
-intptr_t FakeSystem::ShellOpen(const std::u16string& file, const std::u16string* parameters)
+intptr_t FakeSystem::ShellOpen(
+    const std::u16string& file, const std::u16string* parameters, std::optional<LaunchedProcess>* launched)
 {
     ShellLaunch l;
     l.file = file;
@@ -126,33 +102,48 @@ intptr_t FakeSystem::ShellOpen(const std::u16string& file, const std::u16string*
     l.atMs = m_clock.NowMs();
     l.result = shellResult;
     shellLaunches.push_back(l);
-    if (shellResult > 32 && !launchStartsProcess.empty())
-        AddProcess(launchStartsProcess);
+    if (shellResult > 32 && !launchStartsProcess.empty()) {
+        const uint32_t pid = AddProcess(launchStartsProcess);
+        if (launched)
+            *launched = LaunchedProcess{pid, 0};
+    }
     return shellResult;
 }
+
+bool FakeSystem::IsAlive(const LaunchedProcess& process)
+{
+    return std::any_of(processes.begin(), processes.end(), [&](const FakeProcess& p) { return p.pid == process.id; });
+}
+
+void FakeSystem::Release(const LaunchedProcess& process) { released.push_back(process.id); }
 
 bool FakeSystem::IsExecutableProgram(const std::u16string& path)
 {
     return std::find(executablePrograms.begin(), executablePrograms.end(), path) != executablePrograms.end();
 }
 
-int FakeSystem::RunCommandLine(const std::u16string& commandLine)
+std::optional<int> FakeSystem::RunScript(const std::u16string& path)
 {
-    commandLines.push_back(commandLine);
-    if (duringCommand)
-        duringCommand();
-    if (!launchStartsProcess.empty())
+    scripts.push_back(path);
+    if (duringScript)
+        duringScript();
+    if (scriptExitStatus && !launchStartsProcess.empty())
         AddProcess(launchStartsProcess);
-    return commandExitStatus;
+    return scriptExitStatus;
 }
 
-std::optional<ForeignWindow> FakeSystem::FindTopWindow(const std::u16string& windowClass, const std::u16string& title)
+std::vector<TopWindow> FakeSystem::FindTopWindows(const std::u16string& title)
 {
     findQueries.push_back(title);
-    for (const ForeignWin& w : windows)
-        if (w.windowClass == windowClass && w.title == title)
-            return w.handle;
-    return std::nullopt;
+    std::vector<TopWindow> found;
+    for (const ForeignWin& w : windows) {
+        if (w.title != title)
+            continue;
+        TopWindow window{w.handle, w.windowClass, w.isDialog, {}};
+        window.owner.names = w.ownerNames;
+        found.push_back(window);
+    }
+    return found;
 }
 
 bool FakeSystem::BringToFront(ForeignWindow window)

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "PlatformPath.h"
 #include "platform/System.h"
 
 namespace fake {
@@ -25,9 +26,6 @@ public:
 private:
     int64_t m_nowMs = 0;
 };
-
-// Milliseconds since 1970-01-01 of a civil date (proleptic Gregorian).
-int64_t MsFromCivil(int year, int month, int day, int hour, int minute, int second, int ms);
 
 struct FakeProcess {
     uint32_t pid = 0;
@@ -47,6 +45,8 @@ struct ForeignWin {
     std::u16string windowClass;
     std::u16string title;
     bool bringsToFront = true;  // false: the system refuses to give it the focus
+    bool isDialog = false;
+    std::vector<ProcessName> ownerNames = {};  // the names of the process that shows it
 };
 
 class FakeSystem : public System {
@@ -69,15 +69,17 @@ public:
 
     // Launching: the result ShellOpen returns, and what a launch does to the process table.
     intptr_t shellResult = 42;
-    // When set, a successful shell launch or a command line starts a process of this name.
+    // When set, a successful shell launch or a script that ran starts a process of this name
+    // (and the shell launch reports it as the process it started).
     std::u16string launchStartsProcess;
     std::vector<ShellLaunch> shellLaunches;
     // Paths the system reports as programs it starts by themselves.
     std::vector<std::u16string> executablePrograms;
-    std::vector<std::u16string> commandLines;
-    // Runs inside RunCommandLine, while the caller is blocked (the command is running).
-    std::function<void()> duringCommand;
-    int commandExitStatus = 0;
+    std::vector<std::u16string> scripts;  // the paths run as scripts
+    // Runs inside RunScript, while the caller is blocked (the script is running).
+    std::function<void()> duringScript;
+    std::optional<int> scriptExitStatus = 0;  // nullopt: the interpreter could not run the file
+    std::vector<uint64_t> released;  // launched processes let go of
 
     // Windows and keys
     std::vector<ForeignWin> windows;
@@ -86,15 +88,18 @@ public:
     std::vector<ForeignWindow> spacePresses;  // the window in front at each press (0: none)
     std::vector<uint32_t> terminated;
 
-    std::u16string modulePath = u"/opt/perennix/perennix";
+    std::u16string modulePath = testsupport::PlatformPath(u"/opt/perennix/perennix");
 
     bool EnumerateProcesses(ProcessDetail detail, const std::function<bool(const ProcessEntry&)>& visit) override;
     bool QuickNamesAreComplete() const override { return quickNamesComplete; }
     bool TerminateProcess(uint32_t pid) override;
-    intptr_t ShellOpen(const std::u16string& file, const std::u16string* parameters) override;
+    intptr_t ShellOpen(const std::u16string& file, const std::u16string* parameters,
+        std::optional<LaunchedProcess>* launched) override;
+    bool IsAlive(const LaunchedProcess& process) override;
+    void Release(const LaunchedProcess& process) override;
     bool IsExecutableProgram(const std::u16string& path) override;
-    int RunCommandLine(const std::u16string& commandLine) override;
-    std::optional<ForeignWindow> FindTopWindow(const std::u16string& windowClass, const std::u16string& title) override;
+    std::optional<int> RunScript(const std::u16string& path) override;
+    std::vector<TopWindow> FindTopWindows(const std::u16string& title) override;
     bool BringToFront(ForeignWindow window) override;
     void PressSpaceKey() override;
     SystemTime GetLocalTime() override { return m_clock.LocalTime(); }

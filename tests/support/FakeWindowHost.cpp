@@ -184,7 +184,10 @@ void FakeWindow::ShowWindow(int showCommand)
 {
     visible = showCommand != SW_HIDE;
     iconic = showCommand == SW_MINIMIZE;
-    trayCalls.emplace_back(showCommand == SW_HIDE ? "hide" : iconic ? "minimize" : "show");
+    trayCalls.emplace_back(showCommand == SW_HIDE ? "hide"
+            : iconic                              ? "minimize"
+            : showCommand == SW_RESTORE           ? "restore"
+                                                  : "show");
 }
 
 bool FakeWindow::NotifyIconAdd(const NotifyIconData& nid)
@@ -311,6 +314,18 @@ int FakeHost::RunModal(CDialogEx& dialog, DialogWindow* owner)
     open.erase(std::find(open.begin(), open.end(), w));
     closed.push_back(std::move(window));
     return w->endCode;
+}
+
+bool FakeHost::ClaimInstance(const std::u16string& key)
+{
+    claims.push_back(key);
+    return std::find(heldElsewhere.begin(), heldElsewhere.end(), key) == heldElsewhere.end();
+}
+
+bool FakeHost::SignalInstance(const std::u16string& key)
+{
+    instanceSignals.push_back(key);
+    return std::find(heldElsewhere.begin(), heldElsewhere.end(), key) != heldElsewhere.end();
 }
 
 }  // namespace fake

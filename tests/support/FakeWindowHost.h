@@ -155,6 +155,12 @@ public:
     void Pump();
 
     int RunModal(CDialogEx& dialog, DialogWindow* owner) override;
+    bool ClaimInstance(const std::u16string& key) override;
+    bool SignalInstance(const std::u16string& key) override;
+    // Folders another (pretended) process answers for, the claims made, and the requests sent.
+    std::vector<std::u16string> heldElsewhere;
+    std::vector<std::u16string> claims;
+    std::vector<std::u16string> instanceSignals;
 
     VirtualClock& clock;
     std::deque<BoxAnswer> boxAnswers;

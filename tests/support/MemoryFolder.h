@@ -2,7 +2,9 @@
 // A folder of in-memory files, installed as the process's file service while it lives.
 
 #include <string>
+#include <utility>
 
+#include "PlatformPath.h"
 #include "TestGbk.h"
 #include "base/Paths.h"
 #include "base/Unicode.h"
@@ -12,10 +14,13 @@ namespace testsupport {
 
 class MemoryFolder {
 public:
-    MemoryFolder()
+    // A folder of its own, or the folder root (a path of this platform).
+    explicit MemoryFolder(std::u16string root = std::u16string(1, px::kPathSeparator) + u"perennix-test")
+        : m_root(std::move(root))
     {
         files.AddFolder(m_root);
         files.codePage = &TestGbk();
+        files.gbkEncoder = EncodeTestGbk;
         SetFiles(&files);
     }
     ~MemoryFolder() { SetFiles(nullptr); }
@@ -26,11 +31,7 @@ public:
     const std::u16string& Path() const { return m_root; }
     std::u16string File(const std::string& name) const
     {
-        std::u16string path = m_root + px::kPathSeparator + px::FromUtf8(name);
-        for (size_t i = m_root.size() + 1; i < path.size(); ++i)
-            if (path[i] == u'/')
-                path[i] = px::kPathSeparator;
-        return path;
+        return m_root + px::kPathSeparator + PlatformPath(px::FromUtf8(name));
     }
     // Creates the folder name (and the folders above it).
     std::u16string MakeFolder(const std::string& name)
@@ -53,7 +54,7 @@ public:
     MemoryFiles files;
 
 private:
-    std::u16string m_root = std::u16string(1, px::kPathSeparator) + u"perennix-test";
+    std::u16string m_root;
 };
 
 }  // namespace testsupport

@@ -9,13 +9,12 @@
 
 #include "FakeSystem.h"
 #include "FakeWindowHost.h"
+#include "MemoryFolder.h"
 #include "TempDir.h"
-#include "TestGbk.h"
 #include "app/CPerennixApp.h"
 #include "base/Paths.h"
 #include "base/Resource.h"
 #include "base/Unicode.h"
-#include "platform/MemoryFiles.h"
 #include "ui/CPerennixDlg.h"
 
 namespace fake {
@@ -26,37 +25,23 @@ protected:
     {
         system.modulePath = folder.File("perennix");
         clock.Set(2026, 3, 10, 12, 0, 0);
-        files.AddFolder(folderPath);
-        files.codePage = &testsupport::TestGbk();
-        SetFiles(&files);
     }
-    ~ProgramTest() override { SetFiles(nullptr); }
 
     // A file the program path may name (it must exist to be saved).
     std::u16string MakeProgram(const std::string& relative)
     {
-        std::u16string path = folderPath + px::kPathSeparator;
-        for (const char16_t c : px::FromUtf8(relative)) {
-            if (c == u'/') {
-                files.AddFolder(path);
-                path += px::kPathSeparator;
-            } else {
-                path += c;
-            }
-        }
-        files.AddFolder(path.substr(0, path.rfind(px::kPathSeparator)));
-        files.Put(path, "#!/bin/sh\n");
+        const size_t slash = relative.rfind('/');
+        if (slash != std::string::npos)
+            memory.MakeFolder(relative.substr(0, slash));
+        const std::u16string path = memory.File(relative);
+        memory.Write(path, "#!/bin/sh\n");
         return path;
     }
 
-    std::u16string IniPath() const { return folder.File("config.ini"); }
-    void WriteIni(const std::string& utf8) { files.Put(IniPath(), utf8); }
-    bool IniExists() const { return files.Find(IniPath()) != nullptr; }
-    std::string Ini() const
-    {
-        const std::string* bytes = files.Find(IniPath());
-        return bytes ? *bytes : std::string();
-    }
+    std::u16string IniPath() const { return memory.File("config.ini"); }
+    void WriteIni(const std::string& utf8) { memory.Write(IniPath(), utf8); }
+    bool IniExists() const { return memory.Exists(IniPath()); }
+    std::string Ini() const { return memory.Read(IniPath()); }
     // The run log is a real file: the application writes it through a file stream.
     std::string Log() const { return testsupport::ReadBytes(folder.File("log.txt")); }
 
@@ -75,10 +60,12 @@ protected:
             + "\r\nEXE_NAME=guarded.exe\r\nLOOPSEC=" + std::to_string(loopSec) + "\r\n" + extra;
     }
 
+    // The program's folder: a real one for the run log; config.ini and the programs it
+    // names are in-memory files at the same path.
     testsupport::TempDir folder;
-    // The program's folder: config.ini and the programs it names are in-memory files there.
-    const std::u16string folderPath = folder.File("").substr(0, folder.File("").size() - 1);
-    MemoryFiles files;
+    testsupport::MemoryFolder memory{folder.Text()};
+    MemoryFiles& files = memory.files;
+    const std::u16string& folderPath = memory.Path();
     VirtualClock clock;
     FakeSystem system{clock};
     FakeHost host{clock};

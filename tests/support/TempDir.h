@@ -9,6 +9,8 @@
 #include <random>
 #include <string>
 
+#include "PlatformPath.h"
+#include "base/Paths.h"
 #include "base/Unicode.h"
 
 namespace testsupport {
@@ -20,7 +22,8 @@ public:
         // Never below a path holding "exe" or "EXE": the launch rule looks for them in
         // program paths the tests make here.
         std::filesystem::path base = std::filesystem::temp_directory_path();
-        if (base.string().find("exe") != std::string::npos || base.string().find("EXE") != std::string::npos)
+        const std::u16string baseText = base.u16string();
+        if (baseText.find(u"exe") != std::u16string::npos || baseText.find(u"EXE") != std::u16string::npos)
             base = "/tmp";
         std::random_device random;
         for (;;) {
@@ -28,6 +31,8 @@ public:
             if (std::filesystem::create_directory(m_path))
                 break;
         }
+        // Only the platform's own separator in the path text the program is given.
+        m_path.make_preferred();
     }
     ~TempDir()
     {
@@ -44,15 +49,24 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::filesystem::path& Path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return (m_path / name).string(); }
-    // name inside the folder, as the program's UTF-16 path text.
-    std::u16string File(const std::string& name) const { return px::FromUtf8((m_path / name).string()); }
+    // The folder, and name inside it (UTF-8, "/" between folders), as the program's UTF-16
+    // path text. Built from UTF-16 on every platform: a narrow path on Windows would read
+    // the UTF-8 bytes in the ANSI code page.
+    std::u16string Text() const { return m_path.u16string(); }
+    std::u16string File(const std::string& name) const
+    {
+        return Text() + px::kPathSeparator + PlatformPath(px::FromUtf8(name));
+    }
+    // name inside the folder as UTF-8 text (the native path text on POSIX systems).
+    std::string operator/(const std::string& name) const { return px::ToUtf8(File(name)); }
 
 private:
     std::filesystem::path m_path;
 };
 
-inline std::filesystem::path NativePath(const std::u16string& path) { return px::ToUtf8(path); }
+// The program's UTF-16 path text as a file system path: the standard library converts it
+// (to UTF-8 on POSIX systems, not at all on Windows).
+inline std::filesystem::path NativePath(const std::u16string& path) { return std::filesystem::path(path); }
 
 inline std::string ReadBytes(const std::u16string& path)
 {

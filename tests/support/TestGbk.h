@@ -1,12 +1,14 @@
 #pragma once
 // A stand-in for the system's GBK code page in the portable tests: ASCII, and the few
-// Chinese characters the tests' settings files use, as their fixed GBK bytes.
+// Chinese characters that the tests' settings files and the run log's fixed messages use,
+// as their fixed GBK bytes.
 
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "base/Unicode.h"
 #include "platform/Files.h"
 
 namespace testsupport {
@@ -20,9 +22,76 @@ inline constexpr std::pair<std::string_view, char16_t> kTestGbk[] = {
     {"\xBE\xB6", u'径'},
     {"\xC4\xBF", u'目'},
     {"\xC2\xBC", u'录'},
-    // Their GBK bytes happen to be well-formed UTF-8 too (U+02B5, U+02B1, U+03F5, U+0373).
-    {"\xCA\xB5", u'实'},
+    // The run log's fixed messages.
+    {"\xB6\xD4", u'对'},
+    {"\xBB\xB0", u'话'},
+    {"\xBF\xF2", u'框'},
+    {"\xB3\xF5", u'初'},
+    {"\xCA\xBC", u'始'},
+    {"\xBB\xAF", u'化'},
+    {"\xCD\xEA", u'完'},
+    {"\xB3\xC9", u'成'},
+    {"\xA1\xA3", u'。'},
+    {"\xBE\xE0", u'距'},
+    {"\xC0\xEB", u'离'},
+    {"\xB2\xBB", u'不'},
+    {"\xD7\xE3", u'足'},
+    {"\xB7\xD6", u'分'},
+    {"\xD6\xD3", u'钟'},
+    {"\xA3\xAC", u'，'},
+    {"\xBF\xAA", u'开'},
+    {"\xD1\xAD", u'循'},
+    {"\xBB\xB7", u'环'},
+    {"\xD7\xBC", u'准'},
+    {"\xB1\xB8", u'备'},
+    {"\xB4\xA5", u'触'},
+    {"\xB7\xA2", u'发'},
+    {"\xD6\xB4", u'执'},
+    {"\xD0\xD0", u'行'},
+    {"\xB9\xD8", u'关'},
+    {"\xB1\xD5", u'闭'},
+    // What the watchdog records of itself, and the gateway dialogs' titles.
+    {"\xBE\xAF", u'警'},
+    {"\xB8\xE6", u'告'},
+    {"\xC3\xFC", u'命'},
+    {"\xC1\xEE", u'令'},
+    {"\xBD\xE2", u'解'},
+    {"\xCA\xCD", u'释'},
+    {"\xC6\xF7", u'器'},
+    {"\xCE\xDE", u'无'},
+    {"\xB7\xA8", u'法'},
+    {"\xB8\xC3", u'该'},
+    {"\xCA\xD8", u'守'},
+    {"\xBB\xA4", u'护'},
+    {"\xD3\xC3", u'用'},
+    {"\xBB\xA7", u'户'},
+    {"\xB2\xD9", u'操'},
+    {"\xD7\xF7", u'作'},
+    {"\xC8\xED", u'软'},
+    {"\xBC\xFE", u'件'},
+    {"\xC6\xF4", u'启'},
+    {"\xB6\xAF", u'动'},
     {"\xCA\xB1", u'时'},
+    {"\xD7\xD4", u'自'},
+    {"\xCD\xA3", u'停'},
+    {"\xD6\xB9", u'止'},
+    {"\xB4\xF2", u'打'},
+    {"\xCA\xA7", u'失'},
+    {"\xB0\xDC", u'败'},
+    {"\xCE\xB4", u'未'},
+    {"\xD4\xCB", u'运'},
+    {"\xD2\xD1", u'已'},
+    {"\xB4\xED", u'错'},
+    {"\xCE\xF3", u'误'},
+    {"\xC2\xEB", u'码'},
+    {"\xC8\xB7", u'确'},
+    {"\xC8\xCF", u'认'},
+    {"\xCD\xF8", u'网'},
+    {"\xA3\xA8", u'（'},
+    {"\xA3\xA9", u'）'},
+    {"\xA3\xBA", u'：'},
+    // GBK bytes that happen to be well-formed UTF-8 too (with 时 above: U+02B5, U+03F5, U+0373).
+    {"\xCA\xB5", u'实'},
     {"\xCF\xB5", u'系'},
     {"\xCD\xB3", u'统'},
 };
@@ -49,6 +118,32 @@ inline std::optional<std::u16string> DecodeTestGbk(std::string_view bytes)
             return std::nullopt;
     }
     return text;
+}
+
+// GBK bytes of text for the characters of that table; "?" for any other.
+inline std::string EncodeTestGbk(std::u16string_view text)
+{
+    std::string bytes;
+    for (const char16_t unit : text) {
+        if (unit < 0x80) {
+            bytes += static_cast<char>(unit);
+            continue;
+        }
+        std::string_view gbk = "?";
+        for (const auto& [code, known] : kTestGbk)
+            if (known == unit)
+                gbk = code;
+        bytes += gbk;
+    }
+    return bytes;
+}
+
+// GBK bytes as UTF-8 text, to compare with the text they should say; "<not GBK>" for bytes
+// outside the table.
+inline std::string GbkToUtf8(std::string_view gbk)
+{
+    const std::optional<std::u16string> text = DecodeTestGbk(gbk);
+    return text ? px::ToUtf8(*text) : "<not GBK>";
 }
 
 }  // namespace testsupport

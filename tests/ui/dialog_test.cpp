@@ -8,11 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "Gbk.h"
+#include "PlatformPath.h"
 #include "ProgramFixture.h"
+#include "TestGbk.h"
 #include "settings/Scramble.h"
 
 using namespace fake;
+using testsupport::kOtherSeparator;
+using testsupport::PlatformPath;
 
 namespace {
 
@@ -79,7 +82,7 @@ TEST_F(DialogTest, FreshStartShowsDefaultsAndWritesTheLog)
     EXPECT_EQ(lines[0].substr(0, 9), "---------");
     EXPECT_EQ(lines[0].substr(lines[0].size() - 11), "-----------");
     EXPECT_EQ(lines[1].substr(0, 23), "2026-03-10 12:00:00.000");
-    EXPECT_EQ(GbkToUtf8(lines[1].substr(23)), "->对话框初始化完成。。。");
+    EXPECT_EQ(testsupport::GbkToUtf8(lines[1].substr(23)), "->对话框初始化完成。。。");
 }
 
 TEST_F(DialogTest, StoredSettingsFillTheControlsAndTheStoredImageNameWins)
@@ -150,21 +153,47 @@ TEST_F(DialogTest, IntervalTextIsReadLikeALeadingInteger)
     }
 }
 
-TEST_F(DialogTest, LongControlTextsAreSavedCutTo510)
+// Long argument lists, plain and scrambled, survive a save, a restart and the launch whole.
+TEST_F(DialogTest, LongArgumentsSurviveSaveRestartAndLaunchByteForByte)
 {
-    const std::u16string program = MakeProgram("app.bin");
-    Run([&](FakeWindow& w) {
-        w.Type(IDC_FULLPATH, program);
-        w.Type(IDC_ARGS, std::u16string(600, u'x'));
-        w.Click(IDC_SAVE);
-        EXPECT_EQ(MainDialog(w).Config().strArgs.size(), 510u);
-    });
-    EXPECT_EQ(IniValue(Ini(), "ARGS"), std::string(510, 'x'));
+    std::u16string args;
+    for (int i = 0; args.size() < 2000; ++i)
+        args += u"--opt" + px::FromUtf8(std::to_string(i)) + u"=值 ";
+    args.resize(2000);
+    const std::u16string program = MakeProgram("app.exe");
+    for (const bool scrambled : {false, true}) {
+        SCOPED_TRACE(scrambled);
+        Run([&](FakeWindow& w) {
+            w.Type(IDC_FULLPATH, program);
+            w.Type(IDC_EXENAME, u"app.exe");
+            w.Type(IDC_ARGS, args);
+            if (scrambled && !w.Checked(IDC_ARGSCRYPT)) {
+                host.OnModal(IDD_PASSWD, [](FakeWindow& p) {
+                    p.Type(IDC_PASSWD, u"hunter22");
+                    p.Click(IDOK);
+                });
+                w.Click(IDC_ARGSCRYPT);
+            }
+            w.Click(IDC_SAVE);
+            EXPECT_EQ(MainDialog(w).Config().strArgs, args);
+        });
+        EXPECT_EQ(IniValue(Ini(), "ARGSCRYPT"), scrambled ? "1" : "0");
+        system.shellLaunches.clear();
+        Run([&](FakeWindow& w) {
+            EXPECT_EQ(w.Text(IDC_ARGS), args);
+            host.boxAnswers.push_back({IDOK});
+            w.Click(IDC_START);
+        });
+        ASSERT_EQ(system.shellLaunches.size(), 1u);
+        EXPECT_EQ(system.shellLaunches[0].parameters, args);
+        // The start saved again: still whole.
+        Run([&](FakeWindow& w) { EXPECT_EQ(MainDialog(w).Config().strArgs, args); });
+    }
 }
 
 TEST_F(DialogTest, SaveRefusesAProgramPathThatCannotBeOpened)
 {
-    for (const std::u16string& path : {std::u16string(), std::u16string(u"/nonexistent/app.exe"), folderPath}) {
+    for (const std::u16string& path : {std::u16string(), PlatformPath(u"/nonexistent/app.exe"), folderPath}) {
         host.boxes.clear();
         Run([&](FakeWindow& w) {
             w.Type(IDC_FULLPATH, path);
@@ -366,11 +395,11 @@ TEST_F(DialogTest, PathChangeDerivesTheImageName)
         std::u16string name;  // what IDC_EXENAME shows after typing the path
     };
     const Case cases[] = {
-        {u"/d/tools/app.exe", u"app.exe"}, {u"/D/Tools/App.EXE", u"App.EXE"},
-        {u"/d/tools/", u""},  // ends with the separator: empty
+        {PlatformPath(u"/d/tools/app.exe"), u"app.exe"}, {PlatformPath(u"/D/Tools/App.EXE"), u"App.EXE"},
+        {PlatformPath(u"/d/tools/"), u""},  // ends with the separator: empty
         {u"app.exe", u"previous"},  // no separator: unchanged
-        {u"/app.exe", u"previous"},  // only separator is the first character: unchanged
-        {u"C:\\tools\\app.exe", u"previous"},  // a backslash is a file name character here
+        {PlatformPath(u"/app.exe"), u"previous"},  // only separator is the first character: unchanged
+        {u"tools" + std::u16string(1, kOtherSeparator) + u"app.exe", u"previous"},  // a name character here
     };
     Run([&](FakeWindow& w) {
         for (const Case& c : cases) {
@@ -585,21 +614,6 @@ TEST_F(DialogTest, ABoxWithoutCaptionShowsTheExecutablesName)
     }
 }
 
-TEST(DialogText, BufferCutsKeepRoomForTheTerminator)
-{
-    const std::tuple<std::u16string, int, std::u16string> cases[] = {
-        {u"605", 4, u"605"},
-        {u"605", 3, u"60"},
-        {u"605", 1, u""},
-        {u"605", 0, u""},
-        {u"605", -1, u""},
-        {u"", 511, u""},
-        {std::u16string(600, u'x'), 511, std::u16string(510, u'x')},
-    };
-    for (const auto& [text, buffer, expected] : cases)
-        EXPECT_EQ(CutToBuffer(text, buffer), expected) << buffer;
-}
-
 // A dialog whose timer handler waits in a message box while time passes.
 class AskingDialog : public CDialogEx {
 public:
@@ -645,6 +659,40 @@ TEST_F(DialogTest, ATickIsNeverHandledInsideItsOwnHandler)
         // killed in it; the clock then stood at 4.5 s, so no further expiry was due.
         EXPECT_EQ(dialog.ticks.size(), killInBox ? 1u : 2u) << killInBox;
     }
+}
+
+TEST_F(DialogTest, ALaterStartInTheSameFolderShowsTheRunningOneAndLeavesTheFolderAlone)
+{
+    const std::u16string folder = folderPath + px::kPathSeparator;
+    WriteIni("[PX_SETTING]\r\nAUTOSTART=1\r\n");
+    testsupport::WriteBytes(folder + u"log.txt", "the running copy's log\r\n");
+    host.heldElsewhere = {folder};
+    EXPECT_FALSE(Run([](FakeWindow&) { ADD_FAILURE() << "no window for a second copy"; }));
+    EXPECT_TRUE(host.modalsOpened.empty());
+    EXPECT_EQ(host.instanceSignals, std::vector<std::u16string>{folder});
+    EXPECT_EQ(Ini(), "[PX_SETTING]\r\nAUTOSTART=1\r\n");
+    EXPECT_EQ(Log(), "the running copy's log\r\n");
+    EXPECT_TRUE(system.shellLaunches.empty());
+}
+
+TEST_F(DialogTest, TheRunningCopyShowsItsWindowWhenALaterStartAsks)
+{
+    Run([&](FakeWindow& w) {
+        EXPECT_EQ(host.claims, std::vector<std::u16string>{folderPath + px::kPathSeparator});
+        // Hidden into the tray: shown again, then the icon goes, as the tray menu does it.
+        w.Click(IDC_HIDE);
+        w.Dispatch(WM_SHOWINSTANCE, 0, 0);
+        EXPECT_TRUE(w.visible);
+        EXPECT_FALSE(w.trayIconPresent);
+        EXPECT_EQ(w.trayCalls, (std::vector<std::string>{"add", "hide", "show", "delete"}));
+        // Minimised: restored. Shown: brought to the front.
+        w.trayCalls.clear();
+        w.iconic = true;
+        w.Dispatch(WM_SHOWINSTANCE, 0, 0);
+        w.Dispatch(WM_SHOWINSTANCE, 0, 0);
+        EXPECT_EQ(w.trayCalls, (std::vector<std::string>{"restore", "show"}));
+    });
+    EXPECT_TRUE(host.instanceSignals.empty());
 }
 
 }  // namespace

@@ -7,9 +7,11 @@
 #include <climits>
 #include <vector>
 
-#include "Gbk.h"
+#include "PlatformPath.h"
 #include "ProgramFixture.h"
+#include "TestGbk.h"
 #include "guard/StartStop.h"
+#include "settings/Scramble.h"
 
 using namespace fake;
 
@@ -37,7 +39,7 @@ std::vector<std::pair<std::string, std::string>> LogEntries(const std::string& l
             ADD_FAILURE() << "log line without a timestamp: " << line;
             break;
         }
-        entries.emplace_back(line.substr(0, 23), GbkToUtf8(line.substr(23)));
+        entries.emplace_back(line.substr(0, 23), testsupport::GbkToUtf8(line.substr(23)));
         start = end;
     }
     return entries;
@@ -47,6 +49,31 @@ std::vector<std::string> Messages(const std::string& log)
 {
     std::vector<std::string> m;
     for (const auto& e : LogEntries(log))
+        m.push_back(e.second);
+    return m;
+}
+
+// The watchdog's own record of what it did (starts, stops, launches, confirmed dialogs).
+bool IsActivityEntry(const std::string& message)
+{
+    for (const char* head : {"->开始守护", "->停止守护", "->程序未运行", "->打开程序失败", "->已确认网关"})
+        if (message.rfind(head, 0) == 0)
+            return true;
+    return false;
+}
+
+// The entries of initialisation and the restart schedule, without the activity record.
+std::vector<std::pair<std::string, std::string>> ScheduleEntries(const std::string& log)
+{
+    std::vector<std::pair<std::string, std::string>> entries = LogEntries(log);
+    std::erase_if(entries, [](const auto& e) { return IsActivityEntry(e.second); });
+    return entries;
+}
+
+std::vector<std::string> ScheduleMessages(const std::string& log)
+{
+    std::vector<std::string> m;
+    for (const auto& e : ScheduleEntries(log))
         m.push_back(e.second);
     return m;
 }
@@ -117,7 +144,7 @@ TEST_F(GuardTest, StartThatIsCancelledOrRefusedChangesNothing)
         EXPECT_EQ(Ini().find("REB_TIME"), std::string::npos);  // nothing saved
 
         // A program path that cannot be opened: the save's own message, still off.
-        w.Type(IDC_FULLPATH, u"/nonexistent/guarded.exe");
+        w.Type(IDC_FULLPATH, testsupport::PlatformPath(u"/nonexistent/guarded.exe"));
         Start(w);
         ASSERT_EQ(host.boxes.size(), 3u);
         EXPECT_EQ(host.boxes[2].text, u"未设置路径，或者设置路径不对，请检查！");
@@ -169,7 +196,7 @@ TEST_F(GuardTest, StopAsksAndUnlocksWithoutTouchingTheProgram)
     });
     EXPECT_TRUE(system.terminated.empty());
     // Stopping writes no run-log entry.
-    EXPECT_EQ(Messages(Log()).size(), 1u);
+    EXPECT_EQ(ScheduleMessages(Log()).size(), 1u);
 }
 
 TEST_F(GuardTest, TicksKeepRunningWhileTheStopQuestionIsOpen)
@@ -204,7 +231,7 @@ TEST_F(GuardTest, LaunchModeFollowsTheCaseSensitiveExeRule)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
         system.shellLaunches.clear();
-        system.commandLines.clear();
+        system.scripts.clear();
         const std::u16string program = MakeProgram(c.file);
         system.executablePrograms = c.executable ? std::vector<std::u16string>{program} : std::vector<std::u16string>{};
         WriteIni(GuardedIni(program, "ARGS=-x\r\n"));
@@ -212,31 +239,64 @@ TEST_F(GuardTest, LaunchModeFollowsTheCaseSensitiveExeRule)
         if (c.throughShell) {
             ASSERT_EQ(system.shellLaunches.size(), 1u);
             EXPECT_EQ(system.shellLaunches[0].parameters, u"-x");
-            EXPECT_TRUE(system.commandLines.empty());
+            EXPECT_TRUE(system.scripts.empty());
         } else {
             // The whole path is the command line; the arguments are not used.
-            EXPECT_EQ(system.commandLines, std::vector<std::u16string>{program});
+            EXPECT_EQ(system.scripts, std::vector<std::u16string>{program});
             EXPECT_TRUE(system.shellLaunches.empty());
         }
     }
 }
 
-TEST_F(GuardTest, EmptyArgumentsGiveNoParametersAndAnEmptyImageNameAlwaysLaunches)
+TEST_F(GuardTest, EmptyArgumentsGiveNoParameters)
 {
-    WriteIni("[PX_SETTING]\r\nFULLPATH=" + px::ToUtf8(MakeProgram("guarded.exe")) + "\r\nLOOPSEC=1\r\n");
-    system.launchStartsProcess = u"guarded.exe";
+    WriteIni(GuardedIni(MakeProgram("guarded.exe"), "", 1));
     std::vector<std::u16string> statusHistory;
     Run([&](FakeWindow& w) {
         Start(w);
         host.AdvanceBy(5 * kSecond);
         statusHistory = w.Item(IDC_STATUS).history;
     });
-    // The first check, then one a second: no process ever has an empty name.
+    // The first check, then one a second: the program never comes up.
     ASSERT_EQ(system.shellLaunches.size(), 6u);
     // The status line was set once: later checks found the same text there.
     EXPECT_EQ(std::count(statusHistory.begin(), statusHistory.end(), kLaunching), 1);
     for (const ShellLaunch& l : system.shellLaunches)
         EXPECT_FALSE(l.parameters.has_value());
+}
+
+// No process has an empty name or a path for its name: such a name would launch another copy
+// at every check, so saving and starting refuse it.
+TEST_F(GuardTest, AnImageNameThatNoProcessCanHaveIsRefused)
+{
+    const std::u16string program = MakeProgram("bin/guardme");
+    const std::u16string names[] = {u"", program, u"bin/guardme", testsupport::PlatformPath(u"bin/guardme")};
+    for (const std::u16string& name : names) {
+        SCOPED_TRACE(px::ToUtf8(name));
+        host.boxes.clear();
+        Run([&](FakeWindow& w) {
+            w.Type(IDC_FULLPATH, program);
+            w.Type(IDC_EXENAME, name);
+            w.Click(IDC_SAVE);
+            host.boxAnswers.push_back({IDOK});
+            w.Click(IDC_START);
+            EXPECT_FALSE(MainDialog(w).IsGuarding());
+        });
+        ASSERT_EQ(host.boxes.size(), 3u);
+        for (const size_t i : {0u, 2u}) {
+            EXPECT_EQ(host.boxes[i].text, u"进程名无效，请填写程序的映像名（不含路径）！");
+            EXPECT_EQ(host.boxes[i].caption, u"提示");
+            EXPECT_EQ(host.boxes[i].type, MB_OK);
+        }
+        EXPECT_FALSE(IniExists());
+        EXPECT_TRUE(system.shellLaunches.empty());
+    }
+    Run([&](FakeWindow& w) {
+        w.Type(IDC_FULLPATH, program);
+        EXPECT_EQ(w.Text(IDC_EXENAME), u"guardme");  // taken from the path: a bare name
+        w.Click(IDC_SAVE);
+    });
+    EXPECT_EQ(host.boxes.back().text, u"保存成功！");
 }
 
 TEST_F(GuardTest, ALaunchedCheckThatLaunchesAgainStillEndsItsOneShot)
@@ -291,17 +351,17 @@ TEST_F(GuardTest, FailedShellLaunchStopsGuardingEvenDuringACountdown)
     });
     // No question and no log line for the failure: banner, init and the countdown only.
     EXPECT_EQ(host.boxes.size(), 1u);
-    EXPECT_EQ(Messages(Log()).size(), 2u);
+    EXPECT_EQ(ScheduleMessages(Log()).size(), 2u);
 }
 
-TEST_F(GuardTest, CommandInterpreterLaunchBlocksAndIsNeverAFailure)
+TEST_F(GuardTest, ScriptLaunchBlocksAndItsExitStatusIsNoFailure)
 {
     const std::u16string script = MakeProgram("start.sh");
     WriteIni(GuardedIni(script));
-    system.commandExitStatus = 127;
+    system.scriptExitStatus = 127;  // the script's own last command was not found
     Run([&](FakeWindow& w) {
         bool insideCommand = false;
-        system.duringCommand = [&] {
+        system.duringScript = [&] {
             insideCommand = true;
             // Virtual time passes while the command runs; no tick is delivered meanwhile.
             clock.SetMs(clock.NowMs() + 90 * kSecond);
@@ -310,11 +370,63 @@ TEST_F(GuardTest, CommandInterpreterLaunchBlocksAndIsNeverAFailure)
         EXPECT_TRUE(insideCommand);
         EXPECT_TRUE(MainDialog(w).IsGuarding());
         EXPECT_TRUE(w.HasTimer(TIMER_LAUNCHED));
-        system.duringCommand = nullptr;
+        system.duringScript = nullptr;
         // The loop timer missed its due time while blocked: it delivers one late tick only.
         host.AdvanceBy(0);
-        EXPECT_EQ(system.commandLines.size(), 2u);
+        EXPECT_EQ(system.scripts.size(), 2u);
     });
+}
+
+// The interpreter could not run the file at all: a failed launch, as a failed shell open.
+TEST_F(GuardTest, AScriptTheInterpreterCannotRunStopsGuarding)
+{
+    const std::u16string script = MakeProgram("start.sh");
+    WriteIni(GuardedIni(script, "", 2));
+    system.scriptExitStatus = std::nullopt;
+    Run([&](FakeWindow& w) {
+        Start(w);
+        EXPECT_FALSE(MainDialog(w).IsGuarding());
+        EXPECT_EQ(w.Text(IDC_STATUS), kLaunchFailed);
+        EXPECT_EQ(w.Text(IDC_START), u"开始");
+        host.AdvanceBy(10 * kSecond);
+        EXPECT_EQ(system.scripts, std::vector<std::u16string>{script});  // never tried again
+    });
+    const std::vector<std::string> messages = Messages(Log());
+    ASSERT_GE(messages.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(messages.end() - 3, messages.end()),
+        (std::vector<std::string>{"->程序未运行，已启动：" + px::ToUtf8(script), "->命令解释器无法运行该文件。。。",
+            "->停止守护（打开程序失败）。。。"}));
+}
+
+// What the last launch started lives on under another name than the configured one: no
+// second copy while it lives, and the status says which name is missing.
+TEST_F(GuardTest, ALaunchedProgramUnderAnotherNameIsNotLaunchedAgainWhileItLives)
+{
+    WriteIni(GuardedIni(MakeProgram("guarded.exe"), "", 5));
+    system.launchStartsProcess = u"guarded-real-name";
+    Run([&](FakeWindow& w) {
+        Start(w);
+        ASSERT_EQ(system.shellLaunches.size(), 1u);
+        host.AdvanceBy(60 * kSecond);
+        EXPECT_EQ(system.shellLaunches.size(), 1u);
+        EXPECT_EQ(w.Text(IDC_STATUS), u"已启动，但找不到进程名：guarded.exe");
+        EXPECT_TRUE(MainDialog(w).IsGuarding());
+        // Once it has ended, the next check launches again.
+        system.RemoveProcessesNamed(u"guarded-real-name");
+        host.AdvanceBy(5 * kSecond);
+        EXPECT_EQ(system.shellLaunches.size(), 2u);
+        EXPECT_EQ(w.Text(IDC_STATUS), kLaunching);
+        // And a launch that comes up under the configured name is let go of.
+        system.launchStartsProcess = u"guarded.exe";
+        system.RemoveProcessesNamed(u"guarded-real-name");
+        host.AdvanceBy(5 * kSecond);
+        host.AdvanceBy(5 * kSecond);
+        EXPECT_EQ(w.Text(IDC_STATUS), kRunning);
+    });
+    EXPECT_EQ(system.shellLaunches.size(), 3u);
+    // Every launched process known to the system was let go of, the last one at the latest
+    // when the window went.
+    EXPECT_EQ(system.released.size(), 3u);
 }
 
 TEST_F(GuardTest, GatewayDialogsAreConfirmedOnePerTickInTitleOrder)
@@ -341,6 +453,44 @@ TEST_F(GuardTest, GatewayDialogsAreConfirmedOnePerTickInTitleOrder)
             (std::vector<std::u16string>{u"Warning", u"警告", u"Re-login is required", u"要求重新登录"}));
         EXPECT_EQ(system.spacePresses.size(), 2u);
     });
+    // Each confirmed dialog is recorded with its title.
+    std::vector<std::string> confirmed;
+    for (const std::string& m : Messages(Log()))
+        if (m.rfind("->已确认网关", 0) == 0)
+            confirmed.push_back(m);
+    EXPECT_EQ(confirmed, (std::vector<std::string>{"->已确认网关对话框：Warning", "->已确认网关对话框：警告"}));
+}
+
+TEST_F(GuardTest, GatewayDialogIsAJavaDialogByItsClassOrByItsTypeAndOwner)
+{
+    const ProcessName java{u"java", false};
+    const struct {
+        const char* what;
+        ForeignWin window;
+        bool confirmed;
+    } cases[] = {
+        {"Java's dialog class", {5, u"SunAwtDialog", u"Warning"}, true},
+        {"a dialog window of java", {5, u"GatewayDialog", u"Warning", true, true, {java}}, true},
+        {"of java under another name too", {5, u"GatewayDialog", u"Warning", true, true, {{u"ibgw", false}, java}},
+            true},
+        {"of JAVA", {5, u"GatewayDialog", u"Warning", true, true, {{u"JAVA", false}}}, true},
+        {"java's main window, no dialog", {5, u"GatewayDialog", u"Warning", true, false, {java}}, false},
+        {"a dialog of another program", {5, u"Dialog", u"Warning", true, true, {{u"python3", false}}}, false},
+        {"a dialog of an unknown program", {5, u"Dialog", u"Warning", true, true, {}}, false},
+        {"a dialog of javaw", {5, u"Dialog", u"Warning", true, true, {{u"javaw", false}}}, false},
+        {"the class in another case", {5, u"sunawtdialog", u"Warning"}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteIni("[PX_SETTING]\r\nFULLPATH=" + px::ToUtf8(MakeProgram("ibgateway.exe"))
+            + "\r\nEXE_NAME=ibgateway.exe\r\nLOOPSEC=1\r\n");
+        system.processes.clear();
+        system.AddProcess(u"ibgateway.exe");
+        system.windows = {c.window};
+        system.spacePresses.clear();
+        Run([&](FakeWindow& w) { Start(w); });
+        EXPECT_EQ(system.spacePresses, c.confirmed ? std::vector<ForeignWindow>{5} : std::vector<ForeignWindow>{});
+    }
 }
 
 TEST_F(GuardTest, GatewayKeyIsNotPressedWhenTheDialogCouldNotBeBroughtToFront)
@@ -395,7 +545,7 @@ TEST_F(GuardTest, CountdownIsArmedOneToFourMinutesAhead)
                 EXPECT_EQ(w.timers.at(TIMER_RESTART).intervalMs, 35000u);
             }
         });
-        const auto messages = Messages(Log());
+        const auto messages = ScheduleMessages(Log());
         ASSERT_EQ(messages.size(), c.armed ? 2u : 1u);
         if (c.armed) {
             EXPECT_EQ(messages[1], "->12:30: 距离不足5分钟，开始循环准备。。。");
@@ -428,7 +578,7 @@ TEST_F(GuardTest, RestartFiresAtItsMinuteOnceADayAndRelaunches)
         host.AdvanceBy(12 * 60 * kMinute);
         EXPECT_EQ(system.terminated.size(), 2u);
     });
-    const auto entries = LogEntries(Log());
+    const auto entries = ScheduleEntries(Log());
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[1],
         std::make_pair(
@@ -451,7 +601,7 @@ TEST_F(GuardTest, RestartCountsAsFiredWhenNothingCouldBeEnded)
         EXPECT_TRUE(system.shellLaunches.empty());
         EXPECT_EQ(w.Text(IDC_STATUS), kRunning);
     });
-    const auto messages = Messages(Log());
+    const auto messages = ScheduleMessages(Log());
     ASSERT_EQ(messages.size(), 3u);
     EXPECT_EQ(messages[1], "->6:5: 距离不足5分钟，开始循环准备。。。");
     EXPECT_EQ(messages[2], "->6:5 触发，执行关闭。。。");
@@ -468,7 +618,7 @@ TEST_F(GuardTest, TwoCloseEntriesGetTheirCountdownsOneAfterTheOther)
         Start(w);
         host.AdvanceBy(6 * kMinute);
     });
-    const auto messages = Messages(Log());
+    const auto messages = ScheduleMessages(Log());
     const std::vector<std::string> expected = {
         "->对话框初始化完成。。。",
         "->12:30: 距离不足5分钟，开始循环准备。。。",
@@ -589,7 +739,7 @@ TEST_F(GuardTest, TheStartLooksAheadBeforeTheFirstCheck)
         Start(w);
         EXPECT_EQ(w.Text(IDC_STATUS), kLaunchFailed);
     });
-    const auto messages = Messages(Log());
+    const auto messages = ScheduleMessages(Log());
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[1], "->12:30: 距离不足5分钟，开始循环准备。。。");
 }
@@ -614,7 +764,7 @@ TEST_F(GuardTest, StartOnLaunchRunsAfterTheInitialisationIsLogged)
     WriteIni(RestartIni("12:30") + "AUTOSTART=1\r\n");
     system.AddProcess(u"guarded.exe");
     Run([&](FakeWindow& w) { EXPECT_TRUE(MainDialog(w).IsGuarding()); });
-    const auto messages = Messages(Log());
+    const auto messages = ScheduleMessages(Log());
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0], "->对话框初始化完成。。。");
     EXPECT_EQ(messages[1], "->12:30: 距离不足5分钟，开始循环准备。。。");
@@ -701,6 +851,111 @@ TEST_F(GuardTest, AWeekOfGuardingAcrossTheYearEndRestartsExactlyOnTime)
     EXPECT_EQ(system.terminated.size(), expected.size());
     // Each restart was followed by a relaunch 3 s later.
     EXPECT_EQ(system.shellLaunches.size(), expected.size() + 1);
+}
+
+// A day of guarding as the run log tells it: what the watchdog did, in order, and never
+// the arguments.
+TEST_F(GuardTest, TheLogRecordsWhatTheWatchdogDid)
+{
+    clock.Set(2026, 3, 10, 12, 0, 0);
+    const std::u16string program = MakeProgram("guarded.exe");
+    const std::string path = px::ToUtf8(program);
+    WriteIni(GuardedIni(program, "ISTIMEDCLOSE=1\r\nREB_TIME=12:30\r\nARGS=--user plain-secret\r\n", 10));
+    system.launchStartsProcess = u"guarded.exe";
+    Run([&](FakeWindow& w) {
+        Start(w);
+        host.AdvanceBy(5 * kMinute);
+        system.RemoveProcessesNamed(u"guarded.exe");  // a crash
+        host.AdvanceBy(5 * kMinute);
+        system.RemoveProcessesNamed(u"guarded.exe");  // and another
+        host.AdvanceBy(30 * kMinute);  // through the restart at 12:30
+        host.boxAnswers.push_back({IDOK});
+        w.Click(IDC_START);
+        ASSERT_FALSE(MainDialog(w).IsGuarding());
+    });
+    const std::vector<std::string> expected = {
+        "->对话框初始化完成。。。",
+        "->开始守护（用户操作）。。。",
+        "->程序未运行，已启动：" + path,
+        "->程序未运行，已启动：" + path,
+        "->程序未运行，已启动：" + path,
+        "->12:30: 距离不足5分钟，开始循环准备。。。",
+        "->12:30 触发，执行关闭。。。",
+        "->程序未运行，已启动：" + path,
+        "->停止守护（用户操作）。。。",
+    };
+    EXPECT_EQ(Messages(Log()), expected);
+    EXPECT_EQ(system.shellLaunches.size(), 4u);
+}
+
+TEST_F(GuardTest, StartsAndStopsSayWhoStartedAndWhyItStopped)
+{
+    WriteIni(GuardedIni(MakeProgram("guarded.exe"), "AUTOSTART=1\r\n"));
+    system.AddProcess(u"guarded.exe");
+    Run([&](FakeWindow& w) {
+        ASSERT_TRUE(MainDialog(w).IsGuarding());
+        host.boxAnswers.push_back({IDOK});
+        w.Click(IDC_START);  // stop
+        w.Click(IDC_START);  // start again: no question in a run started with start-on-launch
+        ASSERT_TRUE(MainDialog(w).IsGuarding());
+        // Then the program disappears and cannot be launched.
+        system.RemoveProcessesNamed(u"guarded.exe");
+        system.shellResult = 2;
+        host.AdvanceBy(60 * kSecond);
+        ASSERT_FALSE(MainDialog(w).IsGuarding());
+    });
+    const std::vector<std::string> expected = {
+        "->对话框初始化完成。。。",
+        "->开始守护（软件启动时自动开始）。。。",
+        "->停止守护（用户操作）。。。",
+        "->开始守护（用户操作）。。。",
+        "->打开程序失败，错误码：2",
+        "->停止守护（打开程序失败）。。。",
+    };
+    EXPECT_EQ(Messages(Log()), expected);
+}
+
+TEST_F(GuardTest, ArgumentsNeverReachTheLog)
+{
+    const std::string plain = "--token=plain-visible-7731";
+    const std::string hidden = "--token=hidden-secret-4410";
+    for (const bool scrambled : {false, true}) {
+        SCOPED_TRACE(scrambled);
+        std::string args = plain;
+        if (scrambled)
+            args = px::ToUtf8(ScrambleText(u"password", PASSWORD_FIELD_LENGTH) + ScrambleText(px::FromUtf8(hidden), 0));
+        WriteIni(GuardedIni(
+            MakeProgram("guarded.exe"), "ARGS=" + args + "\r\nARGSCRYPT=" + (scrambled ? "1" : "0") + "\r\n", 1));
+        system.launchStartsProcess.clear();  // never comes up: a launch every check
+        Run([&](FakeWindow& w) {
+            Start(w);
+            host.AdvanceBy(10 * kSecond);
+        });
+        ASSERT_GE(system.shellLaunches.size(), 2u);
+        EXPECT_EQ(*system.shellLaunches.back().parameters, px::FromUtf8(scrambled ? hidden : plain));
+        const std::string log = Log();
+        EXPECT_NE(log.find(px::ToUtf8(MakeProgram("guarded.exe"))), std::string::npos);
+        for (const std::string& secret :
+            {plain, hidden, args, std::string("plain-visible"), std::string("hidden-secret")})
+            EXPECT_EQ(log.find(secret), std::string::npos) << secret;
+        system.shellLaunches.clear();
+    }
+}
+
+// A program that dies at once is launched at most once per check, and so logged: at
+// LOOPSEC=1 an hour holds 3,600 launch entries, whatever the follow-up checks do.
+TEST_F(GuardTest, ACrashLoopAddsOneLaunchEntryPerCheck)
+{
+    WriteIni(GuardedIni(MakeProgram("guarded.exe"), "", 1));
+    Run([&](FakeWindow& w) {
+        Start(w);
+        host.AdvanceBy(60 * kMinute - 1);
+    });
+    size_t launches = 0;
+    for (const std::string& m : Messages(Log()))
+        launches += m.rfind("->程序未运行", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(launches, 3600u);
+    EXPECT_EQ(system.shellLaunches.size(), 3600u);
 }
 
 }  // namespace

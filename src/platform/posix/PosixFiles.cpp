@@ -1,5 +1,6 @@
 #include "platform/posix/PosixFiles.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -8,44 +9,14 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utility>
 
 #include "base/Unicode.h"
+#include "platform/posix/PosixHandles.h"
 
 using px::ToUtf8;
+using px::posix::UniqueFd;
 
 namespace {
-
-// Closes a file descriptor when it goes out of scope.
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd)
-        : m_fd(fd)
-    {
-    }
-    UniqueFd(UniqueFd&& other) noexcept
-        : m_fd(std::exchange(other.m_fd, -1))
-    {
-    }
-    ~UniqueFd() { Reset(); }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int Get() const { return m_fd; }
-    bool Valid() const { return m_fd >= 0; }
-    // Closes now and reports whether the close succeeded (a failed close can mean lost data).
-    bool Reset()
-    {
-        if (m_fd < 0)
-            return true;
-        const int rc = ::close(m_fd);
-        m_fd = -1;
-        return rc == 0;
-    }
-
-private:
-    int m_fd;
-};
 
 bool WriteAll(int fd, std::string_view bytes)
 {
@@ -243,4 +214,18 @@ bool PosixFiles::CanOpenFileForReading(const std::u16string& path)
         return false;
     struct stat st { };
     return ::fstat(fd.Get(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+std::string PosixFiles::EncodeGbk(std::u16string_view text)
+{
+    // The legacy code page is GBK here; a character it has no code for is one "?".
+    std::string bytes;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const bool pair = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00
+            && text[i + 1] <= 0xDFFF;
+        const std::optional<std::string> encoded = pair ? std::nullopt : m_cp936.Encode(text.substr(i, 1));
+        bytes += encoded.value_or("?");
+        i += pair ? 1 : 0;
+    }
+    return bytes;
 }

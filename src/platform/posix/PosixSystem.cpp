@@ -1,14 +1,11 @@
 #include "platform/posix/PosixSystem.h"
 
-#include <cerrno>
 #include <climits>
 #include <ctime>
 #include <string>
 #include <string_view>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "base/Unicode.h"
@@ -31,31 +28,40 @@ bool PosixSystem::TerminateProcess(uint32_t pid)
     return kill(static_cast<pid_t>(pid), SIGKILL) == 0;
 }
 
-intptr_t PosixSystem::ShellOpen(const std::u16string& file, const std::u16string* parameters)
+intptr_t PosixSystem::ShellOpen(
+    const std::u16string& file, const std::u16string* parameters, std::optional<LaunchedProcess>* launched)
 {
     const std::string path = px::ToUtf8(file);
-    if (!parameters)
-        return px::posix::ShellOpenFile(path, nullptr);
-    const std::string words = px::ToUtf8(*parameters);
-    return px::posix::ShellOpenFile(path, &words);
+    const std::string words = parameters ? px::ToUtf8(*parameters) : std::string();
+    pid_t started = 0;
+    const intptr_t code = px::posix::ShellOpenFile(path, parameters ? &words : nullptr, &started);
+    if (launched && code > 32 && started > 0) {
+        if (const std::optional<uint64_t> since = px::posix::ProcessStartTime("/proc", static_cast<uint32_t>(started)))
+            *launched = LaunchedProcess{static_cast<uint64_t>(started), *since};
+    }
+    return code;
+}
+
+bool PosixSystem::IsAlive(const LaunchedProcess& process)
+{
+    if (process.id == 0 || process.id > static_cast<uint64_t>(INT_MAX))
+        return false;
+    return px::posix::ProcessStartTime("/proc", static_cast<uint32_t>(process.id)) == process.stamp;
 }
 
 bool PosixSystem::IsExecutableProgram(const std::u16string& path)
 {
-    const std::string file = px::ToUtf8(path);
-    struct stat info { };
-    return stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode)
-        && faccessat(AT_FDCWD, file.c_str(), X_OK, AT_EACCESS) == 0;
+    return px::posix::IsExecutableFile(px::ToUtf8(path));
 }
 
-int PosixSystem::RunCommandLine(const std::u16string& commandLine)
+std::optional<int> PosixSystem::RunScript(const std::u16string& path)
 {
-    return px::posix::RunShellCommand(px::ToUtf8(commandLine));
+    return px::posix::RunScriptFile(px::ToUtf8(path));
 }
 
-std::optional<ForeignWindow> PosixSystem::FindTopWindow(const std::u16string& windowClass, const std::u16string& title)
+std::vector<TopWindow> PosixSystem::FindTopWindows(const std::u16string& title)
 {
-    return m_desktop.FindTopWindow(windowClass, title);
+    return m_desktop.FindTopWindows(title);
 }
 
 bool PosixSystem::BringToFront(ForeignWindow window) { return m_desktop.BringToFront(window); }

@@ -14,11 +14,16 @@ public:
     // SIGKILL, which cannot be caught. Never pid 0, a pid that would name a process group, or this process.
     bool TerminateProcess(uint32_t pid) override;
 
-    intptr_t ShellOpen(const std::u16string& file, const std::u16string* parameters) override;
+    intptr_t ShellOpen(const std::u16string& file, const std::u16string* parameters,
+        std::optional<LaunchedProcess>* launched) override;
+    // A pid alone could name another process once the launched one has ended: the process's
+    // start time (in /proc) tells them apart.
+    bool IsAlive(const LaunchedProcess& process) override;
+    void Release(const LaunchedProcess&) override { }
     bool IsExecutableProgram(const std::u16string& path) override;
-    int RunCommandLine(const std::u16string& commandLine) override;
+    std::optional<int> RunScript(const std::u16string& path) override;
 
-    std::optional<ForeignWindow> FindTopWindow(const std::u16string& windowClass, const std::u16string& title) override;
+    std::vector<TopWindow> FindTopWindows(const std::u16string& title) override;
     bool BringToFront(ForeignWindow window) override;
     void PressSpaceKey() override;
 

@@ -1,6 +1,7 @@
 #include "platform/posix/ProcFs.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include "base/Unicode.h"
+#include "platform/posix/PosixHandles.h"
 
 namespace px::posix {
 
@@ -152,11 +154,9 @@ void AssignKernelName(ProcessName& out, std::string_view comm)
 class NameReader {
 public:
     // Fills names with the executable's and argv[0]'s file names and the kernel name, each
-    // once. A cut kernel name that a complete name begins with is left out: the complete
-    // name says the same without matching longer names by accident. knownComm is the kernel
-    // name when the caller has read stat (and so knows the process counts); without it the
-    // executable tells: only a live user process has one. False when the process does not
-    // count or has ended meanwhile.
+    // once. knownComm is the kernel name when the caller has read stat (and so knows the
+    // process counts); without it the executable tells: only a live user process has one.
+    // False when the process does not count or has ended meanwhile.
     bool Read(int procFd, PidPath& path, const std::string_view* knownComm, std::vector<std::string_view>& names)
     {
         names.clear();
@@ -184,11 +184,6 @@ public:
         if (!ReadArgv0(procFd, path))
             return false;
         AddOnce(names, BaseName(m_argv0));
-
-        const bool cut = m_comm.size() == kKernelNameMax;
-        for (const std::string_view name : names)
-            if (cut && name.size() > m_comm.size() && name.starts_with(m_comm))
-                return true;
         AddOnce(names, m_comm);
         return true;
     }
@@ -328,7 +323,8 @@ bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::functi
             if (n <= 0 || !ParseStat(std::string_view(statBuf, static_cast<size_t>(n)), stat) || !Counts(stat))
                 return false;
             // A cut kernel name alone could match other, longer names: even a quick scan
-            // completes it from the process's other names (few processes have such names).
+            // reports the process's other names beside it, which tell what it was cut from
+            // (few processes have such names).
             if (stat.comm.size() != kKernelNameMax) {
                 entry.names.resize(1);
                 AssignKernelName(entry.names[0], stat.comm);
@@ -368,26 +364,46 @@ bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::functi
     }
 }
 
-std::vector<std::string> ProcessImageNames(const char* procRoot, uint32_t pid)
+std::optional<ProcessEntry> ReadProcess(const char* procRoot, uint32_t pid)
 {
-    std::vector<std::string> result;
-    const int procFd = open(procRoot, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (procFd < 0)
-        return result;
+    const UniqueFd procFd(open(procRoot, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!procFd.Valid() || !IsProcFs(procFd.Get()))
+        return std::nullopt;
     char pidText[16];
     const int pidLength = std::snprintf(pidText, sizeof pidText, "%u", pid);
     PidPath path(std::string_view(pidText, static_cast<size_t>(pidLength)));
-    char statBuf[512];
-    const ssize_t n = ReadSmallFile(procFd, path.Leaf("stat"), statBuf, sizeof statBuf);
+    NameReader reader;
+    std::vector<std::string_view> names;
+    ProcessEntry entry;
+    entry.pid = pid;
+    if (pid == 0 || !ReadAllNames(reader, procFd.Get(), path, nullptr, names, entry))
+        return std::nullopt;
+    return entry;
+}
+
+std::optional<uint64_t> ProcessStartTime(const char* procRoot, uint32_t pid)
+{
+    const std::string path = std::string(procRoot) + "/" + std::to_string(pid) + "/stat";
+    char buf[1024];
+    const ssize_t n = ReadSmallFile(AT_FDCWD, path.c_str(), buf, sizeof buf);
+    if (n <= 0)
+        return std::nullopt;
+    const std::string_view text(buf, static_cast<size_t>(n));
     StatFields stat;
-    if (n > 0 && ParseStat(std::string_view(statBuf, static_cast<size_t>(n)), stat) && Counts(stat)) {
-        NameReader reader;
-        std::vector<std::string_view> names;
-        if (reader.Read(procFd, path, &stat.comm, names))
-            result.assign(names.begin(), names.end());
+    if (!ParseStat(text, stat) || stat.state == 'Z' || stat.state == 'X' || stat.state == 'x')
+        return std::nullopt;
+    // After "(comm) ", the state is field 3: nineteen more fields to reach field 22.
+    size_t pos = text.rfind(')') + 2;
+    for (int field = 3; field < 22; ++field) {
+        pos = text.find(' ', pos);
+        if (pos == std::string_view::npos)
+            return std::nullopt;
+        ++pos;
     }
-    close(procFd);
-    return result;
+    uint64_t start = 0;
+    for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos)
+        start = start * 10 + static_cast<uint64_t>(text[pos] - '0');
+    return start;
 }
 
 }  // namespace px::posix

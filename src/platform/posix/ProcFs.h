@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,9 +25,13 @@ ProcessName KernelName(std::string_view comm);
 
 // One pass over procRoot (the mount point of procfs, normally "/proc"). Each process that is
 // neither a zombie nor a kernel thread is visited once, until visit returns false:
-// - Quick: its kernel name only (one small file per process);
+// - Quick: its kernel name only (one small file per process), and every name when the
+//   kernel name may have been cut;
 // - Full: also the file name of its executable (" (deleted)" removed) and of its argv[0],
 //   each name once.
+// The kernel name is always among them (unless another name is the same), marked isPrefix
+// when it may have been cut, also when a complete name extends it: which names count is
+// the matching's decision.
 // A process that ends during the scan is skipped. False when procRoot is not a readable procfs.
 // With lastStop given, the process it names (if any) is visited first, and it is set to the
 // process the visit stopped at (0 when it went through the list): a guarded program found on
@@ -34,8 +39,12 @@ ProcessName KernelName(std::string_view comm);
 bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::function<bool(const ProcessEntry&)>& visit,
     uint32_t* lastStop = nullptr);
 
-// The names one process can be recognised by (executable, argv[0] and kernel name, as raw
-// bytes, each once); empty when the process does not exist, is a zombie or a kernel thread.
-std::vector<std::string> ProcessImageNames(const char* procRoot, uint32_t pid);
+// One process with every name, as a Full scan reports it; nullopt when it does not exist,
+// is a zombie or a kernel thread.
+std::optional<ProcessEntry> ReadProcess(const char* procRoot, uint32_t pid);
+
+// When the process started, in clock ticks since boot (field 22 of its stat file); nullopt
+// when it does not exist or has ended (a zombie). With the pid it names one process for good.
+std::optional<uint64_t> ProcessStartTime(const char* procRoot, uint32_t pid);
 
 }  // namespace px::posix

@@ -15,6 +15,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/posix/PosixHandles.h"
+
 namespace px::posix {
 
 namespace {
@@ -29,28 +31,21 @@ enum : int32_t {
     kReportExecFailed = 1,  // value: errno of exec (or of preparing for it)
     kReportForkFailed = 2,  // value: errno of fork
     kReportExited = 3,  // value: wait status of the program
+    kReportStarted = 4,  // value: pid of the process that runs the program (or the opener)
 };
 
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1)
-        : m_fd(fd)
-    {
-    }
-    ~UniqueFd() { Reset(); }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int Get() const { return m_fd; }
-    void Reset()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    int m_fd;
-};
+// The wait status of child once it has ended; nullopt when something else reaped it
+// (SIGCHLD ignored, another reaper). Both sides
+// of a fork use it: it is async-signal-safe.
+std::optional<int> WaitForChild(pid_t child)
+{
+    int status = 0;
+    pid_t waited;
+    do {
+        waited = waitpid(child, &status, 0);
+    } while (waited < 0 && errno == EINTR);
+    return waited == child ? std::optional<int>(status) : std::nullopt;
+}
 
 // ---- Between fork and exec only async-signal-safe calls: the launcher may have threads.
 
@@ -150,6 +145,16 @@ int MoveAbove2(int fd)
     return moved < 0 ? fd : moved;
 }
 
+// Waits for child, reports how it ended and exits: the middle process of a launch whose
+// launcher wants the program's status although its own children may be reaped by others.
+[[noreturn]] void ReportExitOf(pid_t child, int reportFd)
+{
+    signal(SIGPIPE, SIG_IGN);  // the launcher may have stopped listening by now
+    if (const std::optional<int> status = WaitForChild(child))
+        Report(reportFd, kReportExited, *status);
+    _exit(0);
+}
+
 [[noreturn]] void ExecWithNullInput(int reportFd, const char* path, char* const* argv)
 {
     const int devNull = open("/dev/null", O_RDONLY);
@@ -182,8 +187,10 @@ enum class LaunchKind {
         ReportAndExit(reportFd, kReportForkFailed, errno, 0);
     if (grandchild > 0)
         _exit(0);
-    if (kind == LaunchKind::Program)
+    if (kind == LaunchKind::Program) {
+        Report(reportFd, kReportStarted, static_cast<int32_t>(getpid()));
         ExecWithNullInput(reportFd, path, argv);
+    }
 
     // The opener finds and starts the document's application; its exit status says whether
     // there was one. It runs as this process's child so that the status can be reported.
@@ -192,24 +199,11 @@ enum class LaunchKind {
         ReportAndExit(reportFd, kReportForkFailed, errno, 0);
     if (opener == 0)
         ExecWithNullInput(reportFd, path, argv);
-    signal(SIGPIPE, SIG_IGN);  // the launcher may have stopped listening by now
-    int status = 0;
-    pid_t waited;
-    do {
-        waited = waitpid(opener, &status, 0);
-    } while (waited < 0 && errno == EINTR);
-    if (waited == opener)
-        Report(reportFd, kReportExited, status);
-    _exit(0);
+    Report(reportFd, kReportStarted, static_cast<int32_t>(opener));
+    ReportExitOf(opener, reportFd);
 }
 
 // ---- Launcher side.
-
-void ReapChild(pid_t pid)
-{
-    // ECHILD: something else (SIGCHLD ignored, another reaper) already took it.
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) { }
-}
 
 enum class ReadOutcome { Report, Closed, TimedOut };
 
@@ -314,7 +308,7 @@ std::vector<char*> ArgvOf(std::vector<std::string>& words)
     return argv;
 }
 
-intptr_t Launch(const std::string& path, std::vector<std::string> words, LaunchKind kind)
+intptr_t Launch(const std::string& path, std::vector<std::string> words, LaunchKind kind, pid_t* started)
 {
     std::vector<char*> argv = ArgvOf(words);
     int fds[2];
@@ -328,11 +322,17 @@ intptr_t Launch(const std::string& path, std::vector<std::string> words, LaunchK
     if (child == 0)
         RunLaunchChild(writeEnd.Get(), path.c_str(), argv.data(), kind);
     writeEnd.Reset();
-    ReapChild(child);
+    WaitForChild(child);
 
     ChildReport report;
     const int timeoutMs = kind == LaunchKind::Program ? -1 : kOpenerVerdictMs;
-    switch (ReadReport(readEnd.Get(), report, timeoutMs)) {
+    ReadOutcome outcome = ReadReport(readEnd.Get(), report, timeoutMs);
+    if (outcome == ReadOutcome::Report && report.kind == kReportStarted) {
+        if (started)
+            *started = static_cast<pid_t>(report.value);
+        outcome = ReadReport(readEnd.Get(), report, timeoutMs);
+    }
+    switch (outcome) {
     case ReadOutcome::TimedOut:
         return kOpenSucceeded;  // the opener is still running the document's application
     case ReadOutcome::Closed:
@@ -347,13 +347,6 @@ intptr_t Launch(const std::string& path, std::vector<std::string> words, LaunchK
     if (kind == LaunchKind::Opener)
         return report.kind == kReportExited ? CodeForOpenerStatus(report.value) : kOpenNoAssociation;
     return CodeForExecError(report.value);
-}
-
-bool IsExecutableFile(const std::string& path)
-{
-    struct stat info { };
-    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)
-        && faccessat(AT_FDCWD, path.c_str(), X_OK, AT_EACCESS) == 0;
 }
 
 // The first executable regular file called name along PATH; "" when there is none.
@@ -378,6 +371,13 @@ std::string FindInPath(std::string_view name)
 
 }  // namespace
 
+bool IsExecutableFile(const std::string& path)
+{
+    struct stat info { };
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)
+        && faccessat(AT_FDCWD, path.c_str(), X_OK, AT_EACCESS) == 0;
+}
+
 std::optional<std::vector<std::string>> SplitArguments(const std::string& text)
 {
     // GLib's parser follows the shell's quoting rules and performs none of its expansions.
@@ -396,7 +396,7 @@ std::optional<std::vector<std::string>> SplitArguments(const std::string& text)
     return words;
 }
 
-intptr_t ShellOpenFile(const std::string& file, const std::string* parameters)
+intptr_t ShellOpenFile(const std::string& file, const std::string* parameters, pid_t* started)
 {
     if (file.empty() || file.find('\0') != std::string::npos)
         return kOpenFileNotFound;
@@ -410,7 +410,7 @@ intptr_t ShellOpenFile(const std::string& file, const std::string* parameters)
     if (stat(path.c_str(), &info) != 0)
         return CodeForPathError(errno);
 
-    if (S_ISREG(info.st_mode) && faccessat(AT_FDCWD, path.c_str(), X_OK, AT_EACCESS) == 0) {
+    if (IsExecutableFile(path)) {
         std::vector<std::string> words{file};
         if (parameters) {
             std::optional<std::vector<std::string>> split = SplitArguments(*parameters);
@@ -418,28 +418,37 @@ intptr_t ShellOpenFile(const std::string& file, const std::string* parameters)
                 return kOpenBadFormat;  // unbalanced quotes: the program would get other arguments than meant
             words.insert(words.end(), split->begin(), split->end());
         }
-        return Launch(path, std::move(words), LaunchKind::Program);
+        return Launch(path, std::move(words), LaunchKind::Program, started);
     }
 
     // A document, a folder or another file: which application opens it is the desktop's choice.
     const std::string opener = FindInPath("xdg-open");
     if (opener.empty())
         return kOpenNoAssociation;
-    return Launch(opener, {"xdg-open", path}, LaunchKind::Opener);
+    return Launch(opener, {"xdg-open", path}, LaunchKind::Opener, started);
 }
 
-int RunShellCommand(const std::string& commandLine)
+std::optional<int> RunScriptFile(const std::string& path)
 {
-    std::vector<std::string> words{"sh", "-c", commandLine};
+    // The interpreter reads the file: one it cannot open is not run at all (dash would say so
+    // on standard error and exit with 2, which a script may exit with too).
+    {
+        UniqueFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+        struct stat info { };
+        if (path.empty() || !file.Valid() || fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode))
+            return std::nullopt;
+    }
+    // "--": a path that begins with "-" is still the file, never an option.
+    std::vector<std::string> words{"sh", "--", path};
     std::vector<char*> argv = ArgvOf(words);
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
-        return -1;
+        return std::nullopt;
     UniqueFd readEnd(fds[0]);
     UniqueFd writeEnd(fds[1]);
     const pid_t child = fork();
     if (child < 0)
-        return -1;
+        return std::nullopt;
     if (child == 0) {
         // The interpreter runs as the child's child; the child waits for it with default
         // signal handling and reports the status through the pipe, so the status arrives
@@ -452,28 +461,21 @@ int RunShellCommand(const std::string& commandLine)
             ReportAndExit(reportFd, kReportForkFailed, errno, 0);
         if (shell == 0) {
             execv("/bin/sh", argv.data());
-            _exit(127);
+            ReportAndExit(reportFd, kReportExecFailed, errno, 127);
         }
-        int status = 0;
-        pid_t waited;
-        do {
-            waited = waitpid(shell, &status, 0);
-        } while (waited < 0 && errno == EINTR);
-        if (waited == shell)
-            Report(reportFd, kReportExited, status);
-        _exit(0);
+        ReportExitOf(shell, reportFd);
     }
     writeEnd.Reset();
     ChildReport report;
     const ReadOutcome outcome = ReadReport(readEnd.Get(), report, -1);
-    ReapChild(child);
+    WaitForChild(child);
     if (outcome != ReadOutcome::Report || report.kind != kReportExited)
-        return -1;
+        return std::nullopt;
     if (WIFEXITED(report.value))
         return WEXITSTATUS(report.value);
     if (WIFSIGNALED(report.value))
         return 128 + WTERMSIG(report.value);
-    return -1;
+    return std::nullopt;
 }
 
 }  // namespace px::posix

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/types.h>
+
 namespace px::posix {
 
 // The codes ShellOpenFile returns, in the numbering of the Win32 shell's "open".
@@ -21,6 +23,9 @@ inline constexpr intptr_t kOpenNoAssociation = 31;
 // running opener (the document's application is open) as success.
 inline constexpr int kOpenerVerdictMs = 3000;
 
+// True when path names a regular file that this process may execute.
+bool IsExecutableFile(const std::string& path);
+
 // Splits text into words like a POSIX shell (blanks separate words; single quotes, double
 // quotes and backslashes quote) with no expansion of any kind: $, ~, globs, command
 // substitution and operators stay literal text. A blank text gives no words; nullopt when a
@@ -32,13 +37,14 @@ std::optional<std::vector<std::string>> SplitArguments(const std::string& text);
 // descriptor. An executable regular file runs with the split parameters (nullptr: none);
 // any other existing file is handed to the desktop's opener (xdg-open). A file name without
 // '/' is looked for in the current directory, then along PATH. Returns kOpenSucceeded or
-// the code of the failure; a program that could not be executed is a failure.
-intptr_t ShellOpenFile(const std::string& file, const std::string* parameters);
+// the code of the failure; a program that could not be executed is a failure. On success,
+// started (when given) gets the pid of the process that runs the program or the opener.
+intptr_t ShellOpenFile(const std::string& file, const std::string* parameters, pid_t* started = nullptr);
 
-// Runs "/bin/sh -c commandLine" and waits until it has finished, also when something else
-// reaps this process's children. Returns the exit status; 128 + the signal number when a
-// signal ended it; 127 when the interpreter could not be started; -1 when no process could
-// be created.
-int RunShellCommand(const std::string& commandLine);
+// Runs "/bin/sh -- path", the file as a script, and waits until it has finished, also when
+// something else reaps this process's children. Returns the exit status (128 + the signal
+// number when a signal ended it); nullopt when path is no regular file this process can
+// read, or the interpreter could not be started.
+std::optional<int> RunScriptFile(const std::string& path);
 
 }  // namespace px::posix

@@ -24,15 +24,11 @@ constexpr int kActivationWaitMs = 500;
 constexpr int kDirectFocusWaitMs = 500;
 constexpr int kFocusOfferMs = 100;
 
-// Xlib hands protocol errors (a window that went away between two requests) to one
-// process-wide handler whose default ends the process. Each of our calls runs under a trap
-// that records them instead and gives the previous handler back afterwards.
-int g_trappedError = 0;
-int RecordError(Display*, XErrorEvent* event)
-{
-    g_trappedError = event->error_code;
-    return 0;
-}
+// Xlib hands protocol errors to one process-wide handler whose default ends the process.
+// The errors our calls can meet come from another program's window going away between two
+// requests; what a request then returns (no property, no attributes) already says so. Each
+// of our calls runs under a trap that ignores them and gives the previous handler back.
+int IgnoreError(Display*, XErrorEvent*) { return 0; }
 
 class ErrorTrap {
 public:
@@ -40,8 +36,7 @@ public:
         : m_display(display)
     {
         XSync(m_display, False);
-        g_trappedError = 0;
-        m_previous = XSetErrorHandler(RecordError);
+        m_previous = XSetErrorHandler(IgnoreError);
     }
     ~ErrorTrap()
     {
@@ -98,15 +93,31 @@ struct X11Desktop::Connection {
         // Without this, losing the server would end the whole program.
         XSetIOErrorExitHandler(
             display, [](Display*, void* self) { static_cast<Connection*>(self)->lost = true; }, this);
-        const char* names[] = {"_NET_CLIENT_LIST", "_NET_CLIENT_LIST_STACKING", "_NET_SUPPORTING_WM_CHECK",
-            "_NET_WM_NAME", "UTF8_STRING", "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DIALOG", "_NET_WM_PID",
-            "_NET_ACTIVE_WINDOW", "WM_STATE", "WM_PROTOCOLS", "WM_TAKE_FOCUS"};
-        Atom atoms[std::size(names)] = {};
-        XInternAtoms(display, const_cast<char**>(names), static_cast<int>(std::size(names)), False, atoms);
-        Atom* targets[] = {&clientList, &clientListStacking, &supportingWmCheck, &netWmName, &utf8String, &windowType,
-            &windowTypeDialog, &netWmPid, &activeWindow, &wmState};
-        for (size_t i = 0; i < std::size(targets); ++i)
-            *targets[i] = atoms[i];
+        // Each atom beside the member it goes into, all interned in one round trip.
+        static constexpr struct {
+            const char* name;
+            Atom Connection::*member;
+        } kAtoms[] = {
+            {"_NET_CLIENT_LIST", &Connection::clientList},
+            {"_NET_CLIENT_LIST_STACKING", &Connection::clientListStacking},
+            {"_NET_SUPPORTING_WM_CHECK", &Connection::supportingWmCheck},
+            {"_NET_WM_NAME", &Connection::netWmName},
+            {"UTF8_STRING", &Connection::utf8String},
+            {"_NET_WM_WINDOW_TYPE", &Connection::windowType},
+            {"_NET_WM_WINDOW_TYPE_DIALOG", &Connection::windowTypeDialog},
+            {"_NET_WM_PID", &Connection::netWmPid},
+            {"_NET_ACTIVE_WINDOW", &Connection::activeWindow},
+            {"WM_STATE", &Connection::wmState},
+            {"WM_PROTOCOLS", &Connection::wmProtocols},
+            {"WM_TAKE_FOCUS", &Connection::wmTakeFocus},
+        };
+        char* names[std::size(kAtoms)];
+        for (size_t i = 0; i < std::size(kAtoms); ++i)
+            names[i] = const_cast<char*>(kAtoms[i].name);
+        Atom atoms[std::size(kAtoms)] = {};
+        XInternAtoms(display, names, static_cast<int>(std::size(kAtoms)), False, atoms);
+        for (size_t i = 0; i < std::size(kAtoms); ++i)
+            this->*kAtoms[i].member = atoms[i];
         int event = 0, error = 0, major = 0, minor = 0;
         hasXTest = XTestQueryExtension(display, &event, &error, &major, &minor);
     }
@@ -258,33 +269,31 @@ struct X11Desktop::Connection {
         return XGetTransientForHint(display, window, &owner) && owner != 0;
     }
 
-    bool BelongsToJava(Window window) const
+    // The class part of WM_CLASS: Latin-1 by the book, but many programs write UTF-8 into it.
+    std::u16string ClassName(Window window) const
     {
-        const std::vector<unsigned long> pid = Items(window, netWmPid, XA_CARDINAL);
-        if (pid.empty() || pid[0] == 0 || pid[0] > UINT32_MAX)
-            return false;
-        const std::vector<std::string> names = ProcessImageNames("/proc", static_cast<uint32_t>(pid[0]));
-        return std::find(names.begin(), names.end(), "java") != names.end();
-    }
-
-    bool ClassMatches(Window window, const std::u16string& windowClass) const
-    {
-        if (windowClass == kJavaDialogClass)
-            return IsDialog(window) && BelongsToJava(window);
         XClassHint hint{};
         if (!XGetClassHint(display, window, &hint))
-            return false;
-        bool matches = false;
-        for (const char* name : {hint.res_name, hint.res_class}) {
-            // WM_CLASS is Latin-1 by the book; many programs write UTF-8 into it.
-            if (name && (FromLatin1(name) == windowClass || px::FromUtf8(name) == windowClass))
-                matches = true;
+            return {};
+        std::u16string name;
+        if (hint.res_class) {
+            const std::string_view bytes(hint.res_class);
+            name = px::DecodeUtf8Strict(bytes, false).value_or(FromLatin1(bytes));
         }
         if (hint.res_name)
             XFree(hint.res_name);
         if (hint.res_class)
             XFree(hint.res_class);
-        return matches;
+        return name;
+    }
+
+    // The process that says it shows the window (_NET_WM_PID), if it still runs here.
+    ProcessEntry Owner(Window window) const
+    {
+        const std::vector<unsigned long> pid = Items(window, netWmPid, XA_CARDINAL);
+        if (pid.empty() || pid[0] == 0 || pid[0] > UINT32_MAX)
+            return {};
+        return ReadProcess("/proc", static_cast<uint32_t>(pid[0])).value_or(ProcessEntry{});
     }
 
     // Gives the window the focus the way a window manager does (ICCCM 4.1.7): set directly
@@ -369,20 +378,22 @@ X11Desktop::Connection* X11Desktop::Connect()
     return m_connection.get();
 }
 
-std::optional<uint64_t> X11Desktop::FindTopWindow(const std::u16string& windowClass, const std::u16string& title)
+std::vector<TopWindow> X11Desktop::FindTopWindows(const std::u16string& title)
 {
+    std::vector<TopWindow> found;
     Connection* c = Connect();
     if (!c)
-        return std::nullopt;
+        return found;
     ErrorTrap trap(c->display);
     for (const Window window : c->TopLevelWindows()) {
         if (c->lost)
             break;
         const std::optional<std::u16string> windowTitle = c->Title(window);
-        if (windowTitle && *windowTitle == title && c->ClassMatches(window, windowClass))
-            return window;
+        if (!windowTitle || *windowTitle != title)
+            continue;
+        found.push_back({window, c->ClassName(window), c->IsDialog(window), c->Owner(window)});
     }
-    return std::nullopt;
+    return found;
 }
 
 bool X11Desktop::BringToFront(uint64_t id)

@@ -3,14 +3,12 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
+#include <vector>
+
+#include "platform/System.h"
 
 namespace px::posix {
-
-// The window class the gateway's dialogs have on Windows. On X11 it stands for a dialog window
-// (_NET_WM_WINDOW_TYPE_DIALOG or WM_TRANSIENT_FOR) of a process whose image is "java".
-inline constexpr char16_t kJavaDialogClass[] = u"SunAwtDialog";
 
 // One connection to the X display named by DISPLAY, opened on first use. Without a display
 // (none configured, or Wayland without X) nothing is found and nothing fails.
@@ -21,10 +19,11 @@ public:
     X11Desktop(const X11Desktop&) = delete;
     X11Desktop& operator=(const X11Desktop&) = delete;
 
-    // The top-level client window whose title (_NET_WM_NAME, else WM_NAME) is exactly title
-    // and whose class matches windowClass (kJavaDialogClass, else WM_CLASS instance or class
-    // exactly), topmost first.
-    std::optional<uint64_t> FindTopWindow(const std::u16string& windowClass, const std::u16string& title);
+    // The top-level client windows whose title (_NET_WM_NAME, else WM_NAME) is exactly title,
+    // topmost first, each with the class part of its WM_CLASS, whether it is a dialog
+    // (_NET_WM_WINDOW_TYPE_DIALOG or WM_TRANSIENT_FOR) and the process of its _NET_WM_PID
+    // with every name.
+    std::vector<TopWindow> FindTopWindows(const std::u16string& title);
     // Asks the window manager to activate the window (_NET_ACTIVE_WINDOW), else raises it and
     // gives it the input focus itself; true when the window or one of its children holds the
     // focus within a short wait.

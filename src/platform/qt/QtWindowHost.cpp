@@ -3,8 +3,9 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDialog>
-#include <QFileInfo>
 #include <QImageReader>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QPixmap>
 #include <QProxyStyle>
 #include <QStyleFactory>
@@ -12,6 +13,7 @@
 
 #include "base/Resource.h"
 #include "platform/qt/DialogUnits.h"
+#include "platform/qt/InstanceChannel.h"
 #include "platform/qt/QtDialogWindow.h"
 #include "ui/DialogTemplates.h"
 
@@ -57,8 +59,12 @@ QtWindowHost::QtWindowHost()
     // Every text of the program is Chinese: boxes and menus take a Chinese UI font first, at
     // the desktop's size, so no second font has to be loaded to show them.
     QFont font = QApplication::font();
-    font.setFamilies(px::ChineseUiFamilies() + QStringList(font.family()));
+    font.setFamilies(px::qt::ChineseUiFamilies() + QStringList(font.family()));
     QApplication::setFont(font);
+    // Qt's own texts (the file dialog, the edits' context menu) in Chinese like the program's.
+    if (m_translator.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
+            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&m_translator);
 }
 
 QtWindowHost::~QtWindowHost() = default;
@@ -104,10 +110,16 @@ QIcon QtWindowHost::Icon(IconId id)
     return icon;
 }
 
-QString QtWindowHost::ApplicationName()
+bool QtWindowHost::ClaimInstance(const std::u16string& key)
 {
-    return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+    m_instance = std::make_unique<InstanceChannel>();
+    return m_instance->Claim(key, [this] {
+        if (!m_open.empty())
+            m_open.front()->PostMessage(WM_SHOWINSTANCE, 0, 0);
+    });
 }
+
+bool QtWindowHost::SignalInstance(const std::u16string& key) { return InstanceChannel::Signal(key); }
 
 QStyle* QtWindowHost::MaskStyle(char16_t ch)
 {

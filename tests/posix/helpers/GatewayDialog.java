@@ -1,8 +1,11 @@
 // A Java AWT program like the gateway: a main frame and a non-modal dialog owned by it,
 // whose focused default button prints "pressed" and ends the program with status 0.
-// Arguments: the dialog's title, the frame's title. It ends by itself (status 3) after a
-// minute so that it never outlives a test for long.
+// Arguments: the dialog's title, the frame's title and, optionally, a file it creates once
+// the button holds the keyboard focus (a space key pressed from then on presses it). It ends
+// by itself (status 3) after two minutes so that it never outlives a test for long.
 
+import java.awt.event.FocusAdapter;
+import java.awt.event.FocusEvent;
 import java.awt.event.WindowAdapter;
 import java.awt.event.WindowEvent;
 import javax.swing.JButton;
@@ -11,10 +14,14 @@ import javax.swing.JFrame;
 import javax.swing.SwingUtilities;
 import javax.swing.Timer;
 
+import java.io.File;
+import java.io.IOException;
+
 public class GatewayDialog {
     public static void main(String[] args) {
         final String dialogTitle = args.length > 0 ? args[0] : "Warning";
         final String frameTitle = args.length > 1 ? args[1] : "Gateway";
+        final String focusReport = args.length > 2 ? args[2] : null;
         SwingUtilities.invokeLater(() -> {
             JFrame frame = new JFrame(frameTitle);
             frame.setSize(320, 200);
@@ -27,6 +34,18 @@ public class GatewayDialog {
                 System.out.flush();
                 System.exit(0);
             });
+            ok.addFocusListener(new FocusAdapter() {
+                @Override
+                public void focusGained(FocusEvent e) {
+                    if (focusReport == null)
+                        return;
+                    try {
+                        new File(focusReport).createNewFile();
+                    } catch (IOException error) {
+                        System.exit(4);
+                    }
+                }
+            });
             dialog.getContentPane().add(ok);
             dialog.getRootPane().setDefaultButton(ok);
             dialog.setSize(240, 120);
@@ -38,7 +57,7 @@ public class GatewayDialog {
             });
             dialog.setVisible(true);
 
-            Timer giveUp = new Timer(60000, e -> System.exit(3));
+            Timer giveUp = new Timer(120000, e -> System.exit(3));
             giveUp.setRepeats(false);
             giveUp.start();
         });
