@@ -540,25 +540,21 @@ std::optional<std::string> ParsedProfile::EncodeWritten(std::u16string_view text
     return bytes;
 }
 
-// A line of another encoding as UTF-8: a character the code page cannot decode keeps its
-// bytes, a NUL stays a NUL of the file.
-std::string ParsedProfile::ToUtf8Line(const Line& line) const
+bool ParsedProfile::EndsInLoneLeadByte(const Line& line) const
 {
-    if (m_encoding != ProfileEncoding::Ansi)
-        return ToUtf8(TextOf(line).text);
-    const std::string_view bytes = std::string_view(m_bytes).substr(line.begin, line.size);
-    std::string utf8;
-    for (size_t i = 0; i < bytes.size();) {
-        const bool pair
-            = m_ansi->IsLeadByte(static_cast<unsigned char>(bytes[i])) && i + 1 < bytes.size() && bytes[i + 1] != '\0';
-        const std::string_view character = bytes.substr(i, pair ? 2 : 1);
-        size_t invalid = 0;
-        const std::u16string text = m_ansi->Decode(character, &invalid);
-        utf8 += invalid == 0 ? ToUtf8(text) : std::string(character);
-        i += character.size();
-    }
-    return utf8;
+    if (m_encoding != ProfileEncoding::Ansi || line.size == 0
+        || !m_ansi->IsLeadByte(static_cast<unsigned char>(m_bytes[line.begin + line.size - 1])))
+        return false;
+    size_t i = line.begin;
+    const size_t end = line.begin + line.size;
+    while (i + 1 < end)
+        i += m_ansi->IsLeadByte(static_cast<unsigned char>(m_bytes[i])) && m_bytes[i + 1] != '\0' ? 2 : 1;
+    return i + 1 == end;
 }
+
+// A line of another encoding as UTF-8, reading as it read there: a character the code page
+// could not decode is the '?' it was read as, a NUL stays a NUL of the file.
+std::string ParsedProfile::ToUtf8Line(const Line& line) const { return ToUtf8(TextOf(line).text); }
 
 std::optional<std::string> ParsedProfile::Serialize(ProfileEncoding target) const
 {
@@ -587,6 +583,10 @@ std::optional<std::string> ParsedProfile::Serialize(ProfileEncoding target) cons
             bytes += *encoded;
         } else if (keepBytes) {
             bytes.append(m_bytes, line.begin, line.size);
+            // A lead byte left alone at the end of the file would take a CR or LF put after
+            // it into its character: a second one ends the line, and the line reads the same.
+            if (EndsInLoneLeadByte(line) && (line.end == LineEnd::Lf || line.end == LineEnd::Cr))
+                appendEnd(line.end);
         } else if (IsUtf8(target)) {
             bytes += ToUtf8Line(line);
         } else {

@@ -103,6 +103,7 @@ private:
     std::optional<std::string> Serialize(ProfileEncoding target) const;
     std::optional<std::string> EncodeWritten(std::u16string_view text, ProfileEncoding target) const;
     std::string ToUtf8Line(const Line& line) const;
+    bool EndsInLoneLeadByte(const Line& line) const;
 
     std::string m_bytes;
     const AnsiCodePage* m_ansi;

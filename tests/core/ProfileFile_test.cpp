@@ -419,6 +419,26 @@ TEST_F(ProfileFile, ForeignLinesKeepTheirBytes)
     }
 }
 
+// In GBK a lead byte takes the byte after it into its character, even a line end: what the
+// program adds after a lead byte left alone at the end, and a GBK file made UTF-8, keep the
+// lines as they were read.
+TEST_F(ProfileFile, LeadBytesNeverTakeInTheLinesTheProgramWrites)
+{
+    for (const std::string lineEnd : {"\n", "\r", "\r\n"}) {
+        const std::string before = "[PX_SETTING]" + lineEnd + "A=1" + lineEnd + "; \xD6";
+        dir.Write(ini, before);
+        ASSERT_TRUE(Write(u"B", u"2"));
+        EXPECT_EQ(Read(u"B"), u"2") << lineEnd.size();
+        EXPECT_EQ(dir.Read(ini).rfind(before, 0), 0u) << lineEnd.size();
+    }
+    // The first line takes in the LF after its lead byte: there is no section header here.
+    dir.Write(ini, "; \xD6\n[PX_SETTING]\nFULLPATH=/x\n");
+    EXPECT_EQ(Read(u"FULLPATH"), u"<default>");
+    ASSERT_TRUE(Write(u"FULLPATH", u"/opt/\u00E4"));  // no GBK form: the file becomes UTF-8
+    EXPECT_EQ(Read(u"FULLPATH"), u"/opt/\u00E4");
+    EXPECT_EQ(dir.Read(ini).rfind("\xEF\xBB\xBF; ?[PX_SETTING]\nFULLPATH=/x\n", 0), 0u);
+}
+
 // A key spelt with a NUL is the key for reading and writing alike; a value that is already
 // stored keeps its line as it is.
 TEST_F(ProfileFile, ReadingAndWritingAgreeOnWhatAKeyIs)
