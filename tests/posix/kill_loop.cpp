@@ -72,6 +72,7 @@ int main(int argc, char** argv)
     int leftTemporary = 0;
     int maxTemporaries = 0;
     int changed = 0;
+    int leftAfterSave = 0;
     for (int round = 0; round < rounds; ++round) {
         const std::string before = testsupport::ReadBytes(ini);
         const pid_t child = ::fork();
@@ -101,14 +102,18 @@ int main(int argc, char** argv)
         maxTemporaries = std::max(maxTemporaries, temporaries);
 
         // The next save, as the program would make it, clears what the kill left.
-        if (!WriteGuardConfig(ini, saveloop::Record(round % 2 == 0)) || CountTemporaries(folder) != 0) {
+        const bool saved = WriteGuardConfig(ini, saveloop::Record(round % 2 == 0));
+        const bool left = CountTemporaries(folder) != 0;
+        leftAfterSave += left ? 1 : 0;
+        if (!saved || left) {
             std::fprintf(stderr, "round %d: the next save failed or left a temporary file\n", round);
             ++faults;
         }
     }
     std::printf("kill loop: %d rounds (seed %u): %d kills left a whole changed file, %d the whole old one; "
-                "%d left a temporary file (at most %d at once), none after the next save; %d faults\n",
-        rounds, seed, changed, rounds - changed, leftTemporary, maxTemporaries, faults);
+                "%d left a temporary file (at most %d at once), %d of them still there after the next save; "
+                "%d faults\n",
+        rounds, seed, changed, rounds - changed, leftTemporary, maxTemporaries, leftAfterSave, faults);
     SetFiles(nullptr);
     return faults == 0 ? 0 : 1;
 }
