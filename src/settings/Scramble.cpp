@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <limits>
@@ -19,13 +20,24 @@ constexpr size_t LENGTH_POSITION = 5;  // the text's length in decimal, then the
 uint32_t SecondsNow() { return static_cast<uint32_t>(std::time(nullptr)); }
 
 // A uniform draw from 0 to k - 1 with the C library's generator: draws from the top of its
-// range that would favour small values are thrown away and drawn again.
+// range that would favour small values are thrown away and drawn again. Where k exceeds that
+// range (rand() reaches only 32767 on Windows, so a field of more than 32768 characters), each
+// draw combines as many calls as it takes: the single draw could never be accepted there.
 int DrawBelow(int k)
 {
+    constexpr int64_t kBase = int64_t{RAND_MAX} + 1;
+    int64_t top = RAND_MAX;
+    int calls = 1;
+    while (top < k - 1) {
+        top = top * kBase + RAND_MAX;
+        ++calls;
+    }
     for (;;) {
-        const int r = std::rand();
-        if (r / k < RAND_MAX / k || RAND_MAX % k == k - 1)
-            return r % k;
+        int64_t r = 0;
+        for (int i = 0; i < calls; ++i)
+            r = r * kBase + std::rand();
+        if (r / k < top / k || top % k == k - 1)
+            return static_cast<int>(r % k);
     }
 }
 

@@ -45,7 +45,7 @@ const std::vector<DialogTemplate>& Templates()
                 {IDC_FULLPATH, ControlKind::BrowseEdit, u"", 85, 35, 197, 14, kEditStyle},
             }},
         {IDD_PASSWD, u"密码", 222, 77, u"MS Shell Dlg", 8, 400,
-            DialogStyle::Caption | DialogStyle::SysMenu | DialogStyle::ModalFrame,
+            DialogStyle::Caption | DialogStyle::SysMenu | DialogStyle::ModalFrame | DialogStyle::FixedSys,
             {
                 {IDOK, ControlKind::DefPushButton, u"确定", 72, 56, 50, 14, ControlStyle::TabStop},
                 {IDCANCEL, ControlKind::PushButton, u"取消", 131, 56, 50, 14, ControlStyle::TabStop},
@@ -55,7 +55,7 @@ const std::vector<DialogTemplate>& Templates()
                 {IDC_PASSWD_PROMPT, ControlKind::Label, u"请设定密码保护：", 16, 5, 89, 8, ControlStyle::Left},
             }},
         {IDD_ABOUTBOX, u"关于 Perennix", 179, 85, u"MS Shell Dlg", 9, 400,
-            DialogStyle::Caption | DialogStyle::SysMenu | DialogStyle::ModalFrame,
+            DialogStyle::Caption | DialogStyle::SysMenu | DialogStyle::ModalFrame | DialogStyle::FixedSys,
             {
                 {IDC_STATIC, ControlKind::Icon, u"", 14, 14, 21, 20, {}, IDR_MAINFRAME},
                 {IDC_STATIC, ControlKind::Label, u"Perennix，1.0 版", 42, 9, 114, 8,

@@ -38,6 +38,7 @@ enum class DialogStyle : uint32_t {
     MinimizeBox = 1u << 4,
     ModalFrame = 1u << 5,
     AppWindow = 1u << 6,  // has a taskbar button
+    FixedSys = 1u << 7,  // asks for the system fixed font beside the template's (a shell dialog font)
 };
 
 // A set of styles of one kind.

@@ -5,6 +5,7 @@
 #
 # Usage: guard_e2e.sh PERENNIX_BINARY REPO_ROOT
 set -euo pipefail
+source "$(dirname "$0")/run_log_checks.sh"
 
 binary=$(realpath "$1")
 root=$(realpath "$2")
@@ -144,17 +145,7 @@ echo "ok: helper launched ($first), killed and launched again ($second)"
 
 # --- the run log: the banner and the init entry in GBK, CR LF line ends ------------------
 export LC_ALL=C
-log="$dir/log.txt"
-head -1 "$log" | grep -qE $'^---------[A-Z][a-z]{2} [ 123][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}-----------\r$' \
-  || fail "banner: $(head -1 "$log" | cat -v)"
-init=$(printf '\x2d\x3e\xb6\xd4\xbb\xb0\xbf\xf2\xb3\xf5\xca\xbc\xbb\xaf\xcd\xea\xb3\xc9\xa1\xa3\xa1\xa3\xa1\xa3')  # "->对话框初始化完成。。。" in GBK
-sed -n 2p "$log" | grep -qE "^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}$init"$'\r$' \
-  || fail "init entry: $(sed -n 2p "$log" | cat -v)"
-# Then what the watchdog did: guarding started at launch, and each launch with the path.
-autostart=$(printf '\x2d\x3e\xbf\xaa\xca\xbc\xca\xd8\xbb\xa4\xa3\xa8\xc8\xed\xbc\xfe\xc6\xf4\xb6\xaf\xca\xb1\xd7\xd4\xb6\xaf\xbf\xaa\xca\xbc\xa3\xa9\xa1\xa3\xa1\xa3\xa1\xa3')  # "->开始守护（软件启动时自动开始）。。。"
-launched=$(printf '\x2d\x3e\xb3\xcc\xd0\xf2\xce\xb4\xd4\xcb\xd0\xd0\xa3\xac\xd2\xd1\xc6\xf4\xb6\xaf\xa3\xba')  # "->程序未运行，已启动："
-sed -n 3p "$log" | grep -qF -- "$autostart" || fail "start entry: $(sed -n 3p "$log" | cat -v)"
-[[ $(grep -cF -- "$launched$dir/helper-exe/guardhelper"$'\r' "$log") -ge 2 ]] || fail "launch entries: $(cat -v "$log")"
+check_run_log "$dir/log.txt" "$dir/helper-exe/guardhelper"
 echo "ok: log.txt holds the banner, the GBK init entry and what the watchdog did"
 
 # --- the window never grows past its template: no full-screen grey window ----------------

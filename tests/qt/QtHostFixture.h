@@ -1,7 +1,6 @@
 #pragma once
 // The Qt window host on the offscreen platform: one QApplication for the suite, a host per
-// test, a probe dialog that records every message the host delivers, and helpers that act
-// inside the modal loops the way a user would.
+// test, and helpers that act inside the modal loops the way a user would.
 
 #include <gtest/gtest.h>
 
@@ -15,71 +14,16 @@
 #include <string>
 #include <vector>
 
+#include "ProbeDialog.h"
 #include "platform/Window.h"
 #include "platform/qt/QtDialogWindow.h"
 #include "platform/qt/QtWindowHost.h"
 
 namespace qttest {
 
-struct Message {
-    unsigned message;
-    uintptr_t wParam;
-    intptr_t lParam;
-    bool operator==(const Message&) const = default;
-};
-
-inline Message Command(int id, int code) { return {WM_COMMAND, CDialogEx::MakeCommandWParam(id, code), 0}; }
-
-// A dialog with no behaviour of its own beyond the base: records what it gets, and lets a
-// test hook initialisation and timer ticks.
-class ProbeDialog : public CDialogEx {
-public:
-    explicit ProbeDialog(int templateId)
-        : CDialogEx(templateId)
-    {
-    }
-
-    MessageResult WindowProc(unsigned message, uintptr_t wParam, intptr_t lParam) override
-    {
-        if (message != WM_PAINT)
-            received.push_back({message, wParam, lParam});
-        return CDialogEx::WindowProc(message, wParam, lParam);
-    }
-    bool OnInitDialog() override
-    {
-        CDialogEx::OnInitDialog();
-        if (onInit)
-            onInit(*m_pWnd);
-        return true;
-    }
-    void OnTimer(uintptr_t id) override
-    {
-        if (onTimer)
-            onTimer(id);
-    }
-
-    // The messages received that match message (and, when given, wParam).
-    std::vector<Message> Received(unsigned message) const
-    {
-        std::vector<Message> out;
-        for (const Message& m : received) {
-            if (m.message == message)
-                out.push_back(m);
-        }
-        return out;
-    }
-    size_t Count(const Message& m) const
-    {
-        size_t n = 0;
-        for (const Message& r : received)
-            n += (r == m) ? 1 : 0;
-        return n;
-    }
-
-    std::vector<Message> received;
-    std::function<void(DialogWindow&)> onInit;
-    std::function<void(uintptr_t)> onTimer;
-};
+using hosttest::Command;
+using hosttest::Message;
+using hosttest::ProbeDialog;
 
 // Runs act once ready() holds, checking every few milliseconds from the event loop that is
 // running then (a modal dialog's, a message box's, a menu's).

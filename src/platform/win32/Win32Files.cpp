@@ -1,0 +1,216 @@
+#include "platform/win32/Win32Files.h"
+
+#include <climits>
+
+#include "platform/win32/UniqueHandle.h"
+#include "platform/win32/WideText.h"
+
+using px::win32::UniqueHandle;
+using px::win32::Wide;
+
+namespace {
+
+// What a replaced file keeps of its old attributes (read-only files are never replaced).
+constexpr DWORD kKeptAttributes
+    = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// Opens path for reading as _wfopen does: others may go on reading, writing and renaming it.
+UniqueHandle OpenForReading(const std::u16string& path)
+{
+    if (path.empty())
+        return UniqueHandle();
+    return UniqueHandle(
+        ::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool WriteAll(HANDLE file, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const DWORD chunk = bytes.size() > 0x40000000u ? 0x40000000u : static_cast<DWORD>(bytes.size());
+        DWORD written = 0;
+        if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr) || written == 0)
+            return false;
+        bytes.remove_prefix(written);
+    }
+    return true;
+}
+
+// A new file beside target that nobody else has: ".<name>.<pid>-<n>.tmp", written through
+// to the disk. Empty (and no file) when none could be made.
+std::wstring CreateTemporaryBeside(const std::wstring& target, UniqueHandle& file)
+{
+    const size_t separator = target.find_last_of(L"\\/");
+    const std::wstring folder = separator == std::wstring::npos ? std::wstring() : target.substr(0, separator + 1);
+    const std::wstring name = separator == std::wstring::npos ? target : target.substr(separator + 1);
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::wstring temp = folder + L"." + name + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-"
+            + std::to_wstring(++counter) + L".tmp";
+        HANDLE handle = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            file = UniqueHandle(handle);
+            return temp;
+        }
+        if (::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    return {};
+}
+
+}  // namespace
+
+std::optional<std::string> Win32Files::ReadWholeFile(const std::u16string& path)
+{
+    UniqueHandle file = OpenForReading(path);
+    // A folder does not open this way; a pipe or a device is not a file to read whole.
+    if (!file.Valid() || ::GetFileType(file.Get()) != FILE_TYPE_DISK)
+        return std::nullopt;
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0 || size.QuadPart > INT_MAX)
+        return std::nullopt;
+
+    std::string bytes;
+    bytes.reserve(static_cast<size_t>(size.QuadPart));
+    char buffer[65536];
+    for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr))
+            return std::nullopt;
+        if (read == 0)
+            break;
+        bytes.append(buffer, read);
+    }
+    return bytes;
+}
+
+bool Win32Files::PathExists(const std::u16string& path)
+{
+    if (path.empty())
+        return false;
+    if (::GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES)
+        return true;
+    // Only "not found" means nothing is there: a file that is locked or that we may not look
+    // at exists all the same.
+    const DWORD error = ::GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND && error != ERROR_INVALID_NAME
+        && error != ERROR_BAD_NETPATH && error != ERROR_INVALID_DRIVE;
+}
+
+bool Win32Files::WriteFileAtomically(const std::u16string& path, std::string_view bytes)
+{
+    if (path.empty())
+        return false;
+    const std::wstring target = Wide(path);
+    const DWORD attributes = ::GetFileAttributesW(target.c_str());
+    const bool replacing = attributes != INVALID_FILE_ATTRIBUTES;
+    if (replacing && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+
+    UniqueHandle file;
+    const std::wstring temp = CreateTemporaryBeside(target, file);
+    if (temp.empty())
+        return false;
+    bool ok = WriteAll(file.Get(), bytes);
+    ok = ok && ::FlushFileBuffers(file.Get());
+    ok = file.Reset() && ok;
+    if (ok) {
+        // ReplaceFileW keeps the old file's security; its attributes are given to the new file
+        // first, since not every implementation of ReplaceFileW carries them over. A new file
+        // is moved in.
+        if (replacing)
+            ::SetFileAttributesW(temp.c_str(), attributes & kKeptAttributes);
+        ok = replacing
+            ? ::ReplaceFileW(target.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+                != 0
+            : ::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    }
+    if (!ok)
+        ::DeleteFileW(temp.c_str());
+    return ok;
+}
+
+bool Win32Files::CanOpenFileForReading(const std::u16string& path) { return OpenForReading(path).Valid(); }
+
+bool Win32AnsiCodePage::IsLeadByte(unsigned char byte) const { return ::IsDBCSLeadByteEx(CP_ACP, byte) != 0; }
+
+std::u16string Win32AnsiCodePage::Decode(std::string_view bytes, size_t* invalid) const
+{
+    // The conversion the profile functions use: a bad character becomes the default
+    // character alone.
+    const auto convert = [](std::string_view part, DWORD flags) {
+        std::wstring text;
+        const int length = static_cast<int>(part.size());
+        const int units = ::MultiByteToWideChar(CP_ACP, flags, part.data(), length, nullptr, 0);
+        if (units > 0) {
+            text.resize(static_cast<size_t>(units));
+            ::MultiByteToWideChar(CP_ACP, flags, part.data(), length, text.data(), units);
+        }
+        return text;
+    };
+    if (bytes.empty() || bytes.size() > INT_MAX)
+        return std::u16string();
+    if (!invalid)
+        return px::win32::FromWide(convert(bytes, 0));
+    // Counting the bad characters takes one character at a time.
+    std::u16string text;
+    for (size_t i = 0; i < bytes.size();) {
+        const bool pair
+            = IsLeadByte(static_cast<unsigned char>(bytes[i])) && i + 1 < bytes.size() && bytes[i + 1] != '\0';
+        const std::string_view character = bytes.substr(i, pair ? 2 : 1);
+        if (convert(character, MB_ERR_INVALID_CHARS).empty())
+            ++*invalid;
+        text += px::win32::FromWide(convert(character, 0));
+        i += character.size();
+    }
+    return text;
+}
+
+std::optional<std::string> Win32AnsiCodePage::Encode(std::u16string_view text) const
+{
+    if (text.empty())
+        return std::string();
+    if (text.size() > INT_MAX / 4)
+        return std::nullopt;
+    const std::wstring wide = Wide(text);
+    const int length = static_cast<int>(wide.size());
+    // UTF-8 as the ANSI code page takes neither flags nor a default character.
+    const bool utf8 = ::GetACP() == CP_UTF8;
+    BOOL usedDefault = FALSE;
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const int size = ::WideCharToMultiByte(CP_ACP, flags, wide.data(), length, nullptr, 0, nullptr, nullptr);
+    if (size <= 0)
+        return std::nullopt;
+    std::string bytes(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(
+        CP_ACP, flags, wide.data(), length, bytes.data(), size, nullptr, utf8 ? nullptr : &usedDefault);
+    // Only what decodes back to the same text has a form in the code page.
+    if (usedDefault || Decode(bytes, nullptr) != text)
+        return std::nullopt;
+    return bytes;
+}
+
+std::string Win32Files::EncodeGbk(std::u16string_view text)
+{
+    constexpr UINT kGbk = 936;
+    std::string bytes;
+    // One character at a time (a surrogate pair is one): a character GBK has no code for
+    // becomes one "?", however many units it takes.
+    for (size_t i = 0; i < text.size();) {
+        const bool pair = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00
+            && text[i + 1] <= 0xDFFF;
+        const int units = pair ? 2 : 1;
+        const std::wstring unit(
+            text.begin() + static_cast<std::ptrdiff_t>(i), text.begin() + static_cast<std::ptrdiff_t>(i) + units);
+        i += static_cast<size_t>(units);
+        char buffer[8];
+        BOOL replaced = FALSE;
+        const int length = ::WideCharToMultiByte(kGbk, 0, unit.data(), units, buffer, sizeof buffer, "?", &replaced);
+        if (length <= 0 || replaced)
+            bytes += '?';
+        else
+            bytes.append(buffer, static_cast<size_t>(length));
+    }
+    return bytes;
+}

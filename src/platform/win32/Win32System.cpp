@@ -1,0 +1,136 @@
+#include "platform/win32/Win32System.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "platform/win32/UniqueHandle.h"
+#include "platform/win32/WideText.h"
+// After <windows.h>, which the handle header brings in.
+#include <shellapi.h>
+#include <tlhelp32.h>
+
+using px::win32::FromWide;
+using px::win32::UniqueHandle;
+using px::win32::Wide;
+
+namespace {
+
+// How long another program's window may take to come to the front.
+constexpr ULONGLONG kForegroundWaitMs = 500;
+
+HWND ToHwnd(ForeignWindow window) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(window)); }
+
+}  // namespace
+
+bool Win32System::EnumerateProcesses(ProcessDetail, const std::function<bool(const ProcessEntry&)>& visit)
+{
+    UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.Valid())
+        return false;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    if (!::Process32FirstW(snapshot.Get(), &entry))
+        return false;
+    ProcessEntry process;
+    process.names.resize(1);
+    do {
+        process.pid = entry.th32ProcessID;
+        process.names[0].text = FromWide(entry.szExeFile);
+        if (!visit(process))
+            break;
+    } while (::Process32NextW(snapshot.Get(), &entry));
+    return true;
+}
+
+bool Win32System::TerminateProcess(uint32_t pid)
+{
+    if (pid == 0 || pid == ::GetCurrentProcessId())
+        return false;
+    // All access rights, as the program has always asked for; the handle is closed at once.
+    UniqueHandle process(::OpenProcess(PROCESS_ALL_ACCESS, TRUE, pid));
+    if (!process.Valid())
+        return false;
+    ::TerminateProcess(process.Get(), 0);
+    return true;
+}
+
+intptr_t Win32System::ShellOpen(const std::u16string& file, const std::u16string* parameters)
+{
+    const std::wstring path = Wide(file);
+    const std::wstring words = parameters ? Wide(*parameters) : std::wstring();
+    const HINSTANCE result
+        = ::ShellExecuteW(nullptr, L"open", path.c_str(), parameters ? words.c_str() : nullptr, nullptr, SW_SHOWNORMAL);
+    return reinterpret_cast<intptr_t>(result);
+}
+
+int Win32System::RunCommandLine(const std::u16string& commandLine) { return ::_wsystem(Wide(commandLine).c_str()); }
+
+std::optional<ForeignWindow> Win32System::FindTopWindow(const std::u16string& windowClass, const std::u16string& title)
+{
+    const HWND window = ::FindWindowW(Wide(windowClass).c_str(), Wide(title).c_str());
+    if (!window)
+        return std::nullopt;
+    return static_cast<ForeignWindow>(reinterpret_cast<uintptr_t>(window));
+}
+
+bool Win32System::BringToFront(ForeignWindow window)
+{
+    const HWND target = ToHwnd(window);
+    if (!::SetForegroundWindow(target))
+        return false;  // refused: another program holds the foreground
+    // Activating another program's window completes in that program's thread (and, under
+    // Wine, in the X window manager): wait a moment for it, answering the messages sent to
+    // this thread meanwhile (the deactivation of its own window) without dispatching others.
+    const ULONGLONG deadline = ::GetTickCount64() + kForegroundWaitMs;
+    for (;;) {
+        if (::GetForegroundWindow() == target)
+            return true;
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= deadline)
+            return false;
+        ::MsgWaitForMultipleObjects(
+            0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 10)), QS_SENDMESSAGE);
+        MSG msg;
+        ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+void Win32System::PressSpaceKey()
+{
+    ::keybd_event(VK_SPACE, 0, 0, 0);
+    ::keybd_event(VK_SPACE, 0, KEYEVENTF_KEYUP, 0);
+}
+
+SystemTime Win32System::GetLocalTime()
+{
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    SystemTime st;
+    st.wYear = now.wYear;
+    st.wMonth = now.wMonth;
+    st.wDayOfWeek = now.wDayOfWeek;
+    st.wDay = now.wDay;
+    st.wHour = now.wHour;
+    st.wMinute = now.wMinute;
+    st.wSecond = now.wSecond;
+    st.wMilliseconds = now.wMilliseconds;
+    return st;
+}
+
+std::u16string Win32System::GetModuleFileName()
+{
+    // A path may be longer than MAX_PATH: grow the buffer until the whole path fits.
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0)
+            return {};
+        if (length < path.size()) {
+            path.resize(length);
+            return FromWide(path);
+        }
+        if (path.size() >= 32768)
+            return {};
+        path.resize(path.size() * 2);
+    }
+}

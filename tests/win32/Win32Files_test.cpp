@@ -1,0 +1,183 @@
+// The Windows file service against real files: whole reads, atomic replacement, what exists
+// and what opens, UTF-16 names, and the system's ANSI code page.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "TempDir.h"
+#include "platform/win32/Win32Files.h"
+#include "platform/win32/WinPrelude.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::u16string U16(const fs::path& path)
+{
+    const std::wstring text = path.wstring();
+    return std::u16string(text.begin(), text.end());
+}
+
+std::string Read(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void Write(const fs::path& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+size_t EntriesIn(const fs::path& folder)
+{
+    return static_cast<size_t>(std::distance(fs::directory_iterator(folder), {}));
+}
+
+class Win32FilesTest : public ::testing::Test {
+protected:
+    testsupport::TempDir m_dir;
+    // A folder with a Chinese name and a space: paths travel as UTF-16 all the way.
+    fs::path m_folder = m_dir.Path() / L"设置 目录";
+    Win32Files m_files;
+
+    void SetUp() override { fs::create_directory(m_folder); }
+};
+
+TEST_F(Win32FilesTest, ReplacesAFileWholeAndLeavesNothingBeside)
+{
+    const fs::path file = m_folder / L"config.ini";
+    const std::string first = "[PX_SETTING]\r\nFULLPATH=C:\\a\r\n";
+    ASSERT_TRUE(m_files.WriteFileAtomically(U16(file), first));
+    EXPECT_EQ(m_files.ReadWholeFile(U16(file)), first);
+
+    const std::string second(100000, 'x');
+    ASSERT_TRUE(m_files.WriteFileAtomically(U16(file), second));
+    EXPECT_EQ(Read(file), second);
+    ASSERT_TRUE(m_files.WriteFileAtomically(U16(file), ""));
+    EXPECT_EQ(m_files.ReadWholeFile(U16(file)), "");
+    EXPECT_EQ(EntriesIn(m_folder), 1u);  // no temporary file stays behind
+}
+
+TEST_F(Win32FilesTest, ReplacementKeepsTheOldFilesAttributes)
+{
+    const fs::path file = m_folder / L"config.ini";
+    Write(file, "old");
+    ASSERT_TRUE(::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(m_files.WriteFileAtomically(U16(file), "new"));
+    EXPECT_EQ(Read(file), "new");
+    EXPECT_NE(::GetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+}
+
+TEST_F(Win32FilesTest, AFailedWriteLeavesEverythingAsItWas)
+{
+    // No such folder; a folder in the file's place; a read-only file.
+    EXPECT_FALSE(m_files.WriteFileAtomically(U16(m_folder / L"missing" / L"config.ini"), "x"));
+    EXPECT_FALSE(fs::exists(m_folder / L"missing"));
+    EXPECT_FALSE(m_files.WriteFileAtomically(U16(m_folder), "x"));
+    EXPECT_TRUE(fs::is_directory(m_folder));
+    const fs::path locked = m_folder / L"locked.ini";
+    Write(locked, "old");
+    ASSERT_TRUE(::SetFileAttributesW(locked.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(m_files.WriteFileAtomically(U16(locked), "new"));
+    ::SetFileAttributesW(locked.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(Read(locked), "old");
+    EXPECT_EQ(EntriesIn(m_folder), 1u);
+    EXPECT_FALSE(m_files.WriteFileAtomically(u"", "x"));
+}
+
+TEST_F(Win32FilesTest, ReadsOnlyFilesAndWhileAnotherProgramWritesThem)
+{
+    const fs::path file = m_folder / L"log.txt";
+    Write(file, "line\r\n");
+    // Another program holds it open for writing, sharing it as a log writer does.
+    HANDLE writer = ::CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(m_files.ReadWholeFile(U16(file)), "line\r\n");
+    EXPECT_TRUE(m_files.CanOpenFileForReading(U16(file)));
+    ::CloseHandle(writer);
+
+    EXPECT_EQ(m_files.ReadWholeFile(U16(m_folder)), std::nullopt);
+    EXPECT_EQ(m_files.ReadWholeFile(U16(m_folder / L"missing.txt")), std::nullopt);
+}
+
+TEST_F(Win32FilesTest, TellsWhatExistsFromWhatOpensForReading)
+{
+    const fs::path file = m_folder / L"程序.exe";
+    Write(file, "MZ");
+    struct Case {
+        fs::path path;
+        bool exists;
+        bool opens;
+    };
+    const Case cases[] = {
+        {file, true, true},
+        {m_folder, true, false},
+        {m_folder / L"missing.exe", false, false},
+        {m_folder / L"missing" / L"a.exe", false, false},
+        {fs::path(), false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(m_files.PathExists(U16(c.path)), c.exists) << c.path;
+        EXPECT_EQ(m_files.CanOpenFileForReading(U16(c.path)), c.opens) << c.path;
+    }
+}
+
+TEST_F(Win32FilesTest, DecodesTheAnsiCodePage)
+{
+    // Whatever the code page, what it encodes decodes back.
+    const AnsiCodePage& ansi = m_files.LegacyCodePage();
+    const std::wstring text = L"FULLPATH=C:\\Tools\\app.exe";
+    char bytes[256] = {};
+    const int length = ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, bytes, sizeof bytes, nullptr, nullptr);
+    ASSERT_GT(length, 1);
+    EXPECT_EQ(ansi.Decode(std::string_view(bytes, static_cast<size_t>(length - 1))),
+        std::u16string(text.begin(), text.end()));
+    EXPECT_EQ(ansi.Decode(""), std::u16string());
+    EXPECT_EQ(ansi.Encode(std::u16string(text.begin(), text.end())), std::string(bytes));
+}
+
+// On a Chinese system the profile functions read GBK one character at a time: a bad one is
+// replaced alone, and a lead byte takes the byte after it, whatever it is.
+TEST_F(Win32FilesTest, DecodesGbkOnAChineseSystem)
+{
+    if (::GetACP() != 936)
+        GTEST_SKIP() << "the ANSI code page is " << ::GetACP() << ", not GBK";
+    const AnsiCodePage& ansi = m_files.LegacyCodePage();
+    EXPECT_EQ(ansi.Decode("\xD6\xD0\xCE\xC4 D:\\\xC4\xBF\xC2\xBC"), u"中文 D:\\目录");
+    EXPECT_TRUE(ansi.IsLeadByte(0xD6));
+    EXPECT_FALSE(ansi.IsLeadByte('D'));
+    size_t invalid = 0;
+    const std::u16string cut = ansi.Decode("ab\xD6\xD0\xCE", &invalid);
+    EXPECT_EQ(invalid, 1u);
+    EXPECT_EQ(cut.substr(0, 3), u"ab中");
+    EXPECT_EQ(cut.size(), 4u);
+    EXPECT_EQ(ansi.Encode(u"D:\\实时\\系统.exe"), "D:\\\xCA\xB5\xCA\xB1\\\xCF\xB5\xCD\xB3.exe");
+    EXPECT_EQ(ansi.Encode(u"\u0E01"), std::nullopt);  // no GBK form
+}
+
+TEST_F(Win32FilesTest, EncodesGbkWhateverTheSystemsCodePage)
+{
+    struct Case {
+        std::u16string text;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {u"->对话框初始化完成。。。",
+            "\x2d\x3e\xb6\xd4\xbb\xb0\xbf\xf2\xb3\xf5\xca\xbc\xbb\xaf\xcd\xea\xb3\xc9\xa1\xa3\xa1\xa3\xa1\xa3"},
+        {u"D:\\目录\\app.exe", "D:\\\xc4\xbf\xc2\xbc\\app.exe"},
+        {u"한x", "?x"},  // no GBK code: one "?"
+        {u"\U0001F600x", "?x"},  // a surrogate pair is one character
+        {std::u16string(1, u'\xD800') + u"y", "?y"},  // a lone surrogate
+        {u"", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(m_files.EncodeGbk(c.text), c.bytes);
+}
+
+}  // namespace

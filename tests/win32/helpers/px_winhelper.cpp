@@ -1,0 +1,192 @@
+// A Windows program for the tests to find, end, launch and send keys to. It reports what it
+// received in a file, in UTF-8, one item a line, written whole (a temporary file renamed).
+//
+//   px_winhelper sleep                          stays until it is ended
+//   px_winhelper report DELAY_MS FILE ARGS...   waits DELAY_MS, reports its arguments, ends
+//   px_winhelper modulepath FILE                reports its own path as Win32System tells it
+//   px_winhelper rect TITLE ID FILE             reports "left top right bottom" on the screen of
+//                                               control ID (0: the window itself) of the
+//                                               top-level window titled TITLE; "none" without it
+//   px_winhelper stamp FILE                     appends "<pid> <start time in ns since 1970>" to
+//                                               FILE, then stays (an hour at most)
+//   px_winhelper memory IMAGE FILE              reports "<private bytes> <working set>" of the
+//                                               first process named IMAGE
+//   px_winhelper dialog CLASS TITLE FILE        a window of class CLASS titled TITLE whose
+//                                               focused default button, when pressed,
+//                                               reports "pressed" and ends the program
+
+#include "platform/win32/WinPrelude.h"
+
+#include <psapi.h>
+#include <shellapi.h>
+#include <tlhelp32.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/win32/Win32System.h"
+
+namespace {
+
+constexpr int kButtonId = 1;
+std::wstring g_reportPath;
+
+std::string Utf8(const std::wstring& text)
+{
+    if (text.empty())
+        return {};
+    const int size
+        = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+    return bytes;
+}
+
+void Report(const std::vector<std::wstring>& lines)
+{
+    std::string bytes;
+    for (const std::wstring& line : lines)
+        bytes += Utf8(line) + "\n";
+    const std::wstring temp = g_reportPath + L".part";
+    HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    MoveFileExW(temp.c_str(), g_reportPath.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_SETFOCUS:
+        // The window's focus goes to its button, as a dialog gives it to its default button.
+        SetFocus(GetDlgItem(window, kButtonId));
+        return 0;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == kButtonId && HIWORD(wParam) == BN_CLICKED) {
+            Report({L"pressed"});
+            DestroyWindow(window);
+        }
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+int RunDialog(const std::wstring& className, const std::wstring& title)
+{
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = className.c_str();
+    if (!RegisterClassW(&wc))
+        return 3;
+    HWND window = CreateWindowExW(0, className.c_str(), title.c_str(), WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, 100,
+        100, 240, 120, nullptr, nullptr, wc.hInstance, nullptr);
+    if (!window)
+        return 4;
+    CreateWindowExW(0, L"BUTTON", L"OK", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 70, 30, 90, 28, window,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kButtonId)), wc.hInstance, nullptr);
+    // Shown without taking the focus: the test brings it to the front itself.
+    ShowWindow(window, SW_SHOWNOACTIVATE);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int wmain()
+{
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (!argv || argc < 2)
+        return 2;
+    const std::wstring mode = argv[1];
+    if (mode == L"sleep") {
+        Sleep(INFINITE);
+        return 0;
+    }
+    if (mode == L"report" && argc >= 4) {
+        Sleep(static_cast<DWORD>(_wtoi(argv[2])));
+        g_reportPath = argv[3];
+        Report(std::vector<std::wstring>(argv + 4, argv + argc));
+        return 0;
+    }
+    if (mode == L"modulepath" && argc == 3) {
+        g_reportPath = argv[2];
+        const std::u16string path = Win32System().GetModuleFileName();
+        Report({std::wstring(path.begin(), path.end())});
+        return 0;
+    }
+    if (mode == L"stamp" && argc == 3) {
+        FILETIME now{};
+        GetSystemTimePreciseAsFileTime(&now);
+        // 100 ns units since 1601 to ns since 1970.
+        const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+        const uint64_t ns = (ticks - 116444736000000000ull) * 100;
+        const std::string line = std::to_string(GetCurrentProcessId()) + " " + std::to_string(ns) + "\n";
+        HANDLE file = CreateFileW(argv[2], FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+            FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return 1;
+        DWORD written = 0;
+        WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        CloseHandle(file);
+        Sleep(3600 * 1000);
+        return 0;
+    }
+    if (mode == L"memory" && argc == 4) {
+        g_reportPath = argv[3];
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof entry;
+        DWORD pid = 0;
+        for (BOOL ok = Process32FirstW(snapshot, &entry); ok && !pid; ok = Process32NextW(snapshot, &entry)) {
+            if (_wcsicmp(entry.szExeFile, argv[2]) == 0)
+                pid = entry.th32ProcessID;
+        }
+        CloseHandle(snapshot);
+        HANDLE process = pid ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid) : nullptr;
+        PROCESS_MEMORY_COUNTERS_EX counters{};
+        counters.cb = sizeof counters;
+        if (!process
+            || !GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters)) {
+            Report({L"none"});
+            return 1;
+        }
+        CloseHandle(process);
+        Report({std::to_wstring(counters.PrivateUsage) + L" " + std::to_wstring(counters.WorkingSetSize)});
+        return 0;
+    }
+    if (mode == L"rect" && argc == 5) {
+        g_reportPath = argv[4];
+        HWND window = FindWindowW(nullptr, argv[2]);
+        const int id = _wtoi(argv[3]);
+        if (window && id != 0)
+            window = GetDlgItem(window, id);
+        RECT r{};
+        if (!window || !IsWindowVisible(window) || !GetWindowRect(window, &r)) {
+            Report({L"none"});
+            return 1;
+        }
+        Report({std::to_wstring(r.left) + L" " + std::to_wstring(r.top) + L" " + std::to_wstring(r.right) + L" "
+            + std::to_wstring(r.bottom)});
+        return 0;
+    }
+    if (mode == L"dialog" && argc == 5) {
+        g_reportPath = argv[4];
+        return RunDialog(argv[2], argv[3]);
+    }
+    return 2;
+}
