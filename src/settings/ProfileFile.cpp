@@ -24,9 +24,9 @@ constexpr unsigned char kEscapeLead = 0xC0;
 bool IsLineBreaking(char16_t unit) { return unit == u'\0' || unit == u'\n' || unit == u'\r'; }
 bool IsEscaped(unsigned char next) { return next == 0x80 || next == 0x8A || next == 0x8D; }
 
-// What the Windows profile functions trim around lines, names and values: space, tab, VT, FF
-// and ^Z, and CR and LF, which here never stand in a line's text: the file's own end lines,
-// and inside a value they are the program's escapes.
+// What the Windows profile functions trim around lines, names and values, CR and LF apart:
+// those never stand in a line's text here (the file's own CR and LF end lines; inside a value
+// they are the program's escapes, part of the value).
 bool IsProfileBlank(char16_t c) { return c == u' ' || c == u'\t' || c == 0x0B || c == 0x0C || c == 0x1A; }
 
 std::u16string_view Trim(std::u16string_view text)
