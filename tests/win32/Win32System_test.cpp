@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "TempDir.h"
 #include "Win32TestSupport.h"
@@ -82,25 +83,48 @@ TEST_F(Win32SystemTest, ShellOpenPassesArgumentsIntactAndReportsAMissingFile)
     const std::u16string parameters
         = U16(L"report 0 " + pxtest::Quoted(report) + LR"( "two words" "say \"hi\"" 中文参数 "路径 D:\a b")");
 
-    EXPECT_GT(m_system.ShellOpen(U16(program.wstring()), &parameters), 32);
+    std::optional<LaunchedProcess> launched;
+    EXPECT_GT(m_system.ShellOpen(U16(program.wstring()), &parameters, &launched), 32);
     const auto lines = WaitForReport(report);
     ASSERT_TRUE(lines.has_value());
     EXPECT_EQ(*lines, (std::vector<std::u16string>{u"two words", u"say \"hi\"", u"中文参数", u"路径 D:\\a b"}));
+    // The process it started is known until it has ended (the helper ends after its report).
+    ASSERT_TRUE(launched.has_value());
+    EXPECT_TRUE(WaitUntil([&] { return !m_system.IsAlive(*launched); }, 10000));
+    m_system.Release(*launched);
 
-    EXPECT_EQ(m_system.ShellOpen(U16((m_dir.Path() / L"missing.exe").wstring()), nullptr), SE_ERR_FNF);
+    launched.reset();
+    EXPECT_EQ(m_system.ShellOpen(U16((m_dir.Path() / L"missing.exe").wstring()), nullptr, &launched), SE_ERR_FNF);
+    EXPECT_FALSE(launched.has_value());
 }
 
-TEST_F(Win32SystemTest, CommandInterpreterReturnsOnlyWhenTheCommandHasEnded)
+// Writes a batch file; its path.
+fs::path WriteBatch(const fs::path& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << "@echo off\r\n" << text << "\r\n";
+    return path;
+}
+
+TEST_F(Win32SystemTest, ScriptRunsAsOneWordAndReturnsOnlyWhenItHasEnded)
 {
     // The helper writes its report only after half a second: it is there when the call returns.
     const fs::path program = HelperCopy(L"pxcmd" + m_tag + L".exe");
     const fs::path report = m_dir.Path() / L"done.txt";
-    ASSERT_EQ(report.wstring().find(L' '), std::wstring::npos);  // no quoting for the interpreter
-    m_system.RunCommandLine(U16(program.wstring() + L" report 500 " + report.wstring() + L" finished"));
+    // A path with a space and a character cmd would take for a command separator.
+    std::string command;
+    for (const std::string& part : {std::string("\""), px::ToUtf8(U16(program.wstring())),
+             std::string("\" report 500 \""), px::ToUtf8(U16(report.wstring())), std::string("\" finished")})
+        command += part;
+    const fs::path script = WriteBatch(m_dir.Path() / L"run me&x.cmd", command);
+    EXPECT_EQ(m_system.RunScript(U16(script.wstring())), 0);
     ASSERT_TRUE(fs::exists(report));
     EXPECT_EQ(*WaitForReport(report, 0), std::vector<std::u16string>{u"finished"});
 
-    EXPECT_EQ(m_system.RunCommandLine(u"exit 7"), 7);
+    EXPECT_EQ(m_system.RunScript(U16(WriteBatch(m_dir.Path() / L"seven.cmd", "exit /b 7").wstring())), 7);
+    // Nothing the interpreter could run.
+    EXPECT_EQ(m_system.RunScript(U16((m_dir.Path() / L"missing.cmd").wstring())), std::nullopt);
+    EXPECT_EQ(m_system.RunScript(U16(m_dir.Path().wstring())), std::nullopt);
+    EXPECT_EQ(m_system.RunScript(u""), std::nullopt);
 }
 
 TEST_F(Win32SystemTest, SpaceKeyPressesTheDefaultButtonOfTheDialogBroughtToTheFront)
@@ -111,11 +135,13 @@ TEST_F(Win32SystemTest, SpaceKeyPressesTheDefaultButtonOfTheDialogBroughtToTheFr
     StartedProcess dialog(HelperPath(), L"dialog " + windowClass + L" \"" + title + L"\" " + pxtest::Quoted(report));
     ASSERT_TRUE(dialog.Started());
 
-    std::optional<ForeignWindow> window;
-    ASSERT_TRUE(
-        WaitUntil([&] { return (window = m_system.FindTopWindow(U16(windowClass), U16(title))).has_value(); }, 10000));
-    EXPECT_FALSE(m_system.FindTopWindow(U16(windowClass), U16(title + L"!")).has_value());
-    EXPECT_FALSE(m_system.FindTopWindow(U16(windowClass + L"X"), U16(title)).has_value());
+    std::vector<TopWindow> windows;
+    ASSERT_TRUE(WaitUntil([&] { return !(windows = m_system.FindTopWindows(U16(title))).empty(); }, 10000));
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_EQ(windows[0].windowClass, U16(windowClass));
+    EXPECT_EQ(windows[0].owner.pid, dialog.Pid());
+    EXPECT_TRUE(m_system.FindTopWindows(U16(title + L"!")).empty());
+    const std::optional<ForeignWindow> window = windows[0].handle;
 
     ASSERT_TRUE(m_system.BringToFront(*window));
     m_system.PressSpaceKey();

@@ -54,23 +54,84 @@ bool Win32System::TerminateProcess(uint32_t pid)
     return true;
 }
 
-intptr_t Win32System::ShellOpen(const std::u16string& file, const std::u16string* parameters)
+intptr_t Win32System::ShellOpen(
+    const std::u16string& file, const std::u16string* parameters, std::optional<LaunchedProcess>* launched)
 {
     const std::wstring path = Wide(file);
     const std::wstring words = parameters ? Wide(*parameters) : std::wstring();
-    const HINSTANCE result
-        = ::ShellExecuteW(nullptr, L"open", path.c_str(), parameters ? words.c_str() : nullptr, nullptr, SW_SHOWNORMAL);
-    return reinterpret_cast<intptr_t>(result);
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = L"open";
+    info.lpFile = path.c_str();
+    info.lpParameters = parameters ? words.c_str() : nullptr;
+    info.nShow = SW_SHOWNORMAL;
+    ::ShellExecuteExW(&info);
+    // hInstApp holds the code ShellExecuteW would return, success included.
+    const intptr_t code = reinterpret_cast<intptr_t>(info.hInstApp);
+    if (info.hProcess) {
+        if (launched && code > 32)
+            *launched = LaunchedProcess{static_cast<uint64_t>(reinterpret_cast<uintptr_t>(info.hProcess)), 0};
+        else
+            ::CloseHandle(info.hProcess);
+    }
+    return code;
 }
 
-int Win32System::RunCommandLine(const std::u16string& commandLine) { return ::_wsystem(Wide(commandLine).c_str()); }
-
-std::optional<ForeignWindow> Win32System::FindTopWindow(const std::u16string& windowClass, const std::u16string& title)
+bool Win32System::IsAlive(const LaunchedProcess& process)
 {
-    const HWND window = ::FindWindowW(Wide(windowClass).c_str(), Wide(title).c_str());
-    if (!window)
+    const HANDLE handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(process.id));
+    return handle && ::WaitForSingleObject(handle, 0) == WAIT_TIMEOUT;
+}
+
+void Win32System::Release(const LaunchedProcess& process)
+{
+    if (const HANDLE handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(process.id)))
+        ::CloseHandle(handle);
+}
+
+std::optional<int> Win32System::RunScript(const std::u16string& path)
+{
+    // cmd /c strips the outer pair of quotes when the text holds more than two, so the path
+    // goes in quotes inside quotes: one word, spaces and all. A quote cannot be part of a
+    // Windows file name, so none can close the word early.
+    if (path.empty() || path.find(u'"') != std::u16string::npos)
         return std::nullopt;
-    return static_cast<ForeignWindow>(reinterpret_cast<uintptr_t>(window));
+    const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return std::nullopt;
+    const int status = ::_wsystem((L"\"\"" + Wide(path) + L"\"\"").c_str());
+    // -1: no interpreter could be started; 9009: cmd found nothing to run by that name.
+    if (status == -1 || status == 9009)
+        return std::nullopt;
+    return status;
+}
+
+std::vector<TopWindow> Win32System::FindTopWindows(const std::u16string& title)
+{
+    std::vector<TopWindow> found;
+    const std::wstring wanted = Wide(title);
+    for (HWND window = ::FindWindowExW(nullptr, nullptr, nullptr, wanted.c_str()); window;
+         window = ::FindWindowExW(nullptr, window, nullptr, wanted.c_str())) {
+        TopWindow top;
+        top.handle = static_cast<ForeignWindow>(reinterpret_cast<uintptr_t>(window));
+        wchar_t className[256] = {};
+        const int length = ::GetClassNameW(window, className, 256);
+        top.windowClass = FromWide(std::wstring(className, length > 0 ? static_cast<size_t>(length) : 0));
+        const LONG_PTR exStyle = ::GetWindowLongPtrW(window, GWL_EXSTYLE);
+        top.isDialog = top.windowClass == u"#32770" || (exStyle & WS_EX_DLGMODALFRAME) != 0;
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(window, &pid);
+        top.owner.pid = pid;
+        EnumerateProcesses(ProcessDetail::Full, [&](const ProcessEntry& p) {
+            if (p.pid != pid)
+                return true;
+            top.owner.names = p.names;
+            return false;
+        });
+        found.push_back(std::move(top));
+    }
+    return found;
 }
 
 bool Win32System::BringToFront(ForeignWindow window)
