@@ -76,55 +76,86 @@ TEST_F(Win32SystemTest, TerminationRefusesWhatItCannotOpen)
     EXPECT_FALSE(m_system.TerminateProcess(::GetCurrentProcessId()));
 }
 
-TEST_F(Win32SystemTest, ShellOpenPassesArgumentsIntactAndReportsAMissingFile)
+TEST_F(Win32SystemTest, ShellOpenPassesArgumentsIntactKeepsTheProcessAndReportsAMissingFile)
 {
     const fs::path program = HelperCopy(L"pxopen" + m_tag + L".exe");
     const fs::path report = m_dir.Path() / L"报告.txt";
     const std::u16string parameters
-        = U16(L"report 0 " + pxtest::Quoted(report) + LR"( "two words" "say \"hi\"" 中文参数 "路径 D:\a b")");
+        = U16(L"report 300 " + pxtest::Quoted(report) + LR"( "two words" "say \"hi\"" 中文参数 "路径 D:\a b")");
 
     std::optional<LaunchedProcess> launched;
     EXPECT_GT(m_system.ShellOpen(U16(program.wstring()), &parameters, &launched), 32);
+    ASSERT_TRUE(launched.has_value());
+    EXPECT_TRUE(m_system.IsAlive(*launched));  // it waits 300 ms before it reports and ends
     const auto lines = WaitForReport(report);
     ASSERT_TRUE(lines.has_value());
     EXPECT_EQ(*lines, (std::vector<std::u16string>{u"two words", u"say \"hi\"", u"中文参数", u"路径 D:\\a b"}));
-    // The process it started is known until it has ended (the helper ends after its report).
-    ASSERT_TRUE(launched.has_value());
-    EXPECT_TRUE(WaitUntil([&] { return !m_system.IsAlive(*launched); }, 10000));
+    EXPECT_TRUE(WaitUntil([&] { return !m_system.IsAlive(*launched); }, 5000));
     m_system.Release(*launched);
 
-    launched.reset();
-    EXPECT_EQ(m_system.ShellOpen(U16((m_dir.Path() / L"missing.exe").wstring()), nullptr, &launched), SE_ERR_FNF);
-    EXPECT_FALSE(launched.has_value());
-}
-
-// Writes a batch file; its path.
-fs::path WriteBatch(const fs::path& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << "@echo off\r\n" << text << "\r\n";
-    return path;
+    std::optional<LaunchedProcess> none;
+    EXPECT_EQ(m_system.ShellOpen(U16((m_dir.Path() / L"missing.exe").wstring()), nullptr, &none), SE_ERR_FNF);
+    EXPECT_FALSE(none.has_value());
 }
 
 TEST_F(Win32SystemTest, ScriptRunsAsOneWordAndReturnsOnlyWhenItHasEnded)
 {
-    // The helper writes its report only after half a second: it is there when the call returns.
-    const fs::path program = HelperCopy(L"pxcmd" + m_tag + L".exe");
+    // A folder and a script whose names the interpreter would otherwise read as command text.
+    const fs::path folder = m_dir.Path() / L"脚本 & 100%^PATH%";
+    fs::create_directory(folder);
+    const fs::path program = folder / (L"pxcmd" + m_tag + L".exe");
+    fs::copy_file(HelperPath(), program);
     const fs::path report = m_dir.Path() / L"done.txt";
-    // A path with a space and a character cmd would take for a command separator.
-    std::string command;
-    for (const std::string& part : {std::string("\""), px::ToUtf8(U16(program.wstring())),
-             std::string("\" report 500 \""), px::ToUtf8(U16(report.wstring())), std::string("\" finished")})
-        command += part;
-    const fs::path script = WriteBatch(m_dir.Path() / L"run me&x.cmd", command);
-    EXPECT_EQ(m_system.RunScript(U16(script.wstring())), 0);
+    const fs::path script = folder / L"run me.bat";
+    // The helper writes its report only after half a second: it is there when the call returns.
+    // (A script is read in the console's code page, and a "%" of a name is written "%%" in it.)
+    const auto inScript = [](const fs::path& path) {
+        const std::wstring wide = path.wstring();
+        std::string bytes(wide.size() * 4, '\0');
+        bytes.resize(static_cast<size_t>(::WideCharToMultiByte(CP_OEMCP, 0, wide.data(), static_cast<int>(wide.size()),
+            bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr)));
+        return bytes;
+    };
+    std::string programInScript = inScript(program);
+    for (size_t at = programInScript.find('%'); at != std::string::npos; at = programInScript.find('%', at + 2))
+        programInScript.insert(at, 1, '%');
+    std::ofstream(script) << "@\"" << programInScript << "\" report 500 \"" << inScript(report) << "\" finished\r\n"
+                          << "@exit /b 7\r\n";
+
+    EXPECT_EQ(m_system.RunScript(U16(script.wstring())), 7);
     ASSERT_TRUE(fs::exists(report));
     EXPECT_EQ(*WaitForReport(report, 0), std::vector<std::u16string>{u"finished"});
 
-    EXPECT_EQ(m_system.RunScript(U16(WriteBatch(m_dir.Path() / L"seven.cmd", "exit /b 7").wstring())), 7);
-    // Nothing the interpreter could run.
-    EXPECT_EQ(m_system.RunScript(U16((m_dir.Path() / L"missing.cmd").wstring())), std::nullopt);
-    EXPECT_EQ(m_system.RunScript(U16(m_dir.Path().wstring())), std::nullopt);
+    EXPECT_EQ(m_system.RunScript(U16((folder / L"missing.bat").wstring())), std::nullopt);
     EXPECT_EQ(m_system.RunScript(u""), std::nullopt);
+}
+
+TEST_F(Win32SystemTest, TopWindowsByTitleWithClassKindAndOwner)
+{
+    const std::wstring title = L"警告 " + m_tag;
+    // One window of the helper, of a class of its own; one dialog of this test process.
+    const fs::path report = m_dir.Path() / L"pressed.txt";
+    StartedProcess helper(HelperPath(), L"dialog PxPlain" + m_tag + L" \"" + title + L"\" " + pxtest::Quoted(report));
+    ASSERT_TRUE(helper.Started());
+    const HWND dialog = ::CreateWindowExW(
+        0, L"#32770", title.c_str(), WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(dialog, nullptr);
+
+    std::vector<TopWindow> windows;
+    ASSERT_TRUE(WaitUntil([&] { return (windows = m_system.FindTopWindows(U16(title))).size() == 2; }, 10000));
+    std::sort(
+        windows.begin(), windows.end(), [](const TopWindow& a, const TopWindow& b) { return a.isDialog < b.isDialog; });
+    EXPECT_EQ(windows[0].windowClass, U16(L"PxPlain" + m_tag));
+    EXPECT_FALSE(windows[0].isDialog);
+    EXPECT_EQ(windows[0].owner.pid, helper.Pid());
+    ASSERT_EQ(windows[0].owner.names.size(), 1u);
+    EXPECT_EQ(windows[0].owner.names[0].text, u"px_winhelper.exe");
+    EXPECT_EQ(windows[1].handle, static_cast<ForeignWindow>(reinterpret_cast<uintptr_t>(dialog)));
+    EXPECT_EQ(windows[1].windowClass, u"#32770");
+    EXPECT_TRUE(windows[1].isDialog);
+    EXPECT_EQ(windows[1].owner.pid, ::GetCurrentProcessId());
+    EXPECT_TRUE(m_system.FindTopWindows(U16(title + L"!")).empty());
+    ::DestroyWindow(dialog);
 }
 
 TEST_F(Win32SystemTest, SpaceKeyPressesTheDefaultButtonOfTheDialogBroughtToTheFront)
@@ -137,13 +168,9 @@ TEST_F(Win32SystemTest, SpaceKeyPressesTheDefaultButtonOfTheDialogBroughtToTheFr
 
     std::vector<TopWindow> windows;
     ASSERT_TRUE(WaitUntil([&] { return !(windows = m_system.FindTopWindows(U16(title))).empty(); }, 10000));
-    ASSERT_EQ(windows.size(), 1u);
-    EXPECT_EQ(windows[0].windowClass, U16(windowClass));
-    EXPECT_EQ(windows[0].owner.pid, dialog.Pid());
-    EXPECT_TRUE(m_system.FindTopWindows(U16(title + L"!")).empty());
-    const std::optional<ForeignWindow> window = windows[0].handle;
+    const ForeignWindow window = windows.front().handle;
 
-    ASSERT_TRUE(m_system.BringToFront(*window));
+    ASSERT_TRUE(m_system.BringToFront(window));
     m_system.PressSpaceKey();
     const auto lines = WaitForReport(report);
     ASSERT_TRUE(lines.has_value()) << "the space key did not press the button";
@@ -151,7 +178,7 @@ TEST_F(Win32SystemTest, SpaceKeyPressesTheDefaultButtonOfTheDialogBroughtToTheFr
     ASSERT_TRUE(dialog.WaitForExit(5000).has_value());
 
     // The window is gone: it cannot come to the front, and the caller is told so.
-    EXPECT_FALSE(m_system.BringToFront(*window));
+    EXPECT_FALSE(m_system.BringToFront(window));
 }
 
 uint64_t Ticks(const SYSTEMTIME& time)

@@ -57,81 +57,98 @@ bool Win32System::TerminateProcess(uint32_t pid)
 intptr_t Win32System::ShellOpen(
     const std::u16string& file, const std::u16string* parameters, std::optional<LaunchedProcess>* launched)
 {
+    // ShellExecuteW's call (no owner, "open", no folder, shown normally), with the process
+    // it starts kept when the caller wants it.
     const std::wstring path = Wide(file);
     const std::wstring words = parameters ? Wide(*parameters) : std::wstring();
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
-    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    info.fMask = SEE_MASK_FLAG_NO_UI | (launched ? SEE_MASK_NOCLOSEPROCESS : 0);
     info.lpVerb = L"open";
     info.lpFile = path.c_str();
     info.lpParameters = parameters ? words.c_str() : nullptr;
     info.nShow = SW_SHOWNORMAL;
     ::ShellExecuteExW(&info);
-    // hInstApp holds the code ShellExecuteW would return, success included.
-    const intptr_t code = reinterpret_cast<intptr_t>(info.hInstApp);
-    if (info.hProcess) {
-        if (launched && code > 32)
-            *launched = LaunchedProcess{static_cast<uint64_t>(reinterpret_cast<uintptr_t>(info.hProcess)), 0};
-        else
-            ::CloseHandle(info.hProcess);
-    }
-    return code;
+    const auto result = reinterpret_cast<intptr_t>(info.hInstApp);
+    if (launched && result > 32 && info.hProcess)
+        *launched = LaunchedProcess{static_cast<uint64_t>(reinterpret_cast<uintptr_t>(info.hProcess)), 0};
+    else if (info.hProcess)
+        ::CloseHandle(info.hProcess);
+    return result;
 }
 
 bool Win32System::IsAlive(const LaunchedProcess& process)
 {
-    const HANDLE handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(process.id));
+    const auto handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(process.id));
     return handle && ::WaitForSingleObject(handle, 0) == WAIT_TIMEOUT;
 }
 
 void Win32System::Release(const LaunchedProcess& process)
 {
-    if (const HANDLE handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(process.id)))
+    if (const auto handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(process.id)))
         ::CloseHandle(handle);
 }
 
 std::optional<int> Win32System::RunScript(const std::u16string& path)
 {
-    // cmd /c strips the outer pair of quotes when the text holds more than two, so the path
-    // goes in quotes inside quotes: one word, spaces and all. A quote cannot be part of a
-    // Windows file name, so none can close the word early.
-    if (path.empty() || path.find(u'"') != std::u16string::npos)
+    // Only a file the interpreter can read is run.
+    UniqueHandle file(::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid())
         return std::nullopt;
-    const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return std::nullopt;
-    const int status = ::_wsystem((L"\"\"" + Wide(path) + L"\"\"").c_str());
-    // -1: no interpreter could be started; 9009: cmd found nothing to run by that name.
-    if (status == -1 || status == 9009)
-        return std::nullopt;
+    file.Reset();
+    // The interpreter expands the variable once and reads what it holds as one quoted word:
+    // "&", "^" or "%" in a file name stay characters of the name.
+    constexpr wchar_t kVariable[] = L"PERENNIX_SCRIPT";
+    ::_wputenv_s(kVariable, Wide(path).c_str());
+    const int status = ::_wsystem(L"\"\"%PERENNIX_SCRIPT%\"\"");
+    ::_wputenv_s(kVariable, L"");
+    if (status == -1)
+        return std::nullopt;  // no interpreter could be started
     return status;
 }
 
 std::vector<TopWindow> Win32System::FindTopWindows(const std::u16string& title)
 {
-    std::vector<TopWindow> found;
-    const std::wstring wanted = Wide(title);
-    for (HWND window = ::FindWindowExW(nullptr, nullptr, nullptr, wanted.c_str()); window;
-         window = ::FindWindowExW(nullptr, window, nullptr, wanted.c_str())) {
-        TopWindow top;
-        top.handle = static_cast<ForeignWindow>(reinterpret_cast<uintptr_t>(window));
-        wchar_t className[256] = {};
-        const int length = ::GetClassNameW(window, className, 256);
-        top.windowClass = FromWide(std::wstring(className, length > 0 ? static_cast<size_t>(length) : 0));
-        const LONG_PTR exStyle = ::GetWindowLongPtrW(window, GWL_EXSTYLE);
-        top.isDialog = top.windowClass == u"#32770" || (exStyle & WS_EX_DLGMODALFRAME) != 0;
+    struct Search {
+        std::wstring title;
+        std::vector<HWND> found;
+    } search{Wide(title), {}};
+    // Top-level windows come in z-order, topmost first. Another program's title is read from
+    // the window itself, so a program that hangs holds nothing up.
+    ::EnumWindows(
+        [](HWND window, LPARAM context) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(context);
+            std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
+            text.resize(static_cast<size_t>(::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+            if (text == s->title)
+                s->found.push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+
+    std::vector<TopWindow> windows;
+    for (const HWND window : search.found) {
+        TopWindow w;
+        w.handle = static_cast<ForeignWindow>(reinterpret_cast<uintptr_t>(window));
+        wchar_t className[257] = {};
+        ::GetClassNameW(window, className, static_cast<int>(std::size(className)));
+        w.windowClass = FromWide(className);
+        w.isDialog
+            = w.windowClass == u"#32770" || (::GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_DLGMODALFRAME) != 0;
         DWORD pid = 0;
         ::GetWindowThreadProcessId(window, &pid);
-        top.owner.pid = pid;
-        EnumerateProcesses(ProcessDetail::Full, [&](const ProcessEntry& p) {
-            if (p.pid != pid)
-                return true;
-            top.owner.names = p.names;
-            return false;
-        });
-        found.push_back(std::move(top));
+        w.owner.pid = pid;
+        UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+        wchar_t image[MAX_PATH * 4] = {};
+        DWORD length = static_cast<DWORD>(std::size(image));
+        if (process.Valid() && ::QueryFullProcessImageNameW(process.Get(), 0, image, &length)) {
+            const std::wstring full(image, length);
+            w.owner.names.push_back({FromWide(full.substr(full.find_last_of(L"\\/") + 1)), false});
+        }
+        windows.push_back(std::move(w));
     }
-    return found;
+    return windows;
 }
 
 bool Win32System::BringToFront(ForeignWindow window)

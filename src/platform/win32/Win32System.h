@@ -1,7 +1,8 @@
 #pragma once
 // The system services on Windows: the Toolhelp process snapshot, OpenProcess and
-// TerminateProcess, the shell's open verb (ShellExecuteW), the command interpreter (_wsystem),
-// FindWindowW, SetForegroundWindow and keybd_event, GetLocalTime and GetModuleFileNameW.
+// TerminateProcess, the shell's open verb (ShellExecuteExW, which also gives the process it
+// started), the command interpreter (_wsystem), the top-level windows, SetForegroundWindow and
+// keybd_event, GetLocalTime and GetModuleFileNameW.
 
 #include "platform/System.h"
 
@@ -13,19 +14,18 @@ public:
     // Never pid 0 (the idle process) or this process.
     bool TerminateProcess(uint32_t pid) override;
 
-    // ShellExecuteExW: the process it started comes back as a handle, which the launched
-    // process keeps until it is released.
+    // A launched process is known by a handle to it, held until it is released.
     intptr_t ShellOpen(const std::u16string& file, const std::u16string* parameters,
         std::optional<LaunchedProcess>* launched) override;
     bool IsAlive(const LaunchedProcess& process) override;
     void Release(const LaunchedProcess& process) override;
     // Windows knows a program by its name alone.
     bool IsExecutableProgram(const std::u16string&) override { return false; }
-    // cmd /c with the path quoted as one word.
+    // _wsystem with the path quoted as one word; the path reaches the interpreter through an
+    // environment variable, so that no character of it is read as command text.
     std::optional<int> RunScript(const std::u16string& path) override;
 
-    // Every top-level window of that title: its class (GetClassNameW), whether it is a dialog
-    // (the dialog class "#32770" or a window with a modal dialog frame), and its process.
+    // A window of the dialog class (#32770) or with a dialog frame counts as a dialog.
     std::vector<TopWindow> FindTopWindows(const std::u16string& title) override;
     // True when the window is the foreground window afterwards: Windows may refuse the change.
     bool BringToFront(ForeignWindow window) override;

@@ -10,7 +10,9 @@
 //   px_winhelper stamp FILE                     appends "<pid> <start time in ns since 1970>" to
 //                                               FILE, then stays (an hour at most)
 //   px_winhelper memory IMAGE FILE              reports "<private bytes> <working set>" of the
-//                                               first process named IMAGE
+//                                               first process named IMAGE: its committed
+//                                               private memory, region by region, and the
+//                                               working set GetProcessMemoryInfo gives
 //   px_winhelper dialog CLASS TITLE FILE        a window of class CLASS titled TITLE whose
 //                                               focused default button, when pressed,
 //                                               reports "pressed" and ends the program
@@ -158,15 +160,24 @@ int wmain()
         }
         CloseHandle(snapshot);
         HANDLE process = pid ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid) : nullptr;
-        PROCESS_MEMORY_COUNTERS_EX counters{};
+        PROCESS_MEMORY_COUNTERS counters{};
         counters.cb = sizeof counters;
-        if (!process
-            || !GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters)) {
+        if (!process || !GetProcessMemoryInfo(process, &counters, sizeof counters)) {
             Report({L"none"});
             return 1;
         }
+        // Private bytes: the committed private regions of its address space, counted directly
+        // (not every implementation of GetProcessMemoryInfo fills PrivateUsage in for another
+        // process).
+        uint64_t privateBytes = 0;
+        MEMORY_BASIC_INFORMATION region{};
+        for (const char* at = nullptr; VirtualQueryEx(process, at, &region, sizeof region) == sizeof region;
+             at = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
+            if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
+                privateBytes += region.RegionSize;
+        }
         CloseHandle(process);
-        Report({std::to_wstring(counters.PrivateUsage) + L" " + std::to_wstring(counters.WorkingSetSize)});
+        Report({std::to_wstring(privateBytes) + L" " + std::to_wstring(counters.WorkingSetSize)});
         return 0;
     }
     if (mode == L"rect" && argc == 5) {
