@@ -3,9 +3,26 @@
 // One per process, chosen at start-up like the system services: the platform's own, or the
 // in-memory files of the tests.
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
+
+// The system's legacy ANSI code page (GBK, code page 936, on a Chinese system), converted the
+// way the Windows conversion functions do it.
+class AnsiCodePage {
+public:
+    virtual ~AnsiCodePage() = default;
+
+    // byte begins a two-byte character: with the byte after it (unless that is NUL or there
+    // is none) it forms one character, valid or not, even when the second byte is a line end.
+    virtual bool IsLeadByte(unsigned char byte) const = 0;
+    // Decodes character by character; a character that is not valid becomes '?' alone and
+    // is counted in *invalid (when given). Every character gives exactly one UTF-16 unit.
+    virtual std::u16string Decode(std::string_view bytes, size_t* invalid = nullptr) const = 0;
+    // The bytes of text; nullopt when a unit has no form that decodes back to it.
+    virtual std::optional<std::string> Encode(std::u16string_view text) const = 0;
+};
 
 class Files {
 public:
@@ -23,11 +40,11 @@ public:
     // (and its owner, where the system lets the program keep it). False when anything failed;
     // the old file is then untouched.
     virtual bool WriteFileAtomically(const std::u16string& path, std::string_view bytes) = 0;
-    // path names something that opens for reading as a file would (not a folder).
+    // path names something that opens for reading as a file would (not a folder); never a
+    // path with a NUL inside, which no system call could open as given.
     virtual bool CanOpenFileForReading(const std::u16string& path) = 0;
-    // Decodes bytes from the system's legacy ANSI code page (GBK, code page 936, on a Chinese
-    // system); nullopt when they are not valid in it.
-    virtual std::optional<std::u16string> DecodeAnsiCodePage(std::string_view bytes) = 0;
+    // The system's legacy ANSI code page; it lives as long as the file service.
+    virtual const AnsiCodePage& LegacyCodePage() = 0;
     // text as GBK bytes (code page 936, whatever the system's code page), the run log's
     // encoding; a character GBK cannot hold becomes "?".
     virtual std::string EncodeGbk(std::u16string_view text) = 0;

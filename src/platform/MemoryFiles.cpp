@@ -32,19 +32,46 @@ bool MemoryFiles::WriteFileAtomically(const std::u16string& path, std::string_vi
     return true;
 }
 
-bool MemoryFiles::CanOpenFileForReading(const std::u16string& path) { return Find(path) && !unreadable.count(path); }
-
-std::optional<std::u16string> MemoryFiles::DecodeAnsiCodePage(std::string_view bytes)
+bool MemoryFiles::CanOpenFileForReading(const std::u16string& path)
 {
-    if (ansiDecoder)
-        return ansiDecoder(bytes);
-    std::u16string text;
-    for (const char c : bytes) {
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return std::nullopt;
-        text += static_cast<char16_t>(c);
+    return path.find(u'\0') == std::u16string::npos && Find(path) && !unreadable.count(path);
+}
+
+namespace {
+
+class AsciiOnly : public AnsiCodePage {
+public:
+    bool IsLeadByte(unsigned char) const override { return false; }
+    std::u16string Decode(std::string_view bytes, size_t* invalid) const override
+    {
+        std::u16string text;
+        text.reserve(bytes.size());
+        for (const char c : bytes) {
+            const bool ascii = static_cast<unsigned char>(c) < 0x80;
+            if (!ascii && invalid)
+                ++*invalid;
+            text += ascii ? static_cast<char16_t>(c) : u'?';
+        }
+        return text;
     }
-    return text;
+    std::optional<std::string> Encode(std::u16string_view text) const override
+    {
+        std::string bytes;
+        for (const char16_t unit : text) {
+            if (unit >= 0x80)
+                return std::nullopt;
+            bytes += static_cast<char>(unit);
+        }
+        return bytes;
+    }
+};
+
+}  // namespace
+
+const AnsiCodePage& MemoryFiles::AsciiCodePage()
+{
+    static const AsciiOnly codePage;
+    return codePage;
 }
 
 std::string MemoryFiles::EncodeGbk(std::u16string_view text)

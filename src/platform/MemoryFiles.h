@@ -23,8 +23,8 @@ public:
     std::set<std::u16string> unreadable;
     std::set<std::u16string> unwritable;
     bool diskFull = false;  // every write fails
-    // Decodes the legacy code page; unset: ASCII alone is valid.
-    std::function<std::optional<std::u16string>(std::string_view)> ansiDecoder;
+    // The legacy code page; by default one that holds ASCII alone.
+    const AnsiCodePage* codePage = &AsciiCodePage();
     // Encodes GBK; unset: ASCII alone, "?" for everything else.
     std::function<std::string(std::u16string_view)> gbkEncoder;
     int reads = 0;  // whole-file reads made
@@ -34,8 +34,11 @@ public:
     bool PathExists(const std::u16string& path) override;
     bool WriteFileAtomically(const std::u16string& path, std::string_view bytes) override;
     bool CanOpenFileForReading(const std::u16string& path) override;
-    std::optional<std::u16string> DecodeAnsiCodePage(std::string_view bytes) override;
+    const AnsiCodePage& LegacyCodePage() override { return *codePage; }
     std::string EncodeGbk(std::u16string_view text) override;
+
+    // A code page of ASCII alone: every other byte is a character of its own, not valid.
+    static const AnsiCodePage& AsciiCodePage();
 
 private:
     bool FolderExists(const std::u16string& path) const;

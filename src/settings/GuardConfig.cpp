@@ -35,15 +35,17 @@ std::u16string LowerImageName(std::u16string name) { return px::LowerAscii(std::
 
 StoredSettings ReadStoredSettings(const std::u16string& iniPath)
 {
-    const std::u16string section = SETTINGS_SECTION;
+    // One read of the file for every key.
+    const px::ParsedProfile profile = px::LoadProfile(iniPath);
+    const std::u16string_view section = SETTINGS_SECTION;
     StoredSettings stored;
     GuardConfig& config = stored.config;
-    config.strFullPath = px::ReadProfileString(iniPath, section, KEY_FULLPATH, u"");
-    config.strExeName = LowerImageName(px::ReadProfileString(iniPath, section, KEY_EXE_NAME, u""));
-    config.strRebTime = px::ReadProfileString(iniPath, section, KEY_REB_TIME, u"0");
-    config.bArgsCrypt = px::ReadProfileInt(iniPath, section, KEY_ARGSCRYPT, 0) != 0;
+    config.strFullPath = profile.GetString(section, KEY_FULLPATH, u"");
+    config.strExeName = LowerImageName(profile.GetString(section, KEY_EXE_NAME, u""));
+    config.strRebTime = profile.GetString(section, KEY_REB_TIME, u"0");
+    config.bArgsCrypt = profile.GetInt(section, KEY_ARGSCRYPT, 0) != 0;
 
-    const std::u16string args = px::ReadProfileString(iniPath, section, KEY_ARGS, u"");
+    const std::u16string args = profile.GetString(section, KEY_ARGS, u"");
     if (config.bArgsCrypt) {
         // The password field is exactly the first 60 characters, whatever they hold.
         const size_t split = static_cast<size_t>(PASSWORD_FIELD_LENGTH);
@@ -53,9 +55,9 @@ StoredSettings ReadStoredSettings(const std::u16string& iniPath)
         config.strArgs = args;
         config.strPassword.clear();
     }
-    config.nLoopSec = px::ReadProfileInt(iniPath, section, KEY_LOOPSEC, DEFAULT_LOOPSEC);
-    config.bTimedClose = px::ReadProfileInt(iniPath, section, KEY_ISTIMEDCLOSE, 0) != 0;
-    stored.bAutoStart = px::ReadProfileInt(iniPath, section, KEY_AUTOSTART, 0) != 0;
+    config.nLoopSec = profile.GetInt(section, KEY_LOOPSEC, DEFAULT_LOOPSEC);
+    config.bTimedClose = profile.GetInt(section, KEY_ISTIMEDCLOSE, 0) != 0;
+    stored.bAutoStart = profile.GetInt(section, KEY_AUTOSTART, 0) != 0;
     return stored;
 }
 
@@ -96,4 +98,9 @@ bool IsImageName(const std::u16string& name)
         && name.find(px::kPathSeparator) == std::u16string::npos;
 }
 
-bool CanOpenForReading(const std::u16string& path) { return GetFiles().CanOpenFileForReading(path); }
+bool CanOpenForReading(const std::u16string& path)
+{
+    // A NUL would end the path early for the system: the check would look at another file
+    // than the launch then names.
+    return path.find(u'\0') == std::u16string::npos && GetFiles().CanOpenFileForReading(path);
+}

@@ -28,8 +28,9 @@ struct StoredSettings {
 std::u16string IniPathForModule(const std::u16string& modulePath);
 // Lower-cases the ASCII letters A to Z; every other unit stays as it is.
 std::u16string LowerImageName(std::u16string name);
-// Every key of the section with its default; EXE_NAME lower-cased; ARGS unscrambled (split
-// at exactly PASSWORD_FIELD_LENGTH) when ARGSCRYPT is non-zero.
+// Every key of the section with its default, from one read of the file; EXE_NAME
+// lower-cased; ARGS unscrambled (split at exactly PASSWORD_FIELD_LENGTH) when ARGSCRYPT is
+// non-zero.
 StoredSettings ReadStoredSettings(const std::u16string& iniPath);
 // Writes REB_TIME, FULLPATH, EXE_NAME, ARGS (scrambled when bArgsCrypt), ARGSCRYPT, LOOPSEC,
 // ISTIMEDCLOSE, in that order. False when a write failed.
@@ -38,5 +39,5 @@ bool WriteGuardConfig(const std::u16string& iniPath, const GuardConfig& config);
 bool WriteAutoStart(const std::u16string& iniPath, bool autoStart);
 // name can be a process's image name: not empty, and no path (no separator in it).
 bool IsImageName(const std::u16string& name);
-// path names a file that can be opened for reading.
+// path names a file that can be opened for reading; never a path with a NUL inside.
 bool CanOpenForReading(const std::u16string& path);

@@ -2,11 +2,8 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <optional>
-#include <vector>
 
 #include "base/AsciiCase.h"
-#include "base/DecimalText.h"
 #include "base/Unicode.h"
 #include "platform/Files.h"
 
@@ -14,230 +11,445 @@ namespace px {
 
 namespace {
 
-enum class Encoding {
-    Utf8,  // also what a legacy code page file becomes when it is written
-    Utf8Bom,
-    Utf16Le,
-};
-
-struct Line {
-    std::u16string content;
-    std::u16string ending;  // "\r\n", "\n", or empty for a last line without one
-};
-
-struct Profile {
-    Encoding encoding = Encoding::Utf8;
-    std::vector<Line> lines;
-};
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
+constexpr std::string_view kUtf16BeBom = "\xFE\xFF";
 
 // CR, LF and NUL inside a value would end its line (or the text, for other programs). In a
-// UTF-8 file they are written as their overlong two-byte forms C0 80, C0 8A and C0 8D,
+// UTF-8 file they are written as their overlong two-byte forms C0 8D, C0 8A and C0 80,
 // which no well-formed UTF-8 holds, so they break nothing and read back as they were.
 // Scrambled arguments need this: a tab becomes CR there, and U+FFFC becomes NUL.
-constexpr char OVERLONG_LEAD = '\xC0';
+constexpr unsigned char kEscapeLead = 0xC0;
 
 bool IsLineBreaking(char16_t unit) { return unit == u'\0' || unit == u'\n' || unit == u'\r'; }
+bool IsEscaped(unsigned char next) { return next == 0x80 || next == 0x8A || next == 0x8D; }
 
-// The lines of text split at each LF; a CR right before the LF belongs to the line end.
-template <class Char> void SplitAtLineFeeds(std::basic_string_view<Char> text, const auto& addLine)
+// What the Windows profile functions trim around lines, names and values, CR and LF apart:
+// those never stand in a line's text here (the file's own CR and LF end lines; inside a value
+// they are the program's escapes, part of the value).
+bool IsProfileBlank(char16_t c) { return c == u' ' || c == u'\t' || c == 0x0B || c == 0x0C || c == 0x1A; }
+
+std::u16string_view Trim(std::u16string_view text)
 {
-    size_t start = 0;
-    while (start < text.size()) {
-        const size_t lf = text.find(Char('\n'), start);
-        if (lf == text.npos) {
-            addLine(text.substr(start), u"");
-            return;
-        }
-        const bool crlf = lf > start && text[lf - 1] == Char('\r');
-        addLine(text.substr(start, (crlf ? lf - 1 : lf) - start), crlf ? u"\r\n" : u"\n");
-        start = lf + 1;
+    while (!text.empty() && IsProfileBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsProfileBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+bool IsUtf16(ProfileEncoding encoding)
+{
+    return encoding == ProfileEncoding::Utf16Le || encoding == ProfileEncoding::Utf16LeBom
+        || encoding == ProfileEncoding::Utf16BeBom;
+}
+bool IsUtf8(ProfileEncoding encoding)
+{
+    return encoding == ProfileEncoding::Utf8 || encoding == ProfileEncoding::Utf8Bom;
+}
+// Files whose text is stored as the same bytes, a BOM apart.
+bool SameTextBytes(ProfileEncoding a, ProfileEncoding b)
+{
+    if (IsUtf8(a) && IsUtf8(b))
+        return true;
+    if (a == ProfileEncoding::Utf16BeBom || b == ProfileEncoding::Utf16BeBom)
+        return a == b;
+    return (IsUtf16(a) && IsUtf16(b)) || a == b;
+}
+
+std::string_view BomOf(ProfileEncoding encoding)
+{
+    switch (encoding) {
+    case ProfileEncoding::Utf8Bom:
+        return kUtf8Bom;
+    case ProfileEncoding::Utf16LeBom:
+        return kUtf16LeBom;
+    case ProfileEncoding::Utf16BeBom:
+        return kUtf16BeBom;
+    default:
+        return {};
     }
 }
 
-std::vector<Line> LinesOfText(std::u16string_view text)
+char16_t Utf16UnitAt(std::string_view bytes, size_t pos, bool bigEndian)
 {
-    std::vector<Line> lines;
-    SplitAtLineFeeds(text, [&](std::u16string_view content, const char16_t* ending) {
-        lines.push_back({std::u16string(content), ending});
-    });
-    return lines;
+    const auto lo = static_cast<unsigned char>(bytes[pos + (bigEndian ? 1 : 0)]);
+    const auto hi = static_cast<unsigned char>(bytes[pos + (bigEndian ? 0 : 1)]);
+    return static_cast<char16_t>(lo | (hi << 8));
 }
 
-// One line of a UTF-8 file. strict: nullopt unless it is well-formed (lone surrogates and
-// the three overlong forms allowed); otherwise stray bytes become U+DC80..U+DCFF.
-std::optional<std::u16string> DecodeUtf8Line(std::string_view bytes, bool strict)
+void AppendUtf16Unit(std::string& bytes, char16_t unit, bool bigEndian)
 {
-    std::u16string text;
-    size_t pos = 0;
-    for (;;) {
-        // C0 is never part of a well-formed sequence, so the parts between them decode alone.
-        const size_t lead = bytes.find(OVERLONG_LEAD, pos);
-        const std::string_view part = bytes.substr(pos, lead == std::string_view::npos ? bytes.npos : lead - pos);
-        if (strict) {
-            std::optional<std::u16string> decoded = DecodeUtf8Strict(part, true);
-            if (!decoded)
-                return std::nullopt;
-            text += *decoded;
-        } else {
-            text += FromUtf8(part);
-        }
-        if (lead == std::string_view::npos)
-            return text;
-        const unsigned char next = lead + 1 < bytes.size() ? static_cast<unsigned char>(bytes[lead + 1]) : 0;
-        if (next == 0x80 || next == 0x8A || next == 0x8D) {
-            text += static_cast<char16_t>(next & 0x3F);
-            pos = lead + 2;
-        } else if (strict) {
-            return std::nullopt;
-        } else {
-            text += static_cast<char16_t>(0xDCC0);
-            pos = lead + 1;
-        }
+    const char lo = static_cast<char>(unit & 0xFF);
+    const char hi = static_cast<char>(unit >> 8);
+    bytes += bigEndian ? hi : lo;
+    bytes += bigEndian ? lo : hi;
+}
+
+// A text of mostly ASCII characters stored as UTF-16LE without a BOM: text in a byte
+// encoding never has a zero byte right after its first character.
+bool LooksLikeUtf16Le(std::string_view bytes)
+{
+    if (bytes.size() < 2 || bytes[0] == '\0' || bytes[1] != '\0' || static_cast<unsigned char>(bytes[0]) >= 0x80)
+        return false;
+    size_t units = 0;
+    size_t ascii = 0;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        ++units;
+        if (bytes[i + 1] == '\0' && bytes[i] != '\0' && static_cast<unsigned char>(bytes[i]) < 0x80)
+            ++ascii;
     }
+    return ascii * 2 >= units;
 }
 
-std::optional<std::vector<Line>> LinesOfUtf8(std::string_view bytes, bool strict)
+bool IsCjk(char16_t unit)
 {
-    std::vector<Line> lines;
-    bool ok = true;
-    SplitAtLineFeeds(bytes, [&](std::string_view content, const char16_t* ending) {
-        std::optional<std::u16string> text = ok ? DecodeUtf8Line(content, strict) : std::nullopt;
-        ok = text.has_value();
-        if (ok)
-            lines.push_back({std::move(*text), ending});
-    });
-    if (!ok)
-        return std::nullopt;
-    return lines;
+    return (unit >= 0x3000 && unit <= 0x303F) || (unit >= 0x3400 && unit <= 0x4DBF)
+        || (unit >= 0x4E00 && unit <= 0x9FFF) || (unit >= 0xF900 && unit <= 0xFAFF)
+        || (unit >= 0xFF00 && unit <= 0xFFEF);
 }
 
-Profile Decode(std::string_view bytes)
+// Every two-byte character of bytes is, in the code page, a valid CJK character.
+bool CodePageReadsAsCjk(std::string_view bytes, const AnsiCodePage& ansi)
 {
-    if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
-        bytes.remove_prefix(2);
-        std::u16string text;
-        text.reserve(bytes.size() / 2);
-        // A trailing odd byte (a cut file) is dropped.
-        for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-            text += static_cast<char16_t>(
-                static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8));
-        }
-        return {Encoding::Utf16Le, LinesOfText(text)};
-    }
-    if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF")
-        return {Encoding::Utf8Bom, *LinesOfUtf8(bytes.substr(3), false)};
-    if (auto lines = LinesOfUtf8(bytes, true))
-        return {Encoding::Utf8, std::move(*lines)};
-    // Hand-edited files from Chinese Windows systems are in the ANSI code page.
-    if (auto text = GetFiles().DecodeAnsiCodePage(bytes))
-        return {Encoding::Utf8, LinesOfText(*text)};
-    // Neither: keep what is readable. Stray bytes become U+DC80..U+DCFF, which no name
-    // matches, so the keys on intact lines are still found and kept on a write.
-    return {Encoding::Utf8, *LinesOfUtf8(bytes, false)};
-}
-
-void AppendUtf8Line(std::string& bytes, std::u16string_view content)
-{
-    size_t start = 0;
-    for (size_t i = 0; i <= content.size(); ++i) {
-        if (i < content.size() && !IsLineBreaking(content[i]))
+    for (size_t i = 0; i < bytes.size();) {
+        if (!ansi.IsLeadByte(static_cast<unsigned char>(bytes[i]))) {
+            if (static_cast<unsigned char>(bytes[i]) >= 0x80)
+                return false;
+            ++i;
             continue;
-        bytes += ToUtf8(content.substr(start, i - start));
-        if (i < content.size()) {
-            bytes += OVERLONG_LEAD;
-            bytes += static_cast<char>(0x80 | content[i]);
+        }
+        if (i + 1 >= bytes.size() || bytes[i + 1] == '\0')
+            return false;
+        size_t invalid = 0;
+        const std::u16string text = ansi.Decode(bytes.substr(i, 2), &invalid);
+        if (invalid != 0 || text.size() != 1 || !IsCjk(text[0]))
+            return false;
+        i += 2;
+    }
+    return true;
+}
+
+// What a scan of bytes as UTF-8 finds: stray bytes, characters no code page text holds
+// (from U+0800 up, C1 controls, the escapes of CR, LF and NUL), and other two-byte ones.
+struct Utf8Evidence {
+    size_t stray = 0;
+    size_t strong = 0;
+    size_t twoByte = 0;
+};
+
+Utf8Evidence ScanUtf8(std::string_view bytes)
+{
+    Utf8Evidence found;
+    for (size_t pos = 0; pos < bytes.size();) {
+        const auto lead = static_cast<unsigned char>(bytes[pos]);
+        if (lead < 0x80) {
+            ++pos;
+            continue;
+        }
+        if (lead == kEscapeLead && pos + 1 < bytes.size() && IsEscaped(static_cast<unsigned char>(bytes[pos + 1]))) {
+            ++found.strong;
+            pos += 2;
+            continue;
+        }
+        size_t length = 0;
+        if (lead >= 0xC2 && lead <= 0xDF)
+            length = 2;
+        else if (lead >= 0xE0 && lead <= 0xEF)
+            length = 3;
+        else if (lead >= 0xF0 && lead <= 0xF4)
+            length = 4;
+        const std::optional<std::u16string> decoded = length != 0 && pos + length <= bytes.size()
+            ? DecodeUtf8Strict(bytes.substr(pos, length), true)
+            : std::nullopt;
+        if (!decoded) {
+            ++found.stray;
+            ++pos;
+            continue;
+        }
+        const bool c1Control = length == 2 && (*decoded)[0] < 0xA0;
+        ++(length > 2 || c1Control ? found.strong : found.twoByte);
+        pos += length;
+    }
+    return found;
+}
+
+// The UTF-8 text of a line of a UTF-8 file: stray bytes become U+DC80..U+DCFF, the escapes
+// their unit; the NUL bytes of the file are noted.
+void DecodeUtf8Line(std::string_view bytes, std::u16string& text, std::vector<size_t>& fileNuls)
+{
+    constexpr std::string_view kSpecial("\xC0\0", 2);
+    size_t pos = 0;
+    while (pos < bytes.size()) {
+        const size_t special = bytes.find_first_of(kSpecial, pos);
+        // C0 and NUL are never part of a longer sequence, so the parts between them decode alone.
+        text += FromUtf8(bytes.substr(pos, special == std::string_view::npos ? bytes.npos : special - pos));
+        if (special == std::string_view::npos)
+            return;
+        if (bytes[special] == '\0') {
+            fileNuls.push_back(text.size());
+            text += u'\0';
+            pos = special + 1;
+        } else if (special + 1 < bytes.size() && IsEscaped(static_cast<unsigned char>(bytes[special + 1]))) {
+            text += static_cast<char16_t>(bytes[special + 1] & 0x3F);
+            pos = special + 2;
+        } else {
+            text += static_cast<char16_t>(0xDC00 + kEscapeLead);
+            pos = special + 1;
+        }
+    }
+}
+
+void AppendEscapedUtf8(std::string& bytes, std::u16string_view text)
+{
+    size_t start = 0;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && !IsLineBreaking(text[i]))
+            continue;
+        bytes += ToUtf8(text.substr(start, i - start));
+        if (i < text.size()) {
+            bytes += static_cast<char>(kEscapeLead);
+            bytes += static_cast<char>(0x80 | text[i]);
         }
         start = i + 1;
     }
 }
 
-std::string Encode(const Profile& profile)
+uint32_t NameHash(std::u16string_view name)
 {
-    std::string bytes;
-    if (profile.encoding == Encoding::Utf16Le) {
-        // UTF-16 has no spare form for them: there CR, LF and NUL are written as spaces.
-        bytes = "\xFF\xFE";
-        const auto append = [&](char16_t unit) {
-            bytes += static_cast<char>(unit & 0xFF);
-            bytes += static_cast<char>(unit >> 8);
-        };
-        for (const Line& line : profile.lines) {
-            for (const char16_t unit : line.content)
-                append(IsLineBreaking(unit) ? u' ' : unit);
-            for (const char16_t unit : line.ending)
-                append(unit);
-        }
-        return bytes;
+    uint32_t hash = 2166136261u;
+    for (const char16_t unit : name) {
+        hash ^= AsciiLower(unit);
+        hash *= 16777619u;
     }
-    if (profile.encoding == Encoding::Utf8Bom)
-        bytes = "\xEF\xBB\xBF";
-    for (const Line& line : profile.lines) {
-        AppendUtf8Line(bytes, line.content);
-        bytes += ToUtf8(line.ending);
-    }
-    return bytes;
+    return hash;
 }
 
-std::u16string_view Trim(std::u16string_view text)
-{
-    const auto blank = [](char16_t c) { return c == u' ' || c == u'\t'; };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
-bool NamesEqual(std::u16string_view a, std::u16string_view b) { return EqualsIgnoringAsciiCase(a, b); }
-
-enum class LineKind { Other, Section, Key };
+enum class ParsedKind { Blank, Section, Key };
 
 struct ParsedLine {
-    LineKind kind = LineKind::Other;
+    ParsedKind kind = ParsedKind::Blank;
     std::u16string_view name;
-    std::u16string_view value;
+    std::optional<std::u16string_view> value;  // none for a key line without '='
 };
 
-ParsedLine ParseLine(std::u16string_view content)
+// A name or value ends at the first NUL of the file within it, as a C string would.
+std::u16string_view CutAtFileNul(std::u16string_view part, std::u16string_view text, const std::vector<size_t>& nuls)
 {
-    const std::u16string_view line = Trim(content);
-    if (line.empty() || line.front() == u';')
+    const size_t begin = static_cast<size_t>(part.data() - text.data());
+    const auto nul = std::lower_bound(nuls.begin(), nuls.end(), begin);
+    if (nul != nuls.end() && *nul < begin + part.size())
+        part = part.substr(0, *nul - begin);
+    return part;
+}
+
+// A line as the Windows profile functions read it: "[name]" up to its last ']' starts a
+// section; any other line that is not blank is a key, its value after the first '='.
+ParsedLine ParseLine(std::u16string_view text, const std::vector<size_t>& fileNuls)
+{
+    const std::u16string_view line = Trim(text);
+    if (line.empty())
         return {};
     if (line.front() == u'[') {
-        const std::u16string_view inside = line.substr(1);
-        return {LineKind::Section, Trim(inside.substr(0, inside.find(u']'))), {}};
+        const size_t close = line.rfind(u']');
+        if (close != 0 && close != std::u16string_view::npos)
+            return {ParsedKind::Section, CutAtFileNul(Trim(line.substr(1, close - 1)), text, fileNuls), {}};
     }
     const size_t equals = line.find(u'=');
     if (equals == std::u16string_view::npos)
-        return {};
-    return {LineKind::Key, Trim(line.substr(0, equals)), Trim(line.substr(equals + 1))};
+        return {ParsedKind::Key, CutAtFileNul(line, text, fileNuls), std::nullopt};
+    return {ParsedKind::Key, CutAtFileNul(Trim(line.substr(0, equals)), text, fileNuls),
+        CutAtFileNul(Trim(line.substr(equals + 1)), text, fileNuls)};
 }
 
-// Where a key stands in the lines: the first section of that name and, within it, the first
-// line with that key.
-struct Location {
-    std::optional<size_t> section;
-    std::optional<size_t> key;
-    size_t lastOfSection = 0;  // the section's last line that is not blank
-};
-
-Location Locate(const std::vector<Line>& lines, std::u16string_view section, std::u16string_view key)
+// The integer of a value as the Windows profile functions read it, once quotes and an
+// empty value are dealt with; saturating where they wrap around.
+int32_t ProfileInteger(std::u16string_view text)
 {
+    size_t i = 0;
+    while (i < text.size() && text[i] <= u' ')
+        ++i;
+    bool minus = false;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
+        minus = text[i] == u'-';
+        ++i;
+    }
+    uint64_t base = 10;
+    if (i + 1 < text.size() && text[i] == u'0') {
+        base = text[i + 1] == u'x' ? 16 : text[i + 1] == u'o' ? 8 : text[i + 1] == u'b' ? 2 : 10;
+        if (base != 10)
+            i += 2;
+    }
+    constexpr uint64_t kLimit = uint64_t(1) << 31;
+    uint64_t total = 0;
+    for (; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        const int digit = (c >= u'0' && c <= u'9') ? c - u'0'
+            : (c >= u'a' && c <= u'z')             ? c - u'a' + 10
+            : (c >= u'A' && c <= u'Z')             ? c - u'A' + 10
+                                                   : -1;
+        if (digit < 0 || static_cast<uint64_t>(digit) >= base)
+            break;
+        total = std::min(total * base + static_cast<uint64_t>(digit), kLimit);
+    }
+    if (minus)
+        return total >= kLimit ? INT32_MIN : -static_cast<int32_t>(total);
+    return total >= kLimit ? INT32_MAX : static_cast<int32_t>(total);
+}
+
+}  // namespace
+
+ProfileEncoding DetectProfileEncoding(std::string_view bytes, const AnsiCodePage& ansi)
+{
+    if (bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom)
+        return ProfileEncoding::Utf8Bom;
+    if (bytes.substr(0, 2) == kUtf16LeBom)
+        return ProfileEncoding::Utf16LeBom;
+    if (bytes.substr(0, 2) == kUtf16BeBom)
+        return ProfileEncoding::Utf16BeBom;
+    if (LooksLikeUtf16Le(bytes))
+        return ProfileEncoding::Utf16Le;
+    const Utf8Evidence utf8 = ScanUtf8(bytes);
+    if (utf8.stray != 0)
+        return utf8.strong >= utf8.stray ? ProfileEncoding::Utf8 : ProfileEncoding::Ansi;
+    if (utf8.strong != 0 || utf8.twoByte == 0 || !CodePageReadsAsCjk(bytes, ansi))
+        return ProfileEncoding::Utf8;
+    return ProfileEncoding::Ansi;
+}
+
+ParsedProfile::ParsedProfile(std::string bytes, const AnsiCodePage& ansi)
+    : m_bytes(std::move(bytes))
+    , m_ansi(&ansi)
+    , m_encoding(DetectProfileEncoding(m_bytes, ansi))
+{
+}
+
+ParsedProfile ParsedProfile::Parse(std::string bytes, const AnsiCodePage& ansi)
+{
+    ParsedProfile profile(std::move(bytes), ansi);
+    profile.SplitLines();
+    return profile;
+}
+
+void ParsedProfile::SplitLines()
+{
+    m_textBegin = BomOf(m_encoding).size();
+    m_textEnd = m_bytes.size();
+    const bool utf16 = IsUtf16(m_encoding);
+    const bool bigEndian = m_encoding == ProfileEncoding::Utf16BeBom;
+    const size_t step = utf16 ? 2 : 1;
+    if (utf16 && (m_textEnd - m_textBegin) % 2 != 0)
+        --m_textEnd;  // a cut last unit: kept as it is, read as nothing
+    const auto unitAt = [&](size_t pos) -> char16_t {
+        return utf16 ? Utf16UnitAt(m_bytes, pos, bigEndian) : static_cast<unsigned char>(m_bytes[pos]);
+    };
+    const bool ansi = m_encoding == ProfileEncoding::Ansi;
+
+    size_t lineBegin = m_textBegin;
+    size_t pos = m_textBegin;
+    while (pos < m_textEnd) {
+        const char16_t unit = unitAt(pos);
+        // A lead byte takes the byte after it into its character, even a line end.
+        if (ansi && m_ansi->IsLeadByte(static_cast<unsigned char>(unit)) && pos + 1 < m_textEnd
+            && m_bytes[pos + 1] != '\0') {
+            pos += 2;
+            continue;
+        }
+        if (unit != u'\n' && unit != u'\r') {
+            pos += step;
+            continue;
+        }
+        LineEnd end = LineEnd::Lf;
+        size_t endSize = 1;
+        if (unit == u'\r') {
+            const bool lf1 = pos + step < m_textEnd && unitAt(pos + step) == u'\n';
+            const bool crlf2
+                = !lf1 && pos + 2 * step < m_textEnd && unitAt(pos + step) == u'\r' && unitAt(pos + 2 * step) == u'\n';
+            end = lf1 ? LineEnd::CrLf : crlf2 ? LineEnd::CrCrLf : LineEnd::Cr;
+            endSize = lf1 ? 2 : crlf2 ? 3 : 1;
+        }
+        Line line;
+        line.begin = lineBegin;
+        line.size = pos - lineBegin;
+        line.end = end;
+        Classify(line);
+        m_lines.push_back(line);
+        pos += endSize * step;
+        lineBegin = pos;
+    }
+    if (lineBegin < m_textEnd) {
+        Line line;
+        line.begin = lineBegin;
+        line.size = m_textEnd - lineBegin;
+        Classify(line);
+        m_lines.push_back(line);
+    }
+    for (const Line& line : m_lines) {
+        if (line.end != LineEnd::None) {
+            m_newline = line.end;
+            break;
+        }
+    }
+}
+
+void ParsedProfile::Classify(Line& line) const
+{
+    const LineText text = TextOf(line);
+    const ParsedLine parsed = ParseLine(text.text, text.fileNuls);
+    line.kind = parsed.kind == ParsedKind::Section ? LineKind::Section
+        : parsed.kind == ParsedKind::Key           ? LineKind::Key
+                                                   : LineKind::Blank;
+    line.nameHash = NameHash(parsed.name);
+}
+
+ParsedProfile::LineText ParsedProfile::TextOf(const Line& line) const
+{
+    LineText result;
+    if (line.written >= 0) {
+        result.text = m_written[static_cast<size_t>(line.written)];
+        return result;
+    }
+    const std::string_view bytes = std::string_view(m_bytes).substr(line.begin, line.size);
+    if (IsUtf8(m_encoding)) {
+        DecodeUtf8Line(bytes, result.text, result.fileNuls);
+        return result;
+    }
+    if (IsUtf16(m_encoding)) {
+        result.text.reserve(bytes.size() / 2);
+        for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+            result.text += Utf16UnitAt(bytes, i, m_encoding == ProfileEncoding::Utf16BeBom);
+    } else {
+        result.text = m_ansi->Decode(bytes);
+    }
+    for (size_t i = 0; i < result.text.size(); ++i)
+        if (result.text[i] == u'\0')
+            result.fileNuls.push_back(i);
+    return result;
+}
+
+ParsedProfile::Location ParsedProfile::Locate(std::u16string_view section, std::u16string_view key) const
+{
+    const uint32_t sectionHash = NameHash(section);
+    const uint32_t keyHash = NameHash(key);
+    const auto nameIs = [&](const Line& line, std::u16string_view name) {
+        const LineText text = TextOf(line);
+        return EqualsIgnoringAsciiCase(ParseLine(text.text, text.fileNuls).name, name);
+    };
     Location where;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        const ParsedLine parsed = ParseLine(lines[i].content);
+    for (size_t i = 0; i < m_lines.size(); ++i) {
+        const Line& line = m_lines[i];
         if (!where.section) {
-            if (parsed.kind == LineKind::Section && NamesEqual(parsed.name, section)) {
+            if (line.kind == LineKind::Section && line.nameHash == sectionHash && nameIs(line, section)) {
                 where.section = i;
                 where.lastOfSection = i;
             }
             continue;
         }
-        if (parsed.kind == LineKind::Section)
+        if (line.kind == LineKind::Section)
             break;
-        if (!Trim(lines[i].content).empty())
+        if (line.kind != LineKind::Blank)
             where.lastOfSection = i;
-        if (parsed.kind == LineKind::Key && NamesEqual(parsed.name, key)) {
+        if (line.kind == LineKind::Key && line.nameHash == keyHash && nameIs(line, key)) {
             where.key = i;
             break;
         }
@@ -245,39 +457,175 @@ Location Locate(const std::vector<Line>& lines, std::u16string_view section, std
     return where;
 }
 
-std::optional<std::vector<Line>> LoadLines(const std::u16string& path)
+std::optional<std::u16string> ParsedProfile::Find(std::u16string_view section, std::u16string_view key) const
 {
-    const std::optional<std::string> bytes = GetFiles().ReadWholeFile(path);
-    if (!bytes)
-        return std::nullopt;
-    return Decode(*bytes).lines;
-}
-
-std::optional<std::u16string> FindValue(
-    const std::u16string& path, const std::u16string& section, const std::u16string& key)
-{
-    const std::optional<std::vector<Line>> lines = LoadLines(path);
-    if (!lines)
-        return std::nullopt;
-    const Location where = Locate(*lines, section, key);
+    const Location where = Locate(section, key);
     if (!where.key)
         return std::nullopt;
-    return std::u16string(ParseLine((*lines)[*where.key].content).value);
+    const LineText text = TextOf(m_lines[*where.key]);
+    const std::optional<std::u16string_view> value = ParseLine(text.text, text.fileNuls).value;
+    if (!value)
+        return std::nullopt;
+    return std::u16string(*value);
 }
 
-}  // namespace
+std::u16string ParsedProfile::GetString(
+    std::u16string_view section, std::u16string_view key, std::u16string_view def) const
+{
+    return Find(section, key).value_or(std::u16string(def));
+}
+
+int32_t ParsedProfile::GetInt(std::u16string_view section, std::u16string_view key, int32_t def) const
+{
+    const std::optional<std::u16string> found = Find(section, key);
+    if (!found)
+        return def;
+    std::u16string_view value = *found;
+    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front())
+        value = value.substr(1, value.size() - 2);
+    return value.empty() ? def : ProfileInteger(value);
+}
+
+void ParsedProfile::Set(std::u16string_view section, std::u16string_view key, std::u16string_view value)
+{
+    const Location where = Locate(section, key);
+    const auto addLine = [&](size_t at, std::u16string text) {
+        Line line;
+        line.end = m_newline;
+        line.written = static_cast<int32_t>(m_written.size());
+        m_written.push_back(std::move(text));
+        Classify(line);
+        m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(at), line);
+    };
+    if (where.key) {
+        Line& line = m_lines[*where.key];
+        const LineText text = TextOf(line);
+        const ParsedLine parsed = ParseLine(text.text, text.fileNuls);
+        if (parsed.value && *parsed.value == value)
+            return;
+        line.written = static_cast<int32_t>(m_written.size());
+        m_written.push_back(std::u16string(parsed.name) + u"=" + std::u16string(value));
+        return;
+    }
+    if (where.section) {
+        Line& last = m_lines[where.lastOfSection];
+        if (last.end == LineEnd::None)
+            last.end = m_newline;
+        addLine(where.lastOfSection + 1, std::u16string(key) + u"=" + std::u16string(value));
+        return;
+    }
+    if (!m_lines.empty() && m_lines.back().end == LineEnd::None)
+        m_lines.back().end = m_newline;
+    std::u16string header(1, u'[');
+    header += section;
+    header += u']';
+    addLine(m_lines.size(), std::move(header));
+    addLine(m_lines.size(), std::u16string(key) + u"=" + std::u16string(value));
+}
+
+std::optional<std::string> ParsedProfile::EncodeWritten(std::u16string_view text, ProfileEncoding target) const
+{
+    std::string bytes;
+    if (IsUtf8(target)) {
+        AppendEscapedUtf8(bytes, text);
+        return bytes;
+    }
+    // UTF-16 and the code page have no spare form for a unit that would end the line.
+    if (std::any_of(text.begin(), text.end(), IsLineBreaking))
+        return std::nullopt;
+    if (target == ProfileEncoding::Ansi)
+        return m_ansi->Encode(text);
+    for (const char16_t unit : text)
+        AppendUtf16Unit(bytes, unit, target == ProfileEncoding::Utf16BeBom);
+    return bytes;
+}
+
+bool ParsedProfile::EndsInLoneLeadByte(const Line& line) const
+{
+    if (m_encoding != ProfileEncoding::Ansi || line.size == 0
+        || !m_ansi->IsLeadByte(static_cast<unsigned char>(m_bytes[line.begin + line.size - 1])))
+        return false;
+    size_t i = line.begin;
+    const size_t end = line.begin + line.size;
+    while (i + 1 < end)
+        i += m_ansi->IsLeadByte(static_cast<unsigned char>(m_bytes[i])) && m_bytes[i + 1] != '\0' ? 2 : 1;
+    return i + 1 == end;
+}
+
+// A line of another encoding as UTF-8, reading as it read there: a character the code page
+// could not decode is the '?' it was read as, a NUL stays a NUL of the file.
+std::string ParsedProfile::ToUtf8Line(const Line& line) const { return ToUtf8(TextOf(line).text); }
+
+std::optional<std::string> ParsedProfile::Serialize(ProfileEncoding target) const
+{
+    const bool keepBytes = SameTextBytes(m_encoding, target);
+    std::string bytes(BomOf(target));
+    bytes.reserve(m_bytes.size() + 64);
+    const auto appendEnd = [&](LineEnd end) {
+        const std::u16string_view units = end == LineEnd::Lf ? u"\n"
+            : end == LineEnd::CrLf                           ? u"\r\n"
+            : end == LineEnd::Cr                             ? u"\r"
+            : end == LineEnd::CrCrLf                         ? u"\r\r\n"
+                                                             : u"";
+        for (const char16_t unit : units) {
+            if (IsUtf16(target))
+                AppendUtf16Unit(bytes, unit, target == ProfileEncoding::Utf16BeBom);
+            else
+                bytes += static_cast<char>(unit);
+        }
+    };
+    for (const Line& line : m_lines) {
+        if (line.written >= 0) {
+            const std::optional<std::string> encoded
+                = EncodeWritten(m_written[static_cast<size_t>(line.written)], target);
+            if (!encoded)
+                return std::nullopt;
+            bytes += *encoded;
+        } else if (keepBytes) {
+            bytes.append(m_bytes, line.begin, line.size);
+            // A lead byte left alone at the end of the file would take a CR or LF put after
+            // it into its character: a second one ends the line, and the line reads the same.
+            if (EndsInLoneLeadByte(line) && (line.end == LineEnd::Lf || line.end == LineEnd::Cr))
+                appendEnd(line.end);
+        } else if (IsUtf8(target)) {
+            bytes += ToUtf8Line(line);
+        } else {
+            return std::nullopt;
+        }
+        appendEnd(line.end);
+    }
+    if (keepBytes)
+        bytes.append(m_bytes, m_textEnd, std::string::npos);
+    return bytes;
+}
+
+std::string ParsedProfile::Bytes() const
+{
+    if (std::optional<std::string> bytes = Serialize(m_encoding)) {
+        if (DetectProfileEncoding(*bytes, *m_ansi) == m_encoding)
+            return std::move(*bytes);
+        if (m_encoding == ProfileEncoding::Utf16Le)
+            return *Serialize(ProfileEncoding::Utf16LeBom);
+    }
+    return *Serialize(ProfileEncoding::Utf8Bom);
+}
+
+ParsedProfile LoadProfile(const std::u16string& path)
+{
+    Files& files = GetFiles();
+    return ParsedProfile::Parse(files.ReadWholeFile(path).value_or(std::string()), files.LegacyCodePage());
+}
 
 std::u16string ReadProfileString(
     const std::u16string& path, const std::u16string& section, const std::u16string& key, const std::u16string& def)
 {
-    return FindValue(path, section, key).value_or(def);
+    return LoadProfile(path).GetString(section, key, def);
 }
 
 int32_t ReadProfileInt(
     const std::u16string& path, const std::u16string& section, const std::u16string& key, int32_t def)
 {
-    const std::optional<std::u16string> value = FindValue(path, section, key);
-    return value ? WToI(*value) : def;
+    return LoadProfile(path).GetInt(section, key, def);
 }
 
 bool WriteProfileString(
@@ -291,37 +639,15 @@ bool WriteProfileStrings(const std::u16string& path, const std::u16string& secti
 {
     if (path.empty())
         return false;
-    const std::optional<std::string> bytes = GetFiles().ReadWholeFile(path);
+    Files& files = GetFiles();
+    std::optional<std::string> bytes = files.ReadWholeFile(path);
     // A file that exists but cannot be read is never replaced as if it were new.
-    if (!bytes && GetFiles().PathExists(path))
+    if (!bytes && files.PathExists(path))
         return false;
-
-    Profile profile = bytes ? Decode(*bytes) : Profile{};
-    std::vector<Line>& lines = profile.lines;
-    std::u16string newline = u"\r\n";
-    if (!lines.empty() && !lines.front().ending.empty())
-        newline = lines.front().ending;
-
-    for (const auto& [key, value] : keyValues) {
-        const Location where = Locate(lines, section, key);
-        if (where.key) {
-            // Keep the key as it is spelt in the file.
-            Line& line = lines[*where.key];
-            line.content = std::u16string(ParseLine(line.content).name) + u"=" + value;
-        } else if (where.section) {
-            Line& last = lines[where.lastOfSection];
-            if (last.ending.empty())
-                last.ending = newline;
-            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(where.lastOfSection) + 1,
-                Line{key + u"=" + value, newline});
-        } else {
-            if (!lines.empty() && lines.back().ending.empty())
-                lines.back().ending = newline;
-            lines.push_back({u"[" + section + u"]", newline});
-            lines.push_back({key + u"=" + value, newline});
-        }
-    }
-    return GetFiles().WriteFileAtomically(path, Encode(profile));
+    ParsedProfile profile = ParsedProfile::Parse(std::move(bytes).value_or(std::string()), files.LegacyCodePage());
+    for (const auto& [key, value] : keyValues)
+        profile.Set(section, key, value);
+    return files.WriteFileAtomically(path, profile.Bytes());
 }
 
 }  // namespace px

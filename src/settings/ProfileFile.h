@@ -1,28 +1,133 @@
 #pragma once
-// The INI profile file, read and written the same way on every platform, in place of the
-// Win32 profile functions. Values are UTF-16 text; the file may be UTF-16LE with BOM,
-// UTF-8 with or without BOM, or the system's legacy code page (GBK).
+// The INI profile file, read the way the Win32 profile functions read it and written so that
+// every line the program does not set keeps its bytes, on every platform.
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+class AnsiCodePage;
+
 namespace px {
 
-// The value of key in section, or def when the file, section or key is missing. Names
-// match ASCII-case-insensitively, the first match wins, blanks around names and values are
-// trimmed, enclosing quotes are kept; the value is returned whole.
+// How the text of a settings file is stored.
+enum class ProfileEncoding {
+    Utf8,  // also a file of ASCII alone, and a new file
+    Utf8Bom,
+    Utf16Le,  // without BOM
+    Utf16LeBom,
+    Utf16BeBom,
+    Ansi,  // the legacy code page (GBK)
+};
+
+// The encoding of a settings file's bytes. A BOM decides. Without one: UTF-16LE when an
+// ASCII character and a zero byte come first and at least half of the two-byte units are
+// ASCII characters. Otherwise the legacy code page, as Windows reads every file without
+// BOM, unless the bytes carry what no text in that code page holds and the program's own
+// files do: well-formed UTF-8 holding a character from U+0800 up (Chinese text), a C1
+// control (scrambled '|', '}', '~') or an escaped CR, LF or NUL; or well-formed UTF-8 whose
+// two-byte characters the code page would not all read as valid CJK characters. A file that
+// is not well-formed UTF-8 is UTF-8 only when it holds at least as many such characters as
+// stray bytes.
+ProfileEncoding DetectProfileEncoding(std::string_view bytes, const AnsiCodePage& ansi);
+
+// A settings file read once: looks up any number of keys, sets keys, and gives the bytes of
+// the file with them set. Parsing reads no file: ansi (which must outlive the object) is the
+// legacy code page for files stored in it.
+class ParsedProfile {
+public:
+    static ParsedProfile Parse(std::string bytes, const AnsiCodePage& ansi);
+
+    ProfileEncoding Encoding() const { return m_encoding; }
+
+    // The value of key in the first section named section, as the Windows profile functions
+    // find it: lines end at LF, CR LF, CR CR LF or a lone CR; names match ignoring ASCII case;
+    // space, tab, VT, FF and ^Z around names and values are trimmed; a NUL in the
+    // file ends a name or a value (a NUL the program wrote into a UTF-8 file is escaped and
+    // belongs to its value); the first key of that name wins. nullopt when the section, the
+    // key or its '=' is missing.
+    std::optional<std::u16string> Find(std::u16string_view section, std::u16string_view key) const;
+    // As GetPrivateProfileStringW, except that enclosing quotes are kept and the value is
+    // whole, never cut to a buffer: the value, or def when there is none.
+    std::u16string GetString(std::u16string_view section, std::u16string_view key, std::u16string_view def) const;
+    // As GetPrivateProfileIntW: def when the value is missing or empty once one pair of
+    // enclosing quotes is stripped; else control characters and blanks skipped, an optional
+    // sign, "0x", "0o" or "0b" for base 16, 8 or 2, and the digits up to the first other
+    // character (0 when there are none). Saturates at the 32-bit range instead of wrapping.
+    int32_t GetInt(std::u16string_view section, std::u16string_view key, int32_t def) const;
+
+    // Sets key in section to value as WritePrivateProfileStringW does: the line of the key
+    // that Find finds is written anew (its name as spelt there), or a line is added after
+    // the section's last line that is not blank, or the section is added at the end. A key
+    // that already holds value keeps its line.
+    void Set(std::u16string_view section, std::u16string_view key, std::u16string_view value);
+
+    // The file with every Set applied. Lines the program did not write keep their bytes and
+    // line ends; written lines end like the file's first line (CR LF in a new file). The
+    // file keeps its encoding while that can hold every value written on one line and reads
+    // back in it; a UTF-8 or UTF-16LE file that would not gets its BOM, any other becomes
+    // UTF-8 with a BOM. UTF-8 carries CR, LF and NUL in a value as C0 8D, C0 8A and C0 80.
+    std::string Bytes() const;
+
+private:
+    enum class LineEnd : uint8_t { None, Lf, CrLf, Cr, CrCrLf };
+    enum class LineKind : uint8_t { Blank, Section, Key };
+    struct Line {
+        size_t begin = 0;  // the bytes of its content in m_bytes, line end excluded
+        size_t size = 0;
+        LineEnd end = LineEnd::None;
+        LineKind kind = LineKind::Blank;
+        uint32_t nameHash = 0;  // of a section's or key's name, letter case folded
+        int32_t written = -1;  // its text in m_written once the program wrote it
+    };
+    // A line's text, and where in it a NUL of the file stands.
+    struct LineText {
+        std::u16string text;
+        std::vector<size_t> fileNuls;
+    };
+    struct Location {
+        std::optional<size_t> section;
+        std::optional<size_t> key;
+        size_t lastOfSection = 0;  // the section's last line that is not blank
+    };
+
+    ParsedProfile(std::string bytes, const AnsiCodePage& ansi);
+    void SplitLines();
+    void Classify(Line& line) const;
+    LineText TextOf(const Line& line) const;
+    Location Locate(std::u16string_view section, std::u16string_view key) const;
+    std::optional<std::string> Serialize(ProfileEncoding target) const;
+    std::optional<std::string> EncodeWritten(std::u16string_view text, ProfileEncoding target) const;
+    std::string ToUtf8Line(const Line& line) const;
+    bool EndsInLoneLeadByte(const Line& line) const;
+
+    std::string m_bytes;
+    const AnsiCodePage* m_ansi;
+    ProfileEncoding m_encoding;
+    size_t m_textBegin = 0;  // after the BOM
+    size_t m_textEnd = 0;  // before a cut last byte of a UTF-16 file
+    std::vector<Line> m_lines;
+    std::vector<std::u16string> m_written;
+    LineEnd m_newline = LineEnd::CrLf;
+};
+
+// The settings file at path, read once; a file that is missing or cannot be read is empty.
+ParsedProfile LoadProfile(const std::u16string& path);
+
+// The value of key in section, or def when the file, section or key is missing; see
+// ParsedProfile::GetString.
 std::u16string ReadProfileString(
     const std::u16string& path, const std::u16string& section, const std::u16string& key, const std::u16string& def);
-// The value read as an integer (optional sign, leading digits, 0 when none; saturating),
-// or def when the key is missing.
+// The value read as an integer, or def; see ParsedProfile::GetInt.
 int32_t ReadProfileInt(
     const std::u16string& path, const std::u16string& section, const std::u16string& key, int32_t def);
-// Sets key in section to value, keeping everything else of the file; creates the file,
-// the section and the key as needed. CR, LF and NUL in value never break its line: a UTF-8
-// file keeps them (as the overlong forms C0 8D, C0 8A, C0 80), a UTF-16 file gets spaces.
-// False when the file could not be written (it is then unchanged).
+// Sets key in section to value, keeping every other line of the file byte for byte; creates
+// the file, the section and the key as needed. False when the file could not be written
+// (it is then unchanged).
 bool WriteProfileString(
     const std::u16string& path, const std::u16string& section, const std::u16string& key, const std::u16string& value);
 // Sets several keys of section in one replacement of the file, in the given order, as the

@@ -53,8 +53,6 @@ std::u16string Decimal(size_t value)
 
 }  // namespace
 
-namespace px {
-
 std::u16string MakeFillerSeeded(int length, uint32_t seed)
 {
     if (length <= 0)
@@ -102,13 +100,11 @@ std::u16string ScrambleTextSeeded(const std::u16string& text, int length, uint32
     return field;
 }
 
-}  // namespace px
-
-std::u16string MakeFiller(int length) { return px::MakeFillerSeeded(length, SecondsNow()); }
+std::u16string MakeFiller(int length) { return MakeFillerSeeded(length, SecondsNow()); }
 
 std::u16string ScrambleText(const std::u16string& text, int length)
 {
-    return px::ScrambleTextSeeded(text, length, SecondsNow());
+    return ScrambleTextSeeded(text, length, SecondsNow());
 }
 
 std::u16string UnscrambleText(const std::u16string& field)

@@ -19,9 +19,7 @@ std::u16string ScrambleText(const std::u16string& text, int length);
 // outside the field, whatever it holds.
 std::u16string UnscrambleText(const std::u16string& field);
 
-namespace px {
 // The same operations with the seed given instead of read from the clock (for tests and
 // for callers that already hold the time).
 std::u16string MakeFillerSeeded(int length, uint32_t seed);
 std::u16string ScrambleTextSeeded(const std::u16string& text, int length, uint32_t seed);
-}  // namespace px

@@ -197,7 +197,7 @@ TEST_F(GuardConfigFile, ScrambleFlagOverMalformedArgs)
 TEST_F(GuardConfigFile, PasswordFieldSplitsAtExactlySixty)
 {
     // A password field followed by arguments scrambled on their own.
-    const std::u16string args = px::ScrambleTextSeeded(u"pw", 60, 1) + px::ScrambleTextSeeded(u"--x", 0, 2);
+    const std::u16string args = ScrambleTextSeeded(u"pw", 60, 1) + ScrambleTextSeeded(u"--x", 0, 2);
     ASSERT_TRUE(px::WriteProfileString(ini, SETTINGS_SECTION, u"ARGS", args));
     ASSERT_TRUE(px::WriteProfileString(ini, SETTINGS_SECTION, u"ARGSCRYPT", u"1"));
     const GuardConfig config = ReadStoredSettings(ini).config;
@@ -213,6 +213,45 @@ TEST_F(GuardConfigFile, FailedWritesAreReported)
     EXPECT_FALSE(WriteGuardConfig(ini, SampleConfig()));
 }
 
+// A load reads the file once for all its keys, a save once before its one replacement.
+TEST_F(GuardConfigFile, OneReadPerLoadAndPerSave)
+{
+    ASSERT_TRUE(WriteGuardConfig(ini, SampleConfig()));
+    dir.files.reads = 0;
+    dir.files.writes = 0;
+    ReadStoredSettings(ini);
+    EXPECT_EQ(dir.files.reads, 1);
+    ASSERT_TRUE(WriteGuardConfig(ini, SampleConfig()));
+    EXPECT_EQ(dir.files.reads, 2);
+    EXPECT_EQ(dir.files.writes, 1);
+}
+
+// Scrambling turns a tab into CR: in a UTF-16 file such a password must still come back.
+TEST_F(GuardConfigFile, ScrambledTabsSurviveAUtf16File)
+{
+    dir.Write(ini, std::string("\xFF\xFE[\0P\0X\0_\0S\0E\0T\0T\0I\0N\0G\0]\0\r\0\n\0", 30));
+    GuardConfig config = SampleConfig();
+    config.bArgsCrypt = true;
+    config.strPassword = u"pass\tword";
+    config.strArgs = u"--a\tb";
+    ASSERT_TRUE(WriteGuardConfig(ini, config));
+    ExpectSameConfig(ReadStoredSettings(ini).config, config);
+}
+
+// A GBK file from a Chinese Windows system reads as Windows reads it, also when its bytes
+// happen to be well-formed UTF-8, and a save keeps it GBK.
+TEST_F(GuardConfigFile, WindowsGbkFileReadsAndStaysGbk)
+{
+    dir.Write(ini, "[PX_SETTING]\r\nFULLPATH=D:\\\xCA\xB5\xCA\xB1\\\xCF\xB5\xCD\xB3.exe\r\nLOOPSEC=\"30\"\r\n");
+    GuardConfig config = ReadStoredSettings(ini).config;
+    EXPECT_EQ(config.strFullPath, u"D:\\实时\\系统.exe");
+    EXPECT_EQ(config.nLoopSec, 30);
+    config.strExeName = u"系统.exe";
+    ASSERT_TRUE(WriteGuardConfig(ini, config));
+    EXPECT_NE(dir.Read(ini).find("EXE_NAME=\xCF\xB5\xCD\xB3.exe\r\n"), std::string::npos);
+    EXPECT_EQ(ReadStoredSettings(ini).config.strFullPath, u"D:\\实时\\系统.exe");
+}
+
 TEST_F(GuardConfigFile, CanOpenForReadingNamesReadableFilesOnly)
 {
     dir.Write(dir.File("app.exe"), "MZ");
@@ -220,6 +259,8 @@ TEST_F(GuardConfigFile, CanOpenForReadingNamesReadableFilesOnly)
     EXPECT_FALSE(CanOpenForReading(dir.File("missing.exe")));
     EXPECT_FALSE(CanOpenForReading(dir.Path()));
     EXPECT_FALSE(CanOpenForReading(u""));
+    // A NUL would cut the path short for the system: never a readable path.
+    EXPECT_FALSE(CanOpenForReading(dir.File("app.exe") + std::u16string(1, u'\0') + u"/junk"));
 }
 
 }  // namespace

@@ -12,8 +12,15 @@
 namespace {
 
 using testsupport::U8;
+using testsupport::Utf16Bytes;
 
 constexpr char16_t S[] = u"PX_SETTING";
+
+// A literal with the NULs inside it.
+template <class Char, size_t N> std::basic_string<Char> WithNuls(const Char (&literal)[N])
+{
+    return std::basic_string<Char>(literal, N - 1);
+}
 
 class ProfileFile : public ::testing::Test {
 protected:
@@ -67,49 +74,98 @@ TEST_F(ProfileFile, LongStringsAreReadWhole)
     EXPECT_EQ(Read(u"MISSING", std::u16string(700, u'd')), std::u16string(700, u'd'));
 }
 
-TEST_F(ProfileFile, IntegersReadWithDefaults)
+// As GetPrivateProfileIntW reads them: one pair of enclosing quotes stripped, an empty value
+// gives the default, base prefixes; beyond 32 bits the value saturates.
+TEST_F(ProfileFile, IntegersReadAsTheWindowsFunctionReadsThem)
 {
-    dir.Write(ini,
-        "[PX_SETTING]\nA=60\nB=-5\nC=12abc\nD=abc\nE=\nF=99999999999\nG=-99999999999\nH=  +8  \n"
-        "I=-2147483648\nJ=2147483648\nK=\"5\"\n");
-    const std::pair<std::u16string, int32_t> cases[] = {
-        {u"A", 60},
-        {u"B", -5},
-        {u"C", 12},
-        {u"D", 0},
-        {u"E", 0},
-        {u"F", std::numeric_limits<int32_t>::max()},
-        {u"G", std::numeric_limits<int32_t>::min()},
-        {u"H", 8},
-        {u"I", std::numeric_limits<int32_t>::min()},
-        {u"J", std::numeric_limits<int32_t>::max()},
-        {u"K", 0},  // quotes are kept, so no leading digits
-        {u"MISSING", 77},
+    const std::pair<std::string, int32_t> cases[] = {
+        {"60", 60},
+        {"-5", -5},
+        {"12abc", 12},
+        {"abc", 0},
+        {"99999999999", std::numeric_limits<int32_t>::max()},
+        {"-99999999999", std::numeric_limits<int32_t>::min()},
+        {"  +8  ", 8},
+        {"-2147483648", std::numeric_limits<int32_t>::min()},
+        {"2147483648", std::numeric_limits<int32_t>::max()},
+        {"\"30\"", 30},
+        {"'1'", 1},
+        {"\" 1\"", 1},
+        {"\"5", 0},  // no pair of quotes
+        {"\"5'", 0},
+        {"\"", 0},
+        {"\" \"", 0},
+        {"0x1F", 31},
+        {"0o17", 15},
+        {"0b101", 5},
+        {"-0x10", -16},
+        {"0X10", 0},  // the prefixes are lower case
+        {"0x", 0},
+        {"", 77},  // empty: the default, as for a missing key
+        {"   ", 77},
+        {"\"\"", 77},
+        {"''", 77},
     };
-    for (const auto& [key, value] : cases)
-        EXPECT_EQ(px::ReadProfileInt(ini, S, key, 77), value) << px::ToUtf8(key);
+    for (const auto& [value, expected] : cases) {
+        dir.Write(ini, "[PX_SETTING]\r\nK=" + value + "\r\n");
+        EXPECT_EQ(px::ReadProfileInt(ini, S, u"K", 77), expected) << value;
+    }
+    dir.Write(ini, "[PX_SETTING]\r\nNOEQUALS\r\n");
+    EXPECT_EQ(px::ReadProfileInt(ini, S, u"NOEQUALS", 77), 77);
+    EXPECT_EQ(px::ReadProfileInt(ini, S, u"MISSING", 77), 77);
     EXPECT_EQ(px::ReadProfileInt(dir.File("missing.ini"), S, u"A", 60), 60);
 }
 
 TEST_F(ProfileFile, ReadsEveryEncoding)
 {
     const std::u16string path = u"/opt/中文/程序.exe";
-    std::string utf16("\xFF\xFE");
-    for (char16_t unit : u"[PX_SETTING]\r\nFULLPATH=/opt/中文/程序.exe\r\n" + std::u16string(1, u'\xD800')) {
-        utf16 += static_cast<char>(unit & 0xFF);
-        utf16 += static_cast<char>(unit >> 8);
-    }
-    utf16 += 'x';  // a cut last unit
+    const std::u16string text = u"[PX_SETTING]\r\nFULLPATH=/opt/中文/程序.exe\r\n";
     const std::pair<std::string, const char*> files[] = {
         {U8(u8"[PX_SETTING]\nFULLPATH=/opt/中文/程序.exe\n"), "UTF-8"},
         {"\xEF\xBB\xBF" + U8(u8"[PX_SETTING]\nFULLPATH=/opt/中文/程序.exe\n"), "UTF-8 with BOM"},
-        {utf16, "UTF-16LE"},
+        {Utf16Bytes(text + std::u16string(1, u'\xD800')) + "x", "UTF-16LE, cut in its last unit"},
+        {Utf16Bytes(text, false, false), "UTF-16LE without BOM"},
+        {Utf16Bytes(text, true), "UTF-16BE"},
         {"[PX_SETTING]\r\nFULLPATH=/opt/\xD6\xD0\xCE\xC4/\xB3\xCC\xD0\xF2.exe\r\n", "GBK"},
     };
     for (const auto& [bytes, name] : files) {
         dir.Write(ini, bytes);
         EXPECT_EQ(Read(u"FULLPATH"), path) << name;
     }
+}
+
+// Lines end at LF, CR LF, CR CR LF (a Windows file converted twice) and at a lone CR (old
+// Mac files); space, tab, VT, FF and ^Z around names and values are trimmed.
+TEST_F(ProfileFile, LineEndsAndBlanksAsTheWindowsFunctionsReadThem)
+{
+    const std::pair<std::string, const char*> files[] = {
+        {"[PX_SETTING]\rAUTOSTART=1\rFULLPATH=/opt/app\r", "CR"},
+        {"[PX_SETTING]\r\r\nAUTOSTART=1\r\r\nFULLPATH=/opt/app\r\r\n", "CR CR LF"},
+        {"[PX_SETTING]\n\rAUTOSTART=1\n\rFULLPATH=/opt/app", "LF CR"},
+        {"\x0B[PX_SETTING]\x1A\r\n\x0C AUTOSTART\t\x0B=\x1A"
+         "1\x0C\r\nFULLPATH=\x0B/opt/app\x1A\r\n",
+            "VT, FF, ^Z"},
+    };
+    for (const auto& [bytes, name] : files) {
+        dir.Write(ini, bytes);
+        EXPECT_EQ(Read(u"FULLPATH"), u"/opt/app") << name;
+        EXPECT_EQ(px::ReadProfileInt(ini, S, u"AUTOSTART", 0), 1) << name;
+    }
+}
+
+// As the Windows functions keep names and values as C strings, a NUL in the file ends them;
+// a line without '=' is a key without a value that hides later ones; "[" without "]" starts
+// no section; a section name runs up to the line's last "]".
+TEST_F(ProfileFile, NulsAndOddLinesAsTheWindowsFunctionsReadThem)
+{
+    dir.Write(ini,
+        WithNuls("[PX_SETTING]\r\nREB_TIME\0junk=12:30\r\nFULLPATH=/opt/app/run\0/junk\r\n"
+                 "ARGS\r\nARGS=hidden\r\n[OTHER\r\nLOOPSEC=5\r\n[A]B] x\r\nK=v\r\n"));
+    EXPECT_EQ(Read(u"REB_TIME"), u"12:30");
+    EXPECT_EQ(Read(u"FULLPATH"), u"/opt/app/run");
+    EXPECT_EQ(Read(u"ARGS"), u"<default>");
+    EXPECT_EQ(px::ReadProfileInt(ini, S, u"LOOPSEC", 0), 5);
+    EXPECT_EQ(px::ReadProfileString(ini, u"A]B", u"K", u""), u"v");
 }
 
 TEST_F(ProfileFile, DamagedFilesReadWithoutFailing)
@@ -122,20 +178,22 @@ TEST_F(ProfileFile, DamagedFilesReadWithoutFailing)
         {"", u"<default>"},
         {"\xFF\xFE", u"<default>"},
         {"\xFF\xFE[", u"<default>"},
+        {"\xFE\xFF\0", u"<default>"},
         {"\xEF\xBB", u"<default>"},
         {std::string("\0\0\0\0[PX_SETTING]\0FULLPATH=x", 27), u"<default>"},
         {"[PX_SETTING", u"<default>"},
         {"[PX_SETTING]\nFULLPATH", u"<default>"},
         {"[PX_SETTING]\nFULLPATH=/opt/app", u"/opt/app"},  // no line end at the end
-        {"[PX_SETTING]\rFULLPATH=/opt/app\r", u"<default>"},  // CR alone ends no line
-        // Cut inside a GBK character: neither UTF-8 nor GBK, read with the stray bytes kept apart.
-        {"[PX_SETTING]\r\nFULLPATH=/opt/\xD6\xD0\xCE", u"/opt/\xDCD6\xDCD0\xDCCE"},
-        // Neither UTF-8 nor GBK: the intact lines still read.
-        {"[PX_SETTING]\nJUNK=\xFF\x80\xFF\nFULLPATH=/opt/app\n", u"/opt/app"},
+        // Cut inside a GBK character: only that character is lost.
+        {"[PX_SETTING]\r\nFULLPATH=/opt/\xD6\xD0\xCE", u"/opt/中?"},
+        // A stray byte in a GBK file spoils its own character alone.
+        {"; \xFF\xD6\xD0\r\n[PX_SETTING]\r\nFULLPATH=/opt/\xCA\xB5\xCA\xB1/\xCF\xB5\xCD\xB3\r\n", u"/opt/实时/系统"},
+        // A lead byte takes the line end after it into its character, as on Windows.
+        {"[PX_SETTING]\r\nJUNK=\xD6\nFULLPATH=/opt/app\nLOOPSEC=1\n", u"<default>"},
     };
     for (const Case& c : cases) {
         dir.Write(ini, c.bytes);
-        EXPECT_EQ(Read(u"FULLPATH"), c.fullPath);
+        EXPECT_EQ(Read(u"FULLPATH"), c.fullPath) << ::testing::PrintToString(c.bytes);
     }
 
     std::string binary;
@@ -237,23 +295,177 @@ TEST_F(ProfileFile, AppendsToASectionThatEndsTheFile)
     EXPECT_EQ(dir.Read(ini), "[PX_SETTING]\r\nB=2\r\n");
 }
 
-TEST_F(ProfileFile, EncodingsAreKeptOrMadeUtf8)
+// Every encoding is written back in itself: only the lines of the keys written are new.
+TEST_F(ProfileFile, EncodingsAreKept)
 {
-    // UTF-16LE stays UTF-16LE.
-    dir.Write(ini, std::string("\xFF\xFE[\0P\0X\0_\0S\0E\0T\0T\0I\0N\0G\0]\0\r\0\n\0", 30));
-    ASSERT_TRUE(Write(u"K", u"\u4e2d"));
-    EXPECT_EQ(
-        dir.Read(ini), std::string("\xFF\xFE[\0P\0X\0_\0S\0E\0T\0T\0I\0N\0G\0]\0\r\0\n\0K\0=\0\x2d\x4e\r\0\n\0", 40));
+    struct Case {
+        std::string before;
+        std::string after;
+        const char* name;
+    };
+    const std::u16string before = u"; 中文\r\n[PX_SETTING]\r\nFULLPATH=/old\r\n";
+    const std::u16string after = u"; 中文\r\n[PX_SETTING]\r\nFULLPATH=/opt/程序\r\nK=v\r\n";
+    const Case cases[] = {
+        {Utf16Bytes(before), Utf16Bytes(after), "UTF-16LE"},
+        {Utf16Bytes(before, false, false), Utf16Bytes(after, false, false), "UTF-16LE without BOM"},
+        {Utf16Bytes(before, true), Utf16Bytes(after, true), "UTF-16BE"},
+        {"\xEF\xBB\xBF" + px::ToUtf8(before), "\xEF\xBB\xBF" + px::ToUtf8(after), "UTF-8 with BOM"},
+        {px::ToUtf8(before), px::ToUtf8(after), "UTF-8"},
+        {"; \xD6\xD0\xCE\xC4\r\n[PX_SETTING]\r\nFULLPATH=/old\r\n",
+            "; \xD6\xD0\xCE\xC4\r\n[PX_SETTING]\r\nFULLPATH=/opt/\xB3\xCC\xD0\xF2\r\nK=v\r\n", "GBK"},
+    };
+    for (const Case& c : cases) {
+        dir.Write(ini, c.before);
+        ASSERT_TRUE(px::WriteProfileStrings(ini, S, {{u"FULLPATH", u"/opt/程序"}, {u"K", u"v"}})) << c.name;
+        EXPECT_EQ(dir.Read(ini), c.after) << c.name;
+        EXPECT_EQ(Read(u"FULLPATH"), u"/opt/程序") << c.name;
+    }
+}
 
-    // UTF-8 with BOM keeps its BOM.
-    dir.Write(ini, "\xEF\xBB\xBF[PX_SETTING]\r\n");
-    ASSERT_TRUE(Write(u"K", u"v"));
-    EXPECT_EQ(dir.Read(ini), "\xEF\xBB\xBF[PX_SETTING]\r\nK=v\r\n");
+// A file without BOM is in the legacy code page, as Windows reads it, unless it holds what
+// no such text holds and the program's own files do.
+TEST(ProfileEncoding, WithoutBomGbkUnlessTheBytesSayUtf8)
+{
+    using E = px::ProfileEncoding;
+    const std::pair<std::string, E> cases[] = {
+        {"", E::Utf8}, {"[PX_SETTING]\r\nA=1\r\n", E::Utf8}, {"\xEF\xBB\xBF\xCA\xB5", E::Utf8Bom},
+        {"\xFF\xFE[\0", E::Utf16LeBom}, {"\xFE\xFF\0[", E::Utf16BeBom}, {std::string("[\0P\0\x2D\x4E", 6), E::Utf16Le},
+        {std::string("[\0\x2D\x4E\x2D\x4E\x2D\x4E", 8), E::Utf8},  // not mostly ASCII: no UTF-16
+        // GBK text that is also well-formed UTF-8 (U+02B5 U+02B1 ...): read as Windows does.
+        {"FULLPATH=D:\\\xCA\xB5\xCA\xB1\\\xCF\xB5\xCD\xB3.exe", E::Ansi},
+        {"FULLPATH=/opt/\xD6\xD0\xCE\xC4", E::Ansi},  // not UTF-8 at all
+        {"; \xFF\r\nFULLPATH=\xCA\xB5\xCA\xB1", E::Ansi},  // a stray byte besides
+        // Chinese in UTF-8 has three-byte characters, which GBK text never forms.
+        {U8(u8"FULLPATH=/opt/中文"), E::Utf8},
+        {U8(u8"; caf\xE9\r\nFULLPATH=/opt/中文"), E::Utf8},  // a stray byte is outweighed
+        {U8(u8"FULLPATH=\xCA\xB5 \u00E9"), E::Utf8},  // \xC3\xA9 is no GBK character here
+        {"ARGS=\xC2\x80\xCA\xB5", E::Utf8},  // a C1 control: scrambled '|'
+        {"ARGS=\xC0\x8D\xCA\xB5", E::Utf8},  // an escaped CR
+        {"ARGS=\xED\xA0\x80\xCA\xB5", E::Utf8},  // a lone surrogate
+    };
+    for (const auto& [bytes, encoding] : cases)
+        EXPECT_EQ(px::DetectProfileEncoding(bytes, testsupport::TestGbk()), encoding)
+            << ::testing::PrintToString(bytes);
+}
 
-    // GBK becomes UTF-8, its text unchanged.
-    dir.Write(ini, "; \xD6\xD0\xCE\xC4\r\n[PX_SETTING]\r\nFULLPATH=/opt/\xD6\xD0\xCE\xC4\r\n");
-    ASSERT_TRUE(Write(u"K", u"v"));
-    EXPECT_EQ(dir.Read(ini), U8(u8"; 中文\r\n[PX_SETTING]\r\nFULLPATH=/opt/中文\r\nK=v\r\n"));
+// What the program writes reads back as written: a file whose new value would make it look
+// like GBK gets a BOM.
+TEST_F(ProfileFile, OwnFilesReadBackAsWritten)
+{
+    const std::u16string looksLikeGbk = u"/opt/\u02B5\u02B1";
+    ASSERT_TRUE(Write(u"FULLPATH", looksLikeGbk));
+    EXPECT_EQ(dir.Read(ini), "\xEF\xBB\xBF[PX_SETTING]\r\nFULLPATH=/opt/\xCA\xB5\xCA\xB1\r\n");
+    EXPECT_EQ(Read(u"FULLPATH"), looksLikeGbk);
+}
+
+// The parsed file answers every key from one read.
+TEST_F(ProfileFile, OneReadAnswersEveryKey)
+{
+    dir.Write(ini, "[PX_SETTING]\r\nA=1\r\nB=two\r\n[OTHER]\r\nA=3\r\n");
+    const int before = dir.files.reads;
+    const px::ParsedProfile profile = px::LoadProfile(ini);
+    EXPECT_EQ(profile.GetInt(S, u"A", 0), 1);
+    EXPECT_EQ(profile.GetString(S, u"B", u""), u"two");
+    EXPECT_EQ(profile.GetInt(u"other", u"a", 0), 3);
+    EXPECT_EQ(profile.Find(S, u"C"), std::nullopt);
+    EXPECT_EQ(dir.files.reads, before + 1);
+}
+
+// Only a value a file's encoding cannot hold on one line makes it UTF-8 (with a BOM, so it
+// is never taken for GBK); every line keeps its text.
+TEST_F(ProfileFile, AFileBecomesUtf8OnlyForAValueItCannotHold)
+{
+    struct Case {
+        std::string before;
+        std::u16string value;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"; \xD6\xD0\xCE\xC4\r\n[PX_SETTING]\r\n", u"/opt/\u00E4", "GBK, a character it lacks"},
+        {"; \xD6\xD0\xCE\xC4\r\n[PX_SETTING]\r\n", u"a\rb", "GBK, a CR"},
+        {Utf16Bytes(u"; 中文\r\n[PX_SETTING]\r\n"), std::u16string(u"a\0b", 3), "UTF-16LE, a NUL"},
+        {Utf16Bytes(u"; 中文\r\n[PX_SETTING]\r\n", true), u"a\nb", "UTF-16BE, a LF"},
+    };
+    for (const Case& c : cases) {
+        dir.Write(ini, c.before);
+        ASSERT_TRUE(Write(u"ARGS", c.value)) << c.name;
+        EXPECT_EQ(Read(u"ARGS"), c.value) << c.name;
+        const std::string after = dir.Read(ini);
+        EXPECT_EQ(after.rfind(U8(u8"\xEF\xBB\xBF; 中文\r\n[PX_SETTING]\r\nARGS="), 0), 0u) << c.name;
+    }
+}
+
+TEST_F(ProfileFile, ForeignLinesKeepTheirBytes)
+{
+    std::string binary;
+    for (int i = 0; i < 8192; ++i)
+        binary += static_cast<char>((i * 7919) >> 3);
+    const std::string junk[] = {
+        "; caf\xe9 au lait",  // Latin-1
+        WithNuls("NUL\0inside=and\rCR"),
+        "stray \xC0 and \xED\xA0\x80 and \xF8",
+        binary,
+    };
+    for (const std::string& foreign : junk) {
+        const std::string before
+            = "; kept\r\n" + foreign + "\r\n[PX_SETTING]\r\nFULLPATH=/old\r\n[OTHER]\r\n" + foreign;
+        dir.Write(ini, before);
+        ASSERT_TRUE(px::WriteProfileStrings(ini, S, {{u"FULLPATH", u"/new"}, {u"LOOPSEC", u"5"}}));
+        const std::string after = dir.Read(ini);
+        EXPECT_EQ(after.size(), before.size() + 11);  // the new line alone
+        EXPECT_TRUE(
+            after == "; kept\r\n" + foreign + "\r\n[PX_SETTING]\r\nFULLPATH=/new\r\nLOOPSEC=5\r\n[OTHER]\r\n" + foreign)
+            << ::testing::PrintToString(foreign.substr(0, 40));
+    }
+}
+
+// In GBK a lead byte takes the byte after it into its character, even a line end: what the
+// program adds after a lead byte left alone at the end, and a GBK file made UTF-8, keep the
+// lines as they were read.
+TEST_F(ProfileFile, LeadBytesNeverTakeInTheLinesTheProgramWrites)
+{
+    for (const std::string lineEnd : {"\n", "\r", "\r\n"}) {
+        const std::string before = "[PX_SETTING]" + lineEnd + "A=1" + lineEnd + "; \xD6";
+        dir.Write(ini, before);
+        ASSERT_TRUE(Write(u"B", u"2"));
+        EXPECT_EQ(Read(u"B"), u"2") << lineEnd.size();
+        EXPECT_EQ(dir.Read(ini).rfind(before, 0), 0u) << lineEnd.size();
+    }
+    // The first line takes in the LF after its lead byte: there is no section header here.
+    dir.Write(ini, "; \xD6\n[PX_SETTING]\nFULLPATH=/x\n");
+    EXPECT_EQ(Read(u"FULLPATH"), u"<default>");
+    ASSERT_TRUE(Write(u"FULLPATH", u"/opt/\u00E4"));  // no GBK form: the file becomes UTF-8
+    EXPECT_EQ(Read(u"FULLPATH"), u"/opt/\u00E4");
+    EXPECT_EQ(dir.Read(ini).rfind("\xEF\xBB\xBF; ?[PX_SETTING]\nFULLPATH=/x\n", 0), 0u);
+}
+
+// A key spelt with a NUL is the key for reading and writing alike; a value that is already
+// stored keeps its line as it is.
+TEST_F(ProfileFile, ReadingAndWritingAgreeOnWhatAKeyIs)
+{
+    const std::string before = Utf16Bytes(WithNuls(u"[PX_SETTING]\r\nREB_TIME\0=12:30\r\n  FULLPATH = /same \r\n"));
+    dir.Write(ini, before);
+    EXPECT_EQ(Read(u"REB_TIME"), u"12:30");
+    ASSERT_TRUE(Write(u"FULLPATH", u"/same"));
+    EXPECT_EQ(dir.Read(ini), before);
+    EXPECT_EQ(Read(u"REB_TIME"), u"12:30");
+    ASSERT_TRUE(Write(u"REB_TIME", u"06:00"));
+    EXPECT_EQ(dir.Read(ini), Utf16Bytes(u"[PX_SETTING]\r\nREB_TIME=06:00\r\n  FULLPATH = /same \r\n"));
+}
+
+// New lines end like the file's own lines.
+TEST_F(ProfileFile, WrittenLinesEndLikeTheFile)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"[PX_SETTING]\rA=1\r", "[PX_SETTING]\rA=2\rB=3\r"},
+        {"[PX_SETTING]\r\r\nA=1", "[PX_SETTING]\r\r\nA=2\r\r\nB=3\r\r\n"},
+        {"[PX_SETTING]\nA=1\r\n", "[PX_SETTING]\nA=2\r\nB=3\n"},
+    };
+    for (const auto& [before, after] : cases) {
+        dir.Write(ini, before);
+        ASSERT_TRUE(px::WriteProfileStrings(ini, S, {{u"A", u"2"}, {u"B", u"3"}}));
+        EXPECT_EQ(dir.Read(ini), after);
+    }
 }
 
 TEST_F(ProfileFile, AnyUtf16UnitSurvivesAWriteAndARead)
@@ -290,15 +502,11 @@ TEST_F(ProfileFile, LineBreakingUnitsInAValueKeepTheFileWhole)
     EXPECT_EQ(Read(u"ARGS"), value);
     EXPECT_EQ(Read(u"NEXT"), u"1");
 
-    // A hand-made file with a stray C0 is no UTF-8; the intact lines still read.
-    dir.Write(ini, "[PX_SETTING]\nA=x\xC0y\nB=\xC0\n");
-    EXPECT_EQ(Read(u"A"), u"x\xDCC0y");
-    EXPECT_EQ(Read(u"B"), u"\xDCC0");
-
-    // UTF-16 has no spare form: there they become spaces.
-    dir.Write(ini, "\xFF\xFE");
-    ASSERT_TRUE(Write(u"ARGS", value));
-    EXPECT_EQ(Read(u"ARGS"), u"a  b c d");
+    // A hand-made file with stray C0 bytes is no UTF-8: read as GBK, the intact lines read.
+    dir.Write(ini, "[PX_SETTING]\nA=x\xC0y\nB=\xC0 \nC=z\n");
+    EXPECT_EQ(Read(u"A"), u"x?");
+    EXPECT_EQ(Read(u"B"), u"?");
+    EXPECT_EQ(Read(u"C"), u"z");
 }
 
 TEST_F(ProfileFile, RefusedWritesLeaveThingsAsTheyWere)

@@ -35,7 +35,7 @@ std::u16string Digits(size_t n)
 std::optional<uint32_t> SeedForOffset(const std::u16string& text, int length, int offset)
 {
     for (uint32_t seed = 0; seed < 1000; ++seed) {
-        if (OffsetOf(px::ScrambleTextSeeded(text, length, seed)) == offset)
+        if (OffsetOf(ScrambleTextSeeded(text, length, seed)) == offset)
             return seed;
     }
     return std::nullopt;
@@ -53,7 +53,7 @@ TEST(Scramble, WorkedExampleOfThreeLetters)
 {
     const std::optional<uint32_t> seed = SeedForOffset(u"abc", 0, 17);
     ASSERT_TRUE(seed.has_value());
-    const std::u16string field = px::ScrambleTextSeeded(u"abc", 0, *seed);
+    const std::u16string field = ScrambleTextSeeded(u"abc", 0, *seed);
 
     ASSERT_EQ(field.size(), 31u);
     EXPECT_EQ(field.substr(1, 2), u"5;");
@@ -78,7 +78,7 @@ TEST(Scramble, FieldLayoutForTextLengths)
     for (const Case c : {Case{0, 6}, {1, 6}, {9, 6}, {10, 7}, {99, 7}, {100, 8}, {415, 8}}) {
         const std::u16string text(c.length, u'x');
         for (uint32_t seed : {1u, 77u, 1700000000u}) {
-            const std::u16string field = px::ScrambleTextSeeded(text, 0, seed);
+            const std::u16string field = ScrambleTextSeeded(text, 0, seed);
             ASSERT_EQ(field.size(), 2 * c.length + 25);
             const int offset = OffsetOf(field);
             EXPECT_GE(offset, 15);
@@ -95,7 +95,7 @@ TEST(Scramble, PasswordFieldKeepsFillerAfterTheText)
 {
     const std::u16string password = u"0123456789abcdef";
     for (uint32_t seed = 0; seed < 40; ++seed) {
-        const std::u16string field = px::ScrambleTextSeeded(password, PASSWORD_FIELD_LENGTH, seed);
+        const std::u16string field = ScrambleTextSeeded(password, PASSWORD_FIELD_LENGTH, seed);
         ASSERT_EQ(field.size(), 60u);
         const size_t end = static_cast<size_t>(OffsetOf(field)) + password.size();
         EXPECT_LE(end, 40u);
@@ -120,8 +120,8 @@ TEST(Scramble, AnyTextRoundTrips)
     };
     for (const std::u16string& text : texts) {
         for (uint32_t seed : {3u, 1234567u}) {
-            EXPECT_EQ(UnscrambleText(px::ScrambleTextSeeded(text, 0, seed)), text);
-            EXPECT_EQ(UnscrambleText(px::ScrambleTextSeeded(text, PASSWORD_FIELD_LENGTH, seed)), text);
+            EXPECT_EQ(UnscrambleText(ScrambleTextSeeded(text, 0, seed)), text);
+            EXPECT_EQ(UnscrambleText(ScrambleTextSeeded(text, PASSWORD_FIELD_LENGTH, seed)), text);
         }
     }
 }
@@ -129,15 +129,15 @@ TEST(Scramble, AnyTextRoundTrips)
 TEST(Scramble, ShiftWrapsAtTheTopOfUtf16)
 {
     const std::u16string text = u"\uFFFC\uFFFD\uFFFE\uFFFF";
-    const std::u16string field = px::ScrambleTextSeeded(text, 0, 9);
+    const std::u16string field = ScrambleTextSeeded(text, 0, 9);
     EXPECT_EQ(field.substr(static_cast<size_t>(OffsetOf(field)), 4), std::u16string(u"\u0000\u0001\u0002\u0003", 4));
 }
 
 TEST(Scramble, SameSeedSameFieldOtherSeedOtherField)
 {
     const std::u16string text = u"--port 4001";
-    EXPECT_EQ(px::ScrambleTextSeeded(text, 0, 42), px::ScrambleTextSeeded(text, 0, 42));
-    EXPECT_NE(px::ScrambleTextSeeded(text, 0, 42), px::ScrambleTextSeeded(text, 0, 43));
+    EXPECT_EQ(ScrambleTextSeeded(text, 0, 42), ScrambleTextSeeded(text, 0, 42));
+    EXPECT_NE(ScrambleTextSeeded(text, 0, 42), ScrambleTextSeeded(text, 0, 43));
 }
 
 TEST(Scramble, ClockSeededFieldsReadBack)
@@ -159,7 +159,7 @@ TEST(Scramble, TextTooLongForTheFieldIsCutToFit)
 {
     const std::u16string text(50, u'p');
     for (uint32_t seed = 0; seed < 20; ++seed) {
-        const std::u16string field = px::ScrambleTextSeeded(text, PASSWORD_FIELD_LENGTH, seed);
+        const std::u16string field = ScrambleTextSeeded(text, PASSWORD_FIELD_LENGTH, seed);
         ASSERT_EQ(field.size(), 60u);
         EXPECT_EQ(UnscrambleText(field), std::u16string(60 - static_cast<size_t>(OffsetOf(field)), u'p'));
     }
@@ -168,7 +168,7 @@ TEST(Scramble, TextTooLongForTheFieldIsCutToFit)
 TEST(Scramble, FieldTooShortForItsHeadIsExactAndReadsEmpty)
 {
     for (int length = 1; length < 15; ++length) {
-        const std::u16string field = px::ScrambleTextSeeded(u"secret", length, 5);
+        const std::u16string field = ScrambleTextSeeded(u"secret", length, 5);
         ASSERT_EQ(field.size(), static_cast<size_t>(length));
         EXPECT_EQ(UnscrambleText(field), u"");
     }
@@ -178,9 +178,9 @@ TEST(Scramble, FillerIsAShuffleOfTheAlphabet)
 {
     EXPECT_EQ(MakeFiller(0), u"");
     EXPECT_EQ(MakeFiller(-3), u"");
-    EXPECT_EQ(px::MakeFillerSeeded(-1, 1), u"");
+    EXPECT_EQ(MakeFillerSeeded(-1, 1), u"");
 
-    std::u16string sorted = px::MakeFillerSeeded(33, 11);
+    std::u16string sorted = MakeFillerSeeded(33, 11);
     EXPECT_NE(sorted, kAlphabet);
     std::sort(sorted.begin(), sorted.end());
     std::u16string expected = kAlphabet;
@@ -189,7 +189,7 @@ TEST(Scramble, FillerIsAShuffleOfTheAlphabet)
 
     // Longer fillers draw from the doubled alphabet: no character more often than the copies.
     for (int length : {34, 66, 100, 300}) {
-        const std::u16string filler = px::MakeFillerSeeded(length, 11);
+        const std::u16string filler = MakeFillerSeeded(length, 11);
         ASSERT_EQ(filler.size(), static_cast<size_t>(length));
         size_t copies = 1;
         while (copies * 33 < static_cast<size_t>(length))

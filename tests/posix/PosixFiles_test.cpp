@@ -4,8 +4,10 @@
 
 #include <csignal>
 #include <filesystem>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "TempDir.h"
 #include "platform/posix/PosixFiles.h"
@@ -132,6 +134,70 @@ TEST_F(PosixFilesTest, FailedWriteKeepsTheOldFile)
     EXPECT_EQ(Names(), std::vector<std::string>{"config.ini"});
 }
 
+// The temporary files a killed write left are removed by the next write: exactly the
+// program's own name pattern, and never one that a write in progress holds.
+TEST_F(PosixFilesTest, NextWriteRemovesStaleTemporaryFilesOnly)
+{
+    const std::u16string file = dir.File("config.ini");
+    WriteBytes(file, "old");
+    for (const char* name : {".config.ini.AbC123", ".config.ini.000000", ".config.ini.zzzzzz"})
+        WriteBytes(dir.File(name), "left by a killed write");
+    const std::vector<std::string> others
+        = {".config.ini.Busy01", ".config.ini.abc", ".config.ini.ABCDEFG", ".config.ini.ab-123", "config.ini.AbC123",
+            ".config.in.AbC123", ".config.ini.Dir123", ".config.ini.Lnk123", ".other.ini.AbC123", "config.ini.bak"};
+    for (const std::string& name : others)
+        WriteBytes(dir.File(name), "not ours");
+    fs::remove(dir.Path() / ".config.ini.Dir123");
+    fs::create_directory(dir.Path() / ".config.ini.Dir123");
+    fs::remove(dir.Path() / ".config.ini.Lnk123");
+    fs::create_symlink(dir.Path() / "config.ini.bak", dir.Path() / ".config.ini.Lnk123");
+    // A write in progress holds a lock on its temporary file.
+    const int busy = ::open(testsupport::NativePath(dir.File(".config.ini.Busy01")).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(busy, 0);
+    ASSERT_EQ(::flock(busy, LOCK_EX), 0);
+
+    ASSERT_TRUE(files.WriteFileAtomically(file, "new"));
+    ::close(busy);
+    std::vector<std::string> expected = others;
+    expected.push_back("config.ini");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Names(), expected);
+    EXPECT_EQ(ReadBytes(file), "new");
+}
+
+// A save replaces the file: it keeps its owner and group where the process may set them.
+TEST_F(PosixFilesTest, ReplacedFileKeepsItsOwner)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can give a file to another user";
+    const std::u16string file = dir.File("config.ini");
+    WriteBytes(file, "old");
+    constexpr uid_t kNobody = 65534;
+    constexpr gid_t kNogroup = 65534;
+    const std::string native = testsupport::NativePath(file);
+    ASSERT_EQ(::chown(native.c_str(), kNobody, kNogroup), 0);
+    ASSERT_TRUE(files.WriteFileAtomically(file, "new"));
+    struct stat st { };
+    ASSERT_EQ(::stat(native.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, kNobody);
+    EXPECT_EQ(st.st_gid, kNogroup);
+    EXPECT_EQ(ReadBytes(file), "new");
+}
+
+// A NUL would cut the path short for every system call: such a path names nothing, and
+// nothing is written in place of the shorter one.
+TEST_F(PosixFilesTest, APathWithANulNamesNoFile)
+{
+    const std::u16string program = dir.File("run");
+    WriteBytes(program, "#!/bin/sh\n");
+    const std::u16string cut = program + std::u16string(1, u'\0') + u"/junk";
+    EXPECT_FALSE(files.CanOpenFileForReading(cut));
+    EXPECT_EQ(files.ReadWholeFile(cut), std::nullopt);
+    EXPECT_FALSE(files.PathExists(cut));
+    EXPECT_FALSE(files.WriteFileAtomically(cut, "x"));
+    EXPECT_EQ(ReadBytes(program), "#!/bin/sh\n");
+}
+
 TEST_F(PosixFilesTest, CanOpenForReadingOnlyReadableFiles)
 {
     WriteBytes(dir.File("app.exe"), "MZ");
@@ -150,15 +216,68 @@ TEST_F(PosixFilesTest, CanOpenForReadingOnlyReadableFiles)
     EXPECT_FALSE(files.CanOpenFileForReading(u""));
 }
 
-TEST(AnsiCodePage, DecodesGbkAndRefusesWhatIsNot)
+// Code page 936 as Windows converts it (the values are what Wine's MultiByteToWideChar gives
+// with code page 936): a bad character alone becomes '?', and the codes glibc's table lacks
+// are the private-use characters Windows gives them.
+TEST(AnsiCodePage, DecodesGbkAsWindowsDoes)
 {
     PosixFiles files;
-    EXPECT_EQ(files.DecodeAnsiCodePage(""), u"");
-    EXPECT_EQ(files.DecodeAnsiCodePage("config"), u"config");
-    EXPECT_EQ(files.DecodeAnsiCodePage("\xD6\xD0\xCE\xC4=\xC2\xB7\xBE\xB6"), u"中文=路径");
-    EXPECT_EQ(files.DecodeAnsiCodePage("\x80"), u"\u20AC");  // code page 936's euro sign
-    EXPECT_EQ(files.DecodeAnsiCodePage("ab\xD6"), std::nullopt);  // cut double-byte character
-    EXPECT_EQ(files.DecodeAnsiCodePage("\xFF"), std::nullopt);
+    const AnsiCodePage& cp = files.LegacyCodePage();
+    struct Case {
+        std::string bytes;
+        std::u16string text;
+        size_t invalid;
+    };
+    const Case cases[] = {
+        {"", u"", 0},
+        {"config", u"config", 0},
+        {"\xD6\xD0\xCE\xC4=\xC2\xB7\xBE\xB6", u"中文=路径", 0},
+        {"\x80", u"\u20AC", 0},  // the euro sign
+        {"a\xFF"
+         "b",
+            u"a\uF8F5b", 0},
+        {"\xA6\xD9\xFE\x50", u"\uE78D\uE815", 0},  // unassigned in GBK
+        {"\xAA\xA1\xA1\x40\xA2\xA0\xD7\xFA", u"\uE000\uE4C6\uE585\uE810", 0},  // user-defined
+        {"ab\xD6", u"ab?", 1},  // cut double-byte character
+        {"\xD6\x30x", u"?x", 1},  // no such second byte: the pair is one '?'
+        {"\xD6\x0A"
+         "A",
+            u"?A", 1},  // even a line end
+        {std::string("\xD6\0A", 3), std::u16string(u"?\0A", 3), 1},
+        {"\xD6\x7F\xD6\xFF", u"??", 2},
+    };
+    for (const Case& c : cases) {
+        size_t invalid = 0;
+        EXPECT_EQ(cp.Decode(c.bytes, &invalid), c.text) << ::testing::PrintToString(c.bytes);
+        EXPECT_EQ(invalid, c.invalid) << ::testing::PrintToString(c.bytes);
+    }
+    EXPECT_TRUE(cp.IsLeadByte(0x81));
+    EXPECT_TRUE(cp.IsLeadByte(0xFE));
+    EXPECT_FALSE(cp.IsLeadByte(0x80));
+    EXPECT_FALSE(cp.IsLeadByte(0xFF));
+}
+
+TEST(AnsiCodePage, EncodesWhatDecodesBackOnly)
+{
+    PosixFiles files;
+    const AnsiCodePage& cp = files.LegacyCodePage();
+    EXPECT_EQ(cp.Encode(u"D:\\实时\\系统.exe"), "D:\\\xCA\xB5\xCA\xB1\\\xCF\xB5\xCD\xB3.exe");
+    EXPECT_EQ(cp.Encode(u"\u20AC\uF8F5\uE78D\u00E0"), "\x80\xFF\xA6\xD9\xA8\xA4");
+    for (const std::u16string text : {u"\u0E01", u"\U0001F600", u"\xD800", u"a\u00E9\u0101\u0E01"})
+        EXPECT_EQ(cp.Encode(text), std::nullopt) << px::ToUtf8(text);
+    // Every character of the code page comes back from its bytes.
+    for (int lead = 0x81; lead <= 0xFE; ++lead) {
+        for (int trail = 0x40; trail <= 0xFE; ++trail) {
+            if (trail == 0x7F)
+                continue;
+            const std::string bytes{static_cast<char>(lead), static_cast<char>(trail)};
+            const std::u16string text = cp.Decode(bytes);
+            ASSERT_EQ(text.size(), 1u);
+            const std::optional<std::string> encoded = cp.Encode(text);
+            ASSERT_TRUE(encoded.has_value()) << lead << " " << trail;
+            EXPECT_EQ(cp.Decode(*encoded), text);
+        }
+    }
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ public:
         : m_root(std::move(root))
     {
         files.AddFolder(m_root);
-        files.ansiDecoder = DecodeTestGbk;
+        files.codePage = &TestGbk();
         files.gbkEncoder = EncodeTestGbk;
         SetFiles(&files);
     }

@@ -83,4 +83,19 @@ inline void WriteBytes(const std::u16string& path, const std::string& bytes)
 // The bytes of UTF-8 text given as a u8 literal.
 inline std::string U8(std::u8string_view text) { return std::string(text.begin(), text.end()); }
 
+// text as UTF-16 bytes, little- or big-endian, with or without its BOM.
+inline std::string Utf16Bytes(std::u16string_view text, bool bigEndian = false, bool bom = true)
+{
+    std::string bytes;
+    if (bom)
+        bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char16_t unit : text) {
+        const char lo = static_cast<char>(unit & 0xFF);
+        const char hi = static_cast<char>(unit >> 8);
+        bytes += bigEndian ? hi : lo;
+        bytes += bigEndian ? lo : hi;
+    }
+    return bytes;
+}
+
 }  // namespace testsupport

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "base/Unicode.h"
+#include "platform/Files.h"
 
 namespace testsupport {
 
@@ -89,6 +90,10 @@ inline constexpr std::pair<std::string_view, char16_t> kTestGbk[] = {
     {"\xA3\xA8", u'（'},
     {"\xA3\xA9", u'）'},
     {"\xA3\xBA", u'：'},
+    // GBK bytes that happen to be well-formed UTF-8 too (with 时 above: U+02B5, U+03F5, U+0373).
+    {"\xCA\xB5", u'实'},
+    {"\xCF\xB5", u'系'},
+    {"\xCD\xB3", u'统'},
 };
 
 // nullopt for any byte sequence outside that table, as a decoder refuses invalid input.
@@ -139,6 +144,63 @@ inline std::string GbkToUtf8(std::string_view gbk)
 {
     const std::optional<std::u16string> text = DecodeTestGbk(gbk);
     return text ? px::ToUtf8(*text) : "<not GBK>";
+}
+
+}  // namespace testsupport
+
+namespace testsupport {
+
+// The table above as the system's code page: every byte from 0x81 to 0xFE leads a two-byte
+// character, as in GBK; pairs outside the table are characters that are not valid.
+class TestGbkCodePage : public AnsiCodePage {
+public:
+    bool IsLeadByte(unsigned char byte) const override { return byte >= 0x81 && byte <= 0xFE; }
+    std::u16string Decode(std::string_view bytes, size_t* invalid) const override
+    {
+        std::u16string text;
+        for (size_t i = 0; i < bytes.size();) {
+            const auto byte = static_cast<unsigned char>(bytes[i]);
+            const bool pair = IsLeadByte(byte) && i + 1 < bytes.size() && bytes[i + 1] != '\0';
+            char16_t unit = byte < 0x80 ? static_cast<char16_t>(byte) : u'?';
+            if (pair) {
+                for (const auto& [gbk, known] : kTestGbk)
+                    if (bytes.substr(i, 2) == gbk)
+                        unit = known;
+            }
+            if (unit == u'?' && byte != '?' && invalid)
+                ++*invalid;
+            text += unit;
+            i += pair ? 2 : 1;
+        }
+        return text;
+    }
+    std::optional<std::string> Encode(std::u16string_view text) const override
+    {
+        std::string bytes;
+        for (const char16_t unit : text) {
+            if (unit < 0x80) {
+                bytes += static_cast<char>(unit);
+                continue;
+            }
+            bool known = false;
+            for (const auto& [gbk, tableUnit] : kTestGbk) {
+                if (tableUnit == unit) {
+                    bytes += gbk;
+                    known = true;
+                    break;
+                }
+            }
+            if (!known)
+                return std::nullopt;
+        }
+        return bytes;
+    }
+};
+
+inline const AnsiCodePage& TestGbk()
+{
+    static const TestGbkCodePage codePage;
+    return codePage;
 }
 
 }  // namespace testsupport

@@ -131,22 +131,34 @@ TEST_F(Win32FilesTest, TellsWhatExistsFromWhatOpensForReading)
 TEST_F(Win32FilesTest, DecodesTheAnsiCodePage)
 {
     // Whatever the code page, what it encodes decodes back.
+    const AnsiCodePage& ansi = m_files.LegacyCodePage();
     const std::wstring text = L"FULLPATH=C:\\Tools\\app.exe";
     char bytes[256] = {};
     const int length = ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, bytes, sizeof bytes, nullptr, nullptr);
     ASSERT_GT(length, 1);
-    EXPECT_EQ(m_files.DecodeAnsiCodePage(std::string_view(bytes, static_cast<size_t>(length - 1))),
+    EXPECT_EQ(ansi.Decode(std::string_view(bytes, static_cast<size_t>(length - 1))),
         std::u16string(text.begin(), text.end()));
-    EXPECT_EQ(m_files.DecodeAnsiCodePage(""), std::u16string());
+    EXPECT_EQ(ansi.Decode(""), std::u16string());
+    EXPECT_EQ(ansi.Encode(std::u16string(text.begin(), text.end())), std::string(bytes));
 }
 
+// On a Chinese system the profile functions read GBK one character at a time: a bad one is
+// replaced alone, and a lead byte takes the byte after it, whatever it is.
 TEST_F(Win32FilesTest, DecodesGbkOnAChineseSystem)
 {
     if (::GetACP() != 936)
         GTEST_SKIP() << "the ANSI code page is " << ::GetACP() << ", not GBK";
-    EXPECT_EQ(m_files.DecodeAnsiCodePage("\xD6\xD0\xCE\xC4 D:\\\xC4\xBF\xC2\xBC"), u"中文 D:\\目录");
-    // A lead byte without its second byte is not GBK.
-    EXPECT_EQ(m_files.DecodeAnsiCodePage("ab\xD6"), std::nullopt);
+    const AnsiCodePage& ansi = m_files.LegacyCodePage();
+    EXPECT_EQ(ansi.Decode("\xD6\xD0\xCE\xC4 D:\\\xC4\xBF\xC2\xBC"), u"中文 D:\\目录");
+    EXPECT_TRUE(ansi.IsLeadByte(0xD6));
+    EXPECT_FALSE(ansi.IsLeadByte('D'));
+    size_t invalid = 0;
+    const std::u16string cut = ansi.Decode("ab\xD6\xD0\xCE", &invalid);
+    EXPECT_EQ(invalid, 1u);
+    EXPECT_EQ(cut.substr(0, 3), u"ab中");
+    EXPECT_EQ(cut.size(), 4u);
+    EXPECT_EQ(ansi.Encode(u"D:\\实时\\系统.exe"), "D:\\\xCA\xB5\xCA\xB1\\\xCF\xB5\xCD\xB3.exe");
+    EXPECT_EQ(ansi.Encode(u"\u0E01"), std::nullopt);  // no GBK form
 }
 
 TEST_F(Win32FilesTest, EncodesGbkWhateverTheSystemsCodePage)

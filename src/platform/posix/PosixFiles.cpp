@@ -4,8 +4,9 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
-#include <iconv.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,28 +17,6 @@ using px::ToUtf8;
 using px::posix::UniqueFd;
 
 namespace {
-
-// An iconv conversion descriptor, closed when it goes out of scope.
-class IconvHandle {
-public:
-    IconvHandle(const char* to, const char* from)
-        : m_cd(::iconv_open(to, from))
-    {
-    }
-    ~IconvHandle()
-    {
-        if (Valid())
-            ::iconv_close(m_cd);
-    }
-    IconvHandle(const IconvHandle&) = delete;
-    IconvHandle& operator=(const IconvHandle&) = delete;
-
-    bool Valid() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
-    iconv_t Get() const { return m_cd; }
-
-private:
-    iconv_t m_cd;
-};
 
 bool WriteAll(int fd, std::string_view bytes)
 {
@@ -68,11 +47,79 @@ std::string WriteTarget(const std::string& path)
     return path;
 }
 
+// The system's name for path; nullopt for a path that no system call could take whole.
+std::optional<std::string> NativeName(const std::u16string& path)
+{
+    if (path.empty() || path.find(u'\0') != std::u16string::npos)
+        return std::nullopt;
+    return ToUtf8(path);
+}
+
+// The name of a temporary file of base: "." + base + "." and the six letters and digits
+// mkostemp puts in place of "XXXXXX".
+bool IsTemporaryOf(std::string_view name, std::string_view base)
+{
+    constexpr size_t kRandom = 6;
+    if (name.size() != base.size() + 2 + kRandom || name[0] != '.' || name.substr(1, base.size()) != base
+        || name[base.size() + 1] != '.')
+        return false;
+    for (const char c : name.substr(base.size() + 2)) {
+        const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!alnum)
+            return false;
+    }
+    return true;
+}
+
+// Removes the temporary files of base in folder that a killed write left behind. A write
+// holds a lock on its temporary file from just after creating it, so a file that can be
+// locked belongs to no write any more.
+void RemoveStaleTemporaries(const std::string& folder, const std::string& base)
+{
+    UniqueFd dirFd(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dirFd.Valid())
+        return;
+    DIR* dir = ::fdopendir(::dup(dirFd.Get()));
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!IsTemporaryOf(entry->d_name, base))
+            continue;
+        UniqueFd fd(::openat(dirFd.Get(), entry->d_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+        struct stat st { };
+        if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0)
+            ::unlinkat(dirFd.Get(), entry->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
+// Creates and locks a new temporary file of base in folder; its name goes to temp.
+UniqueFd CreateTemporary(const std::string& folder, const std::string& base, std::string& temp)
+{
+    // Another process clearing stale files may remove the new file before it is locked:
+    // then the next one is made.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        temp = folder + "." + base + ".XXXXXX";
+        UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+        if (!fd.Valid())
+            return fd;
+        struct stat st { };
+        if (::flock(fd.Get(), LOCK_EX) == 0 && ::fstat(fd.Get(), &st) == 0 && st.st_nlink > 0)
+            return fd;
+    }
+    return UniqueFd(-1);
+}
+
 }  // namespace
 
 std::optional<std::string> PosixFiles::ReadWholeFile(const std::u16string& path)
 {
-    const std::string name = ToUtf8(path);
+    const std::optional<std::string> native = NativeName(path);
+    if (!native)
+        return std::nullopt;
+    const std::string& name = *native;
     // O_NONBLOCK: a named pipe in place of the file must not hang the program.
     UniqueFd fd(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!fd.Valid())
@@ -101,15 +148,17 @@ std::optional<std::string> PosixFiles::ReadWholeFile(const std::u16string& path)
 
 bool PosixFiles::PathExists(const std::u16string& path)
 {
+    const std::optional<std::string> native = NativeName(path);
     struct stat st { };
-    return !path.empty() && ::lstat(ToUtf8(path).c_str(), &st) == 0;
+    return native && ::lstat(native->c_str(), &st) == 0;
 }
 
 bool PosixFiles::WriteFileAtomically(const std::u16string& path, std::string_view bytes)
 {
-    if (path.empty())
+    const std::optional<std::string> native = NativeName(path);
+    if (!native)
         return false;
-    const std::string target = WriteTarget(ToUtf8(path));
+    const std::string target = WriteTarget(*native);
     const size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
@@ -122,14 +171,22 @@ bool PosixFiles::WriteFileAtomically(const std::u16string& path, std::string_vie
     if (replacing && !S_ISREG(old.st_mode))
         return false;
 
-    std::string temp = folder + "." + base + ".XXXXXX";
-    UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    RemoveStaleTemporaries(folder, base);
+    std::string temp;
+    UniqueFd fd = CreateTemporary(folder, base, temp);
     if (!fd.Valid())
         return false;
 
     bool ok = true;
-    if (replacing)
+    if (replacing) {
+        // The owner and group stay when the process may set them (root may; an owner may pass
+        // the file to another of its groups); otherwise the file becomes the process's.
+        // Before the mode, which a change of owner can clear.
+        const bool ownerKept = ::fchown(fd.Get(), old.st_uid, old.st_gid) == 0
+            || ::fchown(fd.Get(), static_cast<uid_t>(-1), old.st_gid) == 0;
+        static_cast<void>(ownerKept);
         ok = ::fchmod(fd.Get(), old.st_mode & 07777) == 0;
+    }
     ok = ok && WriteAll(fd.Get(), bytes);
     ok = ok && ::fsync(fd.Get()) == 0;
     ok = fd.Reset() && ok;
@@ -149,72 +206,26 @@ bool PosixFiles::WriteFileAtomically(const std::u16string& path, std::string_vie
 
 bool PosixFiles::CanOpenFileForReading(const std::u16string& path)
 {
-    if (path.empty())
+    const std::optional<std::string> native = NativeName(path);
+    if (!native)
         return false;
-    UniqueFd fd(::open(ToUtf8(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    UniqueFd fd(::open(native->c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!fd.Valid())
         return false;
     struct stat st { };
     return ::fstat(fd.Get(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-std::optional<std::u16string> PosixFiles::DecodeAnsiCodePage(std::string_view bytes)
-{
-    if (bytes.empty())
-        return std::u16string();
-    IconvHandle cd("UTF-16LE", "CP936");
-    if (!cd.Valid())
-        return std::nullopt;
-
-    std::string input(bytes);
-    char* in = input.data();
-    size_t inLeft = input.size();
-    // GBK takes one or two bytes for each UTF-16 unit, so two output bytes per input byte
-    // always suffice.
-    std::string output(input.size() * 2, '\0');
-    char* out = output.data();
-    size_t outLeft = output.size();
-    if (::iconv(cd.Get(), &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1))
-        return std::nullopt;
-    if (::iconv(cd.Get(), nullptr, nullptr, &out, &outLeft) == static_cast<size_t>(-1))
-        return std::nullopt;
-
-    const size_t produced = output.size() - outLeft;
-    std::u16string text;
-    text.reserve(produced / 2);
-    for (size_t i = 0; i + 1 < produced; i += 2) {
-        text += static_cast<char16_t>(static_cast<uint8_t>(output[i]) | (static_cast<uint8_t>(output[i + 1]) << 8));
-    }
-    return text;
-}
-
 std::string PosixFiles::EncodeGbk(std::u16string_view text)
 {
+    // The legacy code page is GBK here; a character it has no code for is one "?".
     std::string bytes;
-    IconvHandle cd("CP936", "UTF-16LE");
-    std::string input;
-    input.reserve(text.size() * 2);
-    for (const char16_t unit : text) {
-        input += static_cast<char>(unit & 0xFF);
-        input += static_cast<char>(unit >> 8);
-    }
-    char* in = input.data();
-    size_t inLeft = input.size();
-    char buffer[256];
-    while (cd.Valid() && inLeft > 0) {
-        char* out = buffer;
-        size_t outLeft = sizeof buffer;
-        const size_t rc = ::iconv(cd.Get(), &in, &inLeft, &out, &outLeft);
-        bytes.append(buffer, static_cast<size_t>(out - buffer));
-        if (rc != static_cast<size_t>(-1) || errno == E2BIG)
-            continue;
-        // A character GBK has no code for (or a lone surrogate): one "?" in its place.
-        const char16_t unit = static_cast<char16_t>(static_cast<uint8_t>(in[0]) | (static_cast<uint8_t>(in[1]) << 8));
-        const bool pair = unit >= 0xD800 && unit <= 0xDBFF && inLeft >= 4;
-        const size_t skip = std::min<size_t>(inLeft, pair ? 4 : 2);
-        in += skip;
-        inLeft -= skip;
-        bytes += '?';
+    for (size_t i = 0; i < text.size(); ++i) {
+        const bool pair = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00
+            && text[i + 1] <= 0xDFFF;
+        const std::optional<std::string> encoded = pair ? std::nullopt : m_cp936.Encode(text.substr(i, 1));
+        bytes += encoded.value_or("?");
+        i += pair ? 1 : 0;
     }
     return bytes;
 }

@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 
+#include <utility>
+
 namespace px::posix {
 
 // A file descriptor.
@@ -10,6 +12,10 @@ class UniqueFd {
 public:
     explicit UniqueFd(int fd = -1)
         : m_fd(fd)
+    {
+    }
+    UniqueFd(UniqueFd&& other) noexcept
+        : m_fd(std::exchange(other.m_fd, -1))
     {
     }
     ~UniqueFd() { Reset(); }

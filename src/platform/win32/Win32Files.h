@@ -2,9 +2,17 @@
 // The file service on Windows: files opened with CreateFileW, written through to the disk
 // into a temporary file that then replaces the old one (ReplaceFileW, which keeps the old
 // file's attributes and security, or MoveFileExW for a new file), and the ANSI code page
-// through MultiByteToWideChar; GBK through WideCharToMultiByte.
+// through MultiByteToWideChar and WideCharToMultiByte; GBK through WideCharToMultiByte.
 
 #include "platform/Files.h"
+
+// The system's ANSI code page (CP_ACP) through the conversion functions themselves.
+class Win32AnsiCodePage : public AnsiCodePage {
+public:
+    bool IsLeadByte(unsigned char byte) const override;
+    std::u16string Decode(std::string_view bytes, size_t* invalid) const override;
+    std::optional<std::string> Encode(std::u16string_view text) const override;
+};
 
 class Win32Files : public Files {
 public:
@@ -12,7 +20,10 @@ public:
     bool PathExists(const std::u16string& path) override;
     bool WriteFileAtomically(const std::u16string& path, std::string_view bytes) override;
     bool CanOpenFileForReading(const std::u16string& path) override;
-    std::optional<std::u16string> DecodeAnsiCodePage(std::string_view bytes) override;
+    const AnsiCodePage& LegacyCodePage() override { return m_ansi; }
     // WideCharToMultiByte with code page 936, whatever the system's code page.
     std::string EncodeGbk(std::u16string_view text) override;
+
+private:
+    Win32AnsiCodePage m_ansi;
 };

@@ -1,0 +1,183 @@
+// Saving the settings on a disk that refuses: a full file system, a read-only one, a folder
+// the program may not write. The save reports failure, the old file stays whole, no
+// temporary file is left, and the program goes on guarding (also without its log).
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "PosixTestSupport.h"
+#include "ProgramFixture.h"
+#include "TempDir.h"
+#include "platform/posix/PosixFiles.h"
+#include "settings/GuardConfig.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::NativePath;
+using testsupport::ReadBytes;
+using testsupport::WriteBytes;
+
+// A small tmpfs mounted on a folder while the object lives.
+class Tmpfs {
+public:
+    explicit Tmpfs(fs::path path)
+        : m_path(std::move(path))
+    {
+        fs::create_directories(m_path);
+        if (::mount("tmpfs", m_path.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k,mode=0755") == 0)
+            m_mounted = true;
+        else
+            m_error = std::strerror(errno);
+    }
+    ~Tmpfs()
+    {
+        if (m_mounted)
+            ::umount2(m_path.c_str(), MNT_DETACH);
+    }
+    Tmpfs(const Tmpfs&) = delete;
+    Tmpfs& operator=(const Tmpfs&) = delete;
+
+    bool Mounted() const { return m_mounted; }
+    const std::string& Error() const { return m_error; }
+    bool MakeReadOnly() { return ::mount(nullptr, m_path.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
+    // Writes a file that takes every free block.
+    void Fill() const
+    {
+        const int fd = ::open((m_path / "filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0);
+        const std::string block(4096, 'f');
+        while (::write(fd, block.data(), block.size()) > 0) { }
+        ::close(fd);
+    }
+
+private:
+    fs::path m_path;
+    bool m_mounted = false;
+    std::string m_error;
+};
+
+std::vector<std::string> NamesIn(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+GuardConfig ChangedConfig()
+{
+    GuardConfig config;
+    config.strFullPath = u"/opt/new/program";
+    config.strExeName = u"program";
+    config.nLoopSec = 5;
+    config.strRebTime = u"12:30";
+    config.strArgs = std::u16string(4000, u'x');  // more than a full disk takes
+    return config;
+}
+
+const std::string kOldIni = "[PX_SETTING]\r\nFULLPATH=/opt/old/program\r\nLOOPSEC=60\r\n";
+
+// The settings record written through the real file service.
+class FileServiceOnDisk : public ::testing::Test {
+protected:
+    FileServiceOnDisk() { SetFiles(&files); }
+    ~FileServiceOnDisk() override { SetFiles(nullptr); }
+
+    testsupport::TempDir dir;
+    PosixFiles files;
+};
+
+TEST_F(FileServiceOnDisk, SaveIntoAFolderThatMayNotBeWrittenFails)
+{
+    const fs::path folder = dir.Path() / "settings";
+    fs::create_directory(folder);
+    const std::u16string ini = px::FromUtf8((folder / "config.ini").string());
+    WriteBytes(ini, kOldIni);
+    fs::permissions(folder, fs::perms(0555));
+    // As root, in a child process as "nobody": root may write anywhere.
+    const long written = pxtest::RunUnprivileged([&] { return WriteGuardConfig(ini, ChangedConfig()) ? 1L : 0L; });
+    fs::permissions(folder, fs::perms(0755));
+    EXPECT_EQ(written, 0);
+    EXPECT_EQ(ReadBytes(ini), kOldIni);
+    EXPECT_EQ(NamesIn(folder), std::vector<std::string>{"config.ini"});
+}
+
+TEST_F(FileServiceOnDisk, SaveOnAFullOrReadOnlyDiskFails)
+{
+    for (const bool readOnly : {false, true}) {
+        Tmpfs disk(dir.Path() / (readOnly ? "read-only" : "full"));
+        if (!disk.Mounted())
+            GTEST_SKIP() << "cannot mount a tmpfs here: " << disk.Error();
+        const fs::path iniPath = dir.Path() / (readOnly ? "read-only" : "full") / "config.ini";
+        const std::u16string ini = px::FromUtf8(iniPath.string());
+        WriteBytes(ini, kOldIni);
+        if (readOnly)
+            ASSERT_TRUE(disk.MakeReadOnly());
+        else
+            disk.Fill();
+        const std::vector<std::string> before = NamesIn(iniPath.parent_path());
+
+        EXPECT_FALSE(WriteGuardConfig(ini, ChangedConfig())) << readOnly;
+        EXPECT_FALSE(WriteAutoStart(ini, true)) << readOnly;
+        EXPECT_EQ(ReadBytes(ini), kOldIni) << readOnly;
+        EXPECT_EQ(NamesIn(iniPath.parent_path()), before) << readOnly;
+    }
+}
+
+// The whole program, its folder on a disk that refuses, its settings file and log there.
+class ProgramOnDisk : public fake::ProgramTest {
+protected:
+    ProgramOnDisk() { SetFiles(&posixFiles); }
+
+    PosixFiles posixFiles;
+};
+
+TEST_F(ProgramOnDisk, GuardsOnWhenItsFolderIsFullOrReadOnly)
+{
+    const fs::path programPath = fs::path(NativePath(folder.File("program.exe")));
+    WriteBytes(folder.File("program.exe"), "#!/bin/sh\n");
+    for (const bool readOnly : {false, true}) {
+        const fs::path home = fs::path(NativePath(folder.File(readOnly ? "read-only" : "full")));
+        Tmpfs disk(home);
+        if (!disk.Mounted())
+            GTEST_SKIP() << "cannot mount a tmpfs here: " << disk.Error();
+        const std::string ini = "[PX_SETTING]\r\nFULLPATH=" + programPath.string() + "\r\nEXE_NAME=program.exe\r\n";
+        WriteBytes(px::FromUtf8((home / "config.ini").string()), ini);
+        WriteBytes(px::FromUtf8((home / "log.txt").string()), "the last run's log\r\n");
+        if (readOnly)
+            ASSERT_TRUE(disk.MakeReadOnly());
+        else
+            disk.Fill();
+        system.modulePath = px::FromUtf8((home / "perennix").string());
+        host.boxes.clear();
+        const std::vector<std::string> before = NamesIn(home);
+
+        bool guarded = false;
+        Run([&](fake::FakeWindow& w) {
+            w.Type(IDC_LOOPSEC, u"5");
+            w.Click(IDC_SAVE);
+            ASSERT_EQ(host.boxes.size(), 1u);
+            EXPECT_EQ(host.boxes[0].text, u"保存失败，无法写入配置文件！");
+            host.boxAnswers.push_back({IDOK});
+            w.Click(IDC_START);
+            guarded = fake::MainDialog(w).IsGuarding();
+            EXPECT_EQ(fake::MainDialog(w).Config().nLoopSec, 5);
+        });
+        EXPECT_TRUE(guarded) << readOnly;
+        EXPECT_EQ(ReadBytes(px::FromUtf8((home / "config.ini").string())), ini) << readOnly;
+        EXPECT_EQ(NamesIn(home), before) << readOnly;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,20 @@
+#pragma once
+// The two settings records the save loop writes in turn, known to the loop that kills it.
+
+#include "settings/GuardConfig.h"
+
+namespace saveloop {
+
+inline GuardConfig Record(bool second)
+{
+    GuardConfig config;
+    config.strFullPath = second ? u"/opt/second/程序" : u"/opt/first/program";
+    config.strExeName = second ? u"程序" : u"program";
+    config.strArgs = second ? u"--second" : std::u16string(3000, u'a');  // files of unlike sizes
+    config.nLoopSec = second ? 5 : 60;
+    config.bTimedClose = second;
+    config.strRebTime = second ? u"12:30;23:59" : u"0";
+    return config;
+}
+
+}  // namespace saveloop
