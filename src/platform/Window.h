@@ -33,6 +33,7 @@ struct MenuItem {
     std::u16string text;
     unsigned id = 0;
     bool separator = false;
+    bool operator==(const MenuItem&) const = default;
 };
 
 struct ClientSize {
@@ -87,8 +88,9 @@ public:
     // tray on this desktop, or the icon was already there or already gone).
     virtual bool NotifyIconAdd(const NotifyIconData& nid) = 0;
     virtual bool NotifyIconDelete(const NotifyIconData& nid) = 0;
-    // Shows a popup menu at the mouse position and returns when it closes; a picked item
-    // reaches the dialog as WM_COMMAND with the item's id.
+    // Shows a popup menu at the mouse position; a picked item reaches the dialog as WM_COMMAND
+    // with the item's id. A host whose tray shows the icon's menu itself asks for it with the
+    // tray callback's WM_RBUTTONDOWN just before, and takes the entries from this call.
     virtual void TrackPopupMenu(const std::vector<MenuItem>& items) = 0;
     // Appends a separator and a text item to the window's system menu (or the host's
     // counterpart of it); false when there is none. The item arrives as WM_SYSCOMMAND.

@@ -16,6 +16,8 @@ if [[ "${PERENNIX_E2E_DESKTOP:-}" != 1 ]]; then
 fi
 
 dir=$(mktemp -d)
+# No session bus: Qt's tray icon speaks XEmbed to trayer, whatever desktop the test runs from.
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/no-bus"
 perennix_pid=""
 tray_pid=""
 fail() {

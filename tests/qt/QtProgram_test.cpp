@@ -143,6 +143,48 @@ TEST_F(ProgramTest, WithoutATrayHidingMinimisesAndTheMenuShowsTheWindowAgain)
     });
 }
 
+TEST_F(ProgramTest, TheTrayMenuHoldsTheDialogsEntriesAndOpensOncePerRightClick)
+{
+    const QStringList entries{QStringLiteral("显示/隐藏"), QStringLiteral("-"), QStringLiteral("退出程序")};
+    Run([&](QtDialogWindow& w) {
+        // No tray offscreen: the window is minimised, the icon and its menu are made all the same.
+        QTest::mouseClick(w.Item(IDC_HIDE), Qt::LeftButton);
+        ASSERT_NE(w.TrayIcon(), nullptr);
+        QMenu* menu = w.TrayMenu();
+        QSystemTrayIcon* tray = w.TrayIcon();
+        EXPECT_EQ(tray->contextMenu(), menu) << "the menu a StatusNotifier host is given";
+
+        // An XEmbed tray's right click: Qt opens the icon's menu, then reports the activation.
+        menu->popup(QPoint(100, 100));
+        emit tray->activated(QSystemTrayIcon::Context);
+        EXPECT_EQ(ActiveMenu(), menu);
+        EXPECT_EQ(MenuTexts(menu), entries) << "the dialog gave its entries before the menu showed";
+        const QList<QAction*> actions = menu->actions();
+        menu->close();
+
+        // A StatusNotifier host that asks for the menu gets the same one, with the same actions
+        // (a host picks an entry by the id it read for it).
+        emit tray->activated(QSystemTrayIcon::Context);
+        EXPECT_EQ(ActiveMenu(), menu);
+        EXPECT_EQ(menu->actions(), actions);
+        menu->close();
+
+        // Left clicks open nothing.
+        emit tray->activated(QSystemTrayIcon::Trigger);
+        emit tray->activated(QSystemTrayIcon::DoubleClick);
+        Pause(50);
+        EXPECT_EQ(ActiveMenu(), nullptr);
+
+        // A host's pick arrives as the entry's command: 退出程序 asks, OK ends the program.
+        When([] { return ActiveBox() != nullptr; },
+            [] {
+                EXPECT_EQ(ActiveBox()->text(), QStringLiteral("确定退出？"));
+                Answer(ActiveBox(), QStringLiteral("确定"));
+            });
+        actions.back()->trigger();
+    });
+}
+
 TEST_F(ProgramTest, TheBackgroundMenuOpensTheAboutBox)
 {
     Run([&](QtDialogWindow& w) {

@@ -34,7 +34,7 @@ const QString kFixedFont = QStringLiteral("WenQuanYi Micro Hei");
 // in pixels.
 struct PinnedTemplate {
     int id;
-    px::BaseUnits base;
+    px::qt::BaseUnits base;
     QSize size;
 };
 const PinnedTemplate kPinnedTemplates[] = {
@@ -100,10 +100,10 @@ TEST_F(TemplateTest, EveryTemplateBuildsItsControlsWithTextIdPlaceAndTabOrder)
             const PinnedTemplate* pinned = FindPinned(tpl.id);
             ASSERT_NE(pinned, nullptr);
             ASSERT_EQ(QFontInfo(w.Widget()->font()).family(), kFixedFont) << "the sizes are pinned for this font";
-            const px::BaseUnits base = pinned->base;
+            const px::qt::BaseUnits base = pinned->base;
             EXPECT_EQ(w.Base().cx, base.cx);
             EXPECT_EQ(w.Base().cy, base.cy);
-            EXPECT_EQ(w.Widget()->windowTitle(), px::ToQString(tpl.title));
+            EXPECT_EQ(w.Widget()->windowTitle(), px::qt::ToQString(tpl.title));
             EXPECT_EQ(w.Widget()->size(), pinned->size);
 
             ASSERT_EQ(w.Controls().size(), tpl.controls.size());
@@ -111,11 +111,11 @@ TEST_F(TemplateTest, EveryTemplateBuildsItsControlsWithTextIdPlaceAndTabOrder)
             for (size_t i = 0; i < tpl.controls.size(); ++i) {
                 const ControlTemplate& c = tpl.controls[i];
                 QWidget* widget = w.Controls()[i];
-                SCOPED_TRACE(px::ToQString(c.text).toStdString());
+                SCOPED_TRACE(px::qt::ToQString(c.text).toStdString());
                 EXPECT_TRUE(KindMatches(c.kind, widget));
                 EXPECT_EQ(widget->property("controlId").toInt(), c.id);
                 if (c.kind != ControlKind::Icon) {
-                    EXPECT_EQ(TextOf(widget), px::ToQString(c.text));
+                    EXPECT_EQ(TextOf(widget), px::qt::ToQString(c.text));
                 }
                 if (c.id != IDC_STATIC) {
                     EXPECT_EQ(w.Item(c.id), widget);
@@ -162,24 +162,24 @@ TEST_F(TemplateTest, DialogUnitsOfAFixedFont)
 {
     // The rounded average width of the 52 Latin letters (316, 344 and 373 pixels for all of
     // them) and the character height.
-    const std::pair<int, px::BaseUnits> cases[] = {{8, {6, 13}}, {9, {7, 14}}, {10, {7, 15}}};
+    const std::pair<int, px::qt::BaseUnits> cases[] = {{8, {6, 13}}, {9, {7, 14}}, {10, {7, 15}}};
     for (const auto& [points, expected] : cases) {
         QFont font(kFixedFont);
         font.setPointSize(points);
         ASSERT_EQ(QFontInfo(font).family(), kFixedFont);
-        const px::BaseUnits base = px::DialogBaseUnits(font);
+        const px::qt::BaseUnits base = px::qt::DialogBaseUnits(font);
         EXPECT_EQ(base.cx, expected.cx) << points;
         EXPECT_EQ(base.cy, expected.cy) << points;
     }
     // x and widths in quarters of the width, y and heights in eighths of the height, each
     // rounded on its own.
-    EXPECT_EQ(px::MapTemplateRect(7, 9, 50, 14, {7, 15}), QRect(12, 17, 88, 26));
-    EXPECT_EQ(px::MapDialogSize(307, 249, {7, 15}), QSize(537, 467));
+    EXPECT_EQ(px::qt::MapTemplateRect(7, 9, 50, 14, {7, 15}), QRect(12, 17, 88, 26));
+    EXPECT_EQ(px::qt::MapDialogSize(307, 249, {7, 15}), QSize(537, 467));
     // Rounded to the nearest pixel, halves away from zero, like MulDiv.
-    EXPECT_EQ(px::MulDiv(6, 7, 4), 11);  // 10.5
-    EXPECT_EQ(px::MulDiv(5, 7, 4), 9);  // 8.75
-    EXPECT_EQ(px::MulDiv(-6, 7, 4), -11);
-    EXPECT_EQ(px::MulDiv(1, 1, 0), -1);
+    EXPECT_EQ(px::qt::MulDiv(6, 7, 4), 11);  // 10.5
+    EXPECT_EQ(px::qt::MulDiv(5, 7, 4), 9);  // 8.75
+    EXPECT_EQ(px::qt::MulDiv(-6, 7, 4), -11);
+    EXPECT_EQ(px::qt::MulDiv(1, 1, 0), -1);
 }
 
 using ItemTest = QtHostTest;
@@ -508,7 +508,7 @@ TEST_F(BoxTest, BoxesShowTextCaptionAndButtonsAndReturnTheAnswer)
             [&] {
                 QMessageBox* box = ActiveBox();
                 EXPECT_EQ(box->windowTitle(), c.expectedTitle);
-                EXPECT_EQ(box->text(), px::ToQString(c.text));
+                EXPECT_EQ(box->text(), px::qt::ToQString(c.text));
                 EXPECT_EQ(box->buttons().size(), c.type == MB_OKCANCEL ? 2 : 1);
                 if (std::string(c.answer) == "esc")
                     QTest::keyClick(box, Qt::Key_Escape);
@@ -610,7 +610,7 @@ TEST_F(ChineseTest, BoxesAreWideEnoughForTheirCaption)
         });
         host.RunModal(dialog, nullptr);
         const QFontMetrics title(QApplication::font("QMdiSubWindowTitleBar"));
-        EXPECT_GE(width, title.horizontalAdvance(px::ToQString(caption))) << px::ToUtf8(caption);
+        EXPECT_GE(width, title.horizontalAdvance(px::qt::ToQString(caption))) << px::ToUtf8(caption);
     }
 }
 

@@ -6,7 +6,7 @@
 
 #include "platform/qt/QtText.h"
 
-namespace px {
+namespace px::qt {
 
 BaseUnits DialogBaseUnits(const QFont& font)
 {
@@ -53,4 +53,4 @@ QFont TemplateFont(const DialogTemplate& tpl)
     return font;
 }
 
-}  // namespace px
+}  // namespace px::qt

@@ -10,7 +10,7 @@
 
 #include "ui/DialogTemplates.h"
 
-namespace px {
+namespace px::qt {
 
 struct BaseUnits {
     int cx = 0;  // average character width in pixels
@@ -36,4 +36,4 @@ QStringList ChineseUiFamilies();
 // Chinese UI font the system has.
 QFont TemplateFont(const DialogTemplate& tpl);
 
-}  // namespace px
+}  // namespace px::qt

@@ -27,6 +27,7 @@
 
 #include "platform/qt/QtText.h"
 #include "platform/qt/QtWindowHost.h"
+#include "platform/qt/TrayProtocol.h"
 
 namespace {
 
@@ -89,7 +90,7 @@ protected:
 
 }  // namespace
 
-namespace px {
+namespace px::qt {
 
 // The QDialog of a template: turns keys, the close box, painting and the background's
 // context menu into what the window layer delivers.
@@ -145,7 +146,7 @@ private:
     QtDialogWindow& m_window;
 };
 
-}  // namespace px
+}  // namespace px::qt
 
 QtDialogWindow::QtDialogWindow(QtWindowHost& host, CDialogEx& dialog, const DialogTemplate& tpl, QWidget* parent)
     : m_host(host)
@@ -158,12 +159,12 @@ QtDialogWindow::QtDialogWindow(QtWindowHost& host, CDialogEx& dialog, const Dial
     flags |= tpl.style.Has(DialogStyle::AppWindow) ? Qt::Window : Qt::Dialog;
     if (tpl.style.Has(DialogStyle::MinimizeBox))
         flags |= Qt::WindowMinimizeButtonHint;
-    m_widget = std::make_unique<px::DialogWidget>(*this, parent, flags);
-    m_widget->setWindowTitle(px::ToQString(tpl.title));
-    m_widget->setFont(px::TemplateFont(tpl));
-    m_base = px::DialogBaseUnits(m_widget->font());
+    m_widget = std::make_unique<px::qt::DialogWidget>(*this, parent, flags);
+    m_widget->setWindowTitle(px::qt::ToQString(tpl.title));
+    m_widget->setFont(px::qt::TemplateFont(tpl));
+    m_base = px::qt::DialogBaseUnits(m_widget->font());
 
-    const QSize client = px::MapDialogSize(tpl.cx, tpl.cy, m_base);
+    const QSize client = px::qt::MapDialogSize(tpl.cx, tpl.cy, m_base);
     if (tpl.style.Has(DialogStyle::Sizing)) {
         // The sizing border lets the window shrink, never grow past its template: the
         // template has no maximise box, and a larger window would only show empty space.
@@ -209,10 +210,10 @@ void QtDialogWindow::BuildControls()
 void QtDialogWindow::CreateControl(const ControlTemplate& c)
 {
     QWidget* parent = m_widget.get();
-    const QString text = px::ToQString(c.text);
+    const QString text = px::qt::ToQString(c.text);
     const bool tabStop = c.style.Has(ControlStyle::TabStop);
     const Qt::FocusPolicy focusPolicy = tabStop ? Qt::StrongFocus : Qt::ClickFocus;
-    const QRect rect = px::MapTemplateRect(c.x, c.y, c.cx, c.cy, m_base);
+    const QRect rect = px::qt::MapTemplateRect(c.x, c.y, c.cx, c.cy, m_base);
     Control control;
     control.tpl = &c;
 
@@ -396,7 +397,7 @@ void QtDialogWindow::ShowBackgroundMenu(const QPoint& globalPos)
         return;
     QMenu menu(m_widget.get());
     for (const auto& [text, id] : m_systemMenuItems)
-        menu.addAction(px::ToQString(text))->setData(id);
+        menu.addAction(px::qt::ToQString(text))->setData(id);
     if (QAction* picked = menu.exec(globalPos))
         PostMessage(WM_SYSCOMMAND, picked->data().toUInt(), 0);
 }
@@ -410,9 +411,9 @@ void QtDialogWindow::BrowseForFile(int id)
     const QString folder = current.isEmpty() ? QString() : QFileInfo(current).absolutePath();
     // Any file, no filter, no default extension.
     const QString chosen
-        = QFileDialog::getOpenFileName(m_widget.get(), px::ToQString(GetHostText(HostText::OpenFileTitle)), folder);
+        = QFileDialog::getOpenFileName(m_widget.get(), px::qt::ToQString(GetHostText(HostText::OpenFileTitle)), folder);
     if (!chosen.isEmpty())
-        SetDlgItemText(id, px::FromQString(chosen));
+        SetDlgItemText(id, px::qt::FromQString(chosen));
 }
 
 std::u16string QtDialogWindow::GetDlgItemText(int id)
@@ -429,7 +430,7 @@ std::u16string QtDialogWindow::GetDlgItemText(int id)
         text = label->text();
     else if (auto* group = qobject_cast<QGroupBox*>(c->focus))
         text = group->title();
-    return px::FromQString(text);
+    return px::qt::FromQString(text);
 }
 
 void QtDialogWindow::SetDlgItemText(int id, const std::u16string& text)
@@ -437,7 +438,7 @@ void QtDialogWindow::SetDlgItemText(int id, const std::u16string& text)
     const Control* c = Find(id);
     if (!c)
         return;
-    const QString value = px::ToQString(text);
+    const QString value = px::qt::ToQString(text);
     if (auto* edit = qobject_cast<QLineEdit*>(c->focus)) {
         ++m_settingText;
         edit->setText(value);
@@ -529,14 +530,14 @@ void QtDialogWindow::PostMessage(unsigned message, uintptr_t wParam, intptr_t lP
 int QtDialogWindow::MessageBox(const std::u16string& text, const std::u16string& caption, unsigned type)
 {
     QMessageBox box(m_widget.get());
-    box.setWindowTitle(px::ToQString(caption));
+    box.setWindowTitle(px::qt::ToQString(caption));
     box.setTextFormat(Qt::PlainText);
-    box.setText(px::ToQString(text));
+    box.setText(px::qt::ToQString(text));
     box.setIcon(QMessageBox::NoIcon);
-    QPushButton* ok = box.addButton(px::ToQString(GetHostText(HostText::Ok)), QMessageBox::AcceptRole);
+    QPushButton* ok = box.addButton(px::qt::ToQString(GetHostText(HostText::Ok)), QMessageBox::AcceptRole);
     QPushButton* cancel = nullptr;
     if ((type & 0xF) == MB_OKCANCEL)
-        cancel = box.addButton(px::ToQString(GetHostText(HostText::Cancel)), QMessageBox::RejectRole);
+        cancel = box.addButton(px::qt::ToQString(GetHostText(HostText::Cancel)), QMessageBox::RejectRole);
     box.setDefaultButton(ok);
     // Wide enough for its title, which a window manager cuts to the width of the box.
     if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
@@ -613,24 +614,85 @@ void QtDialogWindow::SetIcon(IconId icon, bool)
 
 bool QtDialogWindow::NotifyIconAdd(const NotifyIconData& nid)
 {
-    if (m_ended || !QSystemTrayIcon::isSystemTrayAvailable())
-        return false;
-    if (m_tray && m_tray->isVisible())
+    if (m_ended || (m_tray && m_tray->isVisible()))
         return false;  // the shell refuses to add an icon twice
+    // Asked first: it is the query at which Qt picks the icon's protocol.
+    const bool reachable = px::qt::TrayIconReachable();
+    // Set up even when no tray takes the icon: its menu and activations work the same.
     if (!m_tray) {
         m_tray = new QSystemTrayIcon(m_widget.get());
+        // With a menu of its own the icon publishes it to a StatusNotifier host, which shows
+        // it on the right button; without one such a host shows its own menu instead.
+        m_tray->setContextMenu(TrayMenu());
         QObject::connect(m_tray, &QSystemTrayIcon::activated, m_tray, [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Context) {
+                // On an XEmbed tray Qt has opened the menu already; a StatusNotifier host
+                // that asks for it instead of showing it gets it here, at the mouse.
+                if (!TrayMenu()->isVisible())
+                    TrayMenu()->popup(QCursor::pos());
+                return;
+            }
             if (m_trayCallbackMessage != 0)
                 PostMessage(m_trayCallbackMessage, m_trayId, static_cast<intptr_t>(MouseMessageFor(reason)));
         });
     }
     const QIcon icon = (nid.uFlags & NIF_ICON) ? QtWindowHost::Icon(nid.hIcon) : QIcon();
     m_tray->setIcon(icon.isNull() ? QApplication::windowIcon() : icon);
-    m_tray->setToolTip((nid.uFlags & NIF_TIP) ? px::ToQString(nid.szTip) : QString());
+    m_tray->setToolTip((nid.uFlags & NIF_TIP) ? px::qt::ToQString(nid.szTip) : QString());
     m_trayCallbackMessage = (nid.uFlags & NIF_MESSAGE) ? nid.uCallbackMessage : 0;
     m_trayId = nid.uID;
+    if (!reachable)
+        return false;
+    // A StatusNotifier host shows the menu from the entries it last read, so they are there
+    // before the icon is.
+    AskForTrayMenu();
     m_tray->show();
     return true;
+}
+
+QMenu* QtDialogWindow::TrayMenu()
+{
+    if (!m_trayMenu) {
+        m_trayMenu = new QMenu(m_widget.get());
+        // Whoever is about to show the menu (Qt on an XEmbed tray, a StatusNotifier host, this
+        // window), the dialog gives its entries first, as it does for each right click.
+        QObject::connect(m_trayMenu, &QMenu::aboutToShow, m_trayMenu, [this] {
+            if (!m_openingTrayMenu)
+                AskForTrayMenu();
+        });
+    }
+    return m_trayMenu;
+}
+
+void QtDialogWindow::AskForTrayMenu()
+{
+    if (m_trayCallbackMessage == 0)
+        return;
+    const bool outer = m_fillingTrayMenu;
+    m_fillingTrayMenu = true;
+    Dispatch(m_trayCallbackMessage, m_trayId, WM_RBUTTONDOWN);
+    m_fillingTrayMenu = outer;
+}
+
+void QtDialogWindow::SetTrayMenuEntries(const std::vector<MenuItem>& items)
+{
+    QMenu* menu = TrayMenu();
+    // The same entries keep their actions: a StatusNotifier host picks an entry by the id it
+    // read for it, and a new action would get a new id.
+    if (items == m_trayMenuEntries)
+        return;
+    menu->clear();
+    for (const MenuItem& item : items) {
+        if (item.separator) {
+            menu->addSeparator();
+            continue;
+        }
+        QAction* action = menu->addAction(px::qt::ToQString(item.text));
+        // The pick arrives afterwards as a command, as a menu's pick is posted.
+        QObject::connect(action, &QAction::triggered, action,
+            [this, id = item.id] { PostMessage(WM_COMMAND, CommandWParam(static_cast<int>(id), 0), 0); });
+    }
+    m_trayMenuEntries = items;
 }
 
 bool QtDialogWindow::NotifyIconDelete(const NotifyIconData&)
@@ -645,16 +707,13 @@ void QtDialogWindow::TrackPopupMenu(const std::vector<MenuItem>& items)
 {
     if (m_ended)
         return;
-    QMenu menu(m_widget.get());
-    for (const MenuItem& item : items) {
-        if (item.separator)
-            menu.addSeparator();
-        else
-            menu.addAction(px::ToQString(item.text))->setData(item.id);
-    }
-    // The picked item arrives afterwards as a command, as a menu's pick is posted.
-    if (QAction* picked = menu.exec(QCursor::pos()))
-        PostMessage(WM_COMMAND, CommandWParam(static_cast<int>(picked->data().toUInt()), 0), 0);
+    SetTrayMenuEntries(items);
+    // Asked for while the tray shows the menu: the entries are all it needs.
+    if (m_fillingTrayMenu || m_trayMenu->isVisible())
+        return;
+    m_openingTrayMenu = true;
+    m_trayMenu->popup(QCursor::pos());
+    m_openingTrayMenu = false;
 }
 
 bool QtDialogWindow::AppendSystemMenuItem(const std::u16string& text, unsigned commandId)
@@ -674,6 +733,8 @@ void QtDialogWindow::EndDialog(int result)
         timer->stop();
     if (m_tray)
         m_tray->hide();
+    if (m_trayMenu)
+        m_trayMenu->close();
     m_widget->hide();
     if (m_loop)
         m_loop->exit(result);

@@ -18,6 +18,7 @@
 class QDialog;
 class QEventLoop;
 class QLineEdit;
+class QMenu;
 class QPainter;
 class QPushButton;
 class QSystemTrayIcon;
@@ -25,7 +26,7 @@ class QTimer;
 class QWidget;
 class QtWindowHost;
 
-namespace px {
+namespace px::qt {
 class DialogWidget;
 }
 
@@ -43,12 +44,16 @@ public:
     QDialog* Widget() const;
     int TemplateId() const { return m_tpl.id; }
     bool Ended() const { return m_ended; }
-    px::BaseUnits Base() const { return m_base; }
+    px::qt::BaseUnits Base() const { return m_base; }
     // The widget of a control (for an edit with a browse button, its edit); nullptr when the
     // template has no control with that id.
     QWidget* Item(int id) const;
     // Every control's widget in template order (labels and the group box included).
     const std::vector<QWidget*>& Controls() const { return m_controls; }
+    QSystemTrayIcon* TrayIcon() const { return m_tray; }
+    // The tray icon's menu, the one popup menu the dialog opens: Qt shows it on an XEmbed
+    // tray and publishes it to a StatusNotifier host over D-Bus.
+    QMenu* TrayMenu();
 
     // Hands a message to the dialog now (nothing once the dialog has ended).
     void Dispatch(unsigned message, uintptr_t wParam, intptr_t lParam);
@@ -100,11 +105,13 @@ private:
     void BrowseForFile(int id);
     void DeliverTick(uintptr_t id);
     QWidget* FirstTabStop() const;
+    void AskForTrayMenu();
+    void SetTrayMenuEntries(const std::vector<MenuItem>& items);
 
     QtWindowHost& m_host;
     CDialogEx& m_dialog;
     const DialogTemplate& m_tpl;
-    px::BaseUnits m_base;
+    px::qt::BaseUnits m_base;
     bool m_ended = false;
     int m_result = IDCANCEL;
     QEventLoop* m_loop = nullptr;
@@ -118,11 +125,17 @@ private:
     std::map<uintptr_t, QTimer*> m_timers;
     std::vector<std::pair<std::u16string, unsigned>> m_systemMenuItems;
     QSystemTrayIcon* m_tray = nullptr;
+    QMenu* m_trayMenu = nullptr;
+    std::vector<MenuItem> m_trayMenuEntries;  // what the menu holds
+    // Set while the dialog is asked for the tray menu's entries (the tray is about to show it),
+    // and while this window opens the menu itself.
+    bool m_fillingTrayMenu = false;
+    bool m_openingTrayMenu = false;
     unsigned m_trayCallbackMessage = 0;
     uint32_t m_trayId = 0;
     IconId m_windowIcon = 0;
     QByteArray m_hiddenGeometry;  // where the window was when it was hidden
     // Declared last so it goes first: the widgets (and the timers they own) die before the
     // state their callbacks use.
-    std::unique_ptr<px::DialogWidget> m_widget;
+    std::unique_ptr<px::qt::DialogWidget> m_widget;
 };

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace px {
+namespace px::qt {
 
 inline QString ToQString(std::u16string_view text)
 {
@@ -15,4 +15,4 @@ inline QString ToQString(std::u16string_view text)
 
 inline std::u16string FromQString(const QString& text) { return text.toStdU16String(); }
 
-}  // namespace px
+}  // namespace px::qt

@@ -59,7 +59,7 @@ QtWindowHost::QtWindowHost()
     // Every text of the program is Chinese: boxes and menus take a Chinese UI font first, at
     // the desktop's size, so no second font has to be loaded to show them.
     QFont font = QApplication::font();
-    font.setFamilies(px::ChineseUiFamilies() + QStringList(font.family()));
+    font.setFamilies(px::qt::ChineseUiFamilies() + QStringList(font.family()));
     QApplication::setFont(font);
     // Qt's own texts (the file dialog, the edits' context menu) in Chinese like the program's.
     if (m_translator.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
