@@ -198,11 +198,10 @@ bool CPerennixDlg::FireJumpedOverRestarts(std::optional<int32_t> jumpedFrom, int
     // The wall clock skipped the minutes of these restart times (daylight saving time began,
     // or the clock was set forward): each fires now, in the first minute shown after the
     // jump, rather than not at all that day.
+    if (!jumpedFrom)
+        return false;
     bool fired = false;
-    while (jumpedFrom) {
-        RestartEntry* entry = m_schedule.FindJumpedOver(*jumpedFrom, minuteNow, dayNow);
-        if (!entry)
-            break;
+    while (RestartEntry* entry = m_schedule.FindJumpedOver(*jumpedFrom, minuteNow, dayNow)) {
         FireRestart(*entry, dayNow);
         fired = true;
     }

@@ -44,6 +44,8 @@ std::vector<std::u16string> SplitString(const std::u16string& text, const std::u
 
 // The local wall-clock time as calendar fields, tm_wday and tm_yday computed from the date.
 std::tm LocalCalendarNow();
+// The same for a given local time.
+std::tm CalendarFromSystemTime(const SystemTime& time);
 
 // The wall clock and the steady clock, read together: a wall clock that runs ahead of the
 // steady one was moved (daylight saving time, a clock set by hand).
@@ -56,5 +58,3 @@ ClockReading ReadClocks();
 // How much further the wall clock moved than the steady clock from earlier to later, in ms:
 // positive when it jumped forward, negative when it was set back.
 int64_t WallClockJumpMs(const ClockReading& earlier, const ClockReading& later);
-// The same for a given local time.
-std::tm CalendarFromSystemTime(const SystemTime& time);
