@@ -2,6 +2,7 @@
 
 #include <array>
 #include <ctime>
+#include <optional>
 
 #include "base/LogEntry.h"
 #include "base/Resource.h"
@@ -30,15 +31,33 @@ constexpr std::array<const char16_t*, 4> kGatewayDialogTitles
 constexpr std::array<int, 7> kGuardLockedControls
     = {IDC_FULLPATH, IDC_EXENAME, IDC_LOOPSEC, IDC_TIMEDCLOSE, IDC_REBTIME, IDC_ARGS, IDC_ARGSCRYPT};
 
-struct MinuteAndDay {
-    int32_t minute;
-    int32_t day;
+// A wall clock that ran this much ahead of real time between two looks was moved forward.
+constexpr int64_t kClockJumpMs = 60 * 1000;
+constexpr int64_t kMsPerDay = 24 * 60 * 60 * 1000;
+
+int32_t MinuteOfDay(const std::tm& calendar) { return calendar.tm_hour * 60 + calendar.tm_min; }
+
+int64_t DayNumber(int64_t wallMs) { return (wallMs >= 0 ? wallMs : wallMs - kMsPerDay + 1) / kMsPerDay; }
+
+// What one look at the clock found.
+struct ClockLook {
+    int32_t minute;  // of the day now
+    int32_t day;  // of the year now
+    // When the wall clock jumped forward since the last look: the minute of that look, or -1
+    // when it was on an earlier day. Every minute after it up to now went by unseen.
+    std::optional<int32_t> jumpedFrom;
 };
 
-MinuteAndDay NowMinuteAndDay()
+ClockLook LookAtClock(std::optional<ClockReading>& lastLook)
 {
-    const std::tm now = LocalCalendarNow();
-    return {now.tm_hour * 60 + now.tm_min, now.tm_yday};
+    const ClockReading now = ReadClocks();
+    ClockLook look{MinuteOfDay(now.calendar), now.calendar.tm_yday, std::nullopt};
+    if (lastLook && WallClockJumpMs(*lastLook, now) >= kClockJumpMs) {
+        const bool sameDay = DayNumber(lastLook->wallMs) == DayNumber(now.wallMs);
+        look.jumpedFrom = sameDay ? MinuteOfDay(lastLook->calendar) : -1;
+    }
+    lastLook = now;
+    return look;
 }
 
 }  // namespace
@@ -154,7 +173,8 @@ void CPerennixDlg::CheckRestartSoon()
 {
     if (!m_config.bTimedClose || m_bRestartPending)
         return;
-    const MinuteAndDay now = NowMinuteAndDay();
+    const ClockLook now = LookAtClock(m_lastClockLook);
+    FireJumpedOverRestarts(now.jumpedFrom, now.minute, now.day);
     const RestartEntry* entry = m_schedule.FindDueSoon(now.minute, now.day);
     if (!entry)
         return;
@@ -165,16 +185,37 @@ void CPerennixDlg::CheckRestartSoon()
 
 void CPerennixDlg::FireDueRestart()
 {
-    const MinuteAndDay now = NowMinuteAndDay();
-    RestartEntry* entry = m_schedule.FindDueNow(now.minute, now.day);
-    if (!entry)
-        return;  // not the minute yet: the countdown polls again
+    const ClockLook now = LookAtClock(m_lastClockLook);
+    if (FireJumpedOverRestarts(now.jumpedFrom, now.minute, now.day))
+        return;
+    if (RestartEntry* entry = m_schedule.FindDueNow(now.minute, now.day))
+        FireRestart(*entry, now.day);
+    // Otherwise it is not the minute yet: the countdown polls again.
+}
+
+bool CPerennixDlg::FireJumpedOverRestarts(std::optional<int32_t> jumpedFrom, int32_t minuteNow, int32_t dayNow)
+{
+    // The wall clock skipped the minutes of these restart times (daylight saving time began,
+    // or the clock was set forward): each fires now, in the first minute shown after the
+    // jump, rather than not at all that day.
+    if (!jumpedFrom)
+        return false;
+    bool fired = false;
+    while (RestartEntry* entry = m_schedule.FindJumpedOver(*jumpedFrom, minuteNow, dayNow)) {
+        FireRestart(*entry, dayNow);
+        fired = true;
+    }
+    return fired;
+}
+
+void CPerennixDlg::FireRestart(RestartEntry& entry, int32_t dayNow)
+{
     TerminateProcessesByName(m_config.strExeName);
-    WriteRestartLogEntry(entry->minuteOfDay, logtext::kRestartFired);
+    WriteRestartLogEntry(entry.minuteOfDay, logtext::kRestartFired);
     KillTimer(TIMER_RESTART);
     m_bRestartPending = false;
     SetTimer(TIMER_LAUNCHED, kLaunchedCheckMs);
-    entry->lastFiredDay = now.day;
+    entry.lastFiredDay = dayNow;
 }
 
 void CPerennixDlg::StopGuarding(const std::u16string& statusText)

@@ -72,6 +72,15 @@ RestartEntry* RestartSchedule::FindDueNow(int32_t minuteNow, int32_t dayNow)
     return &found->second;
 }
 
+RestartEntry* RestartSchedule::FindJumpedOver(int32_t fromMinute, int32_t minuteNow, int32_t dayNow)
+{
+    for (auto it = m_entries.upper_bound(fromMinute); it != m_entries.end() && it->first <= minuteNow; ++it) {
+        if (IsTimeOfDay(it->first) && it->second.lastFiredDay != dayNow)
+            return &it->second;
+    }
+    return nullptr;
+}
+
 std::vector<RestartEntry> RestartSchedule::Entries() const
 {
     std::vector<RestartEntry> entries;
@@ -129,3 +138,28 @@ std::tm CalendarFromSystemTime(const SystemTime& time)
 }
 
 std::tm LocalCalendarNow() { return CalendarFromSystemTime(GetSystem().GetLocalTime()); }
+
+ClockReading ReadClocks()
+{
+    using namespace std::chrono;
+    System& system = GetSystem();
+    const SystemTime local = system.GetLocalTime();
+    ClockReading reading;
+    reading.steadyMs = system.GetSteadyMs();
+    reading.calendar = CalendarFromSystemTime(local);
+    const std::tm& c = reading.calendar;
+    // Whole 400-year cycles (146097 days) apart, as the calendar types end at year 32767.
+    const int fullYear = c.tm_year + 1900;
+    const sys_days day
+        = sys_days{year{fullYear % 400} / January / 1} + days{c.tm_yday} + days{int64_t{fullYear / 400} * 146097};
+    reading.wallMs
+        = (day + hours{c.tm_hour} + minutes{c.tm_min} + seconds{c.tm_sec} + milliseconds{local.wMilliseconds})
+              .time_since_epoch()
+              .count();
+    return reading;
+}
+
+int64_t WallClockJumpMs(const ClockReading& earlier, const ClockReading& later)
+{
+    return (later.wallMs - earlier.wallMs) - (later.steadyMs - earlier.steadyMs);
+}

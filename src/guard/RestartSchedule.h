@@ -27,6 +27,10 @@ public:
     RestartEntry* FindDueSoon(int32_t minuteNow, int32_t dayNow);
     // The entry not fired today whose time is this minute, or nullptr.
     RestartEntry* FindDueNow(int32_t minuteNow, int32_t dayNow);
+    // The first entry not fired today whose time lies after fromMinute and not after
+    // minuteNow: a time the wall clock jumped over (fromMinute -1: from the day's start).
+    // nullptr for none.
+    RestartEntry* FindJumpedOver(int32_t fromMinute, int32_t minuteNow, int32_t dayNow);
 
     bool IsEmpty() const { return m_entries.empty(); }
     std::vector<RestartEntry> Entries() const;
@@ -42,3 +46,15 @@ std::vector<std::u16string> SplitString(const std::u16string& text, const std::u
 std::tm LocalCalendarNow();
 // The same for a given local time.
 std::tm CalendarFromSystemTime(const SystemTime& time);
+
+// The wall clock and the steady clock, read together: a wall clock that runs ahead of the
+// steady one was moved (daylight saving time, a clock set by hand).
+struct ClockReading {
+    std::tm calendar{};  // the local wall-clock time, as LocalCalendarNow gives it
+    int64_t wallMs = 0;  // the same in milliseconds since 1970-01-01 00:00 of the wall clock
+    int64_t steadyMs = 0;
+};
+ClockReading ReadClocks();
+// How much further the wall clock moved than the steady clock from earlier to later, in ms:
+// positive when it jumped forward, negative when it was set back.
+int64_t WallClockJumpMs(const ClockReading& earlier, const ClockReading& later);

@@ -40,6 +40,8 @@ void CPerennixDlg::StartGuarding()
     WriteLogEntry(atLaunch ? logtext::kGuardStartedAtLaunch : logtext::kGuardStartedByUser);
 
     m_bGuarding = true;
+    // Clock changes count from this start's first look on.
+    m_lastClockLook.reset();
     if (m_config.bTimedClose)
         m_schedule.Rebuild(m_config.strRebTime);
     else

@@ -1,5 +1,6 @@
 #include "platform/System.h"
 
+#include <chrono>
 #include <cstdlib>
 
 namespace {
@@ -15,3 +16,9 @@ System& GetSystem()
 }
 
 void SetSystem(System* system) { g_system = system; }
+
+int64_t System::GetSteadyMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}

@@ -100,6 +100,10 @@ public:
     virtual void PressSpaceKey() = 0;
 
     virtual SystemTime GetLocalTime() = 0;
+    // Milliseconds of a clock that runs at the pace of real time and that nothing sets: a
+    // change of the wall clock (daylight saving time, a clock set by hand) does not move it.
+    // Only differences of it mean anything. By default the C++ library's steady clock.
+    virtual int64_t GetSteadyMs();
     // The running executable's full path.
     virtual std::u16string GetModuleFileName() = 0;
 };

@@ -81,6 +81,10 @@ private:
     void StopLaunchFailed();
     void ForgetLaunchedProcess();
     void ConfirmGatewayDialog();
+    // Fires the restarts whose times the wall clock jumped over since jumpedFrom (none: it did
+    // not jump); true when one fired.
+    bool FireJumpedOverRestarts(std::optional<int32_t> jumpedFrom, int32_t minuteNow, int32_t dayNow);
+    void FireRestart(RestartEntry& entry, int32_t dayNow);
     SaveOutcome SaveSettingsToFile();
     void OpenTrayMenu();
     void HideIntoTray();
@@ -100,9 +104,8 @@ private:
     NotifyIconData m_nid;
     CMFCEditBrowseCtrl m_editFullPath;
     std::u16string m_strPathText;
-    bool m_bTrayIconShown = false;
-    bool m_bStartAtLaunchPending = false;
-    std::optional<LaunchedProcess>
-        m_launched;  // what the last launch started, when the system knows it  // the start that start-on-launch posted
-                     // has not run yet  // the shell took the icon and it has not been removed since
+    bool m_bTrayIconShown = false;  // the shell took the icon and it has not been removed since
+    bool m_bStartAtLaunchPending = false;  // the start that start-on-launch posted has not run yet
+    std::optional<LaunchedProcess> m_launched;  // what the last launch started, when the system knows it
+    std::optional<ClockReading> m_lastClockLook;  // the clocks at the schedule's last look
 };

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -211,6 +212,33 @@ TEST(RestartScheduleQueries, ExtremeArgumentsAreHarmless)
     }
 }
 
+TEST(RestartScheduleQueries, JumpedOverIsAfterTheLastLookUpToNow)
+{
+    RestartSchedule schedule = Built(u"02:00;02:30;03:00;03:01;24:00;-1:00");
+    struct Case {
+        int32_t from, now;
+        std::optional<int32_t> found;
+    };
+    const Case cases[] = {
+        {Minute(1, 59), Minute(3, 0), Minute(2, 0)},  // daylight saving time begins at 02:00
+        {Minute(2, 0), Minute(3, 0), Minute(2, 30)},  // the look's own minute was seen
+        {Minute(2, 30), Minute(3, 0), Minute(3, 0)},  // now's minute is included
+        {Minute(3, 1), Minute(3, 30), std::nullopt}, {-1, Minute(1, 0), std::nullopt},  // from the day's start
+        {-1, Minute(2, 0), Minute(2, 0)},
+        {Minute(23, 0), Minute(23, 59) + 60, std::nullopt},  // 24:00 is no time of day
+        {kMin, kMax, Minute(2, 0)}, {kMax, kMax, std::nullopt},
+        {Minute(3, 0), Minute(2, 0), std::nullopt},  // a clock set back jumped over nothing
+    };
+    for (const Case& c : cases) {
+        const RestartEntry* entry = schedule.FindJumpedOver(c.from, c.now, 66);
+        EXPECT_EQ(entry ? std::optional<int32_t>(entry->minuteOfDay) : std::nullopt, c.found) << c.from << " " << c.now;
+    }
+    // An entry fired today is passed by; the next one is found.
+    schedule.FindJumpedOver(Minute(1, 59), Minute(3, 0), 66)->lastFiredDay = 66;
+    EXPECT_EQ(schedule.FindJumpedOver(Minute(1, 59), Minute(3, 0), 66)->minuteOfDay, Minute(2, 30));
+    EXPECT_EQ(schedule.FindJumpedOver(Minute(1, 59), Minute(3, 0), 67)->minuteOfDay, Minute(2, 0));
+}
+
 struct CalendarCase {
     SystemTime time;
     int year, mon, mday, hour, min, sec, wday, yday;
@@ -262,6 +290,47 @@ TEST(Calendar, ExtremeSystemTimesStayInRange)
         EXPECT_GE(tm.tm_mon, 0);
         EXPECT_LE(tm.tm_mon, 11);
     }
+}
+
+// The scripted clock's time zones give the days of a daylight-saving change 23 or 25 hours,
+// and a steady clock that runs on through them while the wall clock jumps.
+TEST(Calendar, VirtualClockDaysAcrossDaylightSavingChanges)
+{
+    struct Case {
+        const fake::TimeZoneRules* zone;
+        int year, month, day;
+        int hours;  // from this local midnight to the next
+    };
+    const Case cases[] = {
+        {&fake::kNewYork, 2026, 3, 8, 23},
+        {&fake::kNewYork, 2026, 3, 9, 24},
+        {&fake::kNewYork, 2026, 11, 1, 25},
+        {&fake::kNewYork, 2028, 2, 29, 24},
+        {&fake::kSaoPaulo2018, 2018, 11, 4, 23},  // its midnight never shows: it begins at 01:00
+        {&fake::kSaoPaulo2018, 2019, 2, 16, 25},
+    };
+    for (const Case& c : cases) {
+        fake::VirtualClock clock;
+        clock.SetZone(*c.zone);
+        const int64_t midnight = clock.MsAt(c.year, c.month, c.day, 0, 0);
+        const int64_t next = clock.MsAt(c.year, c.month, c.day + 1, 0, 0);
+        EXPECT_EQ(next - midnight, int64_t{c.hours} * 3600 * 1000) << c.year << "-" << c.month << "-" << c.day;
+    }
+
+    fake::VirtualClock clock;
+    fake::FakeSystem system(clock);
+    fake::ScopedSystem installed(system);
+    clock.SetZone(fake::kNewYork);
+    clock.Set(2026, 3, 8, 1, 59, 30);
+    const ClockReading before = ReadClocks();
+    clock.SetMs(clock.NowMs() + 60 * 1000);
+    const ClockReading after = ReadClocks();
+    EXPECT_EQ(after.calendar.tm_hour * 60 + after.calendar.tm_min, Minute(3, 0));
+    EXPECT_EQ(WallClockJumpMs(before, after), 3600 * 1000);
+    clock.Set(2026, 11, 1, 1, 59, 30);  // the first 01:59:30, in daylight time
+    const ClockReading autumn = ReadClocks();
+    clock.SetMs(clock.NowMs() + 60 * 1000);
+    EXPECT_EQ(WallClockJumpMs(autumn, ReadClocks()), -3600 * 1000);
 }
 
 TEST(Calendar, LocalCalendarNowReadsTheSystemClock)

@@ -5,17 +5,69 @@
 
 namespace fake {
 
+namespace {
+
+using namespace std::chrono;
+
+constexpr int64_t kMsPerMinute = 60 * 1000;
+
+// Milliseconds since 1970-01-01 00:00 of a date and time, as a calendar with no time zone
+// counts them.
+int64_t CalendarMs(int year, int month, int day, int hour, int minute, int second, int ms)
+{
+    const sys_days date{std::chrono::year{year} / month / day};
+    return (date + hours{hour} + minutes{minute} + seconds{second} + milliseconds{ms}).time_since_epoch().count();
+}
+
+// The wall-clock milliseconds (as CalendarMs counts them) at which change happens in year.
+int64_t ChangeMs(int year, const ClockChange& change)
+{
+    const auto month = std::chrono::month{static_cast<unsigned>(change.month)};
+    const weekday day{static_cast<unsigned>(change.weekday)};
+    const sys_days date = change.week >= 5
+        ? sys_days{year_month_weekday_last{std::chrono::year{year}, month, weekday_last{day}}}
+        : sys_days{year_month_weekday{std::chrono::year{year}, month, day[static_cast<unsigned>(change.week)]}};
+    return duration_cast<milliseconds>((date + minutes{change.minuteOfDay}).time_since_epoch()).count();
+}
+
+}  // namespace
+
+int VirtualClock::OffsetMinutesAt(int64_t ms) const
+{
+    const int standard = m_zone.standardOffsetMinutes;
+    if (!m_zone.daylightStart || !m_zone.daylightEnd)
+        return standard;
+    const int daylight = m_zone.daylightOffsetMinutes;
+    const int year
+        = int{year_month_day{floor<days>(sys_time<milliseconds>{milliseconds{ms + standard * kMsPerMinute}})}.year()};
+    // Daylight time begins at a standard-time reading and ends at a daylight-time one.
+    const int64_t begins = ChangeMs(year, *m_zone.daylightStart) - standard * kMsPerMinute;
+    const int64_t ends = ChangeMs(year, *m_zone.daylightEnd) - daylight * kMsPerMinute;
+    // South of the equator daylight time spans the turn of the year.
+    const bool inDaylight = begins < ends ? (begins <= ms && ms < ends) : !(ends <= ms && ms < begins);
+    return inDaylight ? daylight : standard;
+}
+
+int64_t VirtualClock::MsAt(int year, int month, int day, int hour, int minute, int second, int ms) const
+{
+    const int64_t wall = CalendarMs(year, month, day, hour, minute, second, ms);
+    // The earlier reading first: daylight time, whose offset is the larger one.
+    for (const int offset : {m_zone.daylightOffsetMinutes, m_zone.standardOffsetMinutes}) {
+        const int64_t at = wall - offset * kMsPerMinute;
+        if (OffsetMinutesAt(at) == offset)
+            return at;
+    }
+    return wall - m_zone.standardOffsetMinutes * kMsPerMinute;
+}
+
 void VirtualClock::Set(int year, int month, int day, int hour, int minute, int second, int ms)
 {
-    using namespace std::chrono;
-    const sys_days date{std::chrono::year{year} / month / day};
-    m_nowMs = (date + hours{hour} + minutes{minute} + seconds{second} + milliseconds{ms}).time_since_epoch().count();
+    m_nowMs = MsAt(year, month, day, hour, minute, second, ms);
 }
 
 SystemTime VirtualClock::LocalTime() const
 {
-    using namespace std::chrono;
-    const sys_time<milliseconds> now{milliseconds{m_nowMs}};
+    const sys_time<milliseconds> now{milliseconds{m_nowMs + OffsetMinutesAt(m_nowMs) * kMsPerMinute}};
     const sys_days today = floor<days>(now);
     const year_month_day date{today};
     const hh_mm_ss<milliseconds> time{now - today};

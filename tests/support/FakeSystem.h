@@ -14,17 +14,51 @@
 
 namespace fake {
 
-// A virtual wall clock in milliseconds since 1970-01-01 00:00 local time.
+// The moment of a daylight-saving change: the week-th weekday of a month (5: the last one)
+// at a time of day on the wall clock, as it reads just before the change.
+struct ClockChange {
+    int month = 1;  // 1 to 12
+    int week = 1;  // 1 to 4, or 5 for the last
+    int weekday = 0;  // 0 = Sunday
+    int minuteOfDay = 0;
+};
+
+// A time zone as a rule table of the clock's own, so that tests run the same on every
+// system (Wine included) whatever its time-zone database holds.
+struct TimeZoneRules {
+    int standardOffsetMinutes = 0;  // local standard time minus UTC
+    int daylightOffsetMinutes = 0;  // local daylight time minus UTC
+    std::optional<ClockChange> daylightStart;  // none: no daylight saving time
+    std::optional<ClockChange> daylightEnd;
+};
+
+// America/New_York since 2007: EST (UTC-5); EDT (UTC-4) from the second Sunday of March at
+// 02:00 (the clock skips to 03:00) to the first Sunday of November at 02:00 (back to 01:00).
+inline const TimeZoneRules kNewYork{-300, -240, ClockChange{3, 2, 0, 120}, ClockChange{11, 1, 0, 120}};
+// America/Sao_Paulo in 2018/19: daylight time began at midnight, so 00:00 to 00:59 of the
+// first Sunday of November never showed, and ended at midnight before the third Sunday of
+// February, when 23:00 to 23:59 of the Saturday showed twice.
+inline const TimeZoneRules kSaoPaulo2018{-180, -120, ClockChange{11, 1, 0, 0}, ClockChange{2, 3, 0, 0}};
+
+// A virtual clock: milliseconds since 1970-01-01 00:00 UTC, which only tests and the passing
+// of virtual time move, and the local wall-clock time in a time zone (UTC when none is set).
 class VirtualClock {
 public:
     int64_t NowMs() const { return m_nowMs; }
     void SetMs(int64_t ms) { m_nowMs = ms; }
-    // Sets the clock to a local date and time.
+    void SetZone(const TimeZoneRules& zone) { m_zone = zone; }
+    // Sets the clock to a local date and time. A time shown twice is its first showing; a time
+    // the clock skips is read in standard time, which the clock then shows as the hour after.
     void Set(int year, int month, int day, int hour, int minute, int second = 0, int ms = 0);
+    // The clock's milliseconds at a local date and time, read as Set reads it.
+    int64_t MsAt(int year, int month, int day, int hour, int minute, int second = 0, int ms = 0) const;
     SystemTime LocalTime() const;
+    // Local time minus UTC at a moment of the clock, in minutes.
+    int OffsetMinutesAt(int64_t ms) const;
 
 private:
     int64_t m_nowMs = 0;
+    TimeZoneRules m_zone;
 };
 
 struct FakeProcess {
@@ -103,6 +137,7 @@ public:
     bool BringToFront(ForeignWindow window) override;
     void PressSpaceKey() override;
     SystemTime GetLocalTime() override { return m_clock.LocalTime(); }
+    int64_t GetSteadyMs() override { return m_clock.NowMs(); }
     std::u16string GetModuleFileName() override { return modulePath; }
 
 private:

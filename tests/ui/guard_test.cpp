@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
+#include <cstdio>
 #include <vector>
 
 #include "PlatformPath.h"
@@ -43,6 +45,15 @@ std::vector<std::pair<std::string, std::string>> LogEntries(const std::string& l
         start = end;
     }
     return entries;
+}
+
+// The entries as "date time message".
+std::vector<std::string> TimedMessages(const std::string& log)
+{
+    std::vector<std::string> lines;
+    for (const auto& [time, message] : LogEntries(log))
+        lines.push_back(time + " " + message);
+    return lines;
 }
 
 std::vector<std::string> Messages(const std::string& log)
@@ -851,6 +862,161 @@ TEST_F(GuardTest, AWeekOfGuardingAcrossTheYearEndRestartsExactlyOnTime)
     EXPECT_EQ(system.terminated.size(), expected.size());
     // Each restart was followed by a relaunch 3 s later.
     EXPECT_EQ(system.shellLaunches.size(), expected.size() + 1);
+}
+
+std::string DateText(std::chrono::sys_days day)
+{
+    const std::chrono::year_month_day date{day};
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u", int{date.year()}, unsigned{date.month()}, unsigned{date.day()});
+    return text;
+}
+
+// Four hundred days of guarding in New York's time zone, across the leap day of 2028, two year
+// ends and four daylight-saving changes (two 23-hour and two 25-hour days), with restart
+// times at midnight, 12:30 and 23:59: each restarts the program exactly once a day, at the same
+// moment of its minute, and no countdown outlives its restart.
+TEST_F(GuardTest, FourHundredDaysRestartEachTimeExactlyOnceADay)
+{
+    using namespace std::chrono;
+    const sys_days first = 2027y / November / 30;
+    const sys_days last = first + days{400};
+    clock.SetZone(kNewYork);
+    clock.Set(2027, 11, 30, 8, 0);
+    const std::u16string program = MakeProgram("guarded.exe");
+    const std::string launched = " ->程序未运行，已启动：" + px::ToUtf8(program);
+    WriteIni(GuardedIni(program, "ISTIMEDCLOSE=1\r\nREB_TIME=00:00;12:30;23:59\r\n"));
+    system.AddProcess(u"guarded.exe");
+    system.launchStartsProcess = u"guarded.exe";
+    std::vector<std::string> countdownsLeft;
+    Run([&](FakeWindow& w) {
+        Start(w);
+        for (sys_days day = first + days{1}; day <= last; day += days{1}) {
+            // On to 08:00 of the next day: 23, 24 or 25 hours.
+            const year_month_day date{day};
+            host.AdvanceBy(clock.MsAt(int{date.year()}, static_cast<int>(unsigned{date.month()}),
+                               static_cast<int>(unsigned{date.day()}), 8, 0)
+                - clock.NowMs());
+            if (MainDialog(w).IsRestartPending() || w.HasTimer(TIMER_RESTART))
+                countdownsLeft.push_back(DateText(day));
+        }
+        EXPECT_TRUE(MainDialog(w).IsGuarding());
+    });
+    EXPECT_EQ(countdownsLeft, std::vector<std::string>{});
+
+    // Every loop check falls on a whole minute; the countdown polls every 35 s from the check
+    // that armed it, and the follow-up check comes 3 s after a restart.
+    std::vector<std::string> expected = {
+        "2027-11-30 08:00:00.000 ->对话框初始化完成。。。",
+        "2027-11-30 08:00:00.000 ->开始守护（用户操作）。。。",
+    };
+    for (sys_days day = first; day <= last; day += days{1}) {
+        const std::string date = DateText(day);
+        if (day != first) {
+            expected.push_back(date + " 00:00:18.000 ->0:0 触发，执行关闭。。。");
+            expected.push_back(date + " 00:00:21.000" + launched);
+        }
+        if (day == last)
+            break;
+        expected.push_back(date + " 12:26:00.000 ->12:30: 距离不足5分钟，开始循环准备。。。");
+        expected.push_back(date + " 12:30:05.000 ->12:30 触发，执行关闭。。。");
+        expected.push_back(date + " 12:30:08.000" + launched);
+        expected.push_back(date + " 23:55:00.000 ->23:59: 距离不足5分钟，开始循环准备。。。");
+        expected.push_back(date + " 23:59:05.000 ->23:59 触发，执行关闭。。。");
+        expected.push_back(date + " 23:59:08.000" + launched);
+        // Midnight's countdown begins with the check after the 23:59 restart.
+        expected.push_back(date + " 23:59:08.000 ->0:0: 距离不足5分钟，开始循环准备。。。");
+    }
+    const std::vector<std::string> lines = TimedMessages(Log());
+    ASSERT_EQ(lines.size(), expected.size());
+    for (size_t i = 0; i < lines.size(); ++i)
+        ASSERT_EQ(lines[i], expected[i]) << "entry " << i;
+    EXPECT_EQ(system.terminated.size(), 3u * 400u);
+}
+
+// Daylight saving time: a change forward skips an hour of the wall clock, a change back shows
+// one twice. A restart time the clock skips (or whose countdown the jump cut short) fires at
+// the first check after the jump, in the first minute the clock shows after it; a time shown
+// twice fires once, the first time. Guarding runs from 20:00 of the day before the change to
+// 06:00 of the day after, checking every minute on the minute.
+TEST_F(GuardTest, ClockChangesNeitherLoseNorRepeatARestart)
+{
+    struct Case {
+        const TimeZoneRules* zone;
+        int year, month, day;  // the day the change happens on (at its midnight for Sao Paulo)
+        std::string time;  // REB_TIME
+        std::vector<std::string> expected;  // the countdown and restart entries
+    };
+    const std::string soon = ": 距离不足5分钟，开始循环准备。。。";
+    const std::string fired = " 触发，执行关闭。。。";
+    const Case cases[] = {
+        // New York, 8 March 2026: 01:59:59 EST is followed by 03:00:00 EDT.
+        {&kNewYork, 2026, 3, 8, "02:30",
+            {"2026-03-08 03:00:00.000 ->2:30" + fired, "2026-03-09 02:26:00.000 ->2:30" + soon,
+                "2026-03-09 02:30:05.000 ->2:30" + fired}},
+        {&kNewYork, 2026, 3, 8, "02:00",
+            {"2026-03-08 01:56:00.000 ->2:0" + soon, "2026-03-08 03:00:05.000 ->2:0" + fired,
+                "2026-03-09 01:56:00.000 ->2:0" + soon, "2026-03-09 02:00:05.000 ->2:0" + fired}},
+        {&kNewYork, 2026, 3, 8, "03:00",
+            {"2026-03-08 03:00:00.000 ->3:0" + fired, "2026-03-09 02:56:00.000 ->3:0" + soon,
+                "2026-03-09 03:00:05.000 ->3:0" + fired}},
+        {&kNewYork, 2026, 3, 8, "01:59",
+            {"2026-03-08 01:55:00.000 ->1:59" + soon, "2026-03-08 01:59:05.000 ->1:59" + fired,
+                "2026-03-09 01:55:00.000 ->1:59" + soon, "2026-03-09 01:59:05.000 ->1:59" + fired}},
+        {&kNewYork, 2026, 3, 8, "03:01",
+            {"2026-03-08 03:00:00.000 ->3:1" + soon, "2026-03-08 03:01:10.000 ->3:1" + fired,
+                "2026-03-09 02:57:00.000 ->3:1" + soon, "2026-03-09 03:01:05.000 ->3:1" + fired}},
+        // New York, 1 November 2026: 01:59:59 EDT is followed by 01:00:00 EST.
+        {&kNewYork, 2026, 11, 1, "01:30",
+            {"2026-11-01 01:26:00.000 ->1:30" + soon, "2026-11-01 01:30:05.000 ->1:30" + fired,
+                "2026-11-02 01:26:00.000 ->1:30" + soon, "2026-11-02 01:30:05.000 ->1:30" + fired}},
+        {&kNewYork, 2026, 11, 1, "01:00",
+            {"2026-11-01 00:56:00.000 ->1:0" + soon, "2026-11-01 01:00:05.000 ->1:0" + fired,
+                "2026-11-02 00:56:00.000 ->1:0" + soon, "2026-11-02 01:00:05.000 ->1:0" + fired}},
+        // The countdown armed at 01:56 EDT polls on through the repeated hour to 02:00 EST.
+        {&kNewYork, 2026, 11, 1, "02:00",
+            {"2026-11-01 01:56:00.000 ->2:0" + soon, "2026-11-01 02:00:10.000 ->2:0" + fired,
+                "2026-11-02 01:56:00.000 ->2:0" + soon, "2026-11-02 02:00:05.000 ->2:0" + fired}},
+        // Sao Paulo, 4 November 2018: 23:59:59 of the 3rd is followed by 01:00:00 of the 4th.
+        {&kSaoPaulo2018, 2018, 11, 4, "00:00",
+            {"2018-11-03 23:56:00.000 ->0:0" + soon, "2018-11-04 01:00:05.000 ->0:0" + fired,
+                "2018-11-04 23:56:00.000 ->0:0" + soon, "2018-11-05 00:00:05.000 ->0:0" + fired}},
+        {&kSaoPaulo2018, 2018, 11, 4, "00:30",
+            {"2018-11-04 01:00:00.000 ->0:30" + fired, "2018-11-05 00:26:00.000 ->0:30" + soon,
+                "2018-11-05 00:30:05.000 ->0:30" + fired}},
+        // Sao Paulo, 17 February 2019: 23:59:59 of the 16th is followed by 23:00:00 of the 16th.
+        {&kSaoPaulo2018, 2019, 2, 17, "23:30",
+            {"2019-02-16 23:26:00.000 ->23:30" + soon, "2019-02-16 23:30:05.000 ->23:30" + fired,
+                "2019-02-17 23:26:00.000 ->23:30" + soon, "2019-02-17 23:30:05.000 ->23:30" + fired}},
+        {&kSaoPaulo2018, 2019, 2, 17, "00:00",
+            {"2019-02-16 23:56:00.000 ->0:0" + soon, "2019-02-17 00:00:10.000 ->0:0" + fired,
+                "2019-02-17 23:56:00.000 ->0:0" + soon, "2019-02-18 00:00:05.000 ->0:0" + fired}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.year << "-" << c.month << "-" << c.day << " " << c.time);
+        clock.SetZone(*c.zone);
+        clock.Set(c.year, c.month, c.day - 1, 20, 0);
+        const int64_t end = clock.MsAt(c.year, c.month, c.day + 1, 6, 0);
+        WriteIni(RestartIni(c.time));
+        system.processes.clear();
+        system.terminated.clear();
+        system.AddProcess(u"guarded.exe");
+        system.launchStartsProcess = u"guarded.exe";
+        Run([&](FakeWindow& w) {
+            Start(w);
+            host.AdvanceBy(end - clock.NowMs());
+            EXPECT_FALSE(MainDialog(w).IsRestartPending());
+            EXPECT_FALSE(w.HasTimer(TIMER_RESTART));
+        });
+        std::vector<std::string> entries;
+        for (const std::string& line : TimedMessages(Log()))
+            if (line.find("距离") != std::string::npos || line.find("触发") != std::string::npos)
+                entries.push_back(line);
+        EXPECT_EQ(entries, c.expected);
+        const auto restarts = std::count_if(c.expected.begin(), c.expected.end(),
+            [](const std::string& line) { return line.find("触发") != std::string::npos; });
+        EXPECT_EQ(system.terminated.size(), static_cast<size_t>(restarts));
+    }
 }
 
 // A day of guarding as the run log tells it: what the watchdog did, in order, and never
