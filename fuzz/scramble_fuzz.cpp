@@ -40,7 +40,7 @@ std::u16string Units(const std::string& bytes)
 // cannot hold is cut from the end, never changed.
 void CheckRoundTrip(const std::u16string& text, int length, uint32_t seed)
 {
-    const std::u16string field = px::ScrambleTextSeeded(text, length, seed);
+    const std::u16string field = ScrambleTextSeeded(text, length, seed);
     const size_t wanted = length > 0 ? static_cast<size_t>(length) : text.size() * 2 + 25;
     const std::u16string back = UnscrambleText(field);
     if (field.size() != wanted)

@@ -233,7 +233,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     static MemoryFiles files;
     files.AddFolder(kFolder);
-    files.ansiDecoder = testsupport::DecodeTestGbk;
+    files.codePage = &testsupport::TestGbk();
     files.gbkEncoder = testsupport::EncodeTestGbk;
     SetFiles(&files);
     g_files = &files;
