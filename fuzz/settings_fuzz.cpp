@@ -56,9 +56,22 @@ std::string Hex(std::u16string_view text)
     std::abort();
 }
 
+// The blanks a reader trims around a value, as the Windows profile functions do. A value read
+// up to a NUL of the file can end in them; written back on a line of its own, it loses them,
+// on Windows as here.
+std::u16string_view WithoutOuterBlanks(std::u16string_view text)
+{
+    const auto blank = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\v' || c == u'\f' || c == u'\x1A'; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
 void ExpectSame(const char* key, const std::u16string& before, const std::u16string& after)
 {
-    if (before != after)
+    if (WithoutOuterBlanks(before) != WithoutOuterBlanks(after))
         Fail(key, before, after);
 }
 
