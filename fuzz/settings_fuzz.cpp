@@ -89,31 +89,23 @@ bool HasLineBreakingUnit(std::u16string_view text)
     return text.find_first_of(std::u16string_view(u"\r\n\0", 3)) != std::u16string_view::npos;
 }
 
-// The encodings a config.ini can be in, as its first bytes tell them.
-enum class FileEncoding { Utf8, Utf16Le, Utf16Be, Gbk, Other };
-
-// A file of ASCII text in UTF-16LE without a byte order mark: every second byte is zero.
-bool LooksLikeBomlessUtf16Le(std::string_view bytes)
-{
-    if (bytes.size() < 2 || bytes.size() % 2 != 0)
-        return false;
-    for (size_t i = 1; i < bytes.size(); i += 2)
-        if (bytes[i] != '\0')
-            return false;
-    return bytes[0] != '\0';
-}
+// The encodings a config.ini can be in, as the reader tells them from the bytes (byte order
+// marks, UTF-16LE text without one, UTF-8 against the code page).
+enum class FileEncoding { Utf8, Utf16Le, Utf16Be, Gbk };
 
 FileEncoding EncodingOf(std::string_view bytes)
 {
-    if (bytes.substr(0, 2) == "\xFF\xFE" || LooksLikeBomlessUtf16Le(bytes))
+    switch (px::DetectProfileEncoding(bytes, testsupport::TestGbk())) {
+    case px::ProfileEncoding::Utf16Le:
+    case px::ProfileEncoding::Utf16LeBom:
         return FileEncoding::Utf16Le;
-    if (bytes.substr(0, 2) == "\xFE\xFF")
+    case px::ProfileEncoding::Utf16BeBom:
         return FileEncoding::Utf16Be;
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF" || px::DecodeUtf8Strict(bytes, false))
-        return FileEncoding::Utf8;
-    if (testsupport::DecodeTestGbk(bytes))
+    case px::ProfileEncoding::Ansi:
         return FileEncoding::Gbk;
-    return FileEncoding::Other;
+    default:
+        return FileEncoding::Utf8;
+    }
 }
 
 // value can stand on one line of a file in this encoding.
@@ -126,7 +118,6 @@ bool CanHold(FileEncoding encoding, std::u16string_view value)
     case FileEncoding::Gbk:
         return testsupport::DecodeTestGbk(testsupport::EncodeTestGbk(value)) == std::u16string(value);
     case FileEncoding::Utf8:
-    case FileEncoding::Other:
         return true;
     }
     return true;
@@ -151,21 +142,17 @@ bool HasUnitInsideALine(std::string_view bytes, FileEncoding encoding)
 }
 
 // The lines of a file as their bytes without the line ends (CR LF, LF or a lone CR), counted
-// in the file's units: two bytes in UTF-16, one otherwise. A trailing odd byte of a UTF-16
-// file is no unit and left out.
-std::vector<std::string> LinesOf(std::string_view bytes)
+// in the file's units: two bytes in UTF-16, one otherwise, and in GBK a lead byte with the
+// byte after it (even a CR or LF; not a NUL). A trailing odd byte of a UTF-16 file is no unit
+// and left out.
+std::vector<std::string> LinesOf(std::string_view bytes, FileEncoding encoding)
 {
-    size_t width = 1;
-    bool bigEndian = false;
-    if (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF") {
-        width = 2;
-        bigEndian = bytes[0] == '\xFE';
-        bytes.remove_prefix(2);
-    } else if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+    const size_t width = encoding == FileEncoding::Utf16Le || encoding == FileEncoding::Utf16Be ? 2 : 1;
+    const bool bigEndian = encoding == FileEncoding::Utf16Be;
+    if (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF")
+        bytes.remove_prefix(width == 2 ? 2 : 0);
+    else if (bytes.substr(0, 3) == "\xEF\xBB\xBF")
         bytes.remove_prefix(3);
-    } else if (LooksLikeBomlessUtf16Le(bytes)) {
-        width = 2;
-    }
     const auto unitAt = [&](size_t i) {
         if (width == 1)
             return static_cast<unsigned>(static_cast<unsigned char>(bytes[i]));
@@ -179,6 +166,10 @@ std::vector<std::string> LinesOf(std::string_view bytes)
     const size_t end = bytes.size() - bytes.size() % width;
     while (i < end) {
         const unsigned unit = unitAt(i);
+        if (encoding == FileEncoding::Gbk && unit >= 0x81 && unit <= 0xFE && i + 1 < end && bytes[i + 1] != '\0') {
+            i += 2;
+            continue;
+        }
         if (unit != '\r' && unit != '\n') {
             i += width;
             continue;
@@ -194,35 +185,75 @@ std::vector<std::string> LinesOf(std::string_view bytes)
     return lines;
 }
 
-// A line Perennix may write: its name (before "="; NULs and blanks left out, ASCII case
-// ignored) is one of the settings keys.
-bool IsSettingsKeyLine(std::string_view line)
+// A line's units: two bytes each in UTF-16, one otherwise.
+std::u16string UnitsOf(std::string_view line, FileEncoding encoding)
 {
-    std::string name;
-    for (const char c : line.substr(0, line.find('='))) {
-        if (c != '\0' && c != ' ' && c != '\t')
-            name += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    std::u16string units;
+    const bool utf16 = encoding == FileEncoding::Utf16Le || encoding == FileEncoding::Utf16Be;
+    for (size_t i = 0; i < line.size(); i += utf16 ? 2 : 1) {
+        const unsigned a = static_cast<unsigned char>(line[i]);
+        const unsigned b = utf16 && i + 1 < line.size() ? static_cast<unsigned char>(line[i + 1]) : 0;
+        units += static_cast<char16_t>(!utf16 ? a : encoding == FileEncoding::Utf16Be ? (a << 8 | b) : (b << 8 | a));
     }
-    if (line.find('=') == std::string_view::npos)
+    return units;
+}
+
+// A line Perennix may write: not a section header, and its name (before "=", or the whole
+// line without one, as the profile functions read a key without a value; outer blanks
+// trimmed, cut at a NUL, ASCII case ignored) is one of the settings keys.
+bool IsSettingsKeyLine(std::string_view bytes, FileEncoding encoding)
+{
+    const std::u16string units = UnitsOf(bytes, encoding);
+    const std::u16string_view line = WithoutOuterBlanks(units);
+    if (line.empty())
         return false;
-    for (const std::u16string_view key : kKeys)
-        if (name == px::ToUtf8(key))
+    const size_t close = line.rfind(u']');
+    if (line.front() == u'[' && close != 0 && close != std::u16string_view::npos)
+        return false;
+    std::u16string_view name = WithoutOuterBlanks(line.substr(0, line.find(u'=')));
+    name = name.substr(0, name.find(u'\0'));
+    for (const std::u16string_view key : kKeys) {
+        bool same = name.size() == key.size();
+        for (size_t i = 0; same && i < name.size(); ++i)
+            same = (name[i] >= u'a' && name[i] <= u'z' ? name[i] - u'a' + u'A' : name[i]) == key[i];
+        if (same)
             return true;
+    }
     return false;
 }
 
+// A GBK file's last line that ends in a lone lead byte, with no line end after it: a line
+// end written after it becomes the second byte of its character, so the save writes two and
+// the line keeps its text with one more byte.
+bool KeptWithTakenLineEnd(std::string_view kept, std::string_view line, bool gbkLastLine)
+{
+    return gbkLastLine && kept.size() == line.size() + 1 && kept.substr(0, line.size()) == line
+        && (kept.back() == '\r' || kept.back() == '\n');
+}
+
+// Every line Perennix does not write keeps its bytes; a GBK file that had to become UTF-8
+// keeps each such line's text.
 void CheckForeignLinesKept(std::string_view before, std::string_view after)
 {
-    const std::vector<std::string> out = LinesOf(after);
+    const FileEncoding encoding = EncodingOf(before);
+    const std::vector<std::string> out = LinesOf(after, EncodingOf(after));
+    const std::vector<std::string> in = LinesOf(before, encoding);
+    const bool converted = encoding == FileEncoding::Gbk && after.substr(0, 3) == "\xEF\xBB\xBF";
+    const bool endsInLine = !before.empty() && before.back() != '\r' && before.back() != '\n';
     size_t next = 0;
-    for (const std::string& line : LinesOf(before)) {
-        if (IsSettingsKeyLine(line))
+    for (size_t i = 0; i < in.size(); ++i) {
+        if (IsSettingsKeyLine(in[i], encoding))
             continue;
-        while (next < out.size() && out[next] != line)
+        const std::string line = converted ? px::ToUtf8(testsupport::TestGbk().Decode(in[i])) : in[i];
+        const bool gbkLastLine = encoding == FileEncoding::Gbk && !converted && endsInLine && i + 1 == in.size();
+        while (next < out.size() && out[next] != line && !KeptWithTakenLineEnd(out[next], line, gbkLastLine))
             ++next;
         if (next == out.size()) {
             std::fprintf(stderr, "settings_fuzz: a line Perennix does not write lost its bytes: ");
             for (const unsigned char c : line)
+                std::fprintf(stderr, "%02X ", c);
+            std::fprintf(stderr, "\n  the file as saved: ");
+            for (const unsigned char c : after)
                 std::fprintf(stderr, "%02X ", c);
             std::fprintf(stderr, "\n");
             std::abort();

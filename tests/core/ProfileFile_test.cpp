@@ -395,6 +395,26 @@ TEST_F(ProfileFile, AFileBecomesUtf8OnlyForAValueItCannotHold)
     }
 }
 
+// Rewriting a line can change what the bytes say about the encoding: here three stray bytes
+// outweighed two UTF-8 sequences, and the new LOOPSEC line takes them away. Lines the program
+// writes in ASCII read the same either way, so the file keeps its bytes; a value beyond
+// ASCII still makes it UTF-8, where it cannot be misread.
+TEST_F(ProfileFile, AGbkFileThatWouldReadAsUtf8KeepsItsBytesForAsciiValues)
+{
+    const std::string foreign = "; \xE4\xB8\xAD\xE6\x96\x87\r\n";  // GBK text that is also UTF-8
+    const std::string before = foreign + "[PX_SETTING]\r\nLOOPSEC=\xBA\x77\xBA\x77\xBA\x77\r\n";
+    ASSERT_EQ(px::DetectProfileEncoding(before, testsupport::TestGbk()), px::ProfileEncoding::Ansi);
+    dir.Write(ini, before);
+    ASSERT_TRUE(Write(u"LOOPSEC", u"60"));
+    EXPECT_EQ(dir.Read(ini), foreign + "[PX_SETTING]\r\nLOOPSEC=60\r\n");
+    EXPECT_EQ(Read(u"LOOPSEC"), u"60");
+
+    dir.Write(ini, before);
+    ASSERT_TRUE(Write(u"LOOPSEC", u"\u4E2D"));
+    EXPECT_EQ(Read(u"LOOPSEC"), u"\u4E2D");
+    EXPECT_EQ(dir.Read(ini).rfind("\xEF\xBB\xBF", 0), 0u);
+}
+
 TEST_F(ProfileFile, ForeignLinesKeepTheirBytes)
 {
     std::string binary;
@@ -460,6 +480,10 @@ TEST_F(ProfileFile, WrittenLinesEndLikeTheFile)
         {"[PX_SETTING]\rA=1\r", "[PX_SETTING]\rA=2\rB=3\r"},
         {"[PX_SETTING]\r\r\nA=1", "[PX_SETTING]\r\r\nA=2\r\r\nB=3\r\r\n"},
         {"[PX_SETTING]\nA=1\r\n", "[PX_SETTING]\nA=2\r\nB=3\n"},
+        // A lone CR before the LF of a blank line would make one CR LF and lose that line:
+        // the new line ends like the blank line instead.
+        {"[PX_SETTING]\rA=1\n\n[OTHER]\n", "[PX_SETTING]\rA=2\nB=3\n\n[OTHER]\n"},
+        {"[PX_SETTING]\rA=1\n\r\n[OTHER]\n", "[PX_SETTING]\rA=2\nB=3\r\n\r\n[OTHER]\n"},
     };
     for (const auto& [before, after] : cases) {
         dir.Write(ini, before);
