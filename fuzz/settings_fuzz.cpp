@@ -236,9 +236,11 @@ bool KeptWithTakenLineEnd(std::string_view kept, std::string_view line, bool gbk
 void CheckForeignLinesKept(std::string_view before, std::string_view after)
 {
     const FileEncoding encoding = EncodingOf(before);
-    const std::vector<std::string> out = LinesOf(after, EncodingOf(after));
-    const std::vector<std::string> in = LinesOf(before, encoding);
     const bool converted = encoding == FileEncoding::Gbk && after.substr(0, 3) == "\xEF\xBB\xBF";
+    // A file that kept its encoding is split as it was read, even where its new bytes would
+    // now be taken for another encoding.
+    const std::vector<std::string> out = LinesOf(after, converted ? FileEncoding::Utf8 : encoding);
+    const std::vector<std::string> in = LinesOf(before, encoding);
     const bool endsInLine = !before.empty() && before.back() != '\r' && before.back() != '\n';
     size_t next = 0;
     for (size_t i = 0; i < in.size(); ++i) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QBackingStore>
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QFileDialog>
@@ -133,14 +134,32 @@ TEST_F(ProgramTest, WithoutATrayHidingMinimisesAndTheMenuShowsTheWindowAgain)
     // The offscreen platform has no tray host, like a bare X server.
     ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
     Run([&](QtDialogWindow& w) {
+        QDialog* window = w.Widget();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(window));
+        window->repaint();
+        EXPECT_EQ(window->backingStore()->size(), window->size());
         QTest::mouseClick(w.Item(IDC_HIDE), Qt::LeftButton);
-        EXPECT_TRUE(w.Widget()->isMinimized());
-        EXPECT_TRUE(w.Widget()->isVisible()) << "still on the taskbar";
+        EXPECT_TRUE(window->isMinimized());
+        EXPECT_TRUE(window->isVisible()) << "still on the taskbar";
+        // A minimised window holds no pixels; shown again, it is painted whole.
+        EXPECT_TRUE(window->backingStore()->size().isEmpty()) << window->backingStore()->size().width();
         w.ShowWindow(SW_SHOW);
-        EXPECT_FALSE(w.Widget()->isMinimized());
-        EXPECT_TRUE(w.Widget()->isVisible());
-        w.Widget()->close();
+        EXPECT_FALSE(window->isMinimized());
+        EXPECT_TRUE(window->isVisible());
+        window->repaint();
+        EXPECT_EQ(window->backingStore()->size(), window->size());
+        EXPECT_EQ(window->grab().toImage().pixelColor(window->width() / 2, 2), window->palette().window().color());
+        w.ShowWindow(SW_HIDE);
+        EXPECT_TRUE(window->backingStore()->size().isEmpty());
+        w.ShowWindow(SW_SHOW);
+        window->close();
     });
+    // The window and tray icon, drawn from the pixels compiled in.
+    const QIcon icon = QApplication::windowIcon();
+    EXPECT_EQ(icon.availableSizes(), (QList<QSize>{{16, 16}, {24, 24}, {32, 32}, {48, 48}, {64, 64}}));
+    const QImage small = icon.pixmap(16, 16).toImage();
+    EXPECT_EQ(qAlpha(small.pixel(0, 0)), 0);  // a round picture: the corners are clear
+    EXPECT_EQ(qAlpha(small.pixel(8, 8)), 255);
 }
 
 TEST_F(ProgramTest, TheTrayMenuHoldsTheDialogsEntriesAndOpensOncePerRightClick)

@@ -1,6 +1,7 @@
 #include "platform/qt/QtDialogWindow.h"
 
 #include <QApplication>
+#include <QBackingStore>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHideEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -139,10 +141,31 @@ protected:
         m_window.PaintDialog(painter);
     }
 
+    // A hidden or minimised window gives back its backing store, the size of the window in
+    // pixels (about 1 MB for the main window), which a watchdog would otherwise hold all day
+    // in the tray; Qt paints the window whole into a new one when it is shown again.
+    void hideEvent(QHideEvent* event) override
+    {
+        QDialog::hideEvent(event);
+        ReleaseBackingStore();
+    }
+    void changeEvent(QEvent* event) override
+    {
+        QDialog::changeEvent(event);
+        if (event->type() == QEvent::WindowStateChange && isMinimized())
+            ReleaseBackingStore();
+    }
+
     // Reaches here from the background and from every control that has no menu of its own.
     void contextMenuEvent(QContextMenuEvent* event) override { m_window.ShowBackgroundMenu(event->globalPos()); }
 
 private:
+    void ReleaseBackingStore()
+    {
+        if (QBackingStore* store = backingStore())
+            store->resize(QSize(0, 0));
+    }
+
     QtDialogWindow& m_window;
 };
 

@@ -3,13 +3,15 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDialog>
-#include <QImageReader>
+#include <QImage>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QPixmap>
 #include <QProxyStyle>
 #include <QStyleFactory>
 #include <algorithm>
+#include <cstdint>
+#include <utility>
 
 #include "base/Resource.h"
 #include "platform/qt/DialogUnits.h"
@@ -18,6 +20,8 @@
 #include "ui/DialogTemplates.h"
 
 namespace {
+
+#include "icons/perennix-pixels.inc"
 
 // Masks password edits with the program's own character instead of the style's bullet.
 class MaskCharacterStyle : public QProxyStyle {
@@ -45,13 +49,8 @@ private:
 
 }  // namespace
 
-// The icons are compiled into a static library; this links them in and registers them.
-// (Outside any namespace: the macro declares the resource's registration function.)
-static void InitIconResources() { Q_INIT_RESOURCE(perennix); }
-
 QtWindowHost::QtWindowHost()
 {
-    InitIconResources();
     // The program's loops end only through EndDialog: hiding the last window into the tray,
     // or closing a message box while it is hidden, must not end the application.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -94,18 +93,18 @@ QIcon QtWindowHost::Icon(IconId id)
 {
     if (id != IDR_MAINFRAME)
         return {};
-    // One instance for every window, box and the tray, so each image is decoded once. The
-    // sizes a window and a tray use; the desktop takes larger ones from the installed theme.
+    // One instance for every window, box and the tray. The sizes a window and a tray use; the
+    // desktop takes larger ones from the installed theme.
     static const QIcon icon = [] {
-        // Read as PNG outright: a reader left to find the format itself loads every image
-        // format plug-in (GIF, ICO, JPEG and their libraries) only to learn it is a PNG.
-        QIcon images;
-        for (int size : {16, 24, 32, 48, 64}) {
-            QImageReader reader(QStringLiteral(":/perennix/perennix-%1.png").arg(size), "png");
-            reader.setAutoDetectImageFormat(false);
-            images.addPixmap(QPixmap::fromImage(reader.read()));
-        }
-        return images;
+        // The pixels are compiled in: decoding PNGs would page in the image library and its
+        // inflater for five small pictures.
+        const std::pair<int, const uint32_t*> images[]
+            = {{16, kIconPixels16}, {24, kIconPixels24}, {32, kIconPixels32}, {48, kIconPixels48}, {64, kIconPixels64}};
+        QIcon sizes;
+        for (const auto& [size, pixels] : images)
+            sizes.addPixmap(
+                QPixmap::fromImage(QImage(reinterpret_cast<const uchar*>(pixels), size, size, QImage::Format_ARGB32)));
+        return sizes;
     }();
     return icon;
 }
