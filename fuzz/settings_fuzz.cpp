@@ -1,21 +1,13 @@
 // Fuzz target: any bytes as config.ini, on the in-memory file service. Every key is read
 // (into the settings record), every key written back (the save of the settings, then
 // start-on-launch), and the file read again: what was written reads back, and saving the same
-// values again changes no byte.
-//
-// Two checks of faults not mended yet are switched on by environment variables:
-//   PX_FUZZ_FOREIGN_LINES=1  every line Perennix does not write keeps its exact bytes
-//     through the save (skipped when a value written cannot be held in the file's own
-//     encoding, which may then become UTF-8);
-//   PX_FUZZ_UTF16_UNITS=1    a UTF-16 file whose lines hold CR, LF or NUL (in a value, such
-//     as a tab in scrambled arguments, which becomes CR, or in any other line) is held to the
-//     read-back checks too; today's save writes those units as spaces.
+// values again changes no byte. Every line Perennix does not write keeps its exact bytes, or,
+// in a file that had to become UTF-8, its text.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,7 +17,6 @@
 #include "platform/MemoryFiles.h"
 #include "settings/GuardConfig.h"
 #include "settings/ProfileFile.h"
-#include "settings/Scramble.h"
 
 namespace {
 
@@ -34,8 +25,6 @@ const std::u16string kIni = u"/px/config.ini";
 constexpr std::u16string_view kKeys[]
     = {u"FULLPATH", u"EXE_NAME", u"REB_TIME", u"ARGS", u"ARGSCRYPT", u"LOOPSEC", u"ISTIMEDCLOSE", u"AUTOSTART"};
 
-bool g_checkForeignLines = false;
-bool g_checkUtf16Units = false;
 MemoryFiles* g_files = nullptr;
 
 std::string Hex(std::u16string_view text)
@@ -84,11 +73,6 @@ void ExpectFitted(const char* key, const std::u16string& before, const std::u16s
         Fail(key, before, after);
 }
 
-bool HasLineBreakingUnit(std::u16string_view text)
-{
-    return text.find_first_of(std::u16string_view(u"\r\n\0", 3)) != std::u16string_view::npos;
-}
-
 // The encodings a config.ini can be in, as the reader tells them from the bytes (byte order
 // marks, UTF-16LE text without one, UTF-8 against the code page).
 enum class FileEncoding { Utf8, Utf16Le, Utf16Be, Gbk };
@@ -106,39 +90,6 @@ FileEncoding EncodingOf(std::string_view bytes)
     default:
         return FileEncoding::Utf8;
     }
-}
-
-// value can stand on one line of a file in this encoding.
-bool CanHold(FileEncoding encoding, std::u16string_view value)
-{
-    switch (encoding) {
-    case FileEncoding::Utf16Le:
-    case FileEncoding::Utf16Be:
-        return !HasLineBreakingUnit(value);
-    case FileEncoding::Gbk:
-        return testsupport::DecodeTestGbk(testsupport::EncodeTestGbk(value)) == std::u16string(value);
-    case FileEncoding::Utf8:
-        return true;
-    }
-    return true;
-}
-
-// The UTF-16 text holds a NUL, or a CR that does not end a line with the LF after it.
-bool HasUnitInsideALine(std::string_view bytes, FileEncoding encoding)
-{
-    const bool bigEndian = encoding == FileEncoding::Utf16Be;
-    const auto unitAt = [&](size_t i) {
-        const unsigned a = static_cast<unsigned char>(bytes[i]);
-        const unsigned b = static_cast<unsigned char>(bytes[i + 1]);
-        return bigEndian ? (a << 8 | b) : (b << 8 | a);
-    };
-    const bool bom = bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF";
-    for (size_t i = bom ? 2 : 0; i + 1 < bytes.size(); i += 2) {
-        const unsigned unit = unitAt(i);
-        if (unit == 0 || (unit == '\r' && (i + 3 >= bytes.size() || unitAt(i + 2) != '\n')))
-            return true;
-    }
-    return false;
 }
 
 // The lines of a file as their bytes without the line ends (CR LF, LF or a lone CR), counted
@@ -231,12 +182,12 @@ bool KeptWithTakenLineEnd(std::string_view kept, std::string_view line, bool gbk
         && (kept.back() == '\r' || kept.back() == '\n');
 }
 
-// Every line Perennix does not write keeps its bytes; a GBK file that had to become UTF-8
-// keeps each such line's text.
+// Every line Perennix does not write keeps its bytes; a GBK or UTF-16 file that had to become
+// UTF-8 (for a value it cannot hold, or bytes that would read otherwise) keeps their text.
 void CheckForeignLinesKept(std::string_view before, std::string_view after)
 {
     const FileEncoding encoding = EncodingOf(before);
-    const bool converted = encoding == FileEncoding::Gbk && after.substr(0, 3) == "\xEF\xBB\xBF";
+    const bool converted = encoding != FileEncoding::Utf8 && after.substr(0, 3) == "\xEF\xBB\xBF";
     // A file that kept its encoding is split as it was read, even where its new bytes would
     // now be taken for another encoding.
     const std::vector<std::string> out = LinesOf(after, converted ? FileEncoding::Utf8 : encoding);
@@ -246,7 +197,9 @@ void CheckForeignLinesKept(std::string_view before, std::string_view after)
     for (size_t i = 0; i < in.size(); ++i) {
         if (IsSettingsKeyLine(in[i], encoding))
             continue;
-        const std::string line = converted ? px::ToUtf8(testsupport::TestGbk().Decode(in[i])) : in[i];
+        const std::string line = !converted ? in[i]
+            : encoding == FileEncoding::Gbk  ? px::ToUtf8(testsupport::TestGbk().Decode(in[i]))
+                                             : px::ToUtf8(UnitsOf(in[i], encoding));
         const bool gbkLastLine = encoding == FileEncoding::Gbk && !converted && endsInLine && i + 1 == in.size();
         while (next < out.size() && out[next] != line && !KeptWithTakenLineEnd(out[next], line, gbkLastLine))
             ++next;
@@ -283,12 +236,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     files.gbkEncoder = testsupport::EncodeTestGbk;
     SetFiles(&files);
     g_files = &files;
-    const auto on = [](const char* name) {
-        const char* value = std::getenv(name);
-        return value && std::string_view(value) == "1";
-    };
-    g_checkForeignLines = on("PX_FUZZ_FOREIGN_LINES");
-    g_checkUtf16Units = on("PX_FUZZ_UTF16_UNITS");
     return 0;
 }
 
@@ -303,39 +250,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const StoredSettings after = ReadStoredSettings(kIni);
     const GuardConfig& a = after.config;
 
-    // The values as the file holds them: a UTF-16 file cannot carry CR, LF or NUL on a line.
-    std::u16string args = b.strArgs;
-    if (b.bArgsCrypt)
-        args = ScrambleText(b.strPassword, PASSWORD_FIELD_LENGTH) + ScrambleText(b.strArgs, 0);
-    const std::vector<std::u16string> values = {b.strRebTime, b.strFullPath, b.strExeName, args};
-    const FileEncoding encoding = EncodingOf(original);
-    bool heldWhole = true;
-    for (const std::u16string& value : values)
-        heldWhole = heldWhole && CanHold(encoding, value);
-    const bool utf16 = encoding == FileEncoding::Utf16Le || encoding == FileEncoding::Utf16Be;
-    const bool utf16Loses = utf16 && (!heldWhole || HasUnitInsideALine(original, encoding));
-    if (g_checkUtf16Units || !utf16Loses) {
-        ExpectSame("FULLPATH", b.strFullPath, a.strFullPath);
-        ExpectSame("EXE_NAME", b.strExeName, a.strExeName);
-        ExpectSame("REB_TIME", b.strRebTime, a.strRebTime);
-        if (b.bArgsCrypt != a.bArgsCrypt || b.nLoopSec != a.nLoopSec || b.bTimedClose != a.bTimedClose
-            || before.bAutoStart != after.bAutoStart)
-            Fail("ARGSCRYPT, LOOPSEC, ISTIMEDCLOSE or AUTOSTART", u"", u"");
-        if (b.bArgsCrypt) {
-            ExpectFitted("ARGS (password field)", b.strPassword, a.strPassword, 36);
-            ExpectSame("ARGS (arguments field)", b.strArgs, a.strArgs);
-        } else {
-            ExpectSame("ARGS", b.strArgs, a.strArgs);
-            ExpectSame("ARGS (no password)", u"", a.strPassword);
-        }
-        // Saving the values read back changes nothing more (scrambled text differs from one
-        // second to the next, so only plain settings are compared byte for byte).
-        if (!b.bArgsCrypt && Saved(after) != written) {
-            std::fprintf(stderr, "settings_fuzz: a second save of the same values changed the file\n");
-            std::abort();
-        }
+    ExpectSame("FULLPATH", b.strFullPath, a.strFullPath);
+    ExpectSame("EXE_NAME", b.strExeName, a.strExeName);
+    ExpectSame("REB_TIME", b.strRebTime, a.strRebTime);
+    if (b.bArgsCrypt != a.bArgsCrypt || b.nLoopSec != a.nLoopSec || b.bTimedClose != a.bTimedClose
+        || before.bAutoStart != after.bAutoStart)
+        Fail("ARGSCRYPT, LOOPSEC, ISTIMEDCLOSE or AUTOSTART", u"", u"");
+    if (b.bArgsCrypt) {
+        ExpectFitted("ARGS (password field)", b.strPassword, a.strPassword, 36);
+        ExpectSame("ARGS (arguments field)", b.strArgs, a.strArgs);
+    } else {
+        ExpectSame("ARGS", b.strArgs, a.strArgs);
+        ExpectSame("ARGS (no password)", u"", a.strPassword);
     }
-    if (g_checkForeignLines && heldWhole)
-        CheckForeignLinesKept(original, written);
+    // Saving the values read back changes nothing more (scrambled text differs from one
+    // second to the next, so only plain settings are compared byte for byte).
+    if (!b.bArgsCrypt && Saved(after) != written) {
+        std::fprintf(stderr, "settings_fuzz: a second save of the same values changed the file\n");
+        std::abort();
+    }
+    CheckForeignLinesKept(original, written);
     return 0;
 }

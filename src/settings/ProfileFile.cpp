@@ -488,8 +488,6 @@ int32_t ParsedProfile::GetInt(std::u16string_view section, std::u16string_view k
 
 void ParsedProfile::Set(std::u16string_view section, std::u16string_view key, std::u16string_view value)
 {
-    if (std::find(m_setSections.begin(), m_setSections.end(), section) == m_setSections.end())
-        m_setSections.emplace_back(section);
     const Location where = Locate(section, key);
     const auto addLine = [&](size_t at, std::u16string text) {
         Line line;
@@ -611,46 +609,11 @@ ParsedProfile::LineEnd ParsedProfile::EndBefore(size_t next, LineEnd end) const
     return blank && line.end != LineEnd::None && line.end != LineEnd::Cr ? line.end : end;
 }
 
-std::vector<std::pair<std::u16string, std::optional<std::u16string>>> ParsedProfile::SectionEntries(
-    std::u16string_view section) const
-{
-    std::vector<std::pair<std::u16string, std::optional<std::u16string>>> entries;
-    bool inside = false;
-    for (const Line& line : m_lines) {
-        if (line.kind == LineKind::Blank)
-            continue;
-        const LineText text = TextOf(line);
-        const ParsedLine parsed = ParseLine(text.text, text.fileNuls);
-        if (line.kind == LineKind::Section) {
-            if (inside)
-                break;
-            inside = EqualsIgnoringAsciiCase(parsed.name, section);
-            continue;
-        }
-        if (inside)
-            entries.emplace_back(parsed.name, parsed.value);
-    }
-    return entries;
-}
-
 std::string ParsedProfile::Bytes() const
 {
     if (std::optional<std::string> bytes = Serialize(m_encoding)) {
-        const ProfileEncoding seen = DetectProfileEncoding(*bytes, *m_ansi);
-        if (seen == m_encoding)
+        if (DetectProfileEncoding(*bytes, *m_ansi) == m_encoding)
             return std::move(*bytes);
-        // A code-page file whose new lines tip its bytes toward UTF-8 keeps them while the
-        // sections the program wrote read the same either way (ASCII values, say): the
-        // program's own keys come back as written and every other line keeps its bytes.
-        if (m_encoding == ProfileEncoding::Ansi && seen == ProfileEncoding::Utf8) {
-            const ParsedProfile reread = Parse(*bytes, *m_ansi);
-            const bool same
-                = std::all_of(m_setSections.begin(), m_setSections.end(), [&](const std::u16string& section) {
-                      return SectionEntries(section) == reread.SectionEntries(section);
-                  });
-            if (same)
-                return std::move(*bytes);
-        }
         if (m_encoding == ProfileEncoding::Utf16Le)
             return *Serialize(ProfileEncoding::Utf16LeBom);
     }

@@ -69,9 +69,8 @@ public:
     // The file with every Set applied. Lines the program did not write keep their bytes and
     // line ends; written lines end like the file's first line (CR LF in a new file). The
     // file keeps its encoding while that can hold every value written on one line and reads
-    // back in it (a code-page file also while the sections written read back the same when
-    // taken for UTF-8); a UTF-8 or UTF-16LE file that would not gets its BOM, any other becomes
-    // UTF-8 with a BOM. UTF-8 carries CR, LF and NUL in a value as C0 8D, C0 8A and C0 80.
+    // back in it; a UTF-8 or UTF-16LE file that would not gets its BOM, any other becomes
+    // UTF-8 with a BOM, its lines' text kept. UTF-8 carries CR, LF and NUL in a value as C0 8D, C0 8A and C0 80.
     std::string Bytes() const;
 
 private:
@@ -108,9 +107,6 @@ private:
     // The end of a written line before line next: a lone CR followed by the LF of an empty
     // line would read as one CR LF and lose that line, so it ends like that line instead.
     LineEnd EndBefore(size_t next, LineEnd end) const;
-    // The names and values of the first section named section, in file order.
-    std::vector<std::pair<std::u16string, std::optional<std::u16string>>> SectionEntries(
-        std::u16string_view section) const;
 
     std::string m_bytes;
     const AnsiCodePage* m_ansi;
@@ -119,7 +115,6 @@ private:
     size_t m_textEnd = 0;  // before a cut last byte of a UTF-16 file
     std::vector<Line> m_lines;
     std::vector<std::u16string> m_written;
-    std::vector<std::u16string> m_setSections;  // the sections Set wrote to
     LineEnd m_newline = LineEnd::CrLf;
 };
 
