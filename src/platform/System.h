@@ -100,9 +100,11 @@ public:
     virtual void PressSpaceKey() = 0;
 
     virtual SystemTime GetLocalTime() = 0;
-    // Milliseconds of a clock that runs at the pace of real time and that nothing sets: a
-    // change of the wall clock (daylight saving time, a clock set by hand) does not move it.
-    // Only differences of it mean anything. By default the C++ library's steady clock.
+    // Milliseconds of a clock that runs at the pace of real time, also while the machine
+    // sleeps, and that nothing sets: a change of the wall clock (daylight saving time, a clock
+    // set by hand) does not move it, and a night asleep is time passed, not a change of the
+    // wall clock (a restart time slept through is missed, as one the program was not running
+    // for). Only differences of it mean anything. By default the C++ library's steady clock.
     virtual int64_t GetSteadyMs();
     // The running executable's full path.
     virtual std::u16string GetModuleFileName() = 0;

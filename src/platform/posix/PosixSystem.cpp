@@ -87,6 +87,15 @@ SystemTime PosixSystem::GetLocalTime()
     return st;
 }
 
+// CLOCK_BOOTTIME counts the time suspended; CLOCK_MONOTONIC (the steady clock) stops then.
+int64_t PosixSystem::GetSteadyMs()
+{
+    timespec now{};
+    if (clock_gettime(CLOCK_BOOTTIME, &now) != 0)
+        return System::GetSteadyMs();
+    return int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
+}
+
 std::u16string PosixSystem::GetModuleFileName()
 {
     std::string path(PATH_MAX, '\0');

@@ -28,6 +28,7 @@ public:
     void PressSpaceKey() override;
 
     SystemTime GetLocalTime() override;
+    int64_t GetSteadyMs() override;
     std::u16string GetModuleFileName() override;
 
 private:

@@ -195,6 +195,9 @@ SystemTime Win32System::GetLocalTime()
     return st;
 }
 
+// The tick count goes on while the machine sleeps or hibernates.
+int64_t Win32System::GetSteadyMs() { return static_cast<int64_t>(::GetTickCount64()); }
+
 std::u16string Win32System::GetModuleFileName()
 {
     // A path may be longer than MAX_PATH: grow the buffer until the whole path fits.

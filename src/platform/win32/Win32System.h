@@ -2,7 +2,7 @@
 // The system services on Windows: the Toolhelp process snapshot, OpenProcess and
 // TerminateProcess, the shell's open verb (ShellExecuteExW, which also gives the process it
 // started), the command interpreter (_wsystem), the top-level windows, SetForegroundWindow and
-// keybd_event, GetLocalTime and GetModuleFileNameW.
+// keybd_event, GetLocalTime, GetTickCount64 and GetModuleFileNameW.
 
 #include "platform/System.h"
 
@@ -32,5 +32,6 @@ public:
     void PressSpaceKey() override;
 
     SystemTime GetLocalTime() override;
+    int64_t GetSteadyMs() override;
     std::u16string GetModuleFileName() override;
 };
