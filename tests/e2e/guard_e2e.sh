@@ -37,90 +37,17 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# wait_for SECONDS COMMAND...: true once COMMAND succeeds, false when time runs out. Every
-# step waits for what it needs with a bound that only a fault reaches, however loaded the
-# machine is.
-wait_for() {
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    ((SECONDS < deadline)) || return 1
-    sleep 0.1
-  done
-}
+# The desktop's helpers: waiting (every step waits for what it needs with a bound that only a
+# fault reaches, however loaded the machine is), the window, its controls, trayer and its icon,
+# our tray menu.
+# shellcheck source=tray_desktop.sh
+source "$root/tests/e2e/tray_desktop.sh"
 
 # (Filters read their whole input: a reader that stops early fails the pipeline under pipefail.)
 helper_pid() { pgrep -f -- "^$dir/helper-exe/guardhelper" | awk 'NR == 1' || true; }
 helper_running() { [[ -n "$(helper_pid)" ]]; }
 helper_is_not() { local p; p=$(helper_pid); [[ -n "$p" && "$p" != "$1" ]]; }
 perennix_running() { kill -0 "$perennix_pid" 2>/dev/null; }
-
-# The tray host is up once it owns the tray selection, and gone (its windows with it) once
-# the selection has no owner: only then does a program see the tray as it is.
-start_tray() {
-  trayer --edge bottom --align right --widthtype pixel --width 120 --height 24 >>"$dir/trayer.log" 2>&1 &
-  tray_pid=$!
-  "$WITH_X_WAIT" -p "$tray_pid" 30 owned _NET_SYSTEM_TRAY_S0 || { cat "$dir/trayer.log"; fail "the tray host did not start"; }
-}
-stop_tray() {
-  kill "$tray_pid"
-  wait "$tray_pid" 2>/dev/null || true
-  tray_pid=""
-  "$WITH_X_WAIT" 30 unowned _NET_SYSTEM_TRAY_S0 || fail "the stopped tray host still owns the tray"
-}
-tray_panel() { xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ {print $1; exit}'; }
-# The window Qt docks into the tray host's panel for our icon.
-tray_icon() {
-  local panel
-  panel=$(tray_panel)
-  [[ -n "$panel" ]] && xwininfo -id "$panel" -tree | awk '/"perennix"/ {print $1; exit}'
-}
-tray_icon_present() { [[ -n "$(tray_icon)" ]]; }
-# Docked and shown: the tray host maps the icon only once it has placed it.
-tray_icon_ready() {
-  local icon
-  icon=$(tray_icon)
-  [[ -n "$icon" && "$(xwininfo -id "$icon" 2>/dev/null)" == *IsViewable* ]]
-}
-# Our popup menus: visible windows of ours right on the root window (neither framed by the
-# window manager nor docked in the tray), other than the icon's tooltip.
-tray_menus() {
-  local w
-  for w in $(xdotool search --onlyvisible --class perennix 2>/dev/null || true); do
-    [[ "$(xwininfo -id "$w" -children 2>/dev/null)" == *"Parent window id: "*"(the root window)"* ]] || continue
-    [[ "$(xprop -id "$w" _NET_WM_WINDOW_TYPE 2>/dev/null)" == *_NET_WM_WINDOW_TYPE_TOOLTIP* ]] || echo "$w"
-  done
-  return 0
-}
-tray_menu_open() { [[ -n "$(tray_menus)" ]]; }
-# Clicks an entry of the open tray menu: its two entries ("显示/隐藏", "退出程序") are equally
-# high around a thin separator, so the upper and lower quarter of the menu are within them.
-pick_tray_menu_entry() {
-  local menu width height
-  menu=$(tray_menus | awk 'NR == 1')
-  read -r width height < <(xwininfo -id "$menu" | awk '/Width:/ {w = $2} /Height:/ {h = $2} END {print w, h}')
-  xdotool mousemove --window "$menu" $((width / 2)) $((height * (2 * $1 - 1) / 4)) click 1
-}
-tray_icon_absent() { [[ -z "$(tray_icon)" ]]; }
-
-main_window() { xdotool search --onlyvisible --name '^Perennix$' 2>/dev/null | awk 'NR == 1' || true; }
-window_state() { xprop -id "$window" WM_STATE 2>/dev/null | awk '/window state/ {print $3}'; }
-window_shown() { [[ "$(window_state)" == Normal && "$(xwininfo -id "$window")" == *IsViewable* ]]; }
-window_withdrawn() { [[ -z "$(window_state)" || "$(window_state)" == Withdrawn ]]; }
-window_iconic() { [[ "$(window_state)" == Iconic ]]; }
-window_position() { xwininfo -id "$window" | awk '/Absolute upper-left X:/ {x = $4} /Absolute upper-left Y:/ {y = $4} END {print x, y}'; }
-window_size() { xwininfo -id "$window" | awk '/Width:/ {w = $2} /Height:/ {h = $2} END {print w, h}'; }
-
-# Clicks the centre of a control given by its template rectangle in dialog units (x y cx cy),
-# converted with the window's own scale: the client area is 307 by 249 dialog units.
-click_control() {
-  local width height
-  read -r width height < <(xwininfo -id "$window" | awk '/Width:/ {w = $2} /Height:/ {h = $2} END {print w, h}')
-  local px=$((($1 * 2 + $3) * width / 307 / 2)) py=$((($2 * 2 + $4) * height / 249 / 2))
-  xdotool mousemove --window "$window" "$px" "$py" click 1
-}
-click_hide() { click_control 108 202 36 14; }
-click_close() { click_control 171 202 32 14; }
 
 # --- a folder of its own: the program, its config.ini and a helper to guard ---------------
 cp "$binary" "$dir/perennix"
@@ -129,7 +56,7 @@ cp "$(command -v sleep)" "$dir/helper-exe/guardhelper"
 printf '[PX_SETTING]\r\nFULLPATH=%s\r\nEXE_NAME=guardhelper\r\nARGS=1000\r\nLOOPSEC=1\r\nAUTOSTART=1\r\n' \
   "$dir/helper-exe/guardhelper" >"$dir/config.ini"
 
-start_tray
+start_trayer
 (cd / && exec "$dir/perennix") >/dev/null 2>&1 &
 perennix_pid=$!
 
@@ -158,29 +85,29 @@ echo "ok: the window stays within its template size (${width}x$height)"
 position=$(window_position)
 click_hide
 wait_for 30 window_withdrawn || fail "hide: the window is still $(window_state)"
-wait_for 30 tray_icon_present || fail "hide: no tray icon"
-stop_tray
-start_tray
-wait_for 30 tray_icon_ready || fail "the icon did not come back to the restarted tray host"
+wait_for 30 trayer_icon_present || fail "hide: no tray icon"
+stop_trayer
+start_trayer
+wait_for 30 trayer_icon_ready || fail "the icon did not come back to the restarted tray host"
 echo "ok: hidden into the tray; the icon came back after the tray host restarted"
 
 # --- the tray menu shows the window again and removes the icon ----------------------------
 # Left clicks and a double click, then the right button. The icon's clicks are handled in
 # turn, so once the right button's menu is open the left clicks have been handled too: the
 # window is still hidden, and this one menu is open.
-wait_for 30 tray_icon_ready || fail "the tray icon was not shown"
-xdotool mousemove --window "$(tray_icon)" 11 11 click 1 sleep 0.5 click --repeat 2 1 sleep 0.5 click 3
-wait_for 30 tray_menu_open || fail "the right button did not open the tray menu"
+wait_for 30 trayer_icon_ready || fail "the tray icon was not shown"
+xdotool mousemove --window "$(trayer_icon)" 11 11 click 1 sleep 0.5 click --repeat 2 1 sleep 0.5 click 3
+wait_for 30 qt_menu_open || fail "the right button did not open the tray menu"
 window_withdrawn || fail "a left click or a double click showed the window"
-[[ $(tray_menus | wc -l) -eq 1 ]] || fail "more than one tray menu is open"
-pick_tray_menu_entry 1  # "显示/隐藏"
+[[ $(qt_menus | wc -l) -eq 1 ]] || fail "more than one tray menu is open"
+click_menu_entry "$(qt_menu)" 1  # "显示/隐藏"
 wait_for 30 window_shown || fail "show from the tray menu: the window is $(window_state)"
-wait_for 30 tray_icon_absent || fail "the tray icon stayed after showing the window"
+wait_for 30 trayer_icon_absent || fail "the tray icon stayed after showing the window"
 [[ "$(window_position)" == "$position" ]] || fail "the window moved from $position to $(window_position) across hide and show"
 echo "ok: left clicks did nothing; the tray menu showed the window where it was and removed the icon"
 
 # --- without a tray host, hiding minimises instead of leaving an unreachable window ------
-stop_tray
+stop_trayer
 click_hide
 wait_for 30 window_iconic || fail "hide without a tray: the window is '$(window_state)', not minimised"
 xdotool windowactivate "$window"
@@ -188,15 +115,15 @@ wait_for 30 window_shown || fail "the minimised window could not be restored"
 echo "ok: with no tray host the window was minimised and restored"
 
 # --- a window restored from the taskbar hides into a tray that came later, and comes back --
-start_tray
+start_trayer
 click_hide
 wait_for 30 window_withdrawn || fail "hide after the restore: the window is still $(window_state)"
-wait_for 30 tray_icon_ready || fail "hide after the restore: no tray icon"
-xdotool mousemove --window "$(tray_icon)" 11 11 click 3
-wait_for 30 tray_menu_open || fail "the right button did not open the tray menu"
-pick_tray_menu_entry 1  # "显示/隐藏"
+wait_for 30 trayer_icon_ready || fail "hide after the restore: no tray icon"
+xdotool mousemove --window "$(trayer_icon)" 11 11 click 3
+wait_for 30 qt_menu_open || fail "the right button did not open the tray menu"
+click_menu_entry "$(qt_menu)" 1  # "显示/隐藏"
 wait_for 30 window_shown || fail "after a restore from the taskbar the tray menu left the window $(window_state)"
-stop_tray
+stop_trayer
 echo "ok: restored from the taskbar, hidden into a new tray and shown again from its menu"
 
 # --- closing the window ends Perennix and leaves the helper running -----------------------

@@ -39,15 +39,19 @@ answer_exit_box() {
   xdotool windowactivate --sync "$(exit_box)" key "$1"
 }
 
-# Our own tray menu, which Qt shows on an XEmbed tray: a visible window of ours right on the
-# root window (neither framed by the window manager nor docked in the tray), not a tooltip.
-qt_menu() {
+# Our own popup menus (Qt shows the tray menu itself on an XEmbed tray): visible windows of ours
+# right on the root window (neither framed by the window manager nor docked in the tray), other
+# than the icon's tooltip.
+qt_menus() {
   local w
   for w in $(xdotool search --onlyvisible --class perennix 2>/dev/null || true); do
     [[ "$(xwininfo -id "$w" -children 2>/dev/null)" == *"Parent window id: "*"(the root window)"* ]] || continue
     [[ "$(xprop -id "$w" _NET_WM_WINDOW_TYPE 2>/dev/null)" == *_NET_WM_WINDOW_TYPE_TOOLTIP* ]] || echo "$w"
-  done | awk 'NR == 1'
+  done
+  return 0
 }
+qt_menu() { qt_menus | awk 'NR == 1'; }
+qt_menu_open() { [[ -n "$(qt_menu)" ]]; }
 
 # Clicks the centre of a control given by its template rectangle in dialog units (x y cx cy).
 click_control() {
@@ -56,6 +60,9 @@ click_control() {
   xdotool mousemove --window "$window" $((($1 * 2 + $3) * width / 307 / 2)) $((($2 * 2 + $4) * height / 249 / 2)) click 1
 }
 click_hide() { click_control 108 202 36 14; }
+click_close() { click_control 171 202 32 14; }
+window_position() { xwininfo -id "$window" | awk '/Absolute upper-left X:/ {x = $4} /Absolute upper-left Y:/ {y = $4} END {print x, y}'; }
+window_size() { xwininfo -id "$window" | awk '/Width:/ {w = $2} /Height:/ {h = $2} END {print w, h}'; }
 
 # --- the StatusNotifier tray's panel on screen ---------------------------------------------
 # The panel's button for our item: the systray plug-in embedded in the panel holds it alone.
@@ -106,6 +113,13 @@ trayer_icon() {
   [[ -n "$panel" ]] && xwininfo -id "$panel" -tree | awk '/"perennix"/ {print $1; exit}'
 }
 trayer_icon_present() { [[ -n "$(trayer_icon)" ]]; }
+trayer_icon_absent() { [[ -z "$(trayer_icon)" ]]; }
+# Docked and shown: the tray maps the icon only once it has placed it.
+trayer_icon_ready() {
+  local icon
+  icon=$(trayer_icon)
+  [[ -n "$icon" && "$(xwininfo -id "$icon" 2>/dev/null)" == *IsViewable* ]]
+}
 
 # --- the StatusNotifier tray --------------------------------------------------------------
 sni_bus_pid=""
