@@ -3,11 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
+#include <vector>
 
 #include "TempDir.h"
+#include "Win32TestSupport.h"
 #include "platform/win32/Win32Files.h"
 #include "platform/win32/WinPrelude.h"
 
@@ -88,6 +92,40 @@ TEST_F(Win32FilesTest, AFailedWriteLeavesEverythingAsItWas)
     EXPECT_EQ(Read(locked), "old");
     EXPECT_EQ(EntriesIn(m_folder), 1u);
     EXPECT_FALSE(m_files.WriteFileAtomically(u"", "x"));
+}
+
+// The temporary files a killed write left are removed by the next write: exactly the
+// service's own name pattern, plain files only, and never one whose writer still runs.
+TEST_F(Win32FilesTest, NextWriteRemovesStaleTemporaryFilesOnly)
+{
+    pxtest::StartedProcess writer(pxtest::HelperPath(), L"sleep");
+    ASSERT_TRUE(writer.Started());
+    const std::wstring own = std::to_wstring(::GetCurrentProcessId());
+    const fs::path file = m_folder / L"config.ini";
+    Write(file, "old");
+    // Process ids are multiples of 4: 4294967291 names no process.
+    for (const std::wstring& name :
+        std::vector<std::wstring>{L".config.ini.4294967291-1.tmp", L".config.ini." + own + L"-7.tmp"})
+        Write(m_folder / name, "left by a killed write");
+    const std::vector<std::wstring> others
+        = {L".config.ini." + std::to_wstring(writer.Pid()) + L"-1.tmp", L".config.ini.4294967291-1.tmp.bak",
+            L".config.ini.4294967291.tmp", L".config.ini.x-1.tmp", L".config.ini.99999999999-1.tmp",
+            L"config.ini.4294967291-1.tmp", L".other.ini.4294967291-1.tmp", L".config.ini.4294967291-2.tmp"};
+    for (const std::wstring& name : others)
+        Write(m_folder / name, "not ours to remove");
+    fs::remove(m_folder / others.back());
+    fs::create_directory(m_folder / others.back());
+
+    ASSERT_TRUE(m_files.WriteFileAtomically(U16(file), "new"));
+    std::vector<std::wstring> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(m_folder))
+        names.push_back(entry.path().filename().wstring());
+    std::vector<std::wstring> expected = others;
+    expected.push_back(L"config.ini");
+    std::sort(names.begin(), names.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(names, expected);
+    EXPECT_EQ(Read(file), "new");
 }
 
 TEST_F(Win32FilesTest, ReadsOnlyFilesAndWhileAnotherProgramWritesThem)

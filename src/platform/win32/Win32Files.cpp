@@ -1,6 +1,11 @@
 #include "platform/win32/Win32Files.h"
 
+#include <algorithm>
 #include <climits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
 
 #include "platform/win32/UniqueHandle.h"
 #include "platform/win32/WideText.h"
@@ -38,11 +43,18 @@ bool WriteAll(HANDLE file, std::string_view bytes)
 
 // A new file beside target that nobody else has: ".<name>.<pid>-<n>.tmp", written through
 // to the disk. Empty (and no file) when none could be made.
+// The folder (with its separator, or empty) and the file name of path.
+std::pair<std::wstring, std::wstring> SplitFolder(const std::wstring& path)
+{
+    const size_t separator = path.find_last_of(L"\\/");
+    if (separator == std::wstring::npos)
+        return {std::wstring(), path};
+    return {path.substr(0, separator + 1), path.substr(separator + 1)};
+}
+
 std::wstring CreateTemporaryBeside(const std::wstring& target, UniqueHandle& file)
 {
-    const size_t separator = target.find_last_of(L"\\/");
-    const std::wstring folder = separator == std::wstring::npos ? std::wstring() : target.substr(0, separator + 1);
-    const std::wstring name = separator == std::wstring::npos ? target : target.substr(separator + 1);
+    const auto [folder, name] = SplitFolder(target);
     static unsigned counter = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::wstring temp = folder + L"." + name + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-"
@@ -57,6 +69,61 @@ std::wstring CreateTemporaryBeside(const std::wstring& target, UniqueHandle& fil
             break;
     }
     return {};
+}
+
+// The process that wrote a temporary file of name, from the file's name
+// ".<name>.<pid>-<count>.tmp"; nullopt for any other name.
+std::optional<DWORD> TemporaryWriterOf(const std::wstring& fileName, const std::wstring& name)
+{
+    const std::wstring prefix = L"." + name + L".";
+    const std::wstring suffix = L".tmp";
+    if (fileName.size() <= prefix.size() + suffix.size() || fileName.compare(0, prefix.size(), prefix) != 0
+        || fileName.compare(fileName.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return std::nullopt;
+    const std::wstring middle = fileName.substr(prefix.size(), fileName.size() - prefix.size() - suffix.size());
+    const size_t dash = middle.find(L'-');
+    const auto digits = [](std::wstring_view part, size_t most) {
+        return !part.empty() && part.size() <= most
+            && std::all_of(part.begin(), part.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
+    };
+    if (dash == std::wstring::npos || !digits(std::wstring_view(middle).substr(0, dash), 10)
+        || !digits(std::wstring_view(middle).substr(dash + 1), 10))
+        return std::nullopt;
+    const unsigned long long pid = std::stoull(middle.substr(0, dash));
+    if (pid > MAXDWORD)
+        return std::nullopt;
+    return static_cast<DWORD>(pid);
+}
+
+// Another process with this id still runs (and may still be writing its temporary file).
+bool OtherProcessRuns(DWORD pid)
+{
+    if (pid == ::GetCurrentProcessId())
+        return false;  // this process writes one file at a time: its earlier ones are left over
+    UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (!process.Valid())
+        return ::GetLastError() == ERROR_ACCESS_DENIED;  // it exists, another user's
+    DWORD code = 0;
+    return ::GetExitCodeProcess(process.Get(), &code) && code == STILL_ACTIVE;
+}
+
+// Removes the temporary files of name in folder that a killed write left behind: exactly the
+// names this service gives them, plain files only, and only when the process that wrote one
+// has ended.
+void RemoveStaleTemporaries(const std::wstring& folder, const std::wstring& name)
+{
+    WIN32_FIND_DATAW found{};
+    HANDLE search = ::FindFirstFileW((folder + L"." + name + L".*-*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+            continue;
+        const std::optional<DWORD> writer = TemporaryWriterOf(found.cFileName, name);
+        if (writer && !OtherProcessRuns(*writer))
+            ::DeleteFileW((folder + found.cFileName).c_str());
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
 }
 
 }  // namespace
@@ -108,6 +175,8 @@ bool Win32Files::WriteFileAtomically(const std::u16string& path, std::string_vie
     if (replacing && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
 
+    const auto [folder, name] = SplitFolder(target);
+    RemoveStaleTemporaries(folder, name);
     UniqueHandle file;
     const std::wstring temp = CreateTemporaryBeside(target, file);
     if (temp.empty())
