@@ -164,6 +164,13 @@ TEST_F(Win32FilesTest, TellsWhatExistsFromWhatOpensForReading)
         EXPECT_EQ(m_files.PathExists(U16(c.path)), c.exists) << c.path;
         EXPECT_EQ(m_files.CanOpenFileForReading(U16(c.path)), c.opens) << c.path;
     }
+    // A NUL inside would end the path at the real file before it: no such file, none written.
+    const std::u16string withNul = U16(file) + std::u16string(1, u'\0') + u"\\junk";
+    EXPECT_FALSE(m_files.PathExists(withNul));
+    EXPECT_FALSE(m_files.CanOpenFileForReading(withNul));
+    EXPECT_EQ(m_files.ReadWholeFile(withNul), std::nullopt);
+    EXPECT_FALSE(m_files.WriteFileAtomically(withNul, "x"));
+    EXPECT_EQ(Read(file), "MZ");
 }
 
 TEST_F(Win32FilesTest, DecodesTheAnsiCodePage)

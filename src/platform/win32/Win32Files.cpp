@@ -19,10 +19,14 @@ namespace {
 constexpr DWORD kKeptAttributes
     = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
+// A path the system calls can take whole: not empty, and no NUL inside, which would end it
+// early and name another file.
+bool Nameable(const std::u16string& path) { return !path.empty() && path.find(u'\0') == std::u16string::npos; }
+
 // Opens path for reading as _wfopen does: others may go on reading, writing and renaming it.
 UniqueHandle OpenForReading(const std::u16string& path)
 {
-    if (path.empty())
+    if (!Nameable(path))
         return UniqueHandle();
     return UniqueHandle(
         ::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -154,7 +158,7 @@ std::optional<std::string> Win32Files::ReadWholeFile(const std::u16string& path)
 
 bool Win32Files::PathExists(const std::u16string& path)
 {
-    if (path.empty())
+    if (!Nameable(path))
         return false;
     if (::GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES)
         return true;
@@ -167,7 +171,7 @@ bool Win32Files::PathExists(const std::u16string& path)
 
 bool Win32Files::WriteFileAtomically(const std::u16string& path, std::string_view bytes)
 {
-    if (path.empty())
+    if (!Nameable(path))
         return false;
     const std::wstring target = Wide(path);
     const DWORD attributes = ::GetFileAttributesW(target.c_str());
