@@ -198,8 +198,8 @@ void CheckForeignLinesKept(std::string_view before, std::string_view after)
         if (IsSettingsKeyLine(in[i], encoding))
             continue;
         const std::string line = !converted ? in[i]
-            : encoding == FileEncoding::Gbk  ? px::ToUtf8(testsupport::TestGbk().Decode(in[i]))
-                                             : px::ToUtf8(UnitsOf(in[i], encoding));
+            : encoding == FileEncoding::Gbk ? px::ToUtf8(testsupport::TestGbk().Decode(in[i]))
+                                            : px::ToUtf8(UnitsOf(in[i], encoding));
         const bool gbkLastLine = encoding == FileEncoding::Gbk && !converted && endsInLine && i + 1 == in.size();
         while (next < out.size() && out[next] != line && !KeptWithTakenLineEnd(out[next], line, gbkLastLine))
             ++next;
