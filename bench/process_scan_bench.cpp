@@ -24,8 +24,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "backends/posix/PosixSystem.h"
 #include "guard/ProcessMatch.h"
-#include "platform/posix/PosixSystem.h"
 
 extern char** environ;
 

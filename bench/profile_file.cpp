@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "backends/posix/PosixFiles.h"
 #include "base/Unicode.h"
-#include "platform/posix/PosixFiles.h"
 #include "settings/GuardConfig.h"
 
 int main(int argc, char** argv)

@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
+#include "MemoryFiles.h"
 #include "TestGbk.h"
 #include "base/Unicode.h"
-#include "platform/MemoryFiles.h"
 #include "settings/GuardConfig.h"
 #include "settings/ProfileFile.h"
 

@@ -3,7 +3,7 @@
 // closes the log. The platform's entry point installs the window host and the system
 // services first.
 
-#include "app/RunLog.h"
+#include "log/RunLog.h"
 
 class CPerennixApp {
 public:

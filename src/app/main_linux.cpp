@@ -5,10 +5,10 @@
 #include <clocale>
 
 #include "app/CPerennixApp.h"
+#include "backends/posix/PosixFiles.h"
+#include "backends/posix/PosixSystem.h"
+#include "backends/qt/QtWindowHost.h"
 #include "platform/Window.h"
-#include "platform/posix/PosixFiles.h"
-#include "platform/posix/PosixSystem.h"
-#include "platform/qt/QtWindowHost.h"
 
 int main(int argc, char** argv)
 {

@@ -5,10 +5,10 @@
 #include <clocale>
 
 #include "app/CPerennixApp.h"
-#include "platform/win32/Win32Files.h"
-#include "platform/win32/Win32System.h"
-#include "platform/win32/Win32WindowHost.h"
-#include "platform/win32/WinPrelude.h"
+#include "backends/win32/Win32Files.h"
+#include "backends/win32/Win32System.h"
+#include "backends/win32/Win32WindowHost.h"
+#include "backends/win32/WinPrelude.h"
 // After <windows.h>.
 #include <commctrl.h>
 #include <objbase.h>

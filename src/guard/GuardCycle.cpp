@@ -1,16 +1,16 @@
-// The guard cycle: what the main dialog does on each tick of its three guard timers.
+// The guard cycle: what the engine does on each tick of the window's three guard timers.
 
 #include <array>
 #include <ctime>
 #include <optional>
 
-#include "base/LogEntry.h"
-#include "base/Resource.h"
 #include "guard/GatewayDialog.h"
 #include "guard/GuardCycle.h"
+#include "guard/GuardEngine.h"
 #include "guard/ProcessMatch.h"
+#include "log/LogEntry.h"
 #include "platform/System.h"
-#include "ui/CPerennixDlg.h"
+#include "resources/Resource.h"
 
 namespace {
 
@@ -21,15 +21,10 @@ constexpr char16_t kStatusLaunching[] = u"正在打开目录程序。。。";
 constexpr char16_t kStatusRunning[] = u"守护正在运行。。。";
 constexpr char16_t kStatusLaunchFailed[] = u"打开程序失败，已停止守护。。。！";
 constexpr char16_t kStatusNameNotFound[] = u"已启动，但找不到进程名：";
-constexpr char16_t kStartCaption[] = u"开始";
 
 constexpr char16_t kGatewayImage[] = u"ibgateway.exe";
 constexpr std::array<const char16_t*, 4> kGatewayDialogTitles
     = {u"Warning", u"警告", u"Re-login is required", u"要求重新登录"};
-
-// The settings controls locked while guarding runs, in the order they are switched.
-constexpr std::array<int, 7> kGuardLockedControls
-    = {IDC_FULLPATH, IDC_EXENAME, IDC_LOOPSEC, IDC_TIMEDCLOSE, IDC_REBTIME, IDC_ARGS, IDC_ARGSCRYPT};
 
 // A wall clock that ran this much ahead of real time between two looks was moved forward.
 constexpr int64_t kClockJumpMs = 60 * 1000;
@@ -73,16 +68,25 @@ bool LaunchesThroughShell(const std::u16string& path, System& system)
         || system.IsExecutableProgram(path);
 }
 
-void CPerennixDlg::OnTimer(uintptr_t nIDEvent)
+GuardEngine::GuardEngine(GuardView& view)
+    : m_view(view)
 {
-    if ((nIDEvent == TIMER_LOOP || nIDEvent == TIMER_LAUNCHED) && m_bGuarding)
-        GuardedCheck(nIDEvent);
-    else if (nIDEvent == TIMER_RESTART)
+}
+
+GuardEngine::~GuardEngine() { ForgetLaunchedProcess(); }
+
+void GuardEngine::Shutdown() { ForgetLaunchedProcess(); }
+
+void GuardEngine::OnTimer(uintptr_t id)
+{
+    if ((id == TIMER_LOOP || id == TIMER_LAUNCHED) && m_bGuarding)
+        GuardedCheck(id);
+    else if (id == TIMER_RESTART)
         FireDueRestart();
     // Anything else, such as a loop tick already queued when guarding stopped, does nothing.
 }
 
-void CPerennixDlg::GuardedCheck(uintptr_t nIDEvent)
+void GuardEngine::GuardedCheck(uintptr_t id)
 {
     if (IsProcessRunning(m_config.strExeName)) {
         ForgetLaunchedProcess();
@@ -99,11 +103,11 @@ void CPerennixDlg::GuardedCheck(uintptr_t nIDEvent)
     CheckRestartSoon();
     // Killed last, so a one-shot re-armed by a relaunch in this very tick is cancelled too:
     // the next check is the next loop tick.
-    if (nIDEvent == TIMER_LAUNCHED)
-        KillTimer(TIMER_LAUNCHED);
+    if (id == TIMER_LAUNCHED)
+        m_view.CancelTimer(TIMER_LAUNCHED);
 }
 
-bool CPerennixDlg::LaunchProgram()
+bool GuardEngine::LaunchProgram()
 {
     ForgetLaunchedProcess();
     ShowStatus(kStatusLaunching);
@@ -128,31 +132,31 @@ bool CPerennixDlg::LaunchProgram()
             return false;
         }
     }
-    SetTimer(TIMER_LAUNCHED, kLaunchedCheckMs);
+    m_view.ArmTimer(TIMER_LAUNCHED, kLaunchedCheckMs);
     return true;
 }
 
-void CPerennixDlg::StopLaunchFailed()
+void GuardEngine::StopLaunchFailed()
 {
-    StopGuarding(kStatusLaunchFailed);
+    Stop(kStatusLaunchFailed);
     WriteLogEntry(logtext::kGuardStoppedLaunchFailed);
 }
 
-void CPerennixDlg::ForgetLaunchedProcess()
+void GuardEngine::ForgetLaunchedProcess()
 {
     if (m_launched)
         GetSystem().Release(*m_launched);
     m_launched.reset();
 }
 
-void CPerennixDlg::ShowStatus(const std::u16string& text)
+void GuardEngine::ShowStatus(const std::u16string& text)
 {
     // Set only when it differs, so the status line does not flicker on every tick.
-    if (GetDlgItemText(IDC_STATUS) != text)
-        m_pWnd->SetDlgItemText(IDC_STATUS, text);
+    if (m_view.StatusText() != text)
+        m_view.SetStatusText(text);
 }
 
-void CPerennixDlg::ConfirmGatewayDialog()
+void GuardEngine::ConfirmGatewayDialog()
 {
     System& system = GetSystem();
     for (const char16_t* title : kGatewayDialogTitles) {
@@ -169,7 +173,7 @@ void CPerennixDlg::ConfirmGatewayDialog()
     }
 }
 
-void CPerennixDlg::CheckRestartSoon()
+void GuardEngine::CheckRestartSoon()
 {
     if (!m_config.bTimedClose || m_bRestartPending)
         return;
@@ -178,12 +182,12 @@ void CPerennixDlg::CheckRestartSoon()
     const RestartEntry* entry = m_schedule.FindDueSoon(now.minute, now.day);
     if (!entry)
         return;
-    SetTimer(TIMER_RESTART, kRestartPollMs);
+    m_view.ArmTimer(TIMER_RESTART, kRestartPollMs);
     WriteRestartLogEntry(entry->minuteOfDay, logtext::kCountdownArmed);
     m_bRestartPending = true;
 }
 
-void CPerennixDlg::FireDueRestart()
+void GuardEngine::FireDueRestart()
 {
     const ClockLook now = LookAtClock(m_lastClockLook);
     if (FireJumpedOverRestarts(now.jumpedFrom, now.minute, now.day))
@@ -193,7 +197,7 @@ void CPerennixDlg::FireDueRestart()
     // Otherwise it is not the minute yet: the countdown polls again.
 }
 
-bool CPerennixDlg::FireJumpedOverRestarts(std::optional<int32_t> jumpedFrom, int32_t minuteNow, int32_t dayNow)
+bool GuardEngine::FireJumpedOverRestarts(std::optional<int32_t> jumpedFrom, int32_t minuteNow, int32_t dayNow)
 {
     // The wall clock skipped the minutes of these restart times (daylight saving time began,
     // or the clock was set forward): each fires now, in the first minute shown after the
@@ -208,38 +212,19 @@ bool CPerennixDlg::FireJumpedOverRestarts(std::optional<int32_t> jumpedFrom, int
     return fired;
 }
 
-void CPerennixDlg::FireRestart(RestartEntry& entry, int32_t dayNow)
+void GuardEngine::FireRestart(RestartEntry& entry, int32_t dayNow)
 {
     TerminateProcessesByName(m_config.strExeName);
     WriteRestartLogEntry(entry.minuteOfDay, logtext::kRestartFired);
-    KillTimer(TIMER_RESTART);
+    m_view.CancelTimer(TIMER_RESTART);
     m_bRestartPending = false;
-    SetTimer(TIMER_LAUNCHED, kLaunchedCheckMs);
+    m_view.ArmTimer(TIMER_LAUNCHED, kLaunchedCheckMs);
     entry.lastFiredDay = dayNow;
 }
 
-void CPerennixDlg::StopGuarding(const std::u16string& statusText)
-{
-    m_bGuarding = false;
-    m_pWnd->SetDlgItemText(IDC_STATUS, statusText);
-    m_pWnd->SetDlgItemText(IDC_START, kStartCaption);
-    KillTimer(TIMER_LOOP);
-    KillTimer(TIMER_RESTART);
-    m_bRestartPending = false;
-    KillTimer(TIMER_LAUNCHED);
-    SetGuardControlsEnabled(true);
-    ForgetLaunchedProcess();
-}
+bool GuardEngine::IsProcessRunning(const std::u16string& imageName) { return AnyProcessNamed(GetSystem(), imageName); }
 
-void CPerennixDlg::SetGuardControlsEnabled(bool enable)
-{
-    for (int id : kGuardLockedControls)
-        m_pWnd->EnableDlgItem(id, enable);
-}
-
-bool CPerennixDlg::IsProcessRunning(const std::u16string& imageName) { return AnyProcessNamed(GetSystem(), imageName); }
-
-bool CPerennixDlg::TerminateProcessesByName(const std::u16string& imageName)
+bool GuardEngine::TerminateProcessesByName(const std::u16string& imageName)
 {
     return TerminateAllNamed(GetSystem(), imageName);
 }

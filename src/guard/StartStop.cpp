@@ -1,12 +1,13 @@
-// Starting and stopping guarding with the start/stop button.
+// Starting and stopping guarding.
 
 #include "guard/StartStop.h"
 
 #include <algorithm>
+#include <utility>
 
-#include "base/LogEntry.h"
-#include "base/Resource.h"
-#include "ui/CPerennixDlg.h"
+#include "guard/GuardEngine.h"
+#include "log/LogEntry.h"
+#include "resources/Resource.h"
 
 uint32_t LoopIntervalMs(int32_t nLoopSec)
 {
@@ -16,27 +17,14 @@ uint32_t LoopIntervalMs(int32_t nLoopSec)
     return static_cast<uint32_t>(std::clamp<int64_t>(ms, kMinLoopIntervalMs, kMaxLoopIntervalMs));
 }
 
-void CPerennixDlg::OnBnClickedStart()
+void GuardEngine::Start(bool askFirst, bool atLaunch)
 {
-    if (!m_bGuarding) {
-        StartGuarding();
+    if (askFirst && !m_view.Ask(u"确定开始启用守护？"))
         return;
-    }
-    if (MessageBox(u"确定停止守护吗？", std::u16string(u"提示"), MB_OKCANCEL) != IDOK)
-        return;
-    StopGuarding(u"已停止守护。。。");
-    WriteLogEntry(logtext::kGuardStoppedByUser);
-}
-
-void CPerennixDlg::StartGuarding()
-{
-    // A program started with start-on-launch set never asks during that run.
-    const bool atLaunch = m_bStartAtLaunchPending;
-    m_bStartAtLaunchPending = false;
-    if (!m_bAutoStart && MessageBox(u"确定开始启用守护？", std::u16string(u"提示"), MB_OKCANCEL) != IDOK)
-        return;
-    if (!SaveSettings())
+    std::optional<GuardConfig> config = m_view.SaveSettingsForStart();
+    if (!config)
         return;  // the save has shown why
+    m_config = std::move(*config);
     WriteLogEntry(atLaunch ? logtext::kGuardStartedAtLaunch : logtext::kGuardStartedByUser);
 
     m_bGuarding = true;
@@ -46,12 +34,33 @@ void CPerennixDlg::StartGuarding()
         m_schedule.Rebuild(m_config.strRebTime);
     else
         m_schedule.Clear();
-    SetGuardControlsEnabled(false);
-    m_pWnd->SetDlgItemText(IDC_STATUS, u"正在启用。。。");
-    m_pWnd->SetDlgItemText(IDC_START, u"停止");
-    SetTimer(TIMER_LOOP, LoopIntervalMs(m_config.nLoopSec));
+    m_view.EnableSettingsControls(false);
+    m_view.SetStatusText(u"正在启用。。。");
+    m_view.SetStartCaption(u"停止");
+    m_view.ArmTimer(TIMER_LOOP, LoopIntervalMs(m_config.nLoopSec));
     if (m_config.bTimedClose)
         CheckRestartSoon();
     // The first check runs as soon as the queue reaches it, not one interval later.
-    m_pWnd->PostMessage(WM_TIMER, TIMER_LOOP, 0);
+    m_view.PostTimerTick(TIMER_LOOP);
+}
+
+void GuardEngine::StopAfterAsking()
+{
+    if (!m_view.Ask(u"确定停止守护吗？"))
+        return;
+    Stop(u"已停止守护。。。");
+    WriteLogEntry(logtext::kGuardStoppedByUser);
+}
+
+void GuardEngine::Stop(const std::u16string& statusText)
+{
+    m_bGuarding = false;
+    m_view.SetStatusText(statusText);
+    m_view.SetStartCaption(u"开始");
+    m_view.CancelTimer(TIMER_LOOP);
+    m_view.CancelTimer(TIMER_RESTART);
+    m_bRestartPending = false;
+    m_view.CancelTimer(TIMER_LAUNCHED);
+    m_view.EnableSettingsControls(true);
+    ForgetLaunchedProcess();
 }

@@ -1,6 +1,6 @@
 #include "settings/CDialogPasswd.h"
 
-#include "base/Resource.h"
+#include "resources/Resource.h"
 
 namespace {
 constexpr size_t kMinPasswordLength = 6;

@@ -1,6 +1,6 @@
 #include "ui/CAboutDlg.h"
 
-#include "base/Resource.h"
+#include "resources/Resource.h"
 
 CAboutDlg::CAboutDlg()
     : CDialogEx(IDD_ABOUTBOX)

@@ -2,15 +2,21 @@
 
 #include "ui/CPerennixDlg.h"
 
-#include "base/LogEntry.h"
+#include <array>
+
 #include "base/Paths.h"
-#include "base/Resource.h"
+#include "log/LogEntry.h"
+#include "resources/DialogTemplates.h"
+#include "resources/Resource.h"
 #include "ui/CAboutDlg.h"
-#include "ui/DialogTemplates.h"
 
 namespace {
 // The size the platform's tray record has; kept so the record reads as the shell expects.
 constexpr uint32_t kNotifyIconDataSize = 956;
+
+// The settings controls locked while guarding runs, in the order they are switched.
+constexpr std::array<int, 7> kGuardLockedControls
+    = {IDC_FULLPATH, IDC_EXENAME, IDC_LOOPSEC, IDC_TIMEDCLOSE, IDC_REBTIME, IDC_ARGS, IDC_ARGSCRYPT};
 }  // namespace
 
 IconPoint MinimizedIconPosition(ClientSize client, ClientSize icon)
@@ -57,7 +63,6 @@ bool CPerennixDlg::OnInitDialog()
     m_nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     m_nid.hIcon = m_hIcon;
     m_nid.uID = IDR_MAINFRAME;
-    m_bGuarding = false;
 
     LoadSettings();
 
@@ -156,7 +161,7 @@ void CPerennixDlg::OnDestroy()
 {
     // However the dialog ends, no icon is left behind in the tray, nor a process handle.
     RemoveTrayIcon();
-    ForgetLaunchedProcess();
+    m_guard.Shutdown();
 }
 
 void CPerennixDlg::OnBnClickedTimedClose() { m_editRebTime.EnableWindow(m_chkTimedClose.GetCheck() == 1); }
@@ -221,3 +226,57 @@ void CPerennixDlg::OnTrayExit()
     RemoveTrayIcon();
     OnCancel();
 }
+
+void CPerennixDlg::OnTimer(uintptr_t nIDEvent) { m_guard.OnTimer(nIDEvent); }
+
+void CPerennixDlg::OnBnClickedStart()
+{
+    if (!m_guard.IsGuarding())
+        StartGuarding();
+    else
+        m_guard.StopAfterAsking();
+}
+
+void CPerennixDlg::StartGuarding()
+{
+    // A program started with start-on-launch set never asks during that run.
+    const bool atLaunch = m_bStartAtLaunchPending;
+    m_bStartAtLaunchPending = false;
+    m_guard.Start(!m_bAutoStart, atLaunch);
+}
+
+void CPerennixDlg::StopGuarding(const std::u16string& statusText) { m_guard.Stop(statusText); }
+
+void CPerennixDlg::CheckRestartSoon() { m_guard.CheckRestartSoon(); }
+
+void CPerennixDlg::SetGuardControlsEnabled(bool enable)
+{
+    for (int id : kGuardLockedControls)
+        m_pWnd->EnableDlgItem(id, enable);
+}
+
+std::u16string CPerennixDlg::StatusText() { return GetDlgItemText(IDC_STATUS); }
+
+void CPerennixDlg::SetStatusText(const std::u16string& text) { m_pWnd->SetDlgItemText(IDC_STATUS, text); }
+
+void CPerennixDlg::SetStartCaption(const std::u16string& text) { m_pWnd->SetDlgItemText(IDC_START, text); }
+
+void CPerennixDlg::EnableSettingsControls(bool enable) { SetGuardControlsEnabled(enable); }
+
+bool CPerennixDlg::Ask(const std::u16string& question)
+{
+    return MessageBox(question, std::u16string(u"提示"), MB_OKCANCEL) == IDOK;
+}
+
+std::optional<GuardConfig> CPerennixDlg::SaveSettingsForStart()
+{
+    if (!SaveSettings())
+        return std::nullopt;
+    return m_config;
+}
+
+void CPerennixDlg::ArmTimer(unsigned id, uint32_t elapseMs) { SetTimer(id, elapseMs); }
+
+void CPerennixDlg::CancelTimer(unsigned id) { KillTimer(id); }
+
+void CPerennixDlg::PostTimerTick(unsigned id) { m_pWnd->PostMessage(WM_TIMER, id, 0); }

@@ -1,12 +1,13 @@
 #pragma once
-// The main dialog: owns the settings, the restart schedule, the guard flags, the bound
-// controls and the tray record. Its guard handlers live in guard/, its settings handlers in
-// settings/, its window handlers in ui/.
+// The main dialog: owns the settings, the guard engine, the bound controls and the tray
+// record. It shows the engine's state and forwards the user's acts and the guard timers' ticks
+// to it; its settings handlers are in CPerennixDlgSettings.cpp.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "guard/GuardEngine.h"
 #include "guard/RestartSchedule.h"
 #include "platform/System.h"
 #include "platform/Window.h"
@@ -21,7 +22,7 @@ struct IconPoint {
 // signed integer arithmetic of the original drawing code does.
 IconPoint MinimizedIconPosition(ClientSize client, ClientSize icon);
 
-class CPerennixDlg : public CDialogEx {
+class CPerennixDlg : public CDialogEx, private GuardView {
 public:
     explicit CPerennixDlg(CDialogEx* parent = nullptr);
     ~CPerennixDlg() override;
@@ -30,31 +31,29 @@ public:
 
     // Read access for the hosts and for tests.
     const GuardConfig& Config() const { return m_config; }
-    const RestartSchedule& Schedule() const { return m_schedule; }
+    const RestartSchedule& Schedule() const { return m_guard.Schedule(); }
     const std::u16string& IniPath() const { return m_strIniPath; }
-    bool IsGuarding() const { return m_bGuarding; }
-    bool IsRestartPending() const { return m_bRestartPending; }
+    bool IsGuarding() const { return m_guard.IsGuarding(); }
+    bool IsRestartPending() const { return m_guard.IsRestartPending(); }
+    GuardEngine& Guard() { return m_guard; }
     bool IsAutoStart() const { return m_bAutoStart; }
     const NotifyIconData& TrayRecord() const { return m_nid; }
 
-    // Settings (settings/)
+    // Settings
     void LoadSettings();
     bool SaveSettings();
     void OnBnClickedSave();
     void OnBnClickedAutoStart();
     void OnBnClickedArgsCrypt();
 
-    // Guarding (guard/)
+    // Guarding, decided by the guard engine
     void OnBnClickedStart();
     void StartGuarding();
     void StopGuarding(const std::u16string& statusText);
     void SetGuardControlsEnabled(bool enable);
     void CheckRestartSoon();
-    void FireDueRestart();
-    bool IsProcessRunning(const std::u16string& imageName);
-    bool TerminateProcessesByName(const std::u16string& imageName);
 
-    // Window and tray (ui/)
+    // Window and tray
     void OnBnClickedHide();
     void OnBnClickedTimedClose();
     void OnEnChangeFullPath();
@@ -74,17 +73,17 @@ protected:
     intptr_t DefWindowProc(unsigned message, uintptr_t wParam, intptr_t lParam) override;
 
 private:
-    void GuardedCheck(uintptr_t nIDEvent);
-    void ShowStatus(const std::u16string& text);
-    // Launches the program; false when that failed and guarding has stopped.
-    bool LaunchProgram();
-    void StopLaunchFailed();
-    void ForgetLaunchedProcess();
-    void ConfirmGatewayDialog();
-    // Fires the restarts whose times the wall clock jumped over since jumpedFrom (none: it did
-    // not jump); true when one fired.
-    bool FireJumpedOverRestarts(std::optional<int32_t> jumpedFrom, int32_t minuteNow, int32_t dayNow);
-    void FireRestart(RestartEntry& entry, int32_t dayNow);
+    // What the guard engine shows and asks through this window.
+    std::u16string StatusText() override;
+    void SetStatusText(const std::u16string& text) override;
+    void SetStartCaption(const std::u16string& text) override;
+    void EnableSettingsControls(bool enable) override;
+    bool Ask(const std::u16string& question) override;
+    std::optional<GuardConfig> SaveSettingsForStart() override;
+    void ArmTimer(unsigned id, uint32_t elapseMs) override;
+    void CancelTimer(unsigned id) override;
+    void PostTimerTick(unsigned id) override;
+
     SaveOutcome SaveSettingsToFile();
     void OpenTrayMenu();
     void HideIntoTray();
@@ -93,9 +92,7 @@ private:
     IconId m_hIcon;
     std::u16string m_strIniPath;
     GuardConfig m_config;
-    RestartSchedule m_schedule;
-    bool m_bRestartPending = false;
-    bool m_bGuarding = false;
+    GuardEngine m_guard{*this};
     bool m_bAutoStart = false;
     CEdit m_editRebTime;
     CButton m_chkTimedClose;
@@ -106,6 +103,4 @@ private:
     std::u16string m_strPathText;
     bool m_bTrayIconShown = false;  // the shell took the icon and it has not been removed since
     bool m_bStartAtLaunchPending = false;  // the start that start-on-launch posted has not run yet
-    std::optional<LaunchedProcess> m_launched;  // what the last launch started, when the system knows it
-    std::optional<ClockReading> m_lastClockLook;  // the clocks at the schedule's last look
 };

@@ -9,8 +9,8 @@
 #include "PlatformPath.h"
 #include "TempDir.h"
 #include "TestGbk.h"
-#include "app/RunLog.h"
 #include "base/Unicode.h"
+#include "log/RunLog.h"
 
 namespace {
 

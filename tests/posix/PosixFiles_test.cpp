@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "TempDir.h"
-#include "platform/posix/PosixFiles.h"
+#include "backends/posix/PosixFiles.h"
 
 namespace {
 

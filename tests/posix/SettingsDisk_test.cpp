@@ -17,7 +17,7 @@
 #include "PosixTestSupport.h"
 #include "ProgramFixture.h"
 #include "TempDir.h"
-#include "platform/posix/PosixFiles.h"
+#include "backends/posix/PosixFiles.h"
 #include "settings/GuardConfig.h"
 
 namespace {

@@ -18,7 +18,7 @@
 
 #include "SaveLoopRecords.h"
 #include "TempDir.h"
-#include "platform/posix/PosixFiles.h"
+#include "backends/posix/PosixFiles.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 
 #include "PosixTestSupport.h"
 #include "TempDir.h"
+#include "backends/posix/PosixSystem.h"
+#include "backends/posix/Spawn.h"
 #include "base/Unicode.h"
-#include "platform/posix/PosixSystem.h"
-#include "platform/posix/Spawn.h"
 
 namespace {
 

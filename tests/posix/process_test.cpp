@@ -11,10 +11,10 @@
 
 #include "PosixTestSupport.h"
 #include "TempDir.h"
+#include "backends/posix/PosixSystem.h"
+#include "backends/posix/ProcFs.h"
 #include "base/Unicode.h"
 #include "guard/ProcessMatch.h"
-#include "platform/posix/PosixSystem.h"
-#include "platform/posix/ProcFs.h"
 
 namespace {
 

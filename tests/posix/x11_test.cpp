@@ -21,9 +21,9 @@
 
 #include "PosixTestSupport.h"
 #include "TempDir.h"
+#include "backends/posix/PosixSystem.h"
 #include "base/Unicode.h"
 #include "guard/GatewayDialog.h"
-#include "platform/posix/PosixSystem.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "TempDir.h"
+#include "backends/posix/Cp936.h"
 #include "base/Unicode.h"
-#include "platform/posix/Cp936.h"
 #include "settings/ProfileFile.h"
 
 namespace {

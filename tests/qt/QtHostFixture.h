@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "ProbeDialog.h"
+#include "backends/qt/QtDialogWindow.h"
+#include "backends/qt/QtWindowHost.h"
 #include "platform/Window.h"
-#include "platform/qt/QtDialogWindow.h"
-#include "platform/qt/QtWindowHost.h"
 
 namespace qttest {
 

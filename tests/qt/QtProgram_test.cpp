@@ -24,9 +24,9 @@
 #include "TempDir.h"
 #include "TestGbk.h"
 #include "app/CPerennixApp.h"
-#include "base/Resource.h"
+#include "backends/posix/PosixFiles.h"
 #include "base/Unicode.h"
-#include "platform/posix/PosixFiles.h"
+#include "resources/Resource.h"
 
 using namespace qttest;
 

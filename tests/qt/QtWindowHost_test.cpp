@@ -16,11 +16,11 @@
 #include <cmath>
 
 #include "QtHostFixture.h"
-#include "base/Resource.h"
+#include "backends/qt/DialogUnits.h"
+#include "backends/qt/QtText.h"
 #include "base/Unicode.h"
-#include "platform/qt/DialogUnits.h"
-#include "platform/qt/QtText.h"
-#include "ui/DialogTemplates.h"
+#include "resources/DialogTemplates.h"
+#include "resources/Resource.h"
 
 using namespace qttest;
 

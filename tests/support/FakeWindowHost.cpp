@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "base/Resource.h"
+#include "resources/Resource.h"
 
 namespace fake {
 

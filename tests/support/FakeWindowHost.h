@@ -15,7 +15,7 @@
 
 #include "FakeSystem.h"
 #include "platform/Window.h"
-#include "ui/DialogTemplates.h"
+#include "resources/DialogTemplates.h"
 
 namespace fake {
 

@@ -4,11 +4,11 @@
 #include <string>
 #include <utility>
 
+#include "MemoryFiles.h"
 #include "PlatformPath.h"
 #include "TestGbk.h"
 #include "base/Paths.h"
 #include "base/Unicode.h"
-#include "platform/MemoryFiles.h"
 
 namespace testsupport {
 

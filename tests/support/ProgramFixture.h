@@ -13,8 +13,8 @@
 #include "TempDir.h"
 #include "app/CPerennixApp.h"
 #include "base/Paths.h"
-#include "base/Resource.h"
 #include "base/Unicode.h"
+#include "resources/Resource.h"
 #include "ui/CPerennixDlg.h"
 
 namespace fake {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "Win32HostFixture.h"
-#include "base/Resource.h"
-#include "ui/DialogTemplates.h"
+#include "resources/DialogTemplates.h"
+#include "resources/Resource.h"
 
 namespace {
 

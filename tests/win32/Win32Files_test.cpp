@@ -12,8 +12,8 @@
 
 #include "TempDir.h"
 #include "Win32TestSupport.h"
-#include "platform/win32/Win32Files.h"
-#include "platform/win32/WinPrelude.h"
+#include "backends/win32/Win32Files.h"
+#include "backends/win32/WinPrelude.h"
 
 namespace {
 

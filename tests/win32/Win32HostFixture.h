@@ -9,10 +9,10 @@
 #include <string>
 
 #include "ProbeDialog.h"
-#include "platform/win32/Win32DialogWindow.h"
-#include "platform/win32/Win32System.h"
-#include "platform/win32/Win32WindowHost.h"
-#include "platform/win32/WinPrelude.h"
+#include "backends/win32/Win32DialogWindow.h"
+#include "backends/win32/Win32System.h"
+#include "backends/win32/Win32WindowHost.h"
+#include "backends/win32/WinPrelude.h"
 
 namespace wintest {
 

@@ -9,10 +9,10 @@
 
 #include "TempDir.h"
 #include "Win32TestSupport.h"
+#include "backends/win32/Win32System.h"
+#include "backends/win32/WinPrelude.h"
 #include "base/Unicode.h"
 #include "guard/ProcessMatch.h"
-#include "platform/win32/Win32System.h"
-#include "platform/win32/WinPrelude.h"
 // After <windows.h>.
 #include <shellapi.h>
 

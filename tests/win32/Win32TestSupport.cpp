@@ -6,8 +6,8 @@
 #include <sstream>
 #include <thread>
 
+#include "backends/win32/WinPrelude.h"
 #include "base/Unicode.h"
-#include "platform/win32/WinPrelude.h"
 
 namespace pxtest {
 

@@ -10,9 +10,9 @@
 
 #include "TempDir.h"
 #include "Win32HostFixture.h"
-#include "base/Resource.h"
-#include "platform/win32/DialogTemplateEx.h"
-#include "ui/DialogTemplates.h"
+#include "backends/win32/DialogTemplateEx.h"
+#include "resources/DialogTemplates.h"
+#include "resources/Resource.h"
 // After <windows.h>.
 #include <shellapi.h>
 

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "SaveLoopRecords.h"
+#include "backends/posix/PosixFiles.h"
 #include "base/Unicode.h"
-#include "platform/posix/PosixFiles.h"
 
 int main(int argc, char** argv)
 {

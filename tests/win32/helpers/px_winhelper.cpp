@@ -17,7 +17,7 @@
 //                                               focused default button, when pressed,
 //                                               reports "pressed" and ends the program
 
-#include "platform/win32/WinPrelude.h"
+#include "backends/win32/WinPrelude.h"
 
 #include <psapi.h>
 #include <shellapi.h>
@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/Win32System.h"
+#include "backends/win32/Win32System.h"
 
 namespace {
 

@@ -1,0 +1,231 @@
+#include "backends/posix/PosixFiles.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "backends/posix/PosixHandles.h"
+#include "base/Unicode.h"
+
+using px::ToUtf8;
+using px::posix::UniqueFd;
+
+namespace {
+
+bool WriteAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+// The file a write to path lands in: a symbolic link is followed, so that a linked
+// config.ini is updated where it lives instead of being replaced by a plain file.
+std::string WriteTarget(const std::string& path)
+{
+    struct stat st { };
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+            std::string target(resolved);
+            std::free(resolved);
+            return target;
+        }
+    }
+    return path;
+}
+
+// The system's name for path; nullopt for a path that no system call could take whole.
+std::optional<std::string> NativeName(const std::u16string& path)
+{
+    if (path.empty() || path.find(u'\0') != std::u16string::npos)
+        return std::nullopt;
+    return ToUtf8(path);
+}
+
+// The name of a temporary file of base: "." + base + "." and the six letters and digits
+// mkostemp puts in place of "XXXXXX".
+bool IsTemporaryOf(std::string_view name, std::string_view base)
+{
+    constexpr size_t kRandom = 6;
+    if (name.size() != base.size() + 2 + kRandom || name[0] != '.' || name.substr(1, base.size()) != base
+        || name[base.size() + 1] != '.')
+        return false;
+    for (const char c : name.substr(base.size() + 2)) {
+        const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!alnum)
+            return false;
+    }
+    return true;
+}
+
+// Removes the temporary files of base in folder that a killed write left behind. A write
+// holds a lock on its temporary file from just after creating it, so a file that can be
+// locked belongs to no write any more.
+void RemoveStaleTemporaries(const std::string& folder, const std::string& base)
+{
+    UniqueFd dirFd(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dirFd.Valid())
+        return;
+    DIR* dir = ::fdopendir(::dup(dirFd.Get()));
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!IsTemporaryOf(entry->d_name, base))
+            continue;
+        UniqueFd fd(::openat(dirFd.Get(), entry->d_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+        struct stat st { };
+        if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0)
+            ::unlinkat(dirFd.Get(), entry->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
+// Creates and locks a new temporary file of base in folder; its name goes to temp.
+UniqueFd CreateTemporary(const std::string& folder, const std::string& base, std::string& temp)
+{
+    // Another process clearing stale files may remove the new file before it is locked:
+    // then the next one is made.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        temp = folder + "." + base + ".XXXXXX";
+        UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+        if (!fd.Valid())
+            return fd;
+        struct stat st { };
+        if (::flock(fd.Get(), LOCK_EX) == 0 && ::fstat(fd.Get(), &st) == 0 && st.st_nlink > 0)
+            return fd;
+    }
+    return UniqueFd(-1);
+}
+
+}  // namespace
+
+std::optional<std::string> PosixFiles::ReadWholeFile(const std::u16string& path)
+{
+    const std::optional<std::string> native = NativeName(path);
+    if (!native)
+        return std::nullopt;
+    const std::string& name = *native;
+    // O_NONBLOCK: a named pipe in place of the file must not hang the program.
+    UniqueFd fd(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd.Valid())
+        return std::nullopt;
+    struct stat st { };
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+
+    std::string bytes;
+    if (st.st_size > 0)
+        bytes.reserve(static_cast<size_t>(st.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+    return bytes;
+}
+
+bool PosixFiles::PathExists(const std::u16string& path)
+{
+    const std::optional<std::string> native = NativeName(path);
+    struct stat st { };
+    return native && ::lstat(native->c_str(), &st) == 0;
+}
+
+bool PosixFiles::WriteFileAtomically(const std::u16string& path, std::string_view bytes)
+{
+    const std::optional<std::string> native = NativeName(path);
+    if (!native)
+        return false;
+    const std::string target = WriteTarget(*native);
+    const size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (base.empty())
+        return false;
+
+    // An existing file keeps its permissions; a new one stays as mkostemp makes it (0600).
+    struct stat old { };
+    const bool replacing = ::stat(target.c_str(), &old) == 0;
+    if (replacing && !S_ISREG(old.st_mode))
+        return false;
+
+    RemoveStaleTemporaries(folder, base);
+    std::string temp;
+    UniqueFd fd = CreateTemporary(folder, base, temp);
+    if (!fd.Valid())
+        return false;
+
+    bool ok = true;
+    if (replacing) {
+        // The owner and group stay when the process may set them (root may; an owner may pass
+        // the file to another of its groups); otherwise the file becomes the process's.
+        // Before the mode, which a change of owner can clear.
+        const bool ownerKept = ::fchown(fd.Get(), old.st_uid, old.st_gid) == 0
+            || ::fchown(fd.Get(), static_cast<uid_t>(-1), old.st_gid) == 0;
+        static_cast<void>(ownerKept);
+        ok = ::fchmod(fd.Get(), old.st_mode & 07777) == 0;
+    }
+    ok = ok && WriteAll(fd.Get(), bytes);
+    ok = ok && ::fsync(fd.Get()) == 0;
+    ok = fd.Reset() && ok;
+    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+
+    // Make the rename itself durable. Some file systems cannot sync a folder; the new file
+    // is in place either way, so that is not a failed write.
+    UniqueFd dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.Valid())
+        ::fsync(dir.Get());
+    return true;
+}
+
+bool PosixFiles::CanOpenFileForReading(const std::u16string& path)
+{
+    const std::optional<std::string> native = NativeName(path);
+    if (!native)
+        return false;
+    UniqueFd fd(::open(native->c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd.Valid())
+        return false;
+    struct stat st { };
+    return ::fstat(fd.Get(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+std::string PosixFiles::EncodeGbk(std::u16string_view text)
+{
+    // The legacy code page is GBK here; a character it has no code for is one "?".
+    std::string bytes;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const bool pair = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00
+            && text[i + 1] <= 0xDFFF;
+        const std::optional<std::string> encoded = pair ? std::nullopt : m_cp936.Encode(text.substr(i, 1));
+        bytes += encoded.value_or("?");
+        i += pair ? 1 : 0;
+    }
+    return bytes;
+}

@@ -1,0 +1,25 @@
+#pragma once
+// The file service on Linux: POSIX files (a temporary file renamed over the old one for an
+// atomic replacement) and code page 936 for the legacy code page. A path with a NUL inside
+// names no file here.
+
+#include "backends/posix/Cp936.h"
+#include "platform/Files.h"
+
+class PosixFiles : public Files {
+public:
+    std::optional<std::string> ReadWholeFile(const std::u16string& path) override;
+    bool PathExists(const std::u16string& path) override;
+    // A temporary file ".NAME.XXXXXX" in the same folder, flushed to disk, then renamed over
+    // the old one, whose mode, owner and group it takes as far as the process may set them.
+    // A symbolic link is followed, so a linked file is updated where it lives; a hard link is
+    // not (the name gets the new file). Temporary files of that name left by a write that
+    // was killed are removed; one that another process is writing is locked and stays.
+    bool WriteFileAtomically(const std::u16string& path, std::string_view bytes) override;
+    bool CanOpenFileForReading(const std::u16string& path) override;
+    const AnsiCodePage& LegacyCodePage() override { return m_cp936; }
+    std::string EncodeGbk(std::u16string_view text) override;
+
+private:
+    Cp936CodePage m_cp936;
+};

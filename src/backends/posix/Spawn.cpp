@@ -1,0 +1,481 @@
+#include "backends/posix/Spawn.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string_view>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <glib.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "backends/posix/PosixHandles.h"
+
+namespace px::posix {
+
+namespace {
+
+// What a child tells the launcher through the close-on-exec report pipe. Nothing arrives
+// when the program was executed: the pipe just closes.
+struct ChildReport {
+    int32_t kind = 0;
+    int32_t value = 0;
+};
+enum : int32_t {
+    kReportExecFailed = 1,  // value: errno of exec (or of preparing for it)
+    kReportForkFailed = 2,  // value: errno of fork
+    kReportExited = 3,  // value: wait status of the program
+    kReportStarted = 4,  // value: pid of the process that runs the program (or the opener)
+};
+
+// The wait status of child once it has ended; nullopt when something else reaped it
+// (SIGCHLD ignored, another reaper). Both sides
+// of a fork use it: it is async-signal-safe.
+std::optional<int> WaitForChild(pid_t child)
+{
+    int status = 0;
+    pid_t waited;
+    do {
+        waited = waitpid(child, &status, 0);
+    } while (waited < 0 && errno == EINTR);
+    return waited == child ? std::optional<int>(status) : std::nullopt;
+}
+
+// ---- Between fork and exec only async-signal-safe calls: the launcher may have threads.
+
+void Report(int fd, int32_t kind, int32_t value)
+{
+    const ChildReport report{kind, value};
+    const char* data = reinterpret_cast<const char*>(&report);
+    size_t left = sizeof report;
+    while (left > 0) {
+        const ssize_t n = write(fd, data, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        data += n;
+        left -= static_cast<size_t>(n);
+    }
+}
+
+[[noreturn]] void ReportAndExit(int fd, int32_t kind, int32_t value, int exitCode)
+{
+    Report(fd, kind, value);
+    _exit(exitCode);
+}
+
+// Signal dispositions and the mask survive fork and (for ignored signals) exec: the child
+// starts with the defaults, so it can wait for its own children and the program it runs
+// is not born ignoring SIGPIPE or SIGCHLD.
+void ResetSignals()
+{
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    for (int sig = 1; sig < NSIG; ++sig)
+        if (sig != SIGKILL && sig != SIGSTOP)
+            sigaction(sig, &action, nullptr);  // fails harmlessly for signals the C library keeps
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+// Closes every descriptor above 2 but keep by listing /proc/self/fd (kernels without close_range).
+void CloseListedDescriptors(int keep)
+{
+    const int dirFd = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0) {
+        for (int fd = 3; fd < 65536; ++fd)
+            if (fd != keep)
+                close(fd);
+        return;
+    }
+    alignas(dirent64) char buf[4096];
+    for (;;) {
+        const ssize_t n = getdents64(dirFd, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        for (ssize_t offset = 0; offset < n;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buf + offset);
+            offset += entry->d_reclen;
+            int fd = 0;
+            const char* p = entry->d_name;
+            if (*p < '0' || *p > '9')
+                continue;
+            for (; *p >= '0' && *p <= '9'; ++p)
+                fd = fd * 10 + (*p - '0');
+            if (fd > 2 && fd != keep && fd != dirFd)
+                close(fd);
+        }
+    }
+    close(dirFd);
+}
+
+// Nothing of the launcher but standard input, output and error reaches the child: not the
+// run log (an ofstream is not close-on-exec), not the X connection, not a descriptor that
+// another thread opened without close-on-exec.
+void CloseDescriptorsExcept(int keep)
+{
+    bool ok = true;
+    if (keep < 3) {
+        ok = close_range(3, ~0U, 0) == 0;
+    } else {
+        if (keep > 3)
+            ok = close_range(3, static_cast<unsigned>(keep) - 1, 0) == 0;
+        ok = ok && close_range(static_cast<unsigned>(keep) + 1, ~0U, 0) == 0;
+    }
+    if (!ok)
+        CloseListedDescriptors(keep);
+}
+
+// The report pipe must not sit on 0, 1 or 2, which the child sets up for the program.
+int MoveAbove2(int fd)
+{
+    if (fd > 2)
+        return fd;
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    return moved < 0 ? fd : moved;
+}
+
+// Waits for child, reports how it ended and exits: the middle process of a launch whose
+// launcher wants the program's status although its own children may be reaped by others.
+[[noreturn]] void ReportExitOf(pid_t child, int reportFd)
+{
+    signal(SIGPIPE, SIG_IGN);  // the launcher may have stopped listening by now
+    if (const std::optional<int> status = WaitForChild(child))
+        Report(reportFd, kReportExited, *status);
+    _exit(0);
+}
+
+[[noreturn]] void ExecWithNullInput(int reportFd, const char* path, char* const* argv)
+{
+    const int devNull = open("/dev/null", O_RDONLY);
+    if (devNull < 0)
+        ReportAndExit(reportFd, kReportExecFailed, errno, 127);
+    if (devNull != STDIN_FILENO) {
+        dup2(devNull, STDIN_FILENO);
+        close(devNull);
+    }
+    execv(path, argv);
+    ReportAndExit(reportFd, kReportExecFailed, errno, 127);
+}
+
+enum class LaunchKind {
+    Program,  // report only whether exec succeeded
+    Opener,  // also report how the opener ended
+};
+
+// The launcher's child: a new session, then a grandchild that runs the program. The child
+// exits at once, so the program is adopted by init (or a subreaper), never left as the
+// launcher's zombie, and lives on after the launcher ends.
+[[noreturn]] void RunLaunchChild(int reportFd, const char* path, char* const* argv, LaunchKind kind)
+{
+    ResetSignals();
+    reportFd = MoveAbove2(reportFd);
+    CloseDescriptorsExcept(reportFd);
+    setsid();
+    const pid_t grandchild = fork();
+    if (grandchild < 0)
+        ReportAndExit(reportFd, kReportForkFailed, errno, 0);
+    if (grandchild > 0)
+        _exit(0);
+    if (kind == LaunchKind::Program) {
+        Report(reportFd, kReportStarted, static_cast<int32_t>(getpid()));
+        ExecWithNullInput(reportFd, path, argv);
+    }
+
+    // The opener finds and starts the document's application; its exit status says whether
+    // there was one. It runs as this process's child so that the status can be reported.
+    const pid_t opener = fork();
+    if (opener < 0)
+        ReportAndExit(reportFd, kReportForkFailed, errno, 0);
+    if (opener == 0)
+        ExecWithNullInput(reportFd, path, argv);
+    Report(reportFd, kReportStarted, static_cast<int32_t>(opener));
+    ReportExitOf(opener, reportFd);
+}
+
+// ---- Launcher side.
+
+enum class ReadOutcome { Report, Closed, TimedOut };
+
+int64_t MonotonicMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Waits for one report or the end of the pipe; timeoutMs < 0 waits as long as it takes.
+ReadOutcome ReadReport(int fd, ChildReport& report, int timeoutMs)
+{
+    const int64_t deadline = MonotonicMs() + timeoutMs;
+    for (;;) {
+        int wait = -1;
+        if (timeoutMs >= 0) {
+            const int64_t left = deadline - MonotonicMs();
+            if (left <= 0)
+                return ReadOutcome::TimedOut;
+            wait = static_cast<int>(left);
+        }
+        pollfd pfd{fd, POLLIN, 0};
+        const int ready = poll(&pfd, 1, wait);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0)
+            return ReadOutcome::Closed;
+        if (ready == 0)
+            continue;  // the deadline check above ends the wait
+        ssize_t n;
+        do {
+            n = read(fd, &report, sizeof report);
+        } while (n < 0 && errno == EINTR);
+        // Reports are smaller than PIPE_BUF, so they arrive whole.
+        return n == static_cast<ssize_t>(sizeof report) ? ReadOutcome::Report : ReadOutcome::Closed;
+    }
+}
+
+intptr_t CodeForPathError(int error)
+{
+    switch (error) {
+    case ENOTDIR:
+        return kOpenPathNotFound;
+    case EACCES:
+    case EPERM:
+        return kOpenAccessDenied;
+    case ENOMEM:
+        return kOpenOutOfMemory;
+    default:
+        return kOpenFileNotFound;  // ENOENT, ELOOP, ENAMETOOLONG
+    }
+}
+
+intptr_t CodeForExecError(int error)
+{
+    switch (error) {
+    case ENOENT:  // also a script whose interpreter is missing
+        return kOpenFileNotFound;
+    case ENOTDIR:
+        return kOpenPathNotFound;
+    case EACCES:
+    case EPERM:
+    case ETXTBSY:
+        return kOpenAccessDenied;
+    case ENOMEM:
+    case EAGAIN:
+    case E2BIG:
+    case EMFILE:
+    case ENFILE:
+        return kOpenOutOfMemory;
+    default:
+        return kOpenBadFormat;  // ENOEXEC, ELIBBAD, EINVAL: not a program this system runs
+    }
+}
+
+// xdg-open's exit codes: 0 opened, 2 file missing, 5 not readable, 3 no application for the
+// file, 4 the application failed, 1 bad use.
+intptr_t CodeForOpenerStatus(int status)
+{
+    if (!WIFEXITED(status))
+        return kOpenNoAssociation;
+    switch (WEXITSTATUS(status)) {
+    case 0:
+        return kOpenSucceeded;
+    case 2:
+        return kOpenFileNotFound;
+    case 5:
+        return kOpenAccessDenied;
+    default:
+        return kOpenNoAssociation;
+    }
+}
+
+std::vector<char*> ArgvOf(std::vector<std::string>& words)
+{
+    std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    return argv;
+}
+
+intptr_t Launch(const std::string& path, std::vector<std::string> words, LaunchKind kind, pid_t* started)
+{
+    std::vector<char*> argv = ArgvOf(words);
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return kOpenOutOfMemory;
+    UniqueFd readEnd(fds[0]);
+    UniqueFd writeEnd(fds[1]);
+    const pid_t child = fork();
+    if (child < 0)
+        return kOpenOutOfMemory;
+    if (child == 0)
+        RunLaunchChild(writeEnd.Get(), path.c_str(), argv.data(), kind);
+    writeEnd.Reset();
+    WaitForChild(child);
+
+    ChildReport report;
+    const int timeoutMs = kind == LaunchKind::Program ? -1 : kOpenerVerdictMs;
+    ReadOutcome outcome = ReadReport(readEnd.Get(), report, timeoutMs);
+    if (outcome == ReadOutcome::Report && report.kind == kReportStarted) {
+        if (started)
+            *started = static_cast<pid_t>(report.value);
+        outcome = ReadReport(readEnd.Get(), report, timeoutMs);
+    }
+    switch (outcome) {
+    case ReadOutcome::TimedOut:
+        return kOpenSucceeded;  // the opener is still running the document's application
+    case ReadOutcome::Closed:
+        // The program replaced the grandchild (exec closed the pipe). An opener always
+        // reports how it ended, so silence from it is a failure.
+        return kind == LaunchKind::Program ? kOpenSucceeded : kOpenNoAssociation;
+    case ReadOutcome::Report:
+        break;
+    }
+    if (report.kind == kReportForkFailed)
+        return kOpenOutOfMemory;
+    if (kind == LaunchKind::Opener)
+        return report.kind == kReportExited ? CodeForOpenerStatus(report.value) : kOpenNoAssociation;
+    return CodeForExecError(report.value);
+}
+
+// The first executable regular file called name along PATH; "" when there is none.
+std::string FindInPath(std::string_view name)
+{
+    const char* pathVar = std::getenv("PATH");
+    const std::string_view dirs = (pathVar && *pathVar) ? pathVar : "/usr/local/bin:/bin:/usr/bin";
+    size_t start = 0;
+    for (;;) {
+        const size_t end = dirs.find(':', start);
+        std::string_view dir = dirs.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        std::string candidate(dir.empty() ? "." : dir);
+        candidate += '/';
+        candidate += name;
+        if (IsExecutableFile(candidate))
+            return candidate;
+        if (end == std::string_view::npos)
+            return {};
+        start = end + 1;
+    }
+}
+
+}  // namespace
+
+bool IsExecutableFile(const std::string& path)
+{
+    struct stat info { };
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)
+        && faccessat(AT_FDCWD, path.c_str(), X_OK, AT_EACCESS) == 0;
+}
+
+std::optional<std::vector<std::string>> SplitArguments(const std::string& text)
+{
+    // GLib's parser follows the shell's quoting rules and performs none of its expansions.
+    gint argc = 0;
+    gchar** argv = nullptr;
+    GError* error = nullptr;
+    if (!g_shell_parse_argv(text.c_str(), &argc, &argv, &error)) {
+        const bool blank = error->domain == G_SHELL_ERROR && error->code == G_SHELL_ERROR_EMPTY_STRING;
+        g_error_free(error);
+        if (blank)
+            return std::vector<std::string>{};
+        return std::nullopt;
+    }
+    std::vector<std::string> words(argv, argv + argc);
+    g_strfreev(argv);
+    return words;
+}
+
+intptr_t ShellOpenFile(const std::string& file, const std::string* parameters, pid_t* started)
+{
+    if (file.empty() || file.find('\0') != std::string::npos)
+        return kOpenFileNotFound;
+    std::string path = file;
+    if (file.find('/') == std::string::npos && access(file.c_str(), F_OK) != 0) {
+        path = FindInPath(file);
+        if (path.empty())
+            return kOpenFileNotFound;
+    }
+    struct stat info { };
+    if (stat(path.c_str(), &info) != 0)
+        return CodeForPathError(errno);
+
+    if (IsExecutableFile(path)) {
+        std::vector<std::string> words{file};
+        if (parameters) {
+            std::optional<std::vector<std::string>> split = SplitArguments(*parameters);
+            if (!split)
+                return kOpenBadFormat;  // unbalanced quotes: the program would get other arguments than meant
+            words.insert(words.end(), split->begin(), split->end());
+        }
+        return Launch(path, std::move(words), LaunchKind::Program, started);
+    }
+
+    // A document, a folder or another file: which application opens it is the desktop's choice.
+    const std::string opener = FindInPath("xdg-open");
+    if (opener.empty())
+        return kOpenNoAssociation;
+    return Launch(opener, {"xdg-open", path}, LaunchKind::Opener, started);
+}
+
+std::optional<int> RunScriptFile(const std::string& path)
+{
+    // The interpreter reads the file: one it cannot open is not run at all (dash would say so
+    // on standard error and exit with 2, which a script may exit with too).
+    {
+        UniqueFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+        struct stat info { };
+        if (path.empty() || !file.Valid() || fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode))
+            return std::nullopt;
+    }
+    // "--": a path that begins with "-" is still the file, never an option.
+    std::vector<std::string> words{"sh", "--", path};
+    std::vector<char*> argv = ArgvOf(words);
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return std::nullopt;
+    UniqueFd readEnd(fds[0]);
+    UniqueFd writeEnd(fds[1]);
+    const pid_t child = fork();
+    if (child < 0)
+        return std::nullopt;
+    if (child == 0) {
+        // The interpreter runs as the child's child; the child waits for it with default
+        // signal handling and reports the status through the pipe, so the status arrives
+        // even when the launcher's own children are reaped by someone else.
+        ResetSignals();
+        const int reportFd = MoveAbove2(writeEnd.Get());
+        CloseDescriptorsExcept(reportFd);
+        const pid_t shell = fork();
+        if (shell < 0)
+            ReportAndExit(reportFd, kReportForkFailed, errno, 0);
+        if (shell == 0) {
+            execv("/bin/sh", argv.data());
+            ReportAndExit(reportFd, kReportExecFailed, errno, 127);
+        }
+        ReportExitOf(shell, reportFd);
+    }
+    writeEnd.Reset();
+    ChildReport report;
+    const ReadOutcome outcome = ReadReport(readEnd.Get(), report, -1);
+    WaitForChild(child);
+    if (outcome != ReadOutcome::Report || report.kind != kReportExited)
+        return std::nullopt;
+    if (WIFEXITED(report.value))
+        return WEXITSTATUS(report.value);
+    if (WIFSIGNALED(report.value))
+        return 128 + WTERMSIG(report.value);
+    return std::nullopt;
+}
+
+}  // namespace px::posix

@@ -1,0 +1,397 @@
+#include "backends/win32/Win32DialogWindow.h"
+
+#include <algorithm>
+#include <string>
+
+#include "backends/win32/DialogTemplateEx.h"
+#include "backends/win32/WideText.h"
+#include "backends/win32/Win32WindowHost.h"
+// After <windows.h>.
+#include <commdlg.h>
+#include <shellapi.h>
+
+using px::win32::FromWide;
+using px::win32::Wide;
+
+namespace {
+
+// Explorer broadcasts this when it (re)starts: every tray icon has to be added again.
+UINT TaskbarCreatedMessage()
+{
+    static const UINT message = ::RegisterWindowMessageW(L"TaskbarCreated");
+    return message;
+}
+
+// Gives the buttons of the next message box of this thread the program's own texts, whatever
+// the language of the system's.
+class MessageBoxButtonTexts {
+public:
+    MessageBoxButtonTexts()
+        : m_hook(::SetWindowsHookExW(WH_CBT, &Hook, nullptr, ::GetCurrentThreadId()))
+    {
+        s_pending = true;
+    }
+    ~MessageBoxButtonTexts()
+    {
+        s_pending = false;
+        if (m_hook)
+            ::UnhookWindowsHookEx(m_hook);
+    }
+    MessageBoxButtonTexts(const MessageBoxButtonTexts&) = delete;
+    MessageBoxButtonTexts& operator=(const MessageBoxButtonTexts&) = delete;
+
+private:
+    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam)
+    {
+        if (code == HCBT_ACTIVATE && s_pending) {
+            const HWND box = reinterpret_cast<HWND>(wParam);
+            wchar_t className[16] = {};
+            ::GetClassNameW(box, className, 16);
+            if (std::wstring(className) == L"#32770") {
+                s_pending = false;
+                ::SetDlgItemTextW(box, IDOK, Wide(GetHostText(HostText::Ok)).c_str());
+                ::SetDlgItemTextW(box, IDCANCEL, Wide(GetHostText(HostText::Cancel)).c_str());
+            }
+        }
+        return ::CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+
+    HHOOK m_hook;
+    static inline thread_local bool s_pending = false;
+};
+
+}  // namespace
+
+Win32DialogWindow::Win32DialogWindow(Win32WindowHost& host, CDialogEx& dialog, const DialogTemplate& tpl)
+    : m_host(host)
+    , m_dialog(dialog)
+    , m_tpl(tpl)
+{
+}
+
+Win32DialogWindow::~Win32DialogWindow() = default;
+
+int Win32DialogWindow::RunModal(HWND owner)
+{
+    const px::win32::DialogTemplateEx memory(m_tpl);
+    const INT_PTR result = ::DialogBoxIndirectParamW(
+        m_host.Instance(), memory.Get(), owner, &DialogProc, reinterpret_cast<LPARAM>(this));
+    m_dialog.Detach();
+    m_hwnd = nullptr;
+    return static_cast<int>(result);
+}
+
+INT_PTR CALLBACK Win32DialogWindow::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG) {
+        auto* self = reinterpret_cast<Win32DialogWindow*>(lParam);
+        ::SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
+        self->m_hwnd = hwnd;
+        return self->OnInitDialog();
+    }
+    // Messages before WM_INITDIALOG (the font, the frame's sizes) are the dialog manager's.
+    auto* self = reinterpret_cast<Win32DialogWindow*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
+    if (!self)
+        return FALSE;
+    return self->OnMessage(message, wParam, lParam);
+}
+
+BOOL Win32DialogWindow::OnInitDialog()
+{
+    PlaceOverOwner();
+    m_dialog.Attach(this);
+    // True: the dialog manager gives the focus to the first tab stop.
+    return m_dialog.OnInitDialog() ? TRUE : FALSE;
+}
+
+void Win32DialogWindow::PlaceOverOwner()
+{
+    // Centred over the owner, or on the work area of the screen when there is none.
+    RECT area{};
+    const HWND owner = ::GetWindow(m_hwnd, GW_OWNER);
+    if (owner && ::IsWindowVisible(owner))
+        ::GetWindowRect(owner, &area);
+    else
+        ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    RECT own{};
+    ::GetWindowRect(m_hwnd, &own);
+    const int width = own.right - own.left;
+    const int height = own.bottom - own.top;
+    const int x = std::max<int>(area.left, area.left + (area.right - area.left - width) / 2);
+    const int y = std::max<int>(area.top, area.top + (area.bottom - area.top - height) / 2);
+    ::SetWindowPos(m_hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+INT_PTR Win32DialogWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCDESTROY) {
+        m_hwnd = nullptr;
+        return FALSE;
+    }
+    if (message == TaskbarCreatedMessage()) {
+        // The shell restarted and lost its icons: without this one a hidden window could
+        // never be reached again.
+        if (m_trayIconShown)
+            ::Shell_NotifyIconW(NIM_ADD, &m_trayRecord);
+        return FALSE;
+    }
+    // Once the dialog has ended, only the window's destruction reaches it.
+    if (m_ended && message != WM_DESTROY)
+        return FALSE;
+    if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
+        if (const int edit = px::win32::EditOfBrowseButton(m_tpl, LOWORD(wParam))) {
+            BrowseForFile(edit);
+            return TRUE;
+        }
+    }
+    if (message == WM_PAINT && ::IsIconic(m_hwnd)) {
+        // The dialog draws its minimised window itself, inside this paint.
+        PAINTSTRUCT paint{};
+        m_paintDc = ::BeginPaint(m_hwnd, &paint);
+        Deliver(message, wParam, lParam);
+        m_paintDc = nullptr;
+        ::EndPaint(m_hwnd, &paint);
+        return TRUE;
+    }
+    return Deliver(message, wParam, lParam);
+}
+
+INT_PTR Win32DialogWindow::Deliver(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    const HWND hwnd = m_hwnd;
+    const MessageResult result = m_dialog.WindowProc(message, wParam, lParam);
+    if (!result.handled)
+        return FALSE;  // the dialog manager's default processing
+    if (message == WM_QUERYDRAGICON) {
+        // Returned directly, as the dialog manager expects for this message.
+        return reinterpret_cast<INT_PTR>(m_host.Icon(static_cast<IconId>(result.value), true));
+    }
+    if (hwnd && ::IsWindow(hwnd))
+        ::SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, result.value);
+    return TRUE;
+}
+
+void Win32DialogWindow::BrowseForFile(int editId)
+{
+    // Any file: no filter, no default extension; the chosen path replaces the edit's text,
+    // which notifies the dialog of the change.
+    std::wstring file(32768, L'\0');
+    const std::wstring title = Wide(GetHostText(HostText::OpenFileTitle));
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = m_hwnd;
+    ofn.lpstrFile = file.data();
+    ofn.nMaxFile = static_cast<DWORD>(file.size());
+    ofn.lpstrTitle = title.c_str();
+    ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    if (!::GetOpenFileNameW(&ofn) || m_ended)
+        return;
+    file.resize(std::wcslen(file.c_str()));
+    ::SetDlgItemTextW(m_hwnd, editId, file.c_str());
+}
+
+HWND Win32DialogWindow::Item(int id) const
+{
+    // Several controls share -1: nobody addresses them.
+    return (id == -1 || !m_hwnd) ? nullptr : ::GetDlgItem(m_hwnd, id);
+}
+
+std::u16string Win32DialogWindow::GetDlgItemText(int id)
+{
+    const HWND item = Item(id);
+    if (!item)
+        return {};
+    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(item)) + 1, L'\0');
+    text.resize(static_cast<size_t>(::GetWindowTextW(item, text.data(), static_cast<int>(text.size()))));
+    return FromWide(text);
+}
+
+void Win32DialogWindow::SetDlgItemText(int id, const std::u16string& text)
+{
+    if (const HWND item = Item(id))
+        ::SetWindowTextW(item, Wide(text).c_str());
+}
+
+bool Win32DialogWindow::IsDlgButtonChecked(int id)
+{
+    return Item(id) && ::IsDlgButtonChecked(m_hwnd, id) == BST_CHECKED;
+}
+
+void Win32DialogWindow::CheckDlgButton(int id, bool checked)
+{
+    if (Item(id))
+        ::CheckDlgButton(m_hwnd, id, checked ? BST_CHECKED : BST_UNCHECKED);
+}
+
+void Win32DialogWindow::EnableDlgItem(int id, bool enable)
+{
+    if (const HWND item = Item(id))
+        ::EnableWindow(item, enable ? TRUE : FALSE);
+    // A browse edit's button is part of the control.
+    if (const HWND button = Item(px::win32::BrowseButtonId(id)))
+        ::EnableWindow(button, enable ? TRUE : FALSE);
+}
+
+bool Win32DialogWindow::IsDlgItemEnabled(int id)
+{
+    const HWND item = Item(id);
+    return item && ::IsWindowEnabled(item);
+}
+
+void Win32DialogWindow::SetPasswordChar(int id, char16_t ch)
+{
+    if (const HWND item = Item(id))
+        ::SendMessageW(item, EM_SETPASSWORDCHAR, static_cast<WPARAM>(ch), 0);
+}
+
+void Win32DialogWindow::RedrawItem(int id)
+{
+    if (const HWND item = Item(id))
+        ::RedrawWindow(item, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW);
+}
+
+void Win32DialogWindow::SetTimer(uintptr_t id, uint32_t elapseMs)
+{
+    if (m_hwnd && !m_ended)
+        ::SetTimer(m_hwnd, id, elapseMs, nullptr);
+}
+
+void Win32DialogWindow::KillTimer(uintptr_t id)
+{
+    if (m_hwnd)
+        ::KillTimer(m_hwnd, id);
+}
+
+void Win32DialogWindow::PostMessage(unsigned message, uintptr_t wParam, intptr_t lParam)
+{
+    if (m_hwnd && !m_ended)
+        ::PostMessageW(m_hwnd, message, wParam, lParam);
+}
+
+int Win32DialogWindow::MessageBox(const std::u16string& text, const std::u16string& caption, unsigned type)
+{
+    const MessageBoxButtonTexts buttons;
+    const int answer = ::MessageBoxW(m_hwnd, Wide(text).c_str(), Wide(caption).c_str(), type);
+    return answer == IDOK ? IDOK : IDCANCEL;
+}
+
+void Win32DialogWindow::ShowWindow(int showCommand)
+{
+    if (!m_hwnd || m_ended)
+        return;
+    ::ShowWindow(m_hwnd, showCommand);
+    // A window shown or restored comes to the front.
+    if (showCommand == SW_SHOW || showCommand == SW_RESTORE)
+        ::SetForegroundWindow(m_hwnd);
+}
+
+bool Win32DialogWindow::IsWindowVisible() { return m_hwnd && ::IsWindowVisible(m_hwnd); }
+bool Win32DialogWindow::IsIconic() { return m_hwnd && ::IsIconic(m_hwnd); }
+
+ClientSize Win32DialogWindow::GetClientSize()
+{
+    RECT client{};
+    if (m_hwnd)
+        ::GetClientRect(m_hwnd, &client);
+    return {client.right - client.left, client.bottom - client.top};
+}
+
+ClientSize Win32DialogWindow::GetSystemIconSize()
+{
+    return {::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON)};
+}
+
+void Win32DialogWindow::DrawIcon(int x, int y, IconId icon)
+{
+    // Drawing happens only inside the window's painting.
+    if (!m_paintDc)
+        return;
+    ::SendMessageW(m_hwnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(m_paintDc), 0);
+    ::DrawIcon(m_paintDc, x, y, m_host.Icon(icon, true));
+}
+
+void Win32DialogWindow::SetIcon(IconId icon, bool bigIcon)
+{
+    if (m_hwnd)
+        ::SendMessageW(
+            m_hwnd, WM_SETICON, bigIcon ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(m_host.Icon(icon, bigIcon)));
+}
+
+NOTIFYICONDATAW Win32DialogWindow::ShellRecord(const NotifyIconData& nid) const
+{
+    // The platform's full record (956 bytes in a 32-bit program, 976 in a 64-bit one), with
+    // only the fields the flags name filled in.
+    NOTIFYICONDATAW record{};
+    record.cbSize = sizeof record;
+    auto* owner = dynamic_cast<Win32DialogWindow*>(nid.hWnd);
+    record.hWnd = owner ? owner->m_hwnd : m_hwnd;
+    record.uID = nid.uID;
+    record.uFlags = nid.uFlags;
+    record.uCallbackMessage = nid.uCallbackMessage;
+    record.hIcon = m_host.Icon(nid.hIcon, false);
+    const std::wstring tip = Wide(nid.szTip).substr(0, std::size(record.szTip) - 1);
+    std::copy(tip.begin(), tip.end(), record.szTip);
+    return record;
+}
+
+bool Win32DialogWindow::NotifyIconAdd(const NotifyIconData& nid)
+{
+    if (!m_hwnd || m_ended)
+        return false;
+    NOTIFYICONDATAW record = ShellRecord(nid);
+    if (!::Shell_NotifyIconW(NIM_ADD, &record))
+        return false;
+    m_trayRecord = record;
+    m_trayIconShown = true;
+    return true;
+}
+
+bool Win32DialogWindow::NotifyIconDelete(const NotifyIconData& nid)
+{
+    if (!m_hwnd)
+        return false;
+    NOTIFYICONDATAW record = ShellRecord(nid);
+    const bool removed = ::Shell_NotifyIconW(NIM_DELETE, &record) != FALSE;
+    m_trayIconShown = false;
+    return removed;
+}
+
+void Win32DialogWindow::TrackPopupMenu(const std::vector<MenuItem>& items)
+{
+    if (!m_hwnd || m_ended)
+        return;
+    POINT at{};
+    ::GetCursorPos(&at);
+    const HMENU menu = ::CreatePopupMenu();
+    if (!menu)
+        return;
+    for (const MenuItem& item : items) {
+        if (item.separator)
+            ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        else
+            ::AppendMenuW(menu, MF_STRING, item.id, Wide(item.text).c_str());
+    }
+    // In front first, so that the menu closes when the user clicks elsewhere; the posted
+    // message lets the menu's loop see the window's queue once more before it returns.
+    ::SetForegroundWindow(m_hwnd);
+    ::TrackPopupMenu(menu, TPM_RIGHTBUTTON, at.x, at.y, 0, m_hwnd, nullptr);
+    ::PostMessageW(m_hwnd, WM_NULL, 0, 0);
+    ::DestroyMenu(menu);
+}
+
+bool Win32DialogWindow::AppendSystemMenuItem(const std::u16string& text, unsigned commandId)
+{
+    const HMENU menu = m_hwnd ? ::GetSystemMenu(m_hwnd, FALSE) : nullptr;
+    if (!menu)
+        return false;
+    ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    return ::AppendMenuW(menu, MF_STRING, commandId, Wide(text).c_str()) != FALSE;
+}
+
+void Win32DialogWindow::EndDialog(int result)
+{
+    if (!m_hwnd || m_ended)
+        return;
+    m_ended = true;
+    ::EndDialog(m_hwnd, result);
+}

@@ -1,0 +1,289 @@
+#include "backends/win32/Win32Files.h"
+
+#include <algorithm>
+#include <climits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "backends/win32/UniqueHandle.h"
+#include "backends/win32/WideText.h"
+
+using px::win32::UniqueHandle;
+using px::win32::Wide;
+
+namespace {
+
+// What a replaced file keeps of its old attributes (read-only files are never replaced).
+constexpr DWORD kKeptAttributes
+    = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// A path the system calls can take whole: not empty, and no NUL inside, which would end it
+// early and name another file.
+bool Nameable(const std::u16string& path) { return !path.empty() && path.find(u'\0') == std::u16string::npos; }
+
+// Opens path for reading as _wfopen does: others may go on reading, writing and renaming it.
+UniqueHandle OpenForReading(const std::u16string& path)
+{
+    if (!Nameable(path))
+        return UniqueHandle();
+    return UniqueHandle(
+        ::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool WriteAll(HANDLE file, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const DWORD chunk = bytes.size() > 0x40000000u ? 0x40000000u : static_cast<DWORD>(bytes.size());
+        DWORD written = 0;
+        if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr) || written == 0)
+            return false;
+        bytes.remove_prefix(written);
+    }
+    return true;
+}
+
+// A new file beside target that nobody else has: ".<name>.<pid>-<n>.tmp", written through
+// to the disk. Empty (and no file) when none could be made.
+// The folder (with its separator, or empty) and the file name of path.
+std::pair<std::wstring, std::wstring> SplitFolder(const std::wstring& path)
+{
+    const size_t separator = path.find_last_of(L"\\/");
+    if (separator == std::wstring::npos)
+        return {std::wstring(), path};
+    return {path.substr(0, separator + 1), path.substr(separator + 1)};
+}
+
+std::wstring CreateTemporaryBeside(const std::wstring& target, UniqueHandle& file)
+{
+    const auto [folder, name] = SplitFolder(target);
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::wstring temp = folder + L"." + name + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-"
+            + std::to_wstring(++counter) + L".tmp";
+        HANDLE handle = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            file = UniqueHandle(handle);
+            return temp;
+        }
+        if (::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    return {};
+}
+
+// The process that wrote a temporary file of name, from the file's name
+// ".<name>.<pid>-<count>.tmp"; nullopt for any other name.
+std::optional<DWORD> TemporaryWriterOf(const std::wstring& fileName, const std::wstring& name)
+{
+    const std::wstring prefix = L"." + name + L".";
+    const std::wstring suffix = L".tmp";
+    if (fileName.size() <= prefix.size() + suffix.size() || fileName.compare(0, prefix.size(), prefix) != 0
+        || fileName.compare(fileName.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return std::nullopt;
+    const std::wstring middle = fileName.substr(prefix.size(), fileName.size() - prefix.size() - suffix.size());
+    const size_t dash = middle.find(L'-');
+    const auto digits = [](std::wstring_view part, size_t most) {
+        return !part.empty() && part.size() <= most
+            && std::all_of(part.begin(), part.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
+    };
+    if (dash == std::wstring::npos || !digits(std::wstring_view(middle).substr(0, dash), 10)
+        || !digits(std::wstring_view(middle).substr(dash + 1), 10))
+        return std::nullopt;
+    const unsigned long long pid = std::stoull(middle.substr(0, dash));
+    if (pid > MAXDWORD)
+        return std::nullopt;
+    return static_cast<DWORD>(pid);
+}
+
+// Another process with this id still runs (and may still be writing its temporary file).
+bool OtherProcessRuns(DWORD pid)
+{
+    if (pid == ::GetCurrentProcessId())
+        return false;  // this process writes one file at a time: its earlier ones are left over
+    UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (!process.Valid())
+        return ::GetLastError() == ERROR_ACCESS_DENIED;  // it exists, another user's
+    DWORD code = 0;
+    return ::GetExitCodeProcess(process.Get(), &code) && code == STILL_ACTIVE;
+}
+
+// Removes the temporary files of name in folder that a killed write left behind: exactly the
+// names this service gives them, plain files only, and only when the process that wrote one
+// has ended.
+void RemoveStaleTemporaries(const std::wstring& folder, const std::wstring& name)
+{
+    WIN32_FIND_DATAW found{};
+    HANDLE search = ::FindFirstFileW((folder + L"." + name + L".*-*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+            continue;
+        const std::optional<DWORD> writer = TemporaryWriterOf(found.cFileName, name);
+        if (writer && !OtherProcessRuns(*writer))
+            ::DeleteFileW((folder + found.cFileName).c_str());
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+}
+
+}  // namespace
+
+std::optional<std::string> Win32Files::ReadWholeFile(const std::u16string& path)
+{
+    UniqueHandle file = OpenForReading(path);
+    // A folder does not open this way; a pipe or a device is not a file to read whole.
+    if (!file.Valid() || ::GetFileType(file.Get()) != FILE_TYPE_DISK)
+        return std::nullopt;
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0 || size.QuadPart > INT_MAX)
+        return std::nullopt;
+
+    std::string bytes;
+    bytes.reserve(static_cast<size_t>(size.QuadPart));
+    char buffer[65536];
+    for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr))
+            return std::nullopt;
+        if (read == 0)
+            break;
+        bytes.append(buffer, read);
+    }
+    return bytes;
+}
+
+bool Win32Files::PathExists(const std::u16string& path)
+{
+    if (!Nameable(path))
+        return false;
+    if (::GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES)
+        return true;
+    // Only "not found" means nothing is there: a file that is locked or that we may not look
+    // at exists all the same.
+    const DWORD error = ::GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND && error != ERROR_INVALID_NAME
+        && error != ERROR_BAD_NETPATH && error != ERROR_INVALID_DRIVE;
+}
+
+bool Win32Files::WriteFileAtomically(const std::u16string& path, std::string_view bytes)
+{
+    if (!Nameable(path))
+        return false;
+    const std::wstring target = Wide(path);
+    const DWORD attributes = ::GetFileAttributesW(target.c_str());
+    const bool replacing = attributes != INVALID_FILE_ATTRIBUTES;
+    if (replacing && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+
+    const auto [folder, name] = SplitFolder(target);
+    RemoveStaleTemporaries(folder, name);
+    UniqueHandle file;
+    const std::wstring temp = CreateTemporaryBeside(target, file);
+    if (temp.empty())
+        return false;
+    bool ok = WriteAll(file.Get(), bytes);
+    ok = ok && ::FlushFileBuffers(file.Get());
+    ok = file.Reset() && ok;
+    if (ok) {
+        // ReplaceFileW keeps the old file's security; its attributes are given to the new file
+        // first, since not every implementation of ReplaceFileW carries them over. A new file
+        // is moved in.
+        if (replacing)
+            ::SetFileAttributesW(temp.c_str(), attributes & kKeptAttributes);
+        ok = replacing
+            ? ::ReplaceFileW(target.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+                != 0
+            : ::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    }
+    if (!ok)
+        ::DeleteFileW(temp.c_str());
+    return ok;
+}
+
+bool Win32Files::CanOpenFileForReading(const std::u16string& path) { return OpenForReading(path).Valid(); }
+
+bool Win32AnsiCodePage::IsLeadByte(unsigned char byte) const { return ::IsDBCSLeadByteEx(CP_ACP, byte) != 0; }
+
+std::u16string Win32AnsiCodePage::Decode(std::string_view bytes, size_t* invalid) const
+{
+    // The conversion the profile functions use: a bad character becomes the default
+    // character alone.
+    const auto convert = [](std::string_view part, DWORD flags) {
+        std::wstring text;
+        const int length = static_cast<int>(part.size());
+        const int units = ::MultiByteToWideChar(CP_ACP, flags, part.data(), length, nullptr, 0);
+        if (units > 0) {
+            text.resize(static_cast<size_t>(units));
+            ::MultiByteToWideChar(CP_ACP, flags, part.data(), length, text.data(), units);
+        }
+        return text;
+    };
+    if (bytes.empty() || bytes.size() > INT_MAX)
+        return std::u16string();
+    if (!invalid)
+        return px::win32::FromWide(convert(bytes, 0));
+    // Counting the bad characters takes one character at a time.
+    std::u16string text;
+    for (size_t i = 0; i < bytes.size();) {
+        const bool pair
+            = IsLeadByte(static_cast<unsigned char>(bytes[i])) && i + 1 < bytes.size() && bytes[i + 1] != '\0';
+        const std::string_view character = bytes.substr(i, pair ? 2 : 1);
+        if (convert(character, MB_ERR_INVALID_CHARS).empty())
+            ++*invalid;
+        text += px::win32::FromWide(convert(character, 0));
+        i += character.size();
+    }
+    return text;
+}
+
+std::optional<std::string> Win32AnsiCodePage::Encode(std::u16string_view text) const
+{
+    if (text.empty())
+        return std::string();
+    if (text.size() > INT_MAX / 4)
+        return std::nullopt;
+    const std::wstring wide = Wide(text);
+    const int length = static_cast<int>(wide.size());
+    // UTF-8 as the ANSI code page takes neither flags nor a default character.
+    const bool utf8 = ::GetACP() == CP_UTF8;
+    BOOL usedDefault = FALSE;
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const int size = ::WideCharToMultiByte(CP_ACP, flags, wide.data(), length, nullptr, 0, nullptr, nullptr);
+    if (size <= 0)
+        return std::nullopt;
+    std::string bytes(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(
+        CP_ACP, flags, wide.data(), length, bytes.data(), size, nullptr, utf8 ? nullptr : &usedDefault);
+    // Only what decodes back to the same text has a form in the code page.
+    if (usedDefault || Decode(bytes, nullptr) != text)
+        return std::nullopt;
+    return bytes;
+}
+
+std::string Win32Files::EncodeGbk(std::u16string_view text)
+{
+    constexpr UINT kGbk = 936;
+    std::string bytes;
+    // One character at a time (a surrogate pair is one): a character GBK has no code for
+    // becomes one "?", however many units it takes.
+    for (size_t i = 0; i < text.size();) {
+        const bool pair = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00
+            && text[i + 1] <= 0xDFFF;
+        const int units = pair ? 2 : 1;
+        const std::wstring unit(
+            text.begin() + static_cast<std::ptrdiff_t>(i), text.begin() + static_cast<std::ptrdiff_t>(i) + units);
+        i += static_cast<size_t>(units);
+        char buffer[8];
+        BOOL replaced = FALSE;
+        const int length = ::WideCharToMultiByte(kGbk, 0, unit.data(), units, buffer, sizeof buffer, "?", &replaced);
+        if (length <= 0 || replaced)
+            bytes += '?';
+        else
+            bytes.append(buffer, static_cast<size_t>(length));
+    }
+    return bytes;
+}

@@ -1,0 +1,217 @@
+#include "backends/win32/Win32System.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "backends/win32/UniqueHandle.h"
+#include "backends/win32/WideText.h"
+// After <windows.h>, which the handle header brings in.
+#include <shellapi.h>
+#include <tlhelp32.h>
+
+using px::win32::FromWide;
+using px::win32::UniqueHandle;
+using px::win32::Wide;
+
+namespace {
+
+// How long another program's window may take to come to the front.
+constexpr ULONGLONG kForegroundWaitMs = 500;
+
+HWND ToHwnd(ForeignWindow window) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(window)); }
+
+}  // namespace
+
+bool Win32System::EnumerateProcesses(ProcessDetail, const std::function<bool(const ProcessEntry&)>& visit)
+{
+    UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.Valid())
+        return false;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    if (!::Process32FirstW(snapshot.Get(), &entry))
+        return false;
+    ProcessEntry process;
+    process.names.resize(1);
+    do {
+        process.pid = entry.th32ProcessID;
+        process.names[0].text = FromWide(entry.szExeFile);
+        if (!visit(process))
+            break;
+    } while (::Process32NextW(snapshot.Get(), &entry));
+    return true;
+}
+
+bool Win32System::TerminateProcess(uint32_t pid)
+{
+    if (pid == 0 || pid == ::GetCurrentProcessId())
+        return false;
+    // All access rights, as the program has always asked for; the handle is closed at once.
+    UniqueHandle process(::OpenProcess(PROCESS_ALL_ACCESS, TRUE, pid));
+    if (!process.Valid())
+        return false;
+    ::TerminateProcess(process.Get(), 0);
+    return true;
+}
+
+intptr_t Win32System::ShellOpen(
+    const std::u16string& file, const std::u16string* parameters, std::optional<LaunchedProcess>* launched)
+{
+    // ShellExecuteW's call (no owner, "open", no folder, shown normally), with the process
+    // it starts kept when the caller wants it.
+    const std::wstring path = Wide(file);
+    const std::wstring words = parameters ? Wide(*parameters) : std::wstring();
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_FLAG_NO_UI | (launched ? SEE_MASK_NOCLOSEPROCESS : 0);
+    info.lpVerb = L"open";
+    info.lpFile = path.c_str();
+    info.lpParameters = parameters ? words.c_str() : nullptr;
+    info.nShow = SW_SHOWNORMAL;
+    ::ShellExecuteExW(&info);
+    const auto result = reinterpret_cast<intptr_t>(info.hInstApp);
+    if (launched && result > 32 && info.hProcess)
+        *launched = LaunchedProcess{static_cast<uint64_t>(reinterpret_cast<uintptr_t>(info.hProcess)), 0};
+    else if (info.hProcess)
+        ::CloseHandle(info.hProcess);
+    return result;
+}
+
+bool Win32System::IsAlive(const LaunchedProcess& process)
+{
+    const auto handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(process.id));
+    return handle && ::WaitForSingleObject(handle, 0) == WAIT_TIMEOUT;
+}
+
+void Win32System::Release(const LaunchedProcess& process)
+{
+    if (const auto handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(process.id)))
+        ::CloseHandle(handle);
+}
+
+std::optional<int> Win32System::RunScript(const std::u16string& path)
+{
+    // Only a file the interpreter can read is run.
+    UniqueHandle file(::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid())
+        return std::nullopt;
+    file.Reset();
+    // The interpreter expands the variable once and reads what it holds as one quoted word:
+    // "&", "^" or "%" in a file name stay characters of the name.
+    constexpr wchar_t kVariable[] = L"PERENNIX_SCRIPT";
+    ::_wputenv_s(kVariable, Wide(path).c_str());
+    const int status = ::_wsystem(L"\"\"%PERENNIX_SCRIPT%\"\"");
+    ::_wputenv_s(kVariable, L"");
+    if (status == -1)
+        return std::nullopt;  // no interpreter could be started
+    return status;
+}
+
+std::vector<TopWindow> Win32System::FindTopWindows(const std::u16string& title)
+{
+    struct Search {
+        std::wstring title;
+        std::vector<HWND> found;
+    } search{Wide(title), {}};
+    // Top-level windows come in z-order, topmost first. Another program's title is read from
+    // the window itself, so a program that hangs holds nothing up.
+    ::EnumWindows(
+        [](HWND window, LPARAM context) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(context);
+            std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
+            text.resize(static_cast<size_t>(::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+            if (text == s->title)
+                s->found.push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+
+    std::vector<TopWindow> windows;
+    for (const HWND window : search.found) {
+        TopWindow w;
+        w.handle = static_cast<ForeignWindow>(reinterpret_cast<uintptr_t>(window));
+        wchar_t className[257] = {};
+        ::GetClassNameW(window, className, static_cast<int>(std::size(className)));
+        w.windowClass = FromWide(className);
+        w.isDialog
+            = w.windowClass == u"#32770" || (::GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_DLGMODALFRAME) != 0;
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(window, &pid);
+        w.owner.pid = pid;
+        UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+        wchar_t image[MAX_PATH * 4] = {};
+        DWORD length = static_cast<DWORD>(std::size(image));
+        if (process.Valid() && ::QueryFullProcessImageNameW(process.Get(), 0, image, &length)) {
+            const std::wstring full(image, length);
+            w.owner.names.push_back({FromWide(full.substr(full.find_last_of(L"\\/") + 1)), false});
+        }
+        windows.push_back(std::move(w));
+    }
+    return windows;
+}
+
+bool Win32System::BringToFront(ForeignWindow window)
+{
+    const HWND target = ToHwnd(window);
+    if (!::SetForegroundWindow(target))
+        return false;  // refused: another program holds the foreground
+    // Activating another program's window completes in that program's thread (and, under
+    // Wine, in the X window manager): wait a moment for it, answering the messages sent to
+    // this thread meanwhile (the deactivation of its own window) without dispatching others.
+    const ULONGLONG deadline = ::GetTickCount64() + kForegroundWaitMs;
+    for (;;) {
+        if (::GetForegroundWindow() == target)
+            return true;
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= deadline)
+            return false;
+        ::MsgWaitForMultipleObjects(
+            0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 10)), QS_SENDMESSAGE);
+        MSG msg;
+        ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+void Win32System::PressSpaceKey()
+{
+    ::keybd_event(VK_SPACE, 0, 0, 0);
+    ::keybd_event(VK_SPACE, 0, KEYEVENTF_KEYUP, 0);
+}
+
+SystemTime Win32System::GetLocalTime()
+{
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    SystemTime st;
+    st.wYear = now.wYear;
+    st.wMonth = now.wMonth;
+    st.wDayOfWeek = now.wDayOfWeek;
+    st.wDay = now.wDay;
+    st.wHour = now.wHour;
+    st.wMinute = now.wMinute;
+    st.wSecond = now.wSecond;
+    st.wMilliseconds = now.wMilliseconds;
+    return st;
+}
+
+// The tick count goes on while the machine sleeps or hibernates.
+int64_t Win32System::GetSteadyMs() { return static_cast<int64_t>(::GetTickCount64()); }
+
+std::u16string Win32System::GetModuleFileName()
+{
+    // A path may be longer than MAX_PATH: grow the buffer until the whole path fits.
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0)
+            return {};
+        if (length < path.size()) {
+            path.resize(length);
+            return FromWide(path);
+        }
+        if (path.size() >= 32768)
+            return {};
+        path.resize(path.size() * 2);
+    }
+}

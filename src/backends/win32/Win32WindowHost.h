@@ -1,0 +1,45 @@
+#pragma once
+// The Windows window host: each dialog is a real Win32 dialog built from its template
+// (DialogBoxIndirectParamW over an in-memory DLGTEMPLATEEX) and run by the dialog manager's
+// own modal loop. One per process, installed with SetWindowHost.
+
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "backends/win32/WinPrelude.h"
+#include "platform/Window.h"
+
+class Win32DialogWindow;
+
+class Win32WindowHost : public WindowHost {
+public:
+    // instance: the module that holds the icon resources (the program itself).
+    explicit Win32WindowHost(HINSTANCE instance);
+    ~Win32WindowHost() override;
+    Win32WindowHost(const Win32WindowHost&) = delete;
+    Win32WindowHost& operator=(const Win32WindowHost&) = delete;
+
+    int RunModal(CDialogEx& dialog, DialogWindow* owner) override;
+    // A named mutex of the user's session is the claim (the system releases it with the
+    // process, also a killed one); a message-only window of the same name takes the requests.
+    bool ClaimInstance(const std::u16string& key) override;
+    bool SignalInstance(const std::u16string& key) override;
+
+    // The dialog windows whose modal loops run, outermost first.
+    const std::vector<Win32DialogWindow*>& OpenWindows() const { return m_open; }
+
+    // An icon resource at the size the system shows large (window, Alt+Tab) or small
+    // (caption, tray) icons in; nullptr when the program has no such icon. Loaded once.
+    HICON Icon(IconId id, bool big) const;
+    HINSTANCE Instance() const { return m_instance; }
+
+private:
+    static LRESULT CALLBACK InstanceWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+    HINSTANCE m_instance;
+    HANDLE m_instanceMutex = nullptr;
+    HWND m_instanceWindow = nullptr;
+    std::vector<Win32DialogWindow*> m_open;
+    mutable std::map<std::pair<IconId, bool>, HICON> m_icons;
+};

@@ -1,0 +1,94 @@
+#pragma once
+// The guard engine: the guarding state and every decision of a check (launch, relaunch, the
+// gateway step, the daily restart, the stop after a failed launch). It reaches the window
+// that shows it only through GuardView and the system only through System, so it runs the
+// same under every window host and on the tests' fakes.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "guard/RestartSchedule.h"
+#include "platform/System.h"
+#include "settings/GuardConfig.h"
+
+// What the engine needs of the window that shows it.
+class GuardView {
+public:
+    virtual ~GuardView() = default;
+
+    // The status line.
+    virtual std::u16string StatusText() = 0;
+    virtual void SetStatusText(const std::u16string& text) = 0;
+    // The caption of the button that starts and stops guarding.
+    virtual void SetStartCaption(const std::u16string& text) = 0;
+    // Unlocks (true) or locks the controls of the settings guarding runs with.
+    virtual void EnableSettingsControls(bool enable) = 0;
+    // An OK/Cancel question titled "提示"; true when the user chose OK.
+    virtual bool Ask(const std::u16string& question) = 0;
+    // Takes the settings from the window and saves them; the settings to guard with, or none
+    // when the save refused them (the window has told the user why).
+    virtual std::optional<GuardConfig> SaveSettingsForStart() = 0;
+    // The window's guard timers: armed (re-arming restarts the count), cancelled, and a tick
+    // queued to arrive as soon as the current handler has returned.
+    virtual void ArmTimer(unsigned id, uint32_t elapseMs) = 0;
+    virtual void CancelTimer(unsigned id) = 0;
+    virtual void PostTimerTick(unsigned id) = 0;
+};
+
+class GuardEngine {
+public:
+    explicit GuardEngine(GuardView& view);
+    ~GuardEngine();
+    GuardEngine(const GuardEngine&) = delete;
+    GuardEngine& operator=(const GuardEngine&) = delete;
+
+    // Starts guarding: asks first when askFirst, saves the settings through the window, locks
+    // them, arms the loop and checks at once. atLaunch: the start that start-on-launch made.
+    void Start(bool askFirst, bool atLaunch);
+    // The user's stop: asks first, then stops.
+    void StopAfterAsking();
+    // Stops guarding: timers and countdown gone, controls unlocked, statusText shown.
+    void Stop(const std::u16string& statusText);
+    // A tick of one of the window's timers.
+    void OnTimer(uintptr_t id);
+    // The window is going: lets go of what the system keeps for the launched process.
+    void Shutdown();
+
+    // Arms the countdown when a restart time lies one to four minutes ahead.
+    void CheckRestartSoon();
+    // The countdown's tick: in a restart's minute, ends the program for the next check to
+    // launch it again.
+    void FireDueRestart();
+    // At least one process of the image name runs.
+    bool IsProcessRunning(const std::u16string& imageName);
+    // Ends every process of the image name; true when at least one could be told to end.
+    bool TerminateProcessesByName(const std::u16string& imageName);
+
+    bool IsGuarding() const { return m_bGuarding; }
+    bool IsRestartPending() const { return m_bRestartPending; }
+    const RestartSchedule& Schedule() const { return m_schedule; }
+    // The settings guarding runs with (those of the last start).
+    const GuardConfig& Config() const { return m_config; }
+
+private:
+    void GuardedCheck(uintptr_t id);
+    void ShowStatus(const std::u16string& text);
+    // Launches the program; false when that failed and guarding has stopped.
+    bool LaunchProgram();
+    void StopLaunchFailed();
+    void ForgetLaunchedProcess();
+    void ConfirmGatewayDialog();
+    // Fires the restarts whose times the wall clock jumped over since jumpedFrom (none: it did
+    // not jump); true when one fired.
+    bool FireJumpedOverRestarts(std::optional<int32_t> jumpedFrom, int32_t minuteNow, int32_t dayNow);
+    void FireRestart(RestartEntry& entry, int32_t dayNow);
+
+    GuardView& m_view;
+    GuardConfig m_config;
+    RestartSchedule m_schedule;
+    bool m_bGuarding = false;
+    bool m_bRestartPending = false;
+    std::optional<LaunchedProcess> m_launched;  // what the last launch started, when the system knows it
+    std::optional<ClockReading> m_lastClockLook;  // the clocks at the schedule's last look
+};

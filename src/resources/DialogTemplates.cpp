@@ -1,0 +1,104 @@
+#include "resources/DialogTemplates.h"
+
+#include "resources/Resource.h"
+
+namespace {
+
+constexpr StyleSet<ControlStyle> kEditStyle = ControlStyle::Border | ControlStyle::TabStop | ControlStyle::AutoHScroll;
+
+const std::vector<DialogTemplate>& Templates()
+{
+    static const std::vector<DialogTemplate> templates = {
+        {IDD_MAIN, u"Perennix", 307, 249, u"Microsoft Sans Serif", 10, 400,
+            DialogStyle::Visible | DialogStyle::Caption | DialogStyle::SysMenu | DialogStyle::Sizing
+                | DialogStyle::MinimizeBox | DialogStyle::AppWindow,
+            {
+                {IDCANCEL, ControlKind::PushButton, u"关闭", 171, 202, 32, 14, ControlStyle::TabStop},
+                {IDC_STATIC, ControlKind::Label, u"（秒）", 158, 104, 32, 8, ControlStyle::Left | ControlStyle::Group},
+                {IDC_STATIC, ControlKind::Label, u"被守护进程名：", 19, 58, 60, 8,
+                    ControlStyle::Right | ControlStyle::Group},
+                {IDC_LOOPSEC, ControlKind::Edit, u"", 85, 101, 74, 14, kEditStyle},
+                {IDC_STATIC, ControlKind::Label, u"循环检测时间间隔：", 8, 104, 71, 8,
+                    ControlStyle::Right | ControlStyle::Group},
+                {IDC_STATIC, ControlKind::GroupBox, u"设置", 4, 6, 293, 163, {}},
+                {IDC_STATIC, ControlKind::Label, u"介绍：守护目标程序正常运行，若没有运行，则自动启动：", 18, 19, 206,
+                    12, ControlStyle::Left | ControlStyle::Group},
+                {IDC_START, ControlKind::PushButton, u"开始", 109, 178, 35, 14, ControlStyle::TabStop},
+                {IDC_STATUS, ControlKind::Label, u"未启用", 74, 153, 147, 11, ControlStyle::Left | ControlStyle::Group},
+                {IDC_HIDE, ControlKind::PushButton, u"隐藏", 108, 202, 36, 14, ControlStyle::TabStop},
+                {IDC_STATUS_LABEL, ControlKind::Label, u"状态：", 36, 153, 23, 11,
+                    ControlStyle::Right | ControlStyle::Group},
+                {IDC_TIMEDCLOSE, ControlKind::AutoCheckBox, u"每日定时关闭重启：", 8, 124, 74, 10,
+                    ControlStyle::TabStop},
+                {IDC_AUTOSTART, ControlKind::AutoCheckBox, u"软件启动时自动开始", 8, 180, 84, 10,
+                    ControlStyle::TabStop},
+                {IDC_ARGS, ControlKind::Edit, u"", 85, 76, 135, 14, kEditStyle},
+                {IDC_STATIC, ControlKind::Label, u"参数：", 55, 79, 24, 8, ControlStyle::Right | ControlStyle::Group},
+                {IDC_ARGSCRYPT, ControlKind::AutoCheckBox, u"加密", 223, 79, 30, 10, ControlStyle::TabStop},
+                {IDC_SAVE, ControlKind::PushButton, u"保存", 171, 178, 33, 14, ControlStyle::TabStop},
+                {IDC_STATIC, ControlKind::Label, u"格式：HH:MM，多个以分号分隔。如12:30;06:00", 82, 137, 166, 8,
+                    ControlStyle::Left | ControlStyle::Group},
+                {IDC_REBTIME, ControlKind::Edit, u"", 85, 120, 125, 14, kEditStyle},
+                {IDC_EXENAME, ControlKind::Edit, u"", 85, 55, 135, 14, kEditStyle},
+                {IDC_STATIC, ControlKind::Label, u"执行程序文件路径：", 7, 39, 72, 8,
+                    ControlStyle::Right | ControlStyle::Group},
+                {IDC_FULLPATH, ControlKind::BrowseEdit, u"", 85, 35, 197, 14, kEditStyle},
+            }},
+        {IDD_PASSWD, u"密码", 222, 77, u"MS Shell Dlg", 8, 400,
+            DialogStyle::Caption | DialogStyle::SysMenu | DialogStyle::ModalFrame | DialogStyle::FixedSys,
+            {
+                {IDOK, ControlKind::DefPushButton, u"确定", 72, 56, 50, 14, ControlStyle::TabStop},
+                {IDCANCEL, ControlKind::PushButton, u"取消", 131, 56, 50, 14, ControlStyle::TabStop},
+                {IDC_STATIC, ControlKind::Label, u"输入密码：", 18, 27, 41, 8,
+                    ControlStyle::Left | ControlStyle::Group},
+                {IDC_PASSWD, ControlKind::Edit, u"", 66, 24, 124, 14, kEditStyle},
+                {IDC_PASSWD_PROMPT, ControlKind::Label, u"请设定密码保护：", 16, 5, 89, 8, ControlStyle::Left},
+            }},
+        {IDD_ABOUTBOX, u"关于 Perennix", 179, 85, u"MS Shell Dlg", 9, 400,
+            DialogStyle::Caption | DialogStyle::SysMenu | DialogStyle::ModalFrame | DialogStyle::FixedSys,
+            {
+                {IDC_STATIC, ControlKind::Icon, u"", 14, 14, 21, 20, {}, IDR_MAINFRAME},
+                {IDC_STATIC, ControlKind::Label, u"Perennix，1.0 版", 42, 9, 114, 8,
+                    ControlStyle::Left | ControlStyle::NoPrefix},
+                {IDC_STATIC, ControlKind::Label, u"版权所有 (C) 2026 Perennix 项目", 42, 26, 114, 8,
+                    ControlStyle::Left},
+                {IDC_STATIC, ControlKind::Label, u"许可：保留所有权利", 43, 37, 90, 8, ControlStyle::Left},
+                {IDC_STATIC, ControlKind::Label, u"源代码：项目仓库 src/", 43, 51, 84, 8, ControlStyle::Left},
+                {IDOK, ControlKind::DefPushButton, u"确定", 89, 69, 50, 14,
+                    ControlStyle::TabStop | ControlStyle::Group},
+            }},
+    };
+    return templates;
+}
+
+}  // namespace
+
+const std::vector<DialogTemplate>& AllDialogTemplates() { return Templates(); }
+
+const DialogTemplate* FindDialogTemplate(int id)
+{
+    for (const DialogTemplate& t : Templates())
+        if (t.id == id)
+            return &t;
+    return nullptr;
+}
+
+std::u16string_view LoadStringResource(int id)
+{
+    if (id == IDS_ABOUTBOX)
+        return u"关于 Perennix(&A)...";
+    return {};
+}
+
+std::u16string_view GetHostText(HostText text)
+{
+    switch (text) {
+    case HostText::Ok:
+        return u"确定";
+    case HostText::Cancel:
+        return u"取消";
+    case HostText::OpenFileTitle:
+        return u"打开";
+    }
+    return {};
+}

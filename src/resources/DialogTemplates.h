@@ -1,0 +1,25 @@
+#pragma once
+// The program's resources as data, like a resource script: the three dialog templates
+// (every back end builds its windows from this table, so the layout exists once), the texts a
+// host shows on the program's behalf, and the string table.
+
+#include <string_view>
+#include <vector>
+
+#include "platform/DialogTemplate.h"
+
+// The template with this id, or nullptr.
+const DialogTemplate* FindDialogTemplate(int id);
+// All templates (IDD_MAIN, IDD_PASSWD, IDD_ABOUTBOX).
+const std::vector<DialogTemplate>& AllDialogTemplates();
+// Texts a host shows on the program's behalf where the platform's own could be in another
+// language: the buttons of message boxes and the title of the file dialog.
+enum class HostText {
+    Ok,
+    Cancel,
+    OpenFileTitle,
+};
+std::u16string_view GetHostText(HostText text);
+
+// String resources (IDS_ABOUTBOX); empty when there is none.
+std::u16string_view LoadStringResource(int id);

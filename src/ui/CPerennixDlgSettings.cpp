@@ -1,0 +1,120 @@
+// The main dialog's settings handlers: moving settings between config.ini, the record and
+// the controls, the start-on-launch box and the scramble switch.
+
+#include "base/DecimalText.h"
+#include "platform/System.h"
+#include "resources/Resource.h"
+#include "settings/CDialogPasswd.h"
+#include "settings/SettingsSave.h"
+#include "ui/CPerennixDlg.h"
+
+namespace {
+constexpr char16_t kMaskChar = u'*';
+}  // namespace
+
+void CPerennixDlg::LoadSettings()
+{
+    m_strIniPath = IniPathForModule(GetSystem().GetModuleFileName());
+    const StoredSettings stored = ReadStoredSettings(m_strIniPath);
+    m_config = stored.config;
+    m_editArgs.SetPasswordChar(m_config.bArgsCrypt ? kMaskChar : 0);
+
+    // The path goes in before the image name: setting the path derives a name from it, and
+    // the stored name must win.
+    m_pWnd->SetDlgItemText(IDC_ARGS, m_config.strArgs);
+    m_chkArgsCrypt.SetCheck(m_config.bArgsCrypt ? 1 : 0);
+    m_pWnd->SetDlgItemText(IDC_FULLPATH, m_config.strFullPath);
+    m_pWnd->SetDlgItemText(IDC_EXENAME, m_config.strExeName);
+    m_pWnd->SetDlgItemText(IDC_LOOPSEC, px::IToW(m_config.nLoopSec));
+    m_chkTimedClose.SetCheck(m_config.bTimedClose ? 1 : 0);
+    const bool noTimes = m_config.strRebTime.empty() || m_config.strRebTime == u"0";
+    m_pWnd->SetDlgItemText(IDC_REBTIME, noTimes ? std::u16string(u"00:00") : m_config.strRebTime);
+
+    m_bAutoStart = stored.bAutoStart;
+    m_pWnd->CheckDlgButton(IDC_AUTOSTART, m_bAutoStart);
+    if (m_bAutoStart) {
+        m_bStartAtLaunchPending = true;
+        m_pWnd->PostMessage(WM_COMMAND, IDC_START, 0);
+    }
+}
+
+SaveOutcome CPerennixDlg::SaveSettingsToFile()
+{
+    m_config.strFullPath = GetDlgItemText(IDC_FULLPATH);
+    m_config.strExeName = LowerImageName(GetDlgItemText(IDC_EXENAME));
+    m_config.nLoopSec = px::WToI(GetDlgItemText(IDC_LOOPSEC));
+    m_config.bTimedClose = m_chkTimedClose.GetCheck() == 1;
+    m_config.strRebTime = GetDlgItemText(IDC_REBTIME);
+    m_config.bArgsCrypt = m_chkArgsCrypt.GetCheck() == 1;
+    m_config.strArgs = GetDlgItemText(IDC_ARGS);
+
+    if (!CanOpenForReading(m_config.strFullPath)) {
+        MessageBox(u"未设置路径，或者设置路径不对，请检查！", std::u16string(u"提示"), MB_OK);
+        return SaveOutcome::Refused;
+    }
+    if (!IsImageName(m_config.strExeName)) {
+        // Processes are found by the bare name of their image: a path or nothing would never
+        // match, and every check would launch another copy.
+        MessageBox(u"进程名无效，请填写程序的映像名（不含路径）！", std::u16string(u"提示"), MB_OK);
+        return SaveOutcome::Refused;
+    }
+    return WriteGuardConfig(m_strIniPath, m_config) ? SaveOutcome::Written : SaveOutcome::WriteFailed;
+}
+
+bool CPerennixDlg::SaveSettings()
+{
+    // A file that cannot be written does not stop guarding: the values in the controls are
+    // the ones in use. Only a program path that cannot be opened, or no image name, refuses.
+    return SaveSettingsToFile() != SaveOutcome::Refused;
+}
+
+void CPerennixDlg::OnBnClickedSave()
+{
+    switch (SaveSettingsToFile()) {
+    case SaveOutcome::Written:
+        MessageBox(u"保存成功！", std::u16string(u"提示"), MB_OK);
+        break;
+    case SaveOutcome::WriteFailed:
+        MessageBox(u"保存失败，无法写入配置文件！", std::u16string(u"提示"), MB_OK);
+        break;
+    case SaveOutcome::Refused:
+        break;
+    }
+}
+
+void CPerennixDlg::OnBnClickedAutoStart()
+{
+    // Written at once and alone; m_bAutoStart keeps the value this run was started with.
+    WriteAutoStart(m_strIniPath, m_pWnd->IsDlgButtonChecked(IDC_AUTOSTART));
+}
+
+void CPerennixDlg::OnBnClickedArgsCrypt()
+{
+    CDialogPasswd dlgPasswd;
+    // The box has already toggled itself: its state is the one asked for.
+    if (m_chkArgsCrypt.GetCheck() == 1) {
+        dlgPasswd.m_bVerify = false;
+        if (dlgPasswd.DoModal() == IDOK) {
+            m_config.strPassword = dlgPasswd.m_strPassword;
+            m_editArgs.SetPasswordChar(kMaskChar);
+            m_config.bArgsCrypt = true;
+        } else {
+            m_chkArgsCrypt.SetCheck(0);
+        }
+    } else {
+        dlgPasswd.m_bVerify = true;
+        if (dlgPasswd.DoModal() == IDOK) {
+            if (dlgPasswd.m_strPassword != m_config.strPassword) {
+                MessageBox(u"密码验证错误！", std::nullopt, MB_OK);
+                m_chkArgsCrypt.SetCheck(1);
+                return;
+            }
+            m_config.bArgsCrypt = false;
+            m_editArgs.SetPasswordChar(0);
+        } else {
+            m_chkArgsCrypt.SetCheck(1);
+        }
+    }
+    // Repainted in full so the text shows with its new masking.
+    m_editArgs.RedrawWindow();
+}
