@@ -137,8 +137,6 @@ std::tm CalendarFromSystemTime(const SystemTime& time)
     return calendar;
 }
 
-std::tm LocalCalendarNow() { return CalendarFromSystemTime(GetSystem().GetLocalTime()); }
-
 ClockReading ReadClocks()
 {
     using namespace std::chrono;

@@ -42,15 +42,13 @@ private:
 // The pieces of text between occurrences of delimiter (non-empty), in order.
 std::vector<std::u16string> SplitString(const std::u16string& text, const std::u16string& delimiter);
 
-// The local wall-clock time as calendar fields, tm_wday and tm_yday computed from the date.
-std::tm LocalCalendarNow();
-// The same for a given local time.
+// A local time as calendar fields, tm_wday and tm_yday computed from the date.
 std::tm CalendarFromSystemTime(const SystemTime& time);
 
 // The wall clock and the steady clock, read together: a wall clock that runs ahead of the
 // steady one was moved (daylight saving time, a clock set by hand).
 struct ClockReading {
-    std::tm calendar{};  // the local wall-clock time, as LocalCalendarNow gives it
+    std::tm calendar{};  // the local wall-clock time, as CalendarFromSystemTime gives it
     int64_t wallMs = 0;  // the same in milliseconds since 1970-01-01 00:00 of the wall clock
     int64_t steadyMs = 0;
 };

@@ -626,18 +626,6 @@ ParsedProfile LoadProfile(const std::u16string& path)
     return ParsedProfile::Parse(files.ReadWholeFile(path).value_or(std::string()), files.LegacyCodePage());
 }
 
-std::u16string ReadProfileString(
-    const std::u16string& path, const std::u16string& section, const std::u16string& key, const std::u16string& def)
-{
-    return LoadProfile(path).GetString(section, key, def);
-}
-
-int32_t ReadProfileInt(
-    const std::u16string& path, const std::u16string& section, const std::u16string& key, int32_t def)
-{
-    return LoadProfile(path).GetInt(section, key, def);
-}
-
 bool WriteProfileString(
     const std::u16string& path, const std::u16string& section, const std::u16string& key, const std::u16string& value)
 {

@@ -121,13 +121,6 @@ private:
 // The settings file at path, read once; a file that is missing or cannot be read is empty.
 ParsedProfile LoadProfile(const std::u16string& path);
 
-// The value of key in section, or def when the file, section or key is missing; see
-// ParsedProfile::GetString.
-std::u16string ReadProfileString(
-    const std::u16string& path, const std::u16string& section, const std::u16string& key, const std::u16string& def);
-// The value read as an integer, or def; see ParsedProfile::GetInt.
-int32_t ReadProfileInt(
-    const std::u16string& path, const std::u16string& section, const std::u16string& key, int32_t def);
 // Sets key in section to value, keeping every other line of the file byte for byte; creates
 // the file, the section and the key as needed. False when the file could not be written
 // (it is then unchanged).

@@ -100,8 +100,6 @@ std::u16string ScrambleTextSeeded(const std::u16string& text, int length, uint32
     return field;
 }
 
-std::u16string MakeFiller(int length) { return MakeFillerSeeded(length, SecondsNow()); }
-
 std::u16string ScrambleText(const std::u16string& text, int length)
 {
     return ScrambleTextSeeded(text, length, SecondsNow());

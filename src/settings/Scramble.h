@@ -10,8 +10,6 @@ inline constexpr char16_t FILLER_ALPHABET[] = u"asdfghjklqwercvbnztyuiop45678123
 // Length of the password field at the head of a scrambled ARGS value.
 inline constexpr int PASSWORD_FIELD_LENGTH = 60;
 
-// length random filler characters, shuffled from a generator seeded with the time in seconds.
-std::u16string MakeFiller(int length);
 // text hidden in a field of exactly length characters (0 or less: 2n + 25). A text that
 // does not fit a caller-given length is cut to fit.
 std::u16string ScrambleText(const std::u16string& text, int length);
@@ -19,7 +17,8 @@ std::u16string ScrambleText(const std::u16string& text, int length);
 // outside the field, whatever it holds.
 std::u16string UnscrambleText(const std::u16string& field);
 
-// The same operations with the seed given instead of read from the clock (for tests and
-// for callers that already hold the time).
+// length filler characters, shuffled from a generator with this seed.
 std::u16string MakeFillerSeeded(int length, uint32_t seed);
+// ScrambleText with the seed given instead of read from the clock (for tests and for callers
+// that already hold the time).
 std::u16string ScrambleTextSeeded(const std::u16string& text, int length, uint32_t seed);

@@ -4,6 +4,7 @@
 
 #include "MemoryFolder.h"
 #include "PlatformPath.h"
+#include "ProfileRead.h"
 #include "TempDir.h"
 #include "base/Unicode.h"
 #include "settings/GuardConfig.h"

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "MemoryFolder.h"
+#include "ProfileRead.h"
 #include "TempDir.h"
 #include "base/Unicode.h"
 #include "settings/ProfileFile.h"

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <string>
 
+#include "CapturedStdout.h"
 #include "FakeSystem.h"
 #include "PlatformPath.h"
 #include "TempDir.h"
@@ -15,28 +16,12 @@
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::CapturedStdout;
 using testsupport::GbkToUtf8;
 using testsupport::PlatformPath;
 using testsupport::ReadBytes;
 using testsupport::U8;
 using testsupport::WriteBytes;
-
-// Points standard output at a string for the test's lifetime.
-class CapturedStdout {
-public:
-    CapturedStdout()
-        : m_old(std::cout.rdbuf(m_text.rdbuf()))
-    {
-    }
-    ~CapturedStdout() { std::cout.rdbuf(m_old); }
-    CapturedStdout(const CapturedStdout&) = delete;
-    CapturedStdout& operator=(const CapturedStdout&) = delete;
-    std::string Text() const { return m_text.str(); }
-
-private:
-    std::ostringstream m_text;
-    std::streambuf* m_old;
-};
 
 class RunLogTest : public ::testing::Test {
 protected:

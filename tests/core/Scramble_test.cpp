@@ -176,8 +176,8 @@ TEST(Scramble, FieldTooShortForItsHeadIsExactAndReadsEmpty)
 
 TEST(Scramble, FillerIsAShuffleOfTheAlphabet)
 {
-    EXPECT_EQ(MakeFiller(0), u"");
-    EXPECT_EQ(MakeFiller(-3), u"");
+    EXPECT_EQ(MakeFillerSeeded(0, 1), u"");
+    EXPECT_EQ(MakeFillerSeeded(-3, 1), u"");
     EXPECT_EQ(MakeFillerSeeded(-1, 1), u"");
 
     std::u16string sorted = MakeFillerSeeded(33, 11);
@@ -202,7 +202,7 @@ TEST(Scramble, FillerIsAShuffleOfTheAlphabet)
             EXPECT_LE(n, copies);
         }
     }
-    EXPECT_EQ(MakeFiller(60).size(), 60u);
+    EXPECT_EQ(MakeFillerSeeded(60, 0xFFFFFFFFu).size(), 60u);
 }
 
 TEST(Unscramble, MalformedFieldsGiveEmptyOrCutText)

@@ -85,7 +85,8 @@ TEST_F(ProcessTest, FindsARunningProgramByAnyOfItsNames)
     StartProbe(longName);
     // A script: its kernel name is the script's (cut), its executable and argv[0] the shell's.
     const std::string scriptName = "pxscript" + t + "-long-name.sh";
-    pxtest::WriteFile(m_dir / scriptName, "#!/bin/sh\nexec 0</dev/null\nwhile :; do sleep 1; done\n", 0755);
+    pxtest::WriteFile(
+        m_dir / scriptName, "#!/bin/sh\nexec 0</dev/null >/dev/null 2>&1\nwhile :; do sleep 1; done\n", 0755);
     Start(m_dir / scriptName);
     // A zombie: ended, not yet reaped.
     const ChildProcess& zombie = StartProbe("pxz" + t, {{"PX_PROBE_LINGER_MS", "0"}});
@@ -122,7 +123,8 @@ TEST_F(ProcessTest, QuickScanReadsKernelNamesAndAllNamesBesideCutOnes)
     const std::string longName = "pxlong" + m_tag + "-program-name";
     const ChildProcess& longProbe = StartProbe(longName);
     const std::string scriptName = "pxscript" + m_tag + "-long-name.sh";
-    pxtest::WriteFile(m_dir / scriptName, "#!/bin/sh\nexec 0</dev/null\nwhile :; do sleep 1; done\n", 0755);
+    pxtest::WriteFile(
+        m_dir / scriptName, "#!/bin/sh\nexec 0</dev/null >/dev/null 2>&1\nwhile :; do sleep 1; done\n", 0755);
     const ChildProcess& script = Start(m_dir / scriptName);
 
     const std::optional<ProcessEntry> self = EntryOf(getpid(), ProcessDetail::Quick);

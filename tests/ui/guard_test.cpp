@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "GuardTexts.h"
 #include "PlatformPath.h"
 #include "ProgramFixture.h"
 #include "TestGbk.h"
@@ -19,12 +20,6 @@ using namespace fake;
 
 namespace {
 
-constexpr int64_t kSecond = 1000;
-constexpr int64_t kMinute = 60 * kSecond;
-
-const std::u16string kLaunching = u"正在打开目录程序。。。";
-const std::u16string kRunning = u"守护正在运行。。。";
-const std::u16string kLaunchFailed = u"打开程序失败，已停止守护。。。！";
 const std::vector<int> kLockedControls
     = {IDC_FULLPATH, IDC_EXENAME, IDC_LOOPSEC, IDC_TIMEDCLOSE, IDC_REBTIME, IDC_ARGS, IDC_ARGSCRYPT};
 
