@@ -20,6 +20,8 @@ int main(int argc, char** argv)
     QtWindowHost host;
     SetWindowHost(&host);
     PosixSystem system;
+    // What a launch starts stays the launch's, also when its launcher returns at once.
+    system.AdoptLaunchedOrphans();
     SetSystem(&system);
     PosixFiles files;
     SetFiles(&files);

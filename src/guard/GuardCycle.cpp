@@ -63,9 +63,13 @@ bool LaunchesThroughShell(const std::u16string& path, System& system)
     // "open"; anything else is a command line for the interpreter, which blocks until it
     // ends. A program the system knows as one by other means (an executable file on Linux,
     // where program names carry no extension) is a program too: run through the blocking
-    // interpreter it would freeze the window for as long as it runs.
-    return path.find(u"exe") != std::u16string::npos || path.find(u"EXE") != std::u16string::npos
-        || system.IsExecutableProgram(path);
+    // interpreter it would freeze the window for as long as it runs. A script the system
+    // knows only the interpreter runs (on Linux) goes there whatever its path spells: the
+    // shell's "open" would show "~/executables/run.sh" in an editor.
+    if (system.IsExecutableProgram(path))
+        return true;
+    const bool spellsExe = path.find(u"exe") != std::u16string::npos || path.find(u"EXE") != std::u16string::npos;
+    return spellsExe && !system.IsScriptFile(path);
 }
 
 GuardEngine::GuardEngine(GuardView& view)
@@ -88,13 +92,16 @@ void GuardEngine::OnTimer(uintptr_t id)
 
 void GuardEngine::GuardedCheck(uintptr_t id)
 {
+    // What the last launch started is kept while any of its processes lives, also while the
+    // program is found by name: the daily restart ends all of it, launcher scripts and the
+    // programs they started in the background included.
     if (IsProcessRunning(m_config.strExeName)) {
-        ForgetLaunchedProcess();
         ShowStatus(kStatusRunning);
         if (m_config.strExeName == kGatewayImage)
             ConfirmGatewayDialog();
     } else if (m_launched && GetSystem().IsAlive(*m_launched)) {
-        // What the last launch started still runs, but under another name than the one
+        // What the last launch started still runs (a launcher that returned may have left the
+        // real program running in the background), but under another name than the one
         // configured: launching again would only pile up copies of it.
         ShowStatus(kStatusNameNotFound + m_config.strExeName);
     } else if (!LaunchProgram()) {
@@ -126,7 +133,7 @@ bool GuardEngine::LaunchProgram()
         WriteLogEntry(logtext::kProgramLaunched, path);
         // Blocks until the script has finished; its exit status says nothing about the
         // program, but an interpreter that could not run the file at all is a failed launch.
-        if (!GetSystem().RunScript(path)) {
+        if (!GetSystem().RunScript(path, &m_launched)) {
             WriteLogEntry(logtext::kScriptNotRun);
             StopLaunchFailed();
             return false;
@@ -214,6 +221,11 @@ bool GuardEngine::FireJumpedOverRestarts(std::optional<int32_t> jumpedFrom, int3
 
 void GuardEngine::FireRestart(RestartEntry& entry, int32_t dayNow)
 {
+    // Everything the last launch started goes, then whatever else runs under the image name:
+    // ending only a launcher would leave its program running beside the next launch's.
+    if (m_launched)
+        GetSystem().TerminateLaunched(*m_launched);
+    ForgetLaunchedProcess();
     TerminateProcessesByName(m_config.strExeName);
     WriteRestartLogEntry(entry.minuteOfDay, logtext::kRestartFired);
     m_view.CancelTimer(TIMER_RESTART);

@@ -42,7 +42,7 @@ bool AnyProcessNamed(System& system, const std::u16string& imageName)
     // full scan is needed only when it finds nothing and the quick names may be partial.
     bool found = false;
     const auto visit = [&](const ProcessEntry& p) {
-        found = ProcessMatches(imageName, p);
+        found = IsGuardedProcess(imageName, p);
         return !found;
     };
     if (!system.EnumerateProcesses(ProcessDetail::Quick, visit))
@@ -54,13 +54,18 @@ bool AnyProcessNamed(System& system, const std::u16string& imageName)
     return found;
 }
 
+bool IsGuardedProcess(const std::u16string& imageName, const ProcessEntry& process)
+{
+    return process.ownUser && ProcessMatches(imageName, process);
+}
+
 bool TerminateAllNamed(System& system, const std::u16string& imageName)
 {
     if (imageName.empty())
         return false;
     std::vector<uint32_t> matches;
     const bool listed = system.EnumerateProcesses(ProcessDetail::Full, [&](const ProcessEntry& p) {
-        if (ProcessMatches(imageName, p))
+        if (IsGuardedProcess(imageName, p))
             matches.push_back(p.pid);
         return true;
     });

@@ -15,8 +15,14 @@ bool ImageNameMatches(const std::u16string& imageName, const ProcessName& name);
 // the cut one would also match longer names that are not the program's.
 bool ProcessMatches(const std::u16string& imageName, const ProcessEntry& process);
 
-// At least one running process has this image name; false also when the list cannot be read.
+// The process is one of the guarded program's: it matches the image name and belongs to the
+// user this program runs as. Another user's program of the same name is never counted as
+// running here, nor ended by a restart.
+bool IsGuardedProcess(const std::u16string& imageName, const ProcessEntry& process);
+
+// At least one running process of this user has this image name; false also when the list
+// cannot be read.
 bool AnyProcessNamed(System& system, const std::u16string& imageName);
-// Ends every process with this image name; true when at least one could be opened and told
-// to end.
+// Ends every process of this user with this image name; true when at least one could be
+// opened and told to end.
 bool TerminateAllNamed(System& system, const std::u16string& imageName);

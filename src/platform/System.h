@@ -33,6 +33,9 @@ struct ProcessName {
 struct ProcessEntry {
     uint32_t pid = 0;
     std::vector<ProcessName> names;
+    // The process belongs to the user this program runs as (false: another user's, or one
+    // whose owner the system would not tell).
+    bool ownUser = true;
 };
 
 // How much naming a process scan gathers.
@@ -41,8 +44,11 @@ enum class ProcessDetail {
     Full,  // every name the process can be recognised by
 };
 
-// A process this program started, as the system knows it while it lives: on Linux its pid
-// and start time (so that a reused pid is never taken for it), on Windows a process handle.
+// What one launch of this program started: the process and every process it starts in turn,
+// directly or through others (a launcher script and the program it runs, also after the
+// launcher returned). The system knows it while any process of it lives: on Linux the first
+// process's pid and start time (so that a reused pid is never taken for it), on Windows a job
+// object that every process of the launch belongs to.
 struct LaunchedProcess {
     uint64_t id = 0;
     uint64_t stamp = 0;
@@ -78,19 +84,29 @@ public:
     virtual intptr_t ShellOpen(
         const std::u16string& file, const std::u16string* parameters, std::optional<LaunchedProcess>* launched)
         = 0;
-    // The launched process has not ended yet.
+    // A process of the launch still lives.
     virtual bool IsAlive(const LaunchedProcess& process) = 0;
-    // Lets go of what the system keeps for a launched process.
+    // Ends every process of the launch at once, without waiting; true when at least one was
+    // told to end.
+    virtual bool TerminateLaunched(const LaunchedProcess& process) = 0;
+    // Lets go of what the system keeps for a launch; its processes run on.
     virtual void Release(const LaunchedProcess& process) = 0;
     // True when path names a program that the shell's "open" starts by itself although its
     // name does not say so (on Linux: a regular file with execute permission). False where a
     // program is known by its name alone (Windows' .exe).
     virtual bool IsExecutableProgram(const std::u16string& path) = 0;
+    // True when path names a script that only the command interpreter runs, wherever it lies
+    // and whatever its name holds (on Linux: a file that is not executable and begins with
+    // "#!" or is named *.sh; the desktop's opener would show it in an editor). False where
+    // the program's name alone decides (Windows).
+    virtual bool IsScriptFile(const std::u16string& path) = 0;
     // Runs the file at path with the system's command interpreter and waits until it has
     // finished. The path is one word of the interpreter's command, never command text of its
     // own. Returns the exit status; nullopt when the interpreter could not run the file (no
-    // process, no interpreter, or a file it cannot read).
-    virtual std::optional<int> RunScript(const std::u16string& path) = 0;
+    // process, no interpreter, or a file it cannot read). When launched is given, it gets the
+    // launch the interpreter was: the processes the script started and left running belong
+    // to it.
+    virtual std::optional<int> RunScript(const std::u16string& path, std::optional<LaunchedProcess>* launched) = 0;
 
     // Every top-level window with exactly this title, topmost first.
     virtual std::vector<TopWindow> FindTopWindows(const std::u16string& title) = 0;

@@ -12,6 +12,8 @@
 #include "GuardTexts.h"
 #include "MemoryFolder.h"
 #include "TestGbk.h"
+#include "base/Unicode.h"
+#include "guard/GuardCycle.h"
 #include "guard/GuardEngine.h"
 #include "resources/Resource.h"
 
@@ -215,6 +217,95 @@ TEST_F(GuardEngineTest, TheUsersStopAsksAndThenEndsEveryTimer)
     // The program launched goes on running; its handle is let go of.
     EXPECT_EQ(system.CountProcessesNamed(u"guarded.exe"), 1u);
     EXPECT_EQ(system.released.size(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// A launcher that starts the real program in the background and returns: the launch lives on
+// in the program, so no second copy is launched, and the restart minute ends the program too.
+TEST_F(GuardEngineTest, ALaunchLivesOnInWhatItStartedAndTheRestartEndsAllOfIt)
+{
+    view.settings->strFullPath = u"/opt/gateway/ibgateway.exe";
+    view.settings->strExeName = u"ibgateway.exe";
+    view.settings->nLoopSec = 1;
+    view.settings->bTimedClose = true;
+    view.settings->strRebTime = u"12:03";
+    system.launchStartsProcess = u"ibgateway.exe";  // the launcher script
+    engine.Start(false, false);
+    Advance(0);
+    ASSERT_EQ(system.shellLaunches.size(), 1u);
+    const uint32_t launcher = system.lastLaunch;
+    system.AddToLaunch(launcher, u"java");
+    system.RemoveProcess(launcher);  // the launcher returned
+
+    Advance(2 * kMinute);
+    EXPECT_EQ(system.shellLaunches.size(), 1u) << "the program the launcher left runs";
+    EXPECT_EQ(view.StatusText(), u"已启动，但找不到进程名：ibgateway.exe");
+
+    // The restart minute ends what the launch started, then the check launches it again.
+    Advance(kMinute + 30 * kSecond);
+    EXPECT_EQ(system.CountProcessesNamed(u"java"), 0u);
+    EXPECT_EQ(system.launchesEnded, std::vector<uint64_t>{launcher});
+    Advance(3 * kSecond);
+    EXPECT_EQ(system.shellLaunches.size(), 2u);
+    EXPECT_EQ(system.CountProcessesNamed(u"ibgateway.exe"), 1u);
+}
+
+TEST_F(GuardEngineTest, AForegroundLauncherAndItsProgramBothGoAtTheRestart)
+{
+    view.settings->bTimedClose = true;
+    view.settings->strRebTime = u"12:02";
+    view.settings->strExeName = u"ibgateway";  // the launcher's name, which the system shows
+    system.launchStartsProcess = u"ibgateway";
+    engine.Start(false, false);
+    Advance(0);
+    system.AddToLaunch(system.lastLaunch, u"java");
+    Advance(2 * kMinute + 21 * kSecond);  // the countdown's poll at 12:02:20 fired it
+    EXPECT_EQ(system.CountProcessesNamed(u"ibgateway"), 0u);
+    EXPECT_EQ(system.CountProcessesNamed(u"java"), 0u) << "the launcher's program would be a second copy";
+    Advance(3 * kSecond);
+    EXPECT_EQ(system.shellLaunches.size(), 2u);
+}
+
+// Another user's program of the same name is neither the guarded one nor ended by a restart.
+TEST_F(GuardEngineTest, AnotherUsersProgramOfTheSameNameIsNotOurs)
+{
+    view.settings->bTimedClose = true;
+    view.settings->strRebTime = u"12:02";
+    system.AddProcess(u"guarded.exe");
+    system.processes.back().ownUser = false;
+    engine.Start(false, false);
+    Advance(0);
+    EXPECT_EQ(system.shellLaunches.size(), 1u);
+    EXPECT_EQ(view.StatusText(), kLaunching);
+    Advance(2 * kMinute + 21 * kSecond);  // the countdown's poll at 12:02:20 fired it
+    ASSERT_EQ(system.CountProcessesNamed(u"guarded.exe"), 1u);
+    EXPECT_FALSE(system.processes.front().ownUser) << "the other user's copy survives the restart";
+    Advance(3 * kSecond);
+    EXPECT_EQ(system.shellLaunches.size(), 2u);
+}
+
+// A script only the interpreter runs goes there, even when its path spells "exe".
+TEST(LaunchMode, ScriptsGoToTheInterpreterWhateverThePathSpells)
+{
+    VirtualClock clock;
+    FakeSystem system{clock};
+    system.executablePrograms = {u"/home/u/bin/run"};
+    system.scriptFiles = {u"/home/u/executables/run.sh"};
+    const struct {
+        const char16_t* path;
+        bool shell;
+    } cases[] = {
+        {u"/home/u/executables/run.sh", false},
+        {u"/home/u/executables/report.pdf", true},
+        {u"C:\\Programs\\Tool.exe", true},
+        {u"/home/u/bin/run", true},
+        {u"/home/u/bin/start", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(LaunchesThroughShell(c.path, system), c.shell) << px::ToUtf8(c.path);
 }
 
 }  // namespace

@@ -271,7 +271,7 @@ TEST_F(LaunchTest, ScriptReturnsItsExitStatusOnceFinished)
     for (const auto& c : cases) {
         // Read, not executed: no execute permission is needed.
         const std::string script = WriteScript(m_dir / "start.sh", c.text, 0644);
-        EXPECT_EQ(m_system.RunScript(U16(script)), c.status) << c.text;
+        EXPECT_EQ(m_system.RunScript(U16(script), nullptr), c.status) << c.text;
     }
     // It returned only after the script had run to its end.
     EXPECT_EQ(pxtest::ReadFile(marker), "done\n");
@@ -283,11 +283,11 @@ TEST_F(LaunchTest, ScriptPathIsAFileNeverShellCode)
     const std::string pwned = m_dir / "PWN";
     for (const std::string name : {"start.sh;touch PWN", "my script.sh", "$(touch PWN).sh", "-x.sh", "a'b\"c.sh"}) {
         const std::string script = WriteScript(m_dir / name, "exit 4");
-        EXPECT_EQ(m_system.RunScript(U16(script)), 4) << name;
+        EXPECT_EQ(m_system.RunScript(U16(script), nullptr), 4) << name;
     }
     const std::string previous = CurrentDirectory();
     ASSERT_EQ(chdir(m_dir.Path().c_str()), 0);
-    const std::optional<int> relative = m_system.RunScript(u"-x.sh");  // a name that looks like an option
+    const std::optional<int> relative = m_system.RunScript(u"-x.sh", nullptr);  // a name that looks like an option
     ASSERT_EQ(chdir(previous.c_str()), 0);
     EXPECT_EQ(relative, 4);
     EXPECT_FALSE(std::filesystem::exists(pwned));
@@ -296,13 +296,14 @@ TEST_F(LaunchTest, ScriptPathIsAFileNeverShellCode)
 TEST_F(LaunchTest, AFileTheInterpreterCannotReadIsNotRun)
 {
     const std::string unreadable = WriteScript(m_dir / "secret.sh", "exit 0", 0);
-    EXPECT_EQ(m_system.RunScript(U16(m_dir / "missing.sh")), std::nullopt);
-    EXPECT_EQ(m_system.RunScript(U16(m_dir.Path().string())), std::nullopt);  // a folder
-    EXPECT_EQ(m_system.RunScript(u""), std::nullopt);
+    EXPECT_EQ(m_system.RunScript(U16(m_dir / "missing.sh"), nullptr), std::nullopt);
+    EXPECT_EQ(m_system.RunScript(U16(m_dir.Path().string()), nullptr), std::nullopt);  // a folder
+    EXPECT_EQ(m_system.RunScript(u"", nullptr), std::nullopt);
     if (geteuid() == 0)
-        EXPECT_EQ(pxtest::RunUnprivileged([&] { return PosixSystem().RunScript(U16(unreadable)) ? 1L : 0L; }), 0L);
+        EXPECT_EQ(
+            pxtest::RunUnprivileged([&] { return PosixSystem().RunScript(U16(unreadable), nullptr) ? 1L : 0L; }), 0L);
     else
-        EXPECT_EQ(m_system.RunScript(U16(unreadable)), std::nullopt);
+        EXPECT_EQ(m_system.RunScript(U16(unreadable), nullptr), std::nullopt);
 }
 
 TEST_F(LaunchTest, ScriptWorksWhenChildrenAreReapedElsewhere)
@@ -313,7 +314,7 @@ TEST_F(LaunchTest, ScriptWorksWhenChildrenAreReapedElsewhere)
     ASSERT_EQ(sigaction(SIGCHLD, &ignore, &previous), 0);
     const std::string marker = m_dir / "marker";
     const std::string script = WriteScript(m_dir / "start.sh", "sleep 0.2; echo done > '" + marker + "'; exit 5");
-    const std::optional<int> status = m_system.RunScript(U16(script));
+    const std::optional<int> status = m_system.RunScript(U16(script), nullptr);
     const std::optional<std::string> written = pxtest::ReadFile(marker);
     const intptr_t opened = m_system.ShellOpen(u"/bin/true", nullptr, nullptr);
     sigaction(SIGCHLD, &previous, nullptr);
@@ -328,7 +329,7 @@ TEST_F(LaunchTest, ScriptDoesNotWaitForWhatItStartsInTheBackground)
     std::ofstream log(m_dir / "log.txt");
     const std::string script = WriteScript(
         m_dir / "start.sh", "PX_PROBE_REPORT='" + (m_dir / "report") + "' '" + pxtest::ProbePath() + "' &");
-    EXPECT_EQ(m_system.RunScript(U16(script)), 0);
+    EXPECT_EQ(m_system.RunScript(U16(script), nullptr), 0);
     const std::optional<Report> report = pxtest::WaitForReport(m_dir / "report");
     ASSERT_TRUE(report);
     const pid_t background = std::stoi(report->at("pid").at(0));
@@ -338,23 +339,127 @@ TEST_F(LaunchTest, ScriptDoesNotWaitForWhatItStartsInTheBackground)
 }
 
 // The shell open names the process it started, as long as that one lives.
-TEST_F(LaunchTest, TheLaunchedProgramIsKnownUntilItEnds)
+// The probe's pid from its report, once it has written one.
+pid_t ReportedPid(const std::string& report)
 {
-    const pxtest::ScopedEnv reportTo("PX_PROBE_REPORT", m_dir / "report");
+    const std::optional<Report> read = pxtest::WaitForReport(report);
+    return read ? static_cast<pid_t>(std::stoi(read->at("pid").at(0))) : -1;
+}
+
+// A launch is known while any of its processes lives, also after its launcher returned, and
+// ending it ends all of them, launcher included.
+TEST_F(LaunchTest, ALaunchIsEveryProcessItStartedUntilTheLastEnds)
+{
+    const std::string probe = "'" + pxtest::ProbePath() + "'";
+    const struct {
+        const char* name;
+        std::string launcher;  // "": the probe itself
+        bool launcherReturns;
+    } cases[] = {
+        {"the program itself", "", false},
+        {"a launcher that backgrounds it and returns",
+            "#!/bin/sh\necho $$ > '" + (m_dir / "launcher.pid") + "'\nnohup " + probe + " >/dev/null 2>&1 &\nexit 0",
+            true},
+        {"a launcher that waits for it without exec", "#!/bin/sh\n" + probe + "\necho done", false},
+        {"a launcher whose program leaves the session", "#!/bin/sh\nsetsid " + probe + " &\nwait", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string report = m_dir / "report";
+        unlink(report.c_str());
+        const pxtest::ScopedEnv reportTo("PX_PROBE_REPORT", report);
+        const pxtest::ScopedEnv linger("PX_PROBE_LINGER_MS", "60000");
+        const std::string path
+            = c.launcher.empty() ? pxtest::ProbePath() : WriteScript(m_dir / "launcher", c.launcher, 0755);
+        std::optional<LaunchedProcess> launched;
+        ASSERT_GT(m_system.ShellOpen(U16(path), nullptr, &launched), 32);
+        const pid_t pid = ReportedPid(report);
+        ASSERT_GT(pid, 1);
+        const pxtest::KillOnExit cleanup(pid);
+        ASSERT_TRUE(launched);
+        if (c.launcherReturns) {
+            const std::optional<std::string> launcherPid = pxtest::ReadFile(m_dir / "launcher.pid");
+            ASSERT_TRUE(launcherPid);
+            ASSERT_TRUE(pxtest::WaitUntil([&] { return !pxtest::IsAlive(std::stoi(*launcherPid)); }, 10000));
+        }
+        EXPECT_TRUE(m_system.IsAlive(*launched));
+        // Another launch (a session that is not there) is not this one.
+        EXPECT_FALSE(m_system.IsAlive(LaunchedProcess{launched->id + 100000, launched->stamp}));
+
+        EXPECT_TRUE(m_system.TerminateLaunched(*launched));
+        EXPECT_TRUE(pxtest::WaitUntil([&] { return !pxtest::IsAlive(pid); }, 10000));
+        EXPECT_TRUE(pxtest::WaitUntil([&] { return !m_system.IsAlive(*launched); }, 10000));
+        EXPECT_FALSE(m_system.TerminateLaunched(*launched));
+        m_system.Release(*launched);
+    }
+}
+
+// Run by the program, which adopts what its launches leave: a daemon whose launcher returned
+// after it left the launch's session is still the launch's, and this process reaps it.
+TEST_F(LaunchTest, AnAdoptingProgramKeepsTheDaemonsOfItsLaunches)
+{
+    const std::string report = m_dir / "report";
+    const std::string launcher = WriteScript(
+        m_dir / "launcher", "#!/bin/sh\nsetsid '" + pxtest::ProbePath() + "' >/dev/null 2>&1 &\nexit 0", 0755);
+    const pxtest::ScopedEnv reportTo("PX_PROBE_REPORT", report);
     const pxtest::ScopedEnv linger("PX_PROBE_LINGER_MS", "60000");
-    std::optional<LaunchedProcess> launched;
-    ASSERT_GT(m_system.ShellOpen(U16(pxtest::ProbePath()), nullptr, &launched), 32);
-    const std::optional<Report> report = pxtest::WaitForReport(m_dir / "report");
-    ASSERT_TRUE(report);
-    const pid_t pid = std::stoi(report->at("pid").at(0));
-    const pxtest::KillOnExit cleanup(pid);
-    ASSERT_TRUE(launched);
-    EXPECT_EQ(launched->id, static_cast<uint64_t>(pid));
-    EXPECT_TRUE(m_system.IsAlive(*launched));
-    // The same pid with another start time is another process.
-    EXPECT_FALSE(m_system.IsAlive(LaunchedProcess{launched->id, launched->stamp + 1}));
-    kill(pid, SIGKILL);
-    EXPECT_TRUE(pxtest::WaitUntil([&] { return !m_system.IsAlive(*launched); }, 10000));
+    constexpr long kAdopted = 1, kAlive = 2, kEnded = 4, kReaped = 8, kGone = 16;
+    // In a process of its own: a subreaper stays one for the rest of its life.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        PosixSystem system;
+        long result = 0;
+        std::optional<LaunchedProcess> launched;
+        if (system.AdoptLaunchedOrphans() && system.ShellOpen(U16(launcher), nullptr, &launched) > 32 && launched) {
+            const pid_t pid = ReportedPid(report);
+            const pxtest::KillOnExit cleanup(pid);
+            if (pid > 1 && pxtest::WaitUntil([&] { return pxtest::ParentOf(pid) == getpid(); }, 10000))
+                result |= kAdopted;
+            result |= system.IsAlive(*launched) ? kAlive : 0;
+            result |= system.TerminateLaunched(*launched) ? kEnded : 0;
+            // Its parent is this process: only this process's looks can reap it.
+            if (pxtest::WaitUntil(
+                    [&] { return !system.IsAlive(*launched) && pxtest::ProcessState(pid) == '\0'; }, 10000))
+                result |= kReaped;
+            result |= system.IsAlive(*launched) ? 0 : kGone;
+        }
+        _exit(static_cast<int>(result));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), kAdopted | kAlive | kEnded | kReaped | kGone);
+}
+
+TEST(ScriptFile, OnlyTheInterpreterRunsAScriptThatIsNoProgram)
+{
+    testsupport::TempDir dir;
+    const struct {
+        const char* name;
+        const char* text;
+        mode_t mode;
+        bool script;
+    } cases[] = {
+        {"run.sh", "echo hello", 0644, true},
+        {"start", "#!/bin/sh\necho hello", 0644, true},
+        {"start-exec", "#!/bin/sh\necho hello", 0755, false},  // a program: the system runs it
+        {"tool.sh", "echo hello", 0755, false},
+        {"notes.txt", "#not a script", 0644, false},
+        {"report.pdf", "%PDF-1.4", 0644, false},
+        {"empty", "", 0644, false},
+    };
+    PosixSystem system;
+    for (const auto& c : cases) {
+        const std::string path = dir / c.name;
+        std::ofstream(path) << c.text;
+        chmod(path.c_str(), c.mode);
+        EXPECT_EQ(system.IsScriptFile(U16(path)), c.script) << c.name;
+    }
+    mkdir((dir / "folder.sh").c_str(), 0755);
+    EXPECT_FALSE(system.IsScriptFile(U16(dir / "folder.sh")));
+    EXPECT_FALSE(system.IsScriptFile(U16(dir / "missing.sh")));
+    EXPECT_FALSE(system.IsScriptFile(u""));
 }
 
 }  // namespace

@@ -286,25 +286,34 @@ TEST_F(ProcessTest, TerminateRefusesPidsThatDoNotNameOneOtherProcess)
     EXPECT_EQ(pxtest::ProcessState(getpid()), 'R');
 }
 
-TEST_F(ProcessTest, AnotherUsersProcessCountsButCannotBeEnded)
+// Another user's program of the same name is not the guarded one: it is listed, marked as
+// another user's, and neither counts as running nor is ended.
+TEST_F(ProcessTest, AnotherUsersProcessIsListedButNeitherCountsNorIsEnded)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to run as another user";
     const std::string name = "pxroot" + m_tag;
     const ChildProcess& probe = StartProbe(name);
-    constexpr long kRunning = 1, kListedInFull = 2, kEnded = 4;
+    constexpr long kRunning = 1, kListedInFull = 2, kEnded = 4, kAnotherUsers = 8;
     const long seen = pxtest::RunUnprivileged([&] {
         PosixSystem system;
         long result = AnyProcessNamed(system, U16(name)) ? kRunning : 0;
         system.EnumerateProcesses(ProcessDetail::Full, [&](const ProcessEntry& e) {
             if (e.pid == static_cast<uint32_t>(probe.Pid()) && HasName(e, U16(name), false))
-                result |= kListedInFull;  // by its kernel name and argv[0]: its executable is hidden
+                result |= kListedInFull | (e.ownUser ? 0 : kAnotherUsers);  // by its kernel name and argv[0]
             return true;
         });
         return result | (TerminateAllNamed(system, U16(name)) ? kEnded : 0);
     });
-    EXPECT_EQ(seen, kRunning | kListedInFull);
+    EXPECT_EQ(seen, kListedInFull | kAnotherUsers);
     EXPECT_TRUE(pxtest::IsAlive(probe.Pid()));
+    // This user's own processes are its own.
+    bool own = false;
+    m_system.EnumerateProcesses(ProcessDetail::Quick, [&](const ProcessEntry& e) {
+        own = own || (e.pid == static_cast<uint32_t>(probe.Pid()) && e.ownUser);
+        return true;
+    });
+    EXPECT_TRUE(own);
 }
 
 }  // namespace

@@ -98,6 +98,13 @@ uint32_t FakeSystem::AddProcessNames(std::vector<ProcessName> names, bool canOpe
     return p.pid;
 }
 
+uint32_t FakeSystem::AddToLaunch(uint64_t launch, const std::u16string& name)
+{
+    const uint32_t pid = AddProcess(name);
+    processes.back().launch = launch;
+    return pid;
+}
+
 void FakeSystem::RemoveProcess(uint32_t pid)
 {
     std::erase_if(processes, [pid](const FakeProcess& p) { return p.pid == pid; });
@@ -123,6 +130,7 @@ bool FakeSystem::EnumerateProcesses(ProcessDetail detail, const std::function<bo
     for (const FakeProcess& p : snapshot) {
         ProcessEntry e;
         e.pid = p.pid;
+        e.ownUser = p.ownUser;
         // Like /proc: the first name is the quick one, and a cut one comes with all the others.
         if (detail == ProcessDetail::Quick && !quickNamesComplete && !p.names.empty() && !p.names[0].isPrefix)
             e.names.assign(p.names.begin(), p.names.begin() + 1);
@@ -155,16 +163,30 @@ intptr_t FakeSystem::ShellOpen(
     l.result = shellResult;
     shellLaunches.push_back(l);
     if (shellResult > 32 && !launchStartsProcess.empty()) {
-        const uint32_t pid = AddProcess(launchStartsProcess);
+        lastLaunch = AddToLaunch(m_nextPid, launchStartsProcess);
         if (launched)
-            *launched = LaunchedProcess{pid, 0};
+            *launched = LaunchedProcess{lastLaunch, 0};
     }
     return shellResult;
 }
 
 bool FakeSystem::IsAlive(const LaunchedProcess& process)
 {
-    return std::any_of(processes.begin(), processes.end(), [&](const FakeProcess& p) { return p.pid == process.id; });
+    return std::any_of(
+        processes.begin(), processes.end(), [&](const FakeProcess& p) { return p.launch == process.id; });
+}
+
+bool FakeSystem::TerminateLaunched(const LaunchedProcess& process)
+{
+    launchesEnded.push_back(process.id);
+    std::vector<uint32_t> members;
+    for (const FakeProcess& p : processes)
+        if (p.launch == process.id)
+            members.push_back(p.pid);
+    bool any = false;
+    for (uint32_t pid : members)
+        any = TerminateProcess(pid) || any;
+    return any;
 }
 
 void FakeSystem::Release(const LaunchedProcess& process) { released.push_back(process.id); }
@@ -174,13 +196,21 @@ bool FakeSystem::IsExecutableProgram(const std::u16string& path)
     return std::find(executablePrograms.begin(), executablePrograms.end(), path) != executablePrograms.end();
 }
 
-std::optional<int> FakeSystem::RunScript(const std::u16string& path)
+bool FakeSystem::IsScriptFile(const std::u16string& path)
+{
+    return std::find(scriptFiles.begin(), scriptFiles.end(), path) != scriptFiles.end();
+}
+
+std::optional<int> FakeSystem::RunScript(const std::u16string& path, std::optional<LaunchedProcess>* launched)
 {
     scripts.push_back(path);
     if (duringScript)
         duringScript();
-    if (scriptExitStatus && !launchStartsProcess.empty())
-        AddProcess(launchStartsProcess);
+    if (scriptExitStatus && !launchStartsProcess.empty()) {
+        lastLaunch = AddToLaunch(m_nextPid, launchStartsProcess);
+        if (launched)
+            *launched = LaunchedProcess{lastLaunch, 0};
+    }
     return scriptExitStatus;
 }
 

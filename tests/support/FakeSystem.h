@@ -65,6 +65,8 @@ struct FakeProcess {
     uint32_t pid = 0;
     std::vector<ProcessName> names;
     bool canOpen = true;  // false: the user may not open it (terminate fails)
+    uint64_t launch = 0;  // the launch it belongs to (its first process's pid); 0: none of ours
+    bool ownUser = true;  // false: another user's process
 };
 
 struct ShellLaunch {
@@ -93,6 +95,10 @@ public:
     // Process table
     uint32_t AddProcess(const std::u16string& name, bool canOpen = true);
     uint32_t AddProcessNames(std::vector<ProcessName> names, bool canOpen = true);
+    // A process that the launch started in turn (a launcher's program).
+    uint32_t AddToLaunch(uint64_t launch, const std::u16string& name);
+    // The pid of the first process of the last launch that started one (0: none).
+    uint32_t lastLaunch = 0;
     void RemoveProcess(uint32_t pid);
     void RemoveProcessesNamed(const std::u16string& name);
     size_t CountProcessesNamed(const std::u16string& name) const;
@@ -107,13 +113,16 @@ public:
     // (and the shell launch reports it as the process it started).
     std::u16string launchStartsProcess;
     std::vector<ShellLaunch> shellLaunches;
-    // Paths the system reports as programs it starts by themselves.
+    // Paths the system reports as programs it starts by themselves, and as scripts only the
+    // interpreter runs.
     std::vector<std::u16string> executablePrograms;
+    std::vector<std::u16string> scriptFiles;
     std::vector<std::u16string> scripts;  // the paths run as scripts
     // Runs inside RunScript, while the caller is blocked (the script is running).
     std::function<void()> duringScript;
     std::optional<int> scriptExitStatus = 0;  // nullopt: the interpreter could not run the file
-    std::vector<uint64_t> released;  // launched processes let go of
+    std::vector<uint64_t> released;  // launches let go of
+    std::vector<uint64_t> launchesEnded;  // launches ended whole
 
     // Windows and keys
     std::vector<ForeignWin> windows;
@@ -130,9 +139,11 @@ public:
     intptr_t ShellOpen(const std::u16string& file, const std::u16string* parameters,
         std::optional<LaunchedProcess>* launched) override;
     bool IsAlive(const LaunchedProcess& process) override;
+    bool TerminateLaunched(const LaunchedProcess& process) override;
     void Release(const LaunchedProcess& process) override;
     bool IsExecutableProgram(const std::u16string& path) override;
-    std::optional<int> RunScript(const std::u16string& path) override;
+    bool IsScriptFile(const std::u16string& path) override;
+    std::optional<int> RunScript(const std::u16string& path, std::optional<LaunchedProcess>* launched) override;
     std::vector<TopWindow> FindTopWindows(const std::u16string& title) override;
     bool BringToFront(ForeignWindow window) override;
     void PressSpaceKey() override;

@@ -122,12 +122,61 @@ TEST_F(Win32SystemTest, ScriptRunsAsOneWordAndReturnsOnlyWhenItHasEnded)
     std::ofstream(script) << "@\"" << programInScript << "\" report 500 \"" << inScript(report) << "\" finished\r\n"
                           << "@exit /b 7\r\n";
 
-    EXPECT_EQ(m_system.RunScript(U16(script.wstring())), 7);
+    EXPECT_EQ(m_system.RunScript(U16(script.wstring()), nullptr), 7);
     ASSERT_TRUE(fs::exists(report));
     EXPECT_EQ(*WaitForReport(report, 0), std::vector<std::u16string>{u"finished"});
 
-    EXPECT_EQ(m_system.RunScript(U16((folder / L"missing.bat").wstring())), std::nullopt);
-    EXPECT_EQ(m_system.RunScript(u""), std::nullopt);
+    EXPECT_EQ(m_system.RunScript(U16((folder / L"missing.bat").wstring()), nullptr), std::nullopt);
+    EXPECT_EQ(m_system.RunScript(u"", nullptr), std::nullopt);
+}
+
+// A launcher script that starts the program and returns leaves the launch alive in the
+// program, and ending the launch ends the program; a launcher that waits for it goes with it.
+TEST_F(Win32SystemTest, ALaunchIsEveryProcessItStartedUntilTheLastEnds)
+{
+    const std::wstring image = L"pxtree" + m_tag + L".exe";
+    const fs::path program = HelperCopy(image);
+    const struct {
+        const char* name;
+        const char* start;  // how the launcher starts the program
+    } cases[] = {
+        {"a launcher that returns", "@start \"\" "},
+        {"a launcher that waits", "@"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path launcher = m_dir.Path() / L"launch.cmd";
+        std::ofstream(launcher) << c.start << "\"" << program.string() << "\" sleep\r\n@exit /b 0\r\n";
+        std::optional<LaunchedProcess> launched;
+        if (std::string(c.start) == "@") {
+            // Through the shell's open the interpreter does not block this thread.
+            const std::u16string parameters = U16(L"/c \"\"" + launcher.wstring() + L"\"\"");
+            ASSERT_GT(m_system.ShellOpen(u"cmd.exe", &parameters, &launched), 32);
+        } else {
+            ASSERT_EQ(m_system.RunScript(U16(launcher.wstring()), &launched), 0);
+        }
+        ASSERT_TRUE(launched.has_value());
+        ASSERT_TRUE(WaitUntil([&] { return AnyProcessNamed(m_system, U16(image)); }, 10000));
+        EXPECT_TRUE(m_system.IsAlive(*launched));
+
+        EXPECT_TRUE(m_system.TerminateLaunched(*launched));
+        EXPECT_TRUE(WaitUntil([&] { return !AnyProcessNamed(m_system, U16(image)); }, 10000));
+        EXPECT_TRUE(WaitUntil([&] { return !m_system.IsAlive(*launched); }, 10000));
+        EXPECT_FALSE(m_system.TerminateLaunched(*launched));
+        m_system.Release(*launched);
+    }
+}
+
+TEST_F(Win32SystemTest, ProcessesOfThisUserAreItsOwn)
+{
+    StartedProcess helper(HelperPath(), L"sleep");
+    ASSERT_TRUE(helper.Started());
+    bool own = false;
+    m_system.EnumerateProcesses(ProcessDetail::Quick, [&](const ProcessEntry& e) {
+        own = own || (e.pid == helper.Pid() && e.ownUser);
+        return true;
+    });
+    EXPECT_TRUE(own);
 }
 
 TEST_F(Win32SystemTest, TopWindowsByTitleWithClassKindAndOwner)

@@ -5,15 +5,37 @@
 #include <string>
 #include <string_view>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include "backends/posix/PosixHandles.h"
 
 #include "backends/posix/ProcFs.h"
 #include "backends/posix/Spawn.h"
 #include "base/Unicode.h"
 
+bool PosixSystem::AdoptLaunchedOrphans()
+{
+    m_adopting = prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) == 0;
+    return m_adopting;
+}
+
+void PosixSystem::ReapAdopted()
+{
+    if (!m_adopting)
+        return;
+    int status = 0;
+    while (waitpid(-1, &status, WNOHANG) > 0) { }
+}
+
 bool PosixSystem::EnumerateProcesses(ProcessDetail detail, const std::function<bool(const ProcessEntry&)>& visit)
 {
+    // An adopted program that ended is a zombie until reaped: never counted, but it would pile up.
+    ReapAdopted();
     // The quick scan starts where the last one stopped: the guarded program, found there on
     // one check, is most likely still there on the next.
     return px::posix::ScanProcesses(
@@ -33,20 +55,63 @@ intptr_t PosixSystem::ShellOpen(
 {
     const std::string path = px::ToUtf8(file);
     const std::string words = parameters ? px::ToUtf8(*parameters) : std::string();
-    pid_t started = 0;
-    const intptr_t code = px::posix::ShellOpenFile(path, parameters ? &words : nullptr, &started);
-    if (launched && code > 32 && started > 0) {
-        if (const std::optional<uint64_t> since = px::posix::ProcessStartTime("/proc", static_cast<uint32_t>(started)))
-            *launched = LaunchedProcess{static_cast<uint64_t>(started), *since};
-    }
+    px::posix::LaunchSession session;
+    const intptr_t code = px::posix::ShellOpenFile(path, parameters ? &words : nullptr, nullptr, &session);
+    if (code > 32)
+        Remember(launched, session);
     return code;
+}
+
+void PosixSystem::Remember(std::optional<LaunchedProcess>* launched, const px::posix::LaunchSession& session)
+{
+    if (!launched || session.session <= 0)
+        return;
+    *launched = LaunchedProcess{static_cast<uint64_t>(session.session), session.since};
+    m_launches.erase(static_cast<uint64_t>(session.session));
+    RecordOf(**launched);
+}
+
+PosixSystem::LaunchRecord& PosixSystem::RecordOf(const LaunchedProcess& process)
+{
+    auto [it, added] = m_launches.try_emplace(process.id);
+    if (added) {
+        px::posix::LaunchScope& scope = it->second.scope;
+        scope.session = static_cast<uint32_t>(process.id);
+        scope.since = process.stamp;
+        if (m_adopting) {
+            scope.adopter = static_cast<uint32_t>(getpid());
+            scope.adopterSession = static_cast<uint32_t>(getsid(0));
+        }
+    }
+    return it->second;
 }
 
 bool PosixSystem::IsAlive(const LaunchedProcess& process)
 {
     if (process.id == 0 || process.id > static_cast<uint64_t>(INT_MAX))
         return false;
-    return px::posix::ProcessStartTime("/proc", static_cast<uint32_t>(process.id)) == process.stamp;
+    ReapAdopted();
+    LaunchRecord& record = RecordOf(process);
+    return !px::posix::LaunchMembers("/proc", record.scope, &record.known).empty();
+}
+
+bool PosixSystem::TerminateLaunched(const LaunchedProcess& process)
+{
+    if (process.id == 0 || process.id > static_cast<uint64_t>(INT_MAX))
+        return false;
+    LaunchRecord& record = RecordOf(process);
+    bool any = false;
+    // A launcher may start another process while its members are being ended: look again
+    // until none is left (a few rounds; SIGKILL cannot be caught).
+    for (int round = 0; round < 4; ++round) {
+        ReapAdopted();
+        const std::vector<uint32_t> members = px::posix::LaunchMembers("/proc", record.scope, &record.known);
+        if (members.empty())
+            break;
+        for (uint32_t pid : members)
+            any = TerminateProcess(pid) || any;
+    }
+    return any;
 }
 
 bool PosixSystem::IsExecutableProgram(const std::u16string& path)
@@ -54,9 +119,28 @@ bool PosixSystem::IsExecutableProgram(const std::u16string& path)
     return px::posix::IsExecutableFile(px::ToUtf8(path));
 }
 
-std::optional<int> PosixSystem::RunScript(const std::u16string& path)
+bool PosixSystem::IsScriptFile(const std::u16string& path)
 {
-    return px::posix::RunScriptFile(px::ToUtf8(path));
+    const std::string file = px::ToUtf8(path);
+    if (file.empty() || px::posix::IsExecutableFile(file))
+        return false;
+    const px::posix::UniqueFd fd(open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    struct stat info { };
+    if (!fd.Valid() || fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    if (file.ends_with(".sh"))
+        return true;
+    char head[2] = {};
+    return read(fd.Get(), head, 2) == 2 && head[0] == '#' && head[1] == '!';
+}
+
+std::optional<int> PosixSystem::RunScript(const std::u16string& path, std::optional<LaunchedProcess>* launched)
+{
+    px::posix::LaunchSession session;
+    const std::optional<int> status = px::posix::RunScriptFile(px::ToUtf8(path), &session);
+    if (status)
+        Remember(launched, session);
+    return status;
 }
 
 std::vector<TopWindow> PosixSystem::FindTopWindows(const std::u16string& title)

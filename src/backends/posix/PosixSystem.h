@@ -2,11 +2,22 @@
 // The system services on Linux: processes from /proc, launching through fork and exec (the
 // desktop's xdg-open for documents, /bin/sh for command lines), windows and keys on X11.
 
+#include <map>
+#include <set>
+
+#include "backends/posix/ProcFs.h"
+#include "backends/posix/Spawn.h"
 #include "backends/posix/X11Desktop.h"
 #include "platform/System.h"
 
 class PosixSystem : public System {
 public:
+    // Makes this process the subreaper of everything it launches: a program whose launcher
+    // returned (a daemon, "nohup java &") is adopted by this process instead of init, so it
+    // stays known as the launch's, and this process reaps it when it ends. For the program
+    // only: it reaps every child it has. False when the kernel refused.
+    bool AdoptLaunchedOrphans();
+
     bool EnumerateProcesses(ProcessDetail detail, const std::function<bool(const ProcessEntry&)>& visit) override;
     // Only the kernel name is quick, and it is cut at 15 bytes and may differ from the
     // executable's and argv[0]'s names.
@@ -16,12 +27,14 @@ public:
 
     intptr_t ShellOpen(const std::u16string& file, const std::u16string* parameters,
         std::optional<LaunchedProcess>* launched) override;
-    // A pid alone could name another process once the launched one has ended: the process's
-    // start time (in /proc) tells them apart.
+    // A launch is its own session (and what the session's processes started and this process
+    // adopted); a member's start time tells a reused pid from it.
     bool IsAlive(const LaunchedProcess& process) override;
-    void Release(const LaunchedProcess&) override { }
+    bool TerminateLaunched(const LaunchedProcess& process) override;
+    void Release(const LaunchedProcess& process) override { m_launches.erase(process.id); }
     bool IsExecutableProgram(const std::u16string& path) override;
-    std::optional<int> RunScript(const std::u16string& path) override;
+    bool IsScriptFile(const std::u16string& path) override;
+    std::optional<int> RunScript(const std::u16string& path, std::optional<LaunchedProcess>* launched) override;
 
     std::vector<TopWindow> FindTopWindows(const std::u16string& title) override;
     bool BringToFront(ForeignWindow window) override;
@@ -32,6 +45,18 @@ public:
     std::u16string GetModuleFileName() override;
 
 private:
+    // What is known of a launch between looks: its scope and the members seen so far.
+    struct LaunchRecord {
+        px::posix::LaunchScope scope;
+        std::set<uint64_t> known;
+    };
+    LaunchRecord& RecordOf(const LaunchedProcess& process);
+    void Remember(std::optional<LaunchedProcess>* launched, const px::posix::LaunchSession& session);
+    // Reaps the adopted processes that have ended (only while adopting).
+    void ReapAdopted();
+
     px::posix::X11Desktop m_desktop;
     uint32_t m_lastQuickStop = 0;  // the process the last quick scan stopped at
+    bool m_adopting = false;
+    std::map<uint64_t, LaunchRecord> m_launches;  // by session
 };

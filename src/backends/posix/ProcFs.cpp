@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <linux/magic.h>
+#include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -95,6 +96,41 @@ bool ParseStat(std::string_view text, StatFields& out)
     for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos)
         flags = flags * 10 + static_cast<unsigned long>(text[pos] - '0');
     out.flags = flags;
+    return true;
+}
+
+// The fields of stat that tie processes together, and the state.
+struct Kinship {
+    char state = '?';
+    uint32_t ppid = 0;
+    uint32_t session = 0;
+    uint64_t startTime = 0;  // in clock ticks since boot
+};
+
+bool ParseKinship(std::string_view text, Kinship& out)
+{
+    const size_t close = text.rfind(')');
+    if (close == std::string_view::npos || close + 2 >= text.size())
+        return false;
+    out.state = text[close + 2];
+    // From the state (field 3) on, fields are numbers separated by single blanks.
+    uint64_t fields[22] = {};
+    size_t pos = close + 4;
+    for (int field = 4; field <= 22; ++field) {
+        uint64_t value = 0;
+        bool negative = pos < text.size() && text[pos] == '-';
+        if (negative)
+            ++pos;
+        for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos)
+            value = value * 10 + static_cast<uint64_t>(text[pos] - '0');
+        fields[field - 1] = negative ? 0 : value;
+        if (field < 22 && (pos >= text.size() || text[pos] != ' '))
+            return false;
+        ++pos;
+    }
+    out.ppid = static_cast<uint32_t>(fields[3]);
+    out.session = static_cast<uint32_t>(fields[5]);
+    out.startTime = fields[21];
     return true;
 }
 
@@ -334,13 +370,23 @@ bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::functi
         }
         return ReadAllNames(*reader, procFd, path, nullptr, names, entry);
     };
+    // The owner of /proc/PID is the process's effective user.
+    const uid_t me = geteuid();
+    const auto readOwned = [&](std::string_view pidText, uint32_t pid) {
+        if (!read(pidText, pid))
+            return false;
+        PidPath path(pidText);
+        struct stat info { };
+        entry.ownUser = fstatat(procFd, path.Leaf(""), &info, 0) == 0 && info.st_uid == me;
+        return true;
+    };
 
     const uint32_t first = lastStop ? *lastStop : 0;
     if (lastStop)
         *lastStop = 0;
     if (first != 0) {
         const std::string pidText = std::to_string(first);
-        if (read(pidText, first) && !visit(entry)) {
+        if (readOwned(pidText, first) && !visit(entry)) {
             *lastStop = first;
             return true;
         }
@@ -354,7 +400,7 @@ bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::functi
         const uint32_t pid = PidOf(de->d_name, pidLength);
         if (pid == 0 || pid == first)
             continue;
-        if (!read(std::string_view(de->d_name, pidLength), pid))
+        if (!readOwned(std::string_view(de->d_name, pidLength), pid))
             continue;
         if (!visit(entry)) {
             if (lastStop)
@@ -378,7 +424,74 @@ std::optional<ProcessEntry> ReadProcess(const char* procRoot, uint32_t pid)
     entry.pid = pid;
     if (pid == 0 || !ReadAllNames(reader, procFd.Get(), path, nullptr, names, entry))
         return std::nullopt;
+    struct stat info { };
+    entry.ownUser = fstatat(procFd.Get(), path.Leaf(""), &info, 0) == 0 && info.st_uid == geteuid();
     return entry;
+}
+
+std::optional<SessionStart> ReadSessionStart(const char* procRoot, uint32_t pid)
+{
+    const std::string path = std::string(procRoot) + "/" + std::to_string(pid) + "/stat";
+    char buf[1024];
+    const ssize_t n = ReadSmallFile(AT_FDCWD, path.c_str(), buf, sizeof buf);
+    Kinship kin;
+    if (n <= 0 || !ParseKinship(std::string_view(buf, static_cast<size_t>(n)), kin))
+        return std::nullopt;
+    return SessionStart{kin.session, kin.startTime};
+}
+
+std::vector<uint32_t> LaunchMembers(const char* procRoot, const LaunchScope& launch, std::set<uint64_t>* known)
+{
+    struct Process {
+        uint32_t pid;
+        Kinship kin;
+    };
+    std::vector<Process> all;
+    const UniqueDir dir(opendir(procRoot));
+    if (!dir)
+        return {};
+    const int procFd = dirfd(dir.get());
+    char buf[1024];
+    while (const dirent* de = readdir(dir.get())) {
+        size_t length = 0;
+        const uint32_t pid = PidOf(de->d_name, length);
+        if (pid == 0)
+            continue;
+        PidPath path(std::string_view(de->d_name, length));
+        const ssize_t n = ReadSmallFile(procFd, path.Leaf("stat"), buf, sizeof buf);
+        Process p{pid, {}};
+        if (n > 0 && ParseKinship(std::string_view(buf, static_cast<size_t>(n)), p.kin) && p.kin.state != 'Z'
+            && p.kin.state != 'X' && p.kin.state != 'x')
+            all.push_back(p);
+    }
+    // A process and its start time name it for good: a reused pid is another process.
+    const auto key = [](const Process& p) { return (uint64_t{p.pid} << 40) ^ p.kin.startTime; };
+    std::set<uint32_t> members;
+    for (const Process& p : all) {
+        const bool inSession = p.kin.session == launch.session && p.kin.startTime >= launch.since;
+        const bool adopted = launch.adopter != 0 && p.kin.ppid == launch.adopter && p.pid != launch.adopter
+            && p.kin.session != launch.adopterSession && p.kin.startTime >= launch.since;
+        if (inSession || adopted || (known && known->count(key(p))))
+            members.insert(p.pid);
+    }
+    // Children of members are members: a program that left the launch's session (a daemon
+    // calling setsid) stays its parent's.
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (const Process& p : all)
+            if (!members.count(p.pid) && members.count(p.kin.ppid) && p.kin.startTime >= launch.since) {
+                members.insert(p.pid);
+                grew = true;
+            }
+    }
+    std::vector<uint32_t> result;
+    for (const Process& p : all)
+        if (members.count(p.pid)) {
+            result.push_back(p.pid);
+            if (known)
+                known->insert(key(p));
+        }
+    return result;
 }
 
 std::optional<uint64_t> ProcessStartTime(const char* procRoot, uint32_t pid)

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,28 @@ bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::functi
 // One process with every name, as a Full scan reports it; nullopt when it does not exist,
 // is a zombie or a kernel thread.
 std::optional<ProcessEntry> ReadProcess(const char* procRoot, uint32_t pid);
+
+// The session of a process and when it started (clock ticks since boot), also of a zombie;
+// nullopt when it does not exist.
+struct SessionStart {
+    uint32_t session = 0;
+    uint64_t startTime = 0;
+};
+std::optional<SessionStart> ReadSessionStart(const char* procRoot, uint32_t pid);
+
+// What one launch started: the session it was given, from its start on, and the processes a
+// subreaper adopted from it.
+struct LaunchScope {
+    uint32_t session = 0;  // the launch's own session (the pid of its first process)
+    uint64_t since = 0;  // the start time of that first process: its members started no earlier
+    uint32_t adopter = 0;  // this program when it adopts orphaned descendants (a subreaper), else 0
+    uint32_t adopterSession = 0;  // the adopter's own session: its children there are not the launch's
+};
+// The live processes of the launch: those of its session, those the adopter adopted that
+// left their session (started after the launch), the children of every member, and the
+// processes of known (pid and start time, kept between calls) still alive. known gets the
+// members found. Zombies are not members.
+std::vector<uint32_t> LaunchMembers(const char* procRoot, const LaunchScope& launch, std::set<uint64_t>* known);
 
 // When the process started, in clock ticks since boot (field 22 of its stat file); nullopt
 // when it does not exist or has ended (a zombie). With the pid it names one process for good.

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "backends/posix/PosixHandles.h"
+#include "backends/posix/ProcFs.h"
 
 namespace px::posix {
 
@@ -308,7 +309,16 @@ std::vector<char*> ArgvOf(std::vector<std::string>& words)
     return argv;
 }
 
-intptr_t Launch(const std::string& path, std::vector<std::string> words, LaunchKind kind, pid_t* started)
+// The session the child of a launch created (it calls setsid first) and its start time, read
+// before the child is reaped: alive or a zombie, its stat file is there.
+LaunchSession SessionOf(pid_t child)
+{
+    const std::optional<SessionStart> read = ReadSessionStart("/proc", static_cast<uint32_t>(child));
+    return LaunchSession{child, read ? read->startTime : 0};
+}
+
+intptr_t Launch(
+    const std::string& path, std::vector<std::string> words, LaunchKind kind, pid_t* started, LaunchSession* session)
 {
     std::vector<char*> argv = ArgvOf(words);
     int fds[2];
@@ -322,6 +332,8 @@ intptr_t Launch(const std::string& path, std::vector<std::string> words, LaunchK
     if (child == 0)
         RunLaunchChild(writeEnd.Get(), path.c_str(), argv.data(), kind);
     writeEnd.Reset();
+    if (session)
+        *session = SessionOf(child);
     WaitForChild(child);
 
     ChildReport report;
@@ -396,7 +408,7 @@ std::optional<std::vector<std::string>> SplitArguments(const std::string& text)
     return words;
 }
 
-intptr_t ShellOpenFile(const std::string& file, const std::string* parameters, pid_t* started)
+intptr_t ShellOpenFile(const std::string& file, const std::string* parameters, pid_t* started, LaunchSession* session)
 {
     if (file.empty() || file.find('\0') != std::string::npos)
         return kOpenFileNotFound;
@@ -418,17 +430,17 @@ intptr_t ShellOpenFile(const std::string& file, const std::string* parameters, p
                 return kOpenBadFormat;  // unbalanced quotes: the program would get other arguments than meant
             words.insert(words.end(), split->begin(), split->end());
         }
-        return Launch(path, std::move(words), LaunchKind::Program, started);
+        return Launch(path, std::move(words), LaunchKind::Program, started, session);
     }
 
     // A document, a folder or another file: which application opens it is the desktop's choice.
     const std::string opener = FindInPath("xdg-open");
     if (opener.empty())
         return kOpenNoAssociation;
-    return Launch(opener, {"xdg-open", path}, LaunchKind::Opener, started);
+    return Launch(opener, {"xdg-open", path}, LaunchKind::Opener, started, session);
 }
 
-std::optional<int> RunScriptFile(const std::string& path)
+std::optional<int> RunScriptFile(const std::string& path, LaunchSession* session)
 {
     // The interpreter reads the file: one it cannot open is not run at all (dash would say so
     // on standard error and exit with 2, which a script may exit with too).
@@ -456,6 +468,9 @@ std::optional<int> RunScriptFile(const std::string& path)
         ResetSignals();
         const int reportFd = MoveAbove2(writeEnd.Get());
         CloseDescriptorsExcept(reportFd);
+        // A session of its own: what the script leaves running in the background stays
+        // known as the script's, and ending it never reaches this program's own group.
+        setsid();
         const pid_t shell = fork();
         if (shell < 0)
             ReportAndExit(reportFd, kReportForkFailed, errno, 0);
@@ -466,6 +481,8 @@ std::optional<int> RunScriptFile(const std::string& path)
         ReportExitOf(shell, reportFd);
     }
     writeEnd.Reset();
+    if (session)
+        *session = SessionOf(child);
     ChildReport report;
     const ReadOutcome outcome = ReadReport(readEnd.Get(), report, -1);
     WaitForChild(child);

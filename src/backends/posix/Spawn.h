@@ -32,19 +32,29 @@ bool IsExecutableFile(const std::string& path);
 // quote is not closed or the text ends in a lone backslash.
 std::optional<std::vector<std::string>> SplitArguments(const std::string& text);
 
+// The session a launch was given (the pid of the process that created it) and when that
+// process started: every process of the launch runs in that session or descends from one that did.
+struct LaunchSession {
+    pid_t session = 0;
+    uint64_t since = 0;  // clock ticks since boot
+};
+
 // Starts file detached from this process: in a new session, standard input from /dev/null,
 // standard output and error, the current directory and the environment inherited, no other
 // descriptor. An executable regular file runs with the split parameters (nullptr: none);
 // any other existing file is handed to the desktop's opener (xdg-open). A file name without
 // '/' is looked for in the current directory, then along PATH. Returns kOpenSucceeded or
 // the code of the failure; a program that could not be executed is a failure. On success,
-// started (when given) gets the pid of the process that runs the program or the opener.
-intptr_t ShellOpenFile(const std::string& file, const std::string* parameters, pid_t* started = nullptr);
+// started (when given) gets the pid of the process that runs the program or the opener, and
+// session (when given) the launch's session.
+intptr_t ShellOpenFile(
+    const std::string& file, const std::string* parameters, pid_t* started = nullptr, LaunchSession* session = nullptr);
 
-// Runs "/bin/sh -- path", the file as a script, and waits until it has finished, also when
-// something else reaps this process's children. Returns the exit status (128 + the signal
-// number when a signal ended it); nullopt when path is no regular file this process can
-// read, or the interpreter could not be started.
-std::optional<int> RunScriptFile(const std::string& path);
+// Runs "/bin/sh -- path", the file as a script, in a new session, and waits until it has
+// finished, also when something else reaps this process's children. Returns the exit status
+// (128 + the signal number when a signal ended it); nullopt when path is no regular file this
+// process can read, or the interpreter could not be started. session (when given) gets the
+// script's session, where what it started in the background runs on.
+std::optional<int> RunScriptFile(const std::string& path, LaunchSession* session = nullptr);
 
 }  // namespace px::posix

@@ -32,6 +32,13 @@ public:
     }
 
     HANDLE Get() const { return m_handle; }
+    // Gives the handle up to the caller, who closes it.
+    HANDLE Take()
+    {
+        HANDLE handle = m_handle;
+        m_handle = nullptr;
+        return handle;
+    }
     bool Valid() const { return m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE; }
     // Closes now; false when the close failed (for a file: data may not have been written).
     bool Reset()

@@ -20,6 +20,37 @@ constexpr ULONGLONG kForegroundWaitMs = 500;
 
 HWND ToHwnd(ForeignWindow window) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(window)); }
 
+HANDLE FromId(uint64_t id) { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(id)); }
+uint64_t ToId(HANDLE handle) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(handle)); }
+
+// A launch as the system keeps it: the job (null when the process could not be put into one)
+// and the process started.
+LaunchedProcess MakeLaunch(UniqueHandle process)
+{
+    UniqueHandle job(::CreateJobObjectW(nullptr, nullptr));
+    if (job.Valid() && !::AssignProcessToJobObject(job.Get(), process.Get()))
+        job.Reset();  // a process already in a job that forbids nesting (before Windows 8)
+    return LaunchedProcess{ToId(job.Take()), ToId(process.Take())};
+}
+
+// The user a process runs as, as a SID; empty when the system does not tell.
+std::vector<BYTE> TokenUserOf(HANDLE process)
+{
+    HANDLE raw = nullptr;
+    if (!::OpenProcessToken(process, TOKEN_QUERY, &raw))
+        return {};
+    const UniqueHandle token(raw);
+    DWORD size = 0;
+    ::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size);
+    if (size == 0 || !::GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size))
+        return {};
+    const PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+    const DWORD length = ::GetLengthSid(sid);
+    const auto* bytes = static_cast<const BYTE*>(sid);
+    return std::vector<BYTE>(bytes, bytes + length);
+}
+
 }  // namespace
 
 bool Win32System::EnumerateProcesses(ProcessDetail, const std::function<bool(const ProcessEntry&)>& visit)
@@ -33,9 +64,13 @@ bool Win32System::EnumerateProcesses(ProcessDetail, const std::function<bool(con
         return false;
     ProcessEntry process;
     process.names.resize(1);
+    const std::vector<BYTE> me = TokenUserOf(::GetCurrentProcess());
     do {
         process.pid = entry.th32ProcessID;
         process.names[0].text = FromWide(entry.szExeFile);
+        // A process whose owner cannot be read (a service, another user's) is not this user's.
+        const UniqueHandle handle(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        process.ownUser = handle.Valid() && !me.empty() && TokenUserOf(handle.Get()) == me;
         if (!visit(process))
             break;
     } while (::Process32NextW(snapshot.Get(), &entry));
@@ -70,26 +105,51 @@ intptr_t Win32System::ShellOpen(
     info.nShow = SW_SHOWNORMAL;
     ::ShellExecuteExW(&info);
     const auto result = reinterpret_cast<intptr_t>(info.hInstApp);
-    if (launched && result > 32 && info.hProcess)
-        *launched = LaunchedProcess{static_cast<uint64_t>(reinterpret_cast<uintptr_t>(info.hProcess)), 0};
-    else if (info.hProcess)
-        ::CloseHandle(info.hProcess);
+    UniqueHandle process(info.hProcess);
+    // WORKAROUND: ShellExecuteExW cannot start a process suspended, so the job takes it as it
+    // runs: what it starts in its first moments, before the assignment, is not the launch's.
+    if (launched && result > 32 && process.Valid())
+        *launched = MakeLaunch(std::move(process));
     return result;
 }
 
+namespace {
+// The processes of the job that are still running; nullopt when the job cannot be asked.
+std::optional<DWORD> ActiveProcesses(HANDLE job)
+{
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info{};
+    if (!::QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &info, sizeof info, nullptr))
+        return std::nullopt;
+    return info.ActiveProcesses;
+}
+}  // namespace
+
 bool Win32System::IsAlive(const LaunchedProcess& process)
 {
-    const auto handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(process.id));
-    return handle && ::WaitForSingleObject(handle, 0) == WAIT_TIMEOUT;
+    if (const HANDLE job = FromId(process.id))
+        if (const std::optional<DWORD> active = ActiveProcesses(job))
+            return *active > 0;
+    const HANDLE first = FromId(process.stamp);
+    return first && ::WaitForSingleObject(first, 0) == WAIT_TIMEOUT;
+}
+
+bool Win32System::TerminateLaunched(const LaunchedProcess& process)
+{
+    const bool alive = IsAlive(process);
+    if (const HANDLE job = FromId(process.id))
+        return ::TerminateJobObject(job, 0) && alive;
+    const HANDLE first = FromId(process.stamp);
+    return first && alive && ::TerminateProcess(first, 0);
 }
 
 void Win32System::Release(const LaunchedProcess& process)
 {
-    if (const auto handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(process.id)))
-        ::CloseHandle(handle);
+    for (const uint64_t id : {process.id, process.stamp})
+        if (const HANDLE handle = FromId(id))
+            ::CloseHandle(handle);
 }
 
-std::optional<int> Win32System::RunScript(const std::u16string& path)
+std::optional<int> Win32System::RunScript(const std::u16string& path, std::optional<LaunchedProcess>* launched)
 {
     // Only a file the interpreter can read is run.
     UniqueHandle file(::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -100,12 +160,33 @@ std::optional<int> Win32System::RunScript(const std::u16string& path)
     // The interpreter expands the variable once and reads what it holds as one quoted word:
     // "&", "^" or "%" in a file name stay characters of the name.
     constexpr wchar_t kVariable[] = L"PERENNIX_SCRIPT";
-    ::_wputenv_s(kVariable, Wide(path).c_str());
-    const int status = ::_wsystem(L"\"\"%PERENNIX_SCRIPT%\"\"");
-    ::_wputenv_s(kVariable, L"");
-    if (status == -1)
+    wchar_t comspec[MAX_PATH] = L"cmd.exe";
+    const DWORD length = ::GetEnvironmentVariableW(L"COMSPEC", comspec, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        wcscpy_s(comspec, L"cmd.exe");
+    std::wstring command = std::wstring(L"\"") + comspec + L"\" /c \"\"%PERENNIX_SCRIPT%\"\"";
+    ::SetEnvironmentVariableW(kVariable, Wide(path).c_str());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    const BOOL created = ::CreateProcessW(
+        comspec, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup, &started);
+    ::SetEnvironmentVariableW(kVariable, nullptr);
+    if (!created)
         return std::nullopt;  // no interpreter could be started
-    return status;
+    // Into the launch's job before its first instruction: all it starts belongs to it.
+    const LaunchedProcess launch = MakeLaunch(UniqueHandle(started.hProcess));
+    const UniqueHandle thread(started.hThread);
+    ::ResumeThread(thread.Get());
+    const HANDLE process = FromId(launch.stamp);
+    ::WaitForSingleObject(process, INFINITE);
+    DWORD status = 0;
+    ::GetExitCodeProcess(process, &status);
+    if (launched)
+        *launched = launch;
+    else
+        Release(launch);
+    return static_cast<int>(status);
 }
 
 std::vector<TopWindow> Win32System::FindTopWindows(const std::u16string& title)

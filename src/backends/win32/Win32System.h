@@ -1,8 +1,9 @@
 #pragma once
 // The system services on Windows: the Toolhelp process snapshot, OpenProcess and
 // TerminateProcess, the shell's open verb (ShellExecuteExW, which also gives the process it
-// started), the command interpreter (_wsystem), the top-level windows, SetForegroundWindow and
-// keybd_event, GetLocalTime, GetTickCount64 and GetModuleFileNameW.
+// started), the command interpreter (cmd through CreateProcessW), a job object per launch, the
+// top-level windows, SetForegroundWindow and keybd_event, GetLocalTime, GetTickCount64 and
+// GetModuleFileNameW.
 
 #include "platform/System.h"
 
@@ -14,16 +15,24 @@ public:
     // Never pid 0 (the idle process) or this process.
     bool TerminateProcess(uint32_t pid) override;
 
-    // A launched process is known by a handle to it, held until it is released.
+    // A launch is a job object of its own that the process started is put into, so every
+    // process it starts in turn belongs to it too; known by the job's and the process's
+    // handles, held until it is released.
     intptr_t ShellOpen(const std::u16string& file, const std::u16string* parameters,
         std::optional<LaunchedProcess>* launched) override;
+    // The job still has an active process.
     bool IsAlive(const LaunchedProcess& process) override;
+    // TerminateJobObject: every process of the job at once.
+    bool TerminateLaunched(const LaunchedProcess& process) override;
     void Release(const LaunchedProcess& process) override;
     // Windows knows a program by its name alone.
     bool IsExecutableProgram(const std::u16string&) override { return false; }
-    // _wsystem with the path quoted as one word; the path reaches the interpreter through an
-    // environment variable, so that no character of it is read as command text.
-    std::optional<int> RunScript(const std::u16string& path) override;
+    bool IsScriptFile(const std::u16string&) override { return false; }
+    // %COMSPEC% /c with the path quoted as one word, as _wsystem runs it, started suspended so
+    // that the interpreter and all it starts belong to the launch's job from the start; the
+    // path reaches the interpreter through an environment variable, so that no character of
+    // it is read as command text.
+    std::optional<int> RunScript(const std::u16string& path, std::optional<LaunchedProcess>* launched) override;
 
     // A window of the dialog class (#32770) or with a dialog frame counts as a dialog.
     std::vector<TopWindow> FindTopWindows(const std::u16string& title) override;
