@@ -21,6 +21,21 @@ int32_t SaturateToInt32(int64_t value)
         std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
 }
 
+// The minute a piece of restart-time text names; none for a piece without room for a minutes
+// part (empty, a trailing or doubled ";").
+std::optional<int32_t> ReadRestartTime(const std::u16string& piece)
+{
+    if (piece.size() < 3)
+        return std::nullopt;
+    // The hour is the first two characters, the minutes run from the fourth to the end; the
+    // third, normally ":", is not looked at.
+    const int64_t hours = px::WToI(std::u16string_view(piece).substr(0, 2));
+    const int64_t minutes = px::WToI(std::u16string_view(piece).substr(3));
+    return SaturateToInt32(hours * 60 + minutes);
+}
+
+bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+
 }  // namespace
 
 void RestartSchedule::Clear() { m_entries.clear(); }
@@ -28,17 +43,31 @@ void RestartSchedule::Clear() { m_entries.clear(); }
 void RestartSchedule::Rebuild(const std::u16string& text)
 {
     m_entries.clear();
+    for (const std::u16string& piece : SplitString(text, u";"))
+        if (const std::optional<int32_t> key = ReadRestartTime(piece))
+            m_entries[*key] = RestartEntry{*key, std::nullopt};
+}
+
+std::u16string FormatMinuteOfDay(int32_t minute)
+{
+    const auto twoDigits = [](int32_t n) {
+        return std::u16string{static_cast<char16_t>(u'0' + n / 10), static_cast<char16_t>(u'0' + n % 10)};
+    };
+    return twoDigits(minute / 60) + u":" + twoDigits(minute % 60);
+}
+
+std::vector<MalformedRestartTime> FindMalformedRestartTimes(const std::u16string& text)
+{
+    std::vector<MalformedRestartTime> malformed;
     for (const std::u16string& piece : SplitString(text, u";")) {
-        // A piece without room for a minutes part (empty, a trailing or doubled ";") names no time.
-        if (piece.size() < 3)
+        const bool shaped = piece.size() == 5 && IsDigit(piece[0]) && IsDigit(piece[1]) && piece[2] == u':'
+            && IsDigit(piece[3]) && IsDigit(piece[4]);
+        const std::optional<int32_t> key = ReadRestartTime(piece);
+        if (shaped && key && IsTimeOfDay(*key) && piece[3] < u'6')
             continue;
-        // The hour is the first two characters, the minutes run from the fourth to the end;
-        // the third, normally ":", is not looked at.
-        const int64_t hours = px::WToI(std::u16string_view(piece).substr(0, 2));
-        const int64_t minutes = px::WToI(std::u16string_view(piece).substr(3));
-        const int32_t key = SaturateToInt32(hours * 60 + minutes);
-        m_entries[key] = RestartEntry{key, std::nullopt};
+        malformed.push_back({piece, key && IsTimeOfDay(*key) ? key : std::nullopt});
     }
+    return malformed;
 }
 
 RestartEntry* RestartSchedule::FindDueSoon(int32_t minuteNow, int32_t dayNow)

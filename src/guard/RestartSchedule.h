@@ -39,6 +39,20 @@ private:
     std::map<int32_t, RestartEntry> m_entries;
 };
 
+// A piece of restart-time text that is not a time of day as the window asks for it ("HH:MM":
+// two digits of hours 00 to 23, ":", two digits of minutes 00 to 59), and what the schedule
+// makes of it: the minute of the day it fires at ("9:30" fires at 09:00, "abc" at 00:00),
+// or none when it never fires ("25:00", "ab").
+struct MalformedRestartTime {
+    std::u16string text;
+    std::optional<int32_t> firesAt;
+    bool operator==(const MalformedRestartTime&) const = default;
+};
+// A minute of the day as "HH:MM".
+std::u16string FormatMinuteOfDay(int32_t minute);
+// The malformed pieces of text, in order.
+std::vector<MalformedRestartTime> FindMalformedRestartTimes(const std::u16string& text);
+
 // The pieces of text between occurrences of delimiter (non-empty), in order.
 std::vector<std::u16string> SplitString(const std::u16string& text, const std::u16string& delimiter);
 

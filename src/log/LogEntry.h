@@ -24,6 +24,12 @@ extern const char kProgramLaunched[];  // "->程序未运行，已启动：" + t
 extern const char kLaunchFailed[];  // "->打开程序失败，错误码：" + the system's code
 extern const char kScriptNotRun[];  // "->命令解释器无法运行该文件。。。"
 extern const char kGatewayConfirmed[];  // "->已确认网关对话框：" + the dialog's title
+// How the program ended.
+extern const char kEndWindowClosed[];  // "->退出程序（关闭窗口）。。。"
+extern const char kEndConfirmed[];  // "->退出程序（确认退出）。。。"
+extern const char kEndSignal[];  // "->退出程序，收到信号：" + the signal's name
+extern const char kEndSession[];  // "->退出程序（会话结束）。。。"
+extern const char kEndDisplayLost[];  // "->退出程序（与显示服务器的连接断开）。。。"
 }  // namespace logtext
 
 // The end of an entry and of the banner line.

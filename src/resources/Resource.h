@@ -1,6 +1,8 @@
 #pragma once
 // Resource, control, command, timer and message numbers of the program.
 
+#include <cstdint>
+
 #include "platform/WinConst.h"
 
 // Dialog templates
@@ -43,6 +45,14 @@ inline constexpr unsigned ID_TRAY_SHOWHIDE = 10008;
 inline constexpr unsigned WM_TRAYNOTIFY = WM_USER + 101;  // 1125
 // A later start in the same folder asks this one to show its window.
 inline constexpr unsigned WM_SHOWINSTANCE = WM_USER + 102;
+// The system asks the program to end: wParam says why (an EndCause), lParam the signal's
+// number for a signal.
+inline constexpr unsigned WM_ENDREQUEST = WM_USER + 103;
+enum EndCause : uintptr_t {
+    END_CAUSE_SIGNAL = 1,  // a termination signal (Linux: SIGTERM, SIGINT, SIGHUP)
+    END_CAUSE_SESSION = 2,  // the user's session ends (logoff, shutdown)
+    END_CAUSE_DISPLAY_LOST = 3,  // the connection to the display server is gone
+};
 
 // Guard timers
 inline constexpr unsigned TIMER_LOOP = 30;

@@ -4,6 +4,7 @@
 
 #include <array>
 
+#include "base/DecimalText.h"
 #include "base/Paths.h"
 #include "log/LogEntry.h"
 #include "resources/DialogTemplates.h"
@@ -18,6 +19,21 @@ constexpr uint32_t kNotifyIconDataSize = 956;
 constexpr std::array<int, 7> kGuardLockedControls
     = {IDC_FULLPATH, IDC_EXENAME, IDC_LOOPSEC, IDC_TIMEDCLOSE, IDC_REBTIME, IDC_ARGS, IDC_ARGSCRYPT};
 }  // namespace
+
+std::u16string SignalName(intptr_t number)
+{
+    // The termination signals by their Linux numbers, which the log names as a user knows them.
+    switch (number) {
+    case 1:
+        return u"SIGHUP";
+    case 2:
+        return u"SIGINT";
+    case 15:
+        return u"SIGTERM";
+    default:
+        return px::IToW(static_cast<int32_t>(number));
+    }
+}
 
 IconPoint MinimizedIconPosition(ClientSize client, ClientSize icon)
 {
@@ -183,6 +199,8 @@ intptr_t CPerennixDlg::DefWindowProc(unsigned message, uintptr_t wParam, intptr_
         OpenTrayMenu();
     else if (message == WM_SHOWINSTANCE)
         OnShowInstance();
+    else if (message == WM_ENDREQUEST)
+        OnEndRequest(wParam, lParam);
     return CDialogEx::DefWindowProc(message, wParam, lParam);
 }
 
@@ -223,8 +241,51 @@ void CPerennixDlg::OnTrayExit()
 {
     if (MessageBox(u"确定退出？", std::u16string(u"退出"), MB_OKCANCEL) != IDOK)
         return;
+    EndProgram(IDCANCEL, logtext::kEndConfirmed);
+}
+
+void CPerennixDlg::OnOK()
+{
+    // Enter in a field is the dialog's OK command. While guarding, a stray Enter must not
+    // leave the program unguarded without a word: it asks as the tray's exit does.
+    if (!m_guard.IsGuarding()) {
+        EndProgram(IDOK, logtext::kEndWindowClosed);
+        return;
+    }
+    if (MessageBox(u"确定退出？", std::u16string(u"退出"), MB_OKCANCEL) != IDOK)
+        return;
+    EndProgram(IDOK, logtext::kEndConfirmed);
+}
+
+void CPerennixDlg::OnCancel() { EndProgram(IDCANCEL, logtext::kEndWindowClosed); }
+
+void CPerennixDlg::OnEndRequest(uintptr_t cause, intptr_t detail)
+{
+    switch (cause) {
+    case END_CAUSE_SIGNAL:
+        EndProgram(IDCANCEL, logtext::kEndSignal, SignalName(detail));
+        break;
+    case END_CAUSE_SESSION:
+        EndProgram(IDCANCEL, logtext::kEndSession);
+        break;
+    case END_CAUSE_DISPLAY_LOST:
+        EndProgram(IDCANCEL, logtext::kEndDisplayLost);
+        break;
+    default:
+        break;
+    }
+}
+
+void CPerennixDlg::EndProgram(int result, const char* logMessage, std::u16string_view detail)
+{
+    // Every way out is in the run log: a log that ends at the last launch would not tell
+    // whether the watchdog was closed, killed or lost its desktop.
+    if (detail.empty())
+        WriteLogEntry(logMessage);
+    else
+        WriteLogEntry(logMessage, detail);
     RemoveTrayIcon();
-    OnCancel();
+    EndDialog(result);
 }
 
 void CPerennixDlg::OnTimer(uintptr_t nIDEvent) { m_guard.OnTimer(nIDEvent); }

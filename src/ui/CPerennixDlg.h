@@ -18,6 +18,9 @@ struct IconPoint {
     int x = 0;
     int y = 0;
 };
+// The name the run log gives a termination signal: SIGHUP, SIGINT, SIGTERM, else its number.
+std::u16string SignalName(intptr_t number);
+
 // Where the icon is drawn in a minimised window's client area: centred, rounding as the
 // signed integer arithmetic of the original drawing code does.
 IconPoint MinimizedIconPosition(ClientSize client, ClientSize icon);
@@ -61,10 +64,16 @@ public:
     void OnTrayExit();
     // A later start in this folder asked for the window.
     void OnShowInstance();
+    // The system asked the program to end (a signal, the end of the session, the display gone).
+    void OnEndRequest(uintptr_t cause, intptr_t detail);
 
 protected:
     void DoDataExchange() override;
     bool OnCommand(int id, int code) override;
+    // Enter in a field: while guarding, ends only after the user confirms.
+    void OnOK() override;
+    // Esc, the close box and "关闭".
+    void OnCancel() override;
     void OnTimer(uintptr_t nIDEvent) override;
     void OnSysCommand(unsigned nID, intptr_t lParam) override;
     void OnPaint() override;
@@ -85,7 +94,11 @@ private:
     void PostTimerTick(unsigned id) override;
 
     SaveOutcome SaveSettingsToFile();
+    // After a save: names the restart times that will not fire as written.
+    void WarnOfMalformedRestartTimes();
     void OpenTrayMenu();
+    // Logs how the program ends, removes the tray icon and ends the dialog with result.
+    void EndProgram(int result, const char* logMessage, std::u16string_view detail = {});
     void HideIntoTray();
     void RemoveTrayIcon();
 

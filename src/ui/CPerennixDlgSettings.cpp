@@ -2,6 +2,7 @@
 // the controls, the start-on-launch box and the scramble switch.
 
 #include "base/DecimalText.h"
+#include "guard/RestartSchedule.h"
 #include "platform/System.h"
 #include "resources/Resource.h"
 #include "settings/CDialogPasswd.h"
@@ -78,8 +79,29 @@ void CPerennixDlg::OnBnClickedSave()
         MessageBox(u"保存失败，无法写入配置文件！", std::u16string(u"提示"), MB_OK);
         break;
     case SaveOutcome::Refused:
-        break;
+        return;
     }
+    WarnOfMalformedRestartTimes();
+}
+
+void CPerennixDlg::WarnOfMalformedRestartTimes()
+{
+    // What the user typed is saved as typed; a time that is not "HH:MM" would fire at another
+    // time than written, or never, without a word.
+    if (!m_config.bTimedClose)
+        return;
+    const std::vector<MalformedRestartTime> malformed = FindMalformedRestartTimes(m_config.strRebTime);
+    if (malformed.empty())
+        return;
+    std::u16string text = u"以下重启时间不是有效的时间（HH:MM）：";
+    for (const MalformedRestartTime& entry : malformed) {
+        text += u"\n" + entry.text;
+        if (!entry.firesAt)
+            text += u"（永远不会执行）";
+        else
+            text += u"（将在 " + FormatMinuteOfDay(*entry.firesAt) + u" 执行）";
+    }
+    MessageBox(text, std::u16string(u"提示"), MB_OK);
 }
 
 void CPerennixDlg::OnBnClickedAutoStart()

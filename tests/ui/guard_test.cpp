@@ -1120,3 +1120,110 @@ TEST_F(GuardTest, ACrashLoopAddsOneLaunchEntryPerCheck)
 }
 
 }  // namespace
+
+namespace {
+
+// Enter in a field is the dialog's OK command: while guarding it asks the tray's question and
+// ends only on OK; guarding goes on after Cancel.
+TEST_F(GuardTest, EnterWhileGuardingAsksBeforeEnding)
+{
+    WriteIni(GuardedIni(MakeProgram("guarded.exe")));
+    system.launchStartsProcess = u"guarded.exe";
+    Run([&](FakeWindow& w) {
+        Start(w);
+        host.boxAnswers.push_back({IDCANCEL});
+        w.PressEnter();
+        ASSERT_EQ(host.boxes.size(), 2u);
+        EXPECT_EQ(host.boxes[1].text, u"确定退出？");
+        EXPECT_EQ(host.boxes[1].caption, u"退出");
+        EXPECT_EQ(host.boxes[1].type, MB_OKCANCEL);
+        EXPECT_FALSE(w.ended);
+        EXPECT_TRUE(MainDialog(w).IsGuarding());
+
+        host.boxAnswers.push_back({IDOK});
+        w.PressEnter();
+        EXPECT_TRUE(w.ended);
+        EXPECT_EQ(w.endCode, IDOK);
+    });
+    EXPECT_EQ(Messages(Log()).back(), "->退出程序（确认退出）。。。");
+}
+
+// Every way the program ends is the run log's last entry, with its cause; the tray icon goes
+// with it.
+TEST_F(GuardTest, EveryWayOfEndingIsLoggedWithItsCause)
+{
+    const struct {
+        const char* name;
+        std::function<void(FakeWindow&)> act;
+        bool guarding;
+        std::string logged;
+    } ways[] = {
+        {"enter", [](FakeWindow& w) { w.PressEnter(); }, false, "->退出程序（关闭窗口）。。。"},
+        {"escape", [](FakeWindow& w) { w.PressEscape(); }, true, "->退出程序（关闭窗口）。。。"},
+        {"close button", [](FakeWindow& w) { w.Click(IDCANCEL); }, true, "->退出程序（关闭窗口）。。。"},
+        {"tray exit",
+            [this](FakeWindow& w) {
+                host.boxAnswers.push_back({IDOK});
+                w.Command(ID_TRAY_EXIT);
+            },
+            true, "->退出程序（确认退出）。。。"},
+        {"SIGTERM", [](FakeWindow& w) { w.Dispatch(WM_ENDREQUEST, END_CAUSE_SIGNAL, 15); }, true,
+            "->退出程序，收到信号：SIGTERM"},
+        {"SIGHUP", [](FakeWindow& w) { w.Dispatch(WM_ENDREQUEST, END_CAUSE_SIGNAL, 1); }, true,
+            "->退出程序，收到信号：SIGHUP"},
+        {"session end", [](FakeWindow& w) { w.Dispatch(WM_ENDREQUEST, END_CAUSE_SESSION, 0); }, true,
+            "->退出程序（会话结束）。。。"},
+        {"display lost", [](FakeWindow& w) { w.Dispatch(WM_ENDREQUEST, END_CAUSE_DISPLAY_LOST, 0); }, false,
+            "->退出程序（与显示服务器的连接断开）。。。"},
+    };
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.name);
+        WriteIni(GuardedIni(MakeProgram("guarded.exe")));
+        system.launchStartsProcess = u"guarded.exe";
+        system.processes.clear();
+        host.boxes.clear();
+        bool iconLeft = true;
+        Run([&](FakeWindow& w) {
+            if (way.guarding)
+                Start(w);
+            w.Click(IDC_HIDE);
+            ASSERT_TRUE(w.trayIconPresent);
+            way.act(w);
+            EXPECT_TRUE(w.ended);
+            iconLeft = w.trayIconPresent;
+        });
+        EXPECT_FALSE(iconLeft);
+        EXPECT_EQ(Messages(Log()).back(), way.logged);
+        // The program it guarded runs on.
+        EXPECT_EQ(system.CountProcessesNamed(u"guarded.exe"), way.guarding ? 1u : 0u);
+    }
+}
+
+// Restart times that are not "HH:MM" are saved as typed, and the user is told what each does.
+TEST_F(GuardTest, SaveNamesTheRestartTimesThatWillNotFireAsWritten)
+{
+    WriteIni(RestartIni("06:30"));
+    Run([&](FakeWindow& w) {
+        w.Type(IDC_REBTIME, u"25:00;abc;9:30;06:30;23:61;x");
+        w.Click(IDC_SAVE);
+        ASSERT_EQ(host.boxes.size(), 2u);
+        EXPECT_EQ(host.boxes[0].text, u"保存成功！");
+        EXPECT_EQ(host.boxes[1].text,
+            u"以下重启时间不是有效的时间（HH:MM）：\n25:00（永远不会执行）\nabc（将在 00:00 执行）\n"
+            u"9:30（将在 09:00 执行）\n23:61（永远不会执行）\nx（永远不会执行）");
+        EXPECT_EQ(host.boxes[1].caption, u"提示");
+
+        // Well-formed times, or no daily restart at all, save without a word more.
+        host.boxes.clear();
+        w.Type(IDC_REBTIME, u"06:30;23:59;00:00");
+        w.Click(IDC_SAVE);
+        EXPECT_EQ(host.boxes.size(), 1u);
+        w.Type(IDC_REBTIME, u"abc");
+        w.Click(IDC_TIMEDCLOSE);
+        w.Click(IDC_SAVE);
+        EXPECT_EQ(host.boxes.size(), 2u);
+    });
+    EXPECT_NE(Ini().find("REB_TIME=abc"), std::string::npos);
+}
+
+}  // namespace

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "backends/qt/DialogUnits.h"
+#include "backends/qt/EndRequests.h"
 #include "backends/qt/InstanceChannel.h"
 #include "backends/qt/QtDialogWindow.h"
 #include "resources/DialogTemplates.h"
@@ -64,9 +65,25 @@ QtWindowHost::QtWindowHost()
     if (m_translator.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
             QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&m_translator);
+    // A termination signal or the end of the X connection ends the program as the user's
+    // exit would (logged, the tray icon removed) instead of killing it where it stands.
+    m_endRequests
+        = std::make_unique<EndRequests>([this](uintptr_t cause, intptr_t detail) { RequestEnd(cause, detail); });
 }
 
 QtWindowHost::~QtWindowHost() = default;
+
+void QtWindowHost::RequestEnd(uintptr_t cause, intptr_t detail)
+{
+    if (m_open.empty()) {
+        m_pendingEnd = {cause, detail};
+        return;
+    }
+    m_open.front()->Dispatch(WM_ENDREQUEST, cause, detail);
+    // Boxes and dialogs above the main window would wait for an answer nobody gives: every
+    // event loop of the thread ends (each then reads as cancelled).
+    QCoreApplication::exit(0);
+}
 
 int QtWindowHost::RunModal(CDialogEx& dialog, DialogWindow* owner)
 {
@@ -82,6 +99,8 @@ int QtWindowHost::RunModal(CDialogEx& dialog, DialogWindow* owner)
     m_open.push_back(&window);
     dialog.Attach(&window);
     const bool focusFirstTabStop = dialog.OnInitDialog();
+    if (const std::optional<std::pair<uintptr_t, intptr_t>> pending = std::exchange(m_pendingEnd, std::nullopt))
+        window.PostMessage(WM_ENDREQUEST, pending->first, pending->second);
     const int result = window.RunModalLoop(focusFirstTabStop);
     dialog.WindowProc(WM_DESTROY, 0, 0);
     dialog.Detach();

@@ -5,12 +5,16 @@
 #include <QIcon>
 #include <QString>
 #include <QTranslator>
+#include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "platform/Window.h"
 
+class EndRequests;
 class QStyle;
 class QtDialogWindow;
 class InstanceChannel;
@@ -26,6 +30,11 @@ public:
     bool ClaimInstance(const std::u16string& key) override;
     bool SignalInstance(const std::u16string& key) override;
 
+    // Asks the program to end (an EndCause and its detail): the outermost dialog gets
+    // WM_ENDREQUEST at once, then every modal loop ends. Before any dialog runs, the request
+    // waits for the first one.
+    void RequestEnd(uintptr_t cause, intptr_t detail);
+
     // The dialog windows whose modal loops run, outermost first.
     const std::vector<QtDialogWindow*>& OpenWindows() const { return m_open; }
 
@@ -39,4 +48,6 @@ private:
     std::map<char16_t, std::unique_ptr<QStyle>> m_maskStyles;
     std::unique_ptr<InstanceChannel> m_instance;
     QTranslator m_translator;
+    std::unique_ptr<EndRequests> m_endRequests;
+    std::optional<std::pair<uintptr_t, intptr_t>> m_pendingEnd;
 };

@@ -6,6 +6,7 @@
 #include "backends/win32/DialogTemplateEx.h"
 #include "backends/win32/WideText.h"
 #include "backends/win32/Win32WindowHost.h"
+#include "resources/Resource.h"
 // After <windows.h>.
 #include <commdlg.h>
 #include <shellapi.h>
@@ -138,6 +139,13 @@ INT_PTR Win32DialogWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
     // Once the dialog has ended, only the window's destruction reaches it.
     if (m_ended && message != WM_DESTROY)
         return FALSE;
+    if (message == WM_ENDSESSION) {
+        // The session ends (logoff, shutdown): Windows ends the process once this returns,
+        // so the program ends here, in its own words.
+        if (wParam)
+            m_dialog.WindowProc(WM_ENDREQUEST, END_CAUSE_SESSION, 0);
+        return FALSE;
+    }
     if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
         if (const int edit = px::win32::EditOfBrowseButton(m_tpl, LOWORD(wParam))) {
             BrowseForFile(edit);
