@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <climits>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -295,6 +296,75 @@ TEST_F(ProgramTest, PasswordDialogRefusesAShortPasswordThenMasksTheArguments)
         EXPECT_EQ(args->displayText(), QStringLiteral("--port 4001"));
         w.Widget()->close();
     });
+}
+
+}  // namespace
+
+namespace {
+
+class GuardingProgramTest : public ProgramTest {
+protected:
+    GuardingProgramTest()
+    {
+        const std::string program = folder / "guarded.exe";
+        std::ofstream(program) << "#!/bin/sh\n";
+        std::ofstream(folder / "config.ini")
+            << "[PX_SETTING]\r\nFULLPATH=" << program << "\r\nEXE_NAME=guarded.exe\r\nLOOPSEC=60\r\nAUTOSTART=1\r\n";
+        system.launchStartsProcess = u"guarded.exe";
+    }
+    // The run log's last entry, without its timestamp.
+    std::string LastLogEntry() const
+    {
+        const std::string log = testsupport::GbkToUtf8(Log());
+        const size_t end = log.rfind("\r\n");
+        const size_t start = log.rfind("\r\n", end - 1);
+        return start == std::string::npos ? std::string() : log.substr(start + 2 + 23, end - start - 2 - 23);
+    }
+};
+
+// Enter while guarding asks first, on the real widgets.
+TEST_F(GuardingProgramTest, EnterWhileGuardingAsksFirst)
+{
+    Run([&](QtDialogWindow& w) {
+        QtDialogWindow* main = &w;
+        When([this] { return system.CountProcessesNamed(u"guarded.exe") == 1; },
+            [main] {
+                // The settings' fields are locked while guarding: the check box holds the focus.
+                QWidget* focused = main->Item(IDC_AUTOSTART);
+                ASSERT_NE(focused, nullptr);
+                focused->setFocus();
+                When([] { return ActiveBox() != nullptr; },
+                    [main, focused] {
+                        EXPECT_EQ(ActiveBox()->text(), QStringLiteral("确定退出？"));
+                        EXPECT_EQ(ActiveBox()->windowTitle(), QStringLiteral("退出"));
+                        Answer(ActiveBox(), QStringLiteral("取消"));
+                        QTimer::singleShot(50, [main, focused] {
+                            EXPECT_FALSE(main->Ended());
+                            When([] { return ActiveBox() != nullptr; },
+                                [] { Answer(ActiveBox(), QStringLiteral("确定")); });
+                            QTest::keyClick(focused, Qt::Key_Return);
+                        });
+                    });
+                QTest::keyClick(focused, Qt::Key_Return);
+            });
+    });
+    EXPECT_EQ(LastLogEntry(), "->退出程序（确认退出）。。。");
+}
+
+// A termination signal ends the program as the user's exit would, also while a box waits
+// for an answer: logged, and the program it guarded runs on.
+TEST_F(GuardingProgramTest, ATerminationSignalEndsTheProgramWhereverItWaits)
+{
+    Run([&](QtDialogWindow& w) {
+        QtDialogWindow* main = &w;
+        When([this] { return system.CountProcessesNamed(u"guarded.exe") == 1; },
+            [main] {
+                When([] { return ActiveBox() != nullptr; }, [] { raise(SIGTERM); });
+                main->Dispatch(WM_COMMAND, CDialogEx::MakeCommandWParam(IDC_START, BN_CLICKED), 0);  // "stop?"
+            });
+    });
+    EXPECT_EQ(LastLogEntry(), "->退出程序，收到信号：SIGTERM");
+    EXPECT_EQ(system.CountProcessesNamed(u"guarded.exe"), 1u);
 }
 
 }  // namespace
