@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "backends/win32/OsFailure.h"
 #include "backends/win32/UniqueHandle.h"
 #include "backends/win32/WideText.h"
 // After <windows.h>, which the handle header brings in.
@@ -10,6 +11,7 @@
 #include <tlhelp32.h>
 
 using px::win32::FromWide;
+using px::win32::LogOsFailure;
 using px::win32::UniqueHandle;
 using px::win32::Wide;
 
@@ -25,12 +27,16 @@ HWND ToHwnd(ForeignWindow window) { return reinterpret_cast<HWND>(static_cast<ui
 bool Win32System::EnumerateProcesses(ProcessDetail, const std::function<bool(const ProcessEntry&)>& visit)
 {
     UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot.Valid())
+    if (!snapshot.Valid()) {
+        LogOsFailure("CreateToolhelp32Snapshot", ::GetLastError());
         return false;
+    }
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
-    if (!::Process32FirstW(snapshot.Get(), &entry))
+    if (!::Process32FirstW(snapshot.Get(), &entry)) {
+        LogOsFailure("Process32FirstW", ::GetLastError());
         return false;
+    }
     ProcessEntry process;
     process.names.resize(1);
     do {
@@ -48,9 +54,15 @@ bool Win32System::TerminateProcess(uint32_t pid)
         return false;
     // All access rights, as the program has always asked for; the handle is closed at once.
     UniqueHandle process(::OpenProcess(PROCESS_ALL_ACCESS, TRUE, pid));
-    if (!process.Valid())
+    if (!process.Valid()) {
+        // A process that ended since the snapshot was taken is no failure.
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_INVALID_PARAMETER)
+            LogOsFailure("OpenProcess", std::to_wstring(pid), error);
         return false;
-    ::TerminateProcess(process.Get(), 0);
+    }
+    if (!::TerminateProcess(process.Get(), 0))
+        LogOsFailure("TerminateProcess", std::to_wstring(pid), ::GetLastError());
     return true;
 }
 
@@ -68,7 +80,8 @@ intptr_t Win32System::ShellOpen(
     info.lpFile = path.c_str();
     info.lpParameters = parameters ? words.c_str() : nullptr;
     info.nShow = SW_SHOWNORMAL;
-    ::ShellExecuteExW(&info);
+    if (!::ShellExecuteExW(&info))
+        LogOsFailure("ShellExecuteExW", path, ::GetLastError());
     const auto result = reinterpret_cast<intptr_t>(info.hInstApp);
     if (launched && result > 32 && info.hProcess)
         *launched = LaunchedProcess{static_cast<uint64_t>(reinterpret_cast<uintptr_t>(info.hProcess)), 0};
@@ -80,22 +93,32 @@ intptr_t Win32System::ShellOpen(
 bool Win32System::IsAlive(const LaunchedProcess& process)
 {
     const auto handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(process.id));
-    return handle && ::WaitForSingleObject(handle, 0) == WAIT_TIMEOUT;
+    if (!handle)
+        return false;
+    const DWORD state = ::WaitForSingleObject(handle, 0);
+    if (state == WAIT_FAILED)
+        LogOsFailure("WaitForSingleObject", ::GetLastError());
+    return state == WAIT_TIMEOUT;
 }
 
 void Win32System::Release(const LaunchedProcess& process)
 {
-    if (const auto handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(process.id)))
-        ::CloseHandle(handle);
+    const auto handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(process.id));
+    if (handle && !::CloseHandle(handle))
+        LogOsFailure("CloseHandle", ::GetLastError());
 }
 
 std::optional<int> Win32System::RunScript(const std::u16string& path)
 {
-    // Only a file the interpreter can read is run.
+    // Only a file the interpreter can read is run (an empty path names none).
+    if (path.empty())
+        return std::nullopt;
     UniqueHandle file(::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid())
+    if (!file.Valid()) {
+        LogOsFailure("CreateFileW", Wide(path), ::GetLastError());
         return std::nullopt;
+    }
     file.Reset();
     // The interpreter expands the variable once and reads what it holds as one quoted word:
     // "&", "^" or "%" in a file name stay characters of the name.
@@ -116,7 +139,7 @@ std::vector<TopWindow> Win32System::FindTopWindows(const std::u16string& title)
     } search{Wide(title), {}};
     // Top-level windows come in z-order, topmost first. Another program's title is read from
     // the window itself, so a program that hangs holds nothing up.
-    ::EnumWindows(
+    const BOOL listed = ::EnumWindows(
         [](HWND window, LPARAM context) -> BOOL {
             auto* s = reinterpret_cast<Search*>(context);
             std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
@@ -126,6 +149,8 @@ std::vector<TopWindow> Win32System::FindTopWindows(const std::u16string& title)
             return TRUE;
         },
         reinterpret_cast<LPARAM>(&search));
+    if (!listed)
+        LogOsFailure("EnumWindows", ::GetLastError());
 
     std::vector<TopWindow> windows;
     for (const HWND window : search.found) {
@@ -139,12 +164,18 @@ std::vector<TopWindow> Win32System::FindTopWindows(const std::u16string& title)
         DWORD pid = 0;
         ::GetWindowThreadProcessId(window, &pid);
         w.owner.pid = pid;
+        // Another user's process may not be opened: then its image stays unknown, which is
+        // no failure.
         UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
         wchar_t image[MAX_PATH * 4] = {};
         DWORD length = static_cast<DWORD>(std::size(image));
-        if (process.Valid() && ::QueryFullProcessImageNameW(process.Get(), 0, image, &length)) {
-            const std::wstring full(image, length);
-            w.owner.names.push_back({FromWide(full.substr(full.find_last_of(L"\\/") + 1)), false});
+        if (process.Valid()) {
+            if (::QueryFullProcessImageNameW(process.Get(), 0, image, &length)) {
+                const std::wstring full(image, length);
+                w.owner.names.push_back({FromWide(full.substr(full.find_last_of(L"\\/") + 1)), false});
+            } else {
+                LogOsFailure("QueryFullProcessImageNameW", std::to_wstring(pid), ::GetLastError());
+            }
         }
         windows.push_back(std::move(w));
     }
@@ -204,8 +235,10 @@ std::u16string Win32System::GetModuleFileName()
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0)
+        if (length == 0) {
+            LogOsFailure("GetModuleFileNameW", ::GetLastError());
             return {};
+        }
         if (length < path.size()) {
             path.resize(length);
             return FromWide(path);
