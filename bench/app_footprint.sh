@@ -13,13 +13,15 @@
 # Usage: bench/app_footprint.sh [BUILD_DIR]   (default build-footprint, configured as Release)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=../tests/e2e/lib.sh
+source tests/e2e/lib.sh
 export LC_ALL=C  # "." in $EPOCHREALTIME and in numbers
 
 idle_seconds=${PX_IDLE_SECONDS:-300}
 starts=${PX_STARTS:-15}
 kills=${PX_KILLS:-20}
 
-if [[ "${PX_FOOTPRINT_DESKTOP:-}" != 1 ]]; then
+if ! own_desktop; then
   build=${1:-build-footprint}
   scripts/deps
   missing=()
@@ -36,81 +38,57 @@ if [[ "${PX_FOOTPRINT_DESKTOP:-}" != 1 ]]; then
   fi
   cmake -S . -B "$build" -DPERENNIX_BENCH=ON >/dev/null
   cmake --build "$build" -j"$(nproc)" --target perennix minimal_qdialog footprint_helper first_paint >/dev/null
-  export PX_FOOTPRINT_DESKTOP=1 WITH_X_NO_WM=1 WITH_X_NO_TRAY=1
-  exec scripts/with-x "$0" "$(realpath "$build")"
+  on_own_desktop --no-wm scripts/with-x "$0" "$(realpath "$build")"
 fi
 
 build=$1
-work=$(mktemp -d /tmp/px-footprint.XXXXXX)
-started=()
-cleanup() {
-  for p in "${started[@]}"; do kill "$p" 2>/dev/null || true; done
-  pkill -KILL -f -- "^$work/" 2>/dev/null || true  # the guarded helpers
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+fail_label=footprint
+make_workdir /tmp/px-footprint.XXXXXX
 
-median() { sort -n | awk '{v[NR] = $1} END {if (NR == 0) print "n/a"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
-# Resident and proportional set size in MiB.
-memory_of() { awk '/^Rss:/ {r = $2} /^Pss:/ {p = $2} END {printf "%.1f %.1f", r / 1024, p / 1024}' "/proc/$1/smaps_rollup"; }
 # CPU time used so far by all threads of a process, in ns (exact, unlike the 10 ms ticks of stat).
 cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{s += $1} END {printf "%d", s}'; }
-# The pid of the helper last started into a record file, when it still runs.
-live_helper() {
-  local pid
-  pid=$( (tail -n 1 "$1" 2>/dev/null || true) | awk '{print $1}')
-  [[ -n "$pid" ]] && kill -0 "$pid" 2>/dev/null && echo "$pid"
-}
-wait_helper() {
-  for _ in $(seq 1 300); do
-    live_helper "$1" >/dev/null && return 0
-    sleep 0.1
-  done
-  echo "footprint: no helper started for $1" >&2
-  exit 1
-}
+wait_helper() { wait_for 30 live_helper "$1" >/dev/null || fail "no helper started for $1"; }
 
-mkdir -p "$work/helper-exe"  # "exe" in the program path: Perennix starts it directly
+mkdir -p "$dir/helper-exe"  # "exe" in the program path: Perennix starts it directly
 for name in pxh_perennix pxh_fast pxh_super pxh_monit pxh_monit1; do
-  cp "$build/bench/footprint_helper" "$work/helper-exe/$name"
+  cp "$build/bench/footprint_helper" "$dir/helper-exe/$name"
 done
 # A folder with Perennix and its config.ini: perennix_folder NAME HELPER LOOPSEC
 perennix_folder() {
-  mkdir -p "$work/$1"
-  cp "$build/src/perennix" "$work/$1/perennix"
+  mkdir -p "$dir/$1"
+  cp "$build/src/perennix" "$dir/$1/perennix"
   if [[ -n "$2" ]]; then
-    printf '[PX_SETTING]\r\nFULLPATH=%s\r\nEXE_NAME=%s\r\nARGS=%s\r\nLOOPSEC=%s\r\nAUTOSTART=1\r\n' \
-      "$work/helper-exe/$2" "$2" "$work/$2.rec" "$3" >"$work/$1/config.ini"
+    write_config "$dir/$1/config.ini" "FULLPATH=$dir/helper-exe/$2" "EXE_NAME=$2" "ARGS=$dir/$2.rec" "LOOPSEC=$3" \
+      AUTOSTART=1
   fi
 }
 perennix_folder start "" ""
 perennix_folder idle pxh_perennix 60
 perennix_folder fast pxh_fast 1
 
-cat >"$work/supervisord.conf" <<EOF
+cat >"$dir/supervisord.conf" <<EOF
 [supervisord]
 nodaemon=true
-logfile=$work/supervisord.log
-pidfile=$work/supervisord.pid
-childlogdir=$work
+logfile=$dir/supervisord.log
+pidfile=$dir/supervisord.pid
+childlogdir=$dir
 [program:pxh]
-command=$work/helper-exe/pxh_super $work/pxh_super.rec
+command=$dir/helper-exe/pxh_super $dir/pxh_super.rec
 autorestart=true
 stdout_logfile=NONE
 stderr_logfile=NONE
 EOF
 monitrc() {  # monitrc NAME HELPER CYCLE
-  cat >"$work/$1" <<EOF
+  cat >"$dir/$1" <<EOF
 set daemon $3
-set logfile $work/$1.log
-set pidfile $work/$1.pid
-set idfile $work/$1.id
-set statefile $work/$1.state
-check process $2 matching "^$work/helper-exe/$2 "
-  start program = "/bin/sh -c '$work/helper-exe/$2 $work/$2.rec &'"
+set logfile $dir/$1.log
+set pidfile $dir/$1.pid
+set idfile $dir/$1.id
+set statefile $dir/$1.state
+check process $2 matching "^$dir/helper-exe/$2 "
+  start program = "/bin/sh -c '$dir/helper-exe/$2 $dir/$2.rec &'"
 EOF
-  chmod 600 "$work/$1"
+  chmod 600 "$dir/$1"
 }
 monitrc monit60rc pxh_monit 60
 monitrc monit1rc pxh_monit1 1
@@ -125,12 +103,12 @@ paint_ms() { "$build/bench/first_paint" "$@" | awk '{print $2}'; }
 paint_ms MinimalQDialog "$minimal" >/dev/null  # warm the caches
 paint_ms MinimalQDialog "$minimal" --label >/dev/null
 paint_ms MinimalQDialog "$minimal" --widgets >/dev/null
-paint_ms Perennix "$work/start/perennix" >/dev/null
+paint_ms Perennix "$dir/start/perennix" >/dev/null
 for _ in $(seq 1 "$starts"); do
   minimal_ms+=("$(paint_ms MinimalQDialog "$minimal")")
   label_ms+=("$(paint_ms MinimalQDialog "$minimal" --label)")
   widgets_ms+=("$(paint_ms MinimalQDialog "$minimal" --widgets)")
-  perennix_ms+=("$(paint_ms Perennix "$work/start/perennix")")
+  perennix_ms+=("$(paint_ms Perennix "$dir/start/perennix")")
 done
 start_minimal=$(printf '%s\n' "${minimal_ms[@]}" | median)
 start_label=$(printf '%s\n' "${label_ms[@]}" | median)
@@ -156,25 +134,21 @@ memory_alone() {  # memory_alone NAME COMMAND...
 memory_alone minimal "$minimal"
 memory_alone label "$minimal" --label
 memory_alone widgets "$minimal" --widgets
-memory_alone perennix "$work/idle/perennix"
-pkill -KILL -f -- "^$work/helper-exe/pxh_perennix " || true
+memory_alone perennix "$dir/idle/perennix"
+pkill -KILL -f -- "^$dir/helper-exe/pxh_perennix " || true
 
 # Perennix where a watchdog spends its day: guarding, its window hidden into a tray (trayer)
 # with "隐藏", 30 s after start.
-dir=$work
-fail() { echo "footprint: $*" >&2; exit 1; }
-# shellcheck source=tests/e2e/tray_desktop.sh
-source tests/e2e/tray_desktop.sh
 start_trayer
-"$work/idle/perennix" >/dev/null 2>&1 &
+"$dir/idle/perennix" >/dev/null 2>&1 &
 pid_tray=$!
 started+=("$pid_tray")
-wait_for 30 eval '[[ -n "$(main_window)" ]]' || fail "no window to hide"
+wait_for 30 has_main_window || fail "no window to hide"
 window=$(main_window)
-wait_for 30 eval '[[ "$(xwininfo -id "$window")" == *IsViewable* ]]' || fail "the window did not show"
+wait_for 30 window_viewable || fail "the window did not show"
 begin=$SECONDS
 click_hide
-wait_for 30 eval '[[ "$(xwininfo -id "$window" 2>/dev/null)" != *IsViewable* ]]' || fail "the window did not hide"
+wait_for 30 eval '! window_viewable' || fail "the window did not hide"
 wait_for 30 trayer_icon_present || fail "no tray icon"
 sleep $((30 - (SECONDS - begin) > 0 ? 30 - (SECONDS - begin) : 0))
 mem[tray]=$(memory_of "$pid_tray")
@@ -182,22 +156,22 @@ echo "perennix hidden in the tray: RSS/PSS ${mem[tray]} MiB"
 kill "$pid_tray"
 wait "$pid_tray" 2>/dev/null || true
 stop_trayer
-pkill -KILL -f -- "^$work/helper-exe/pxh_perennix " || true
+pkill -KILL -f -- "^$dir/helper-exe/pxh_perennix " || true
 
 echo "== CPU of idle guarding over $idle_seconds s, all at once, no window focused"
-"$work/idle/perennix" >/dev/null 2>&1 &
+"$dir/idle/perennix" >/dev/null 2>&1 &
 pid_perennix=$!
 "$minimal" >/dev/null 2>&1 &
 pid_minimal=$!
 "$minimal" --label >/dev/null 2>&1 &
 pid_label=$!
-supervisord -n -c "$work/supervisord.conf" >/dev/null 2>&1 &
+supervisord -n -c "$dir/supervisord.conf" >/dev/null 2>&1 &
 pid_super=$!
-monit -I -c "$work/monit60rc" >/dev/null 2>&1 &
+monit -I -c "$dir/monit60rc" >/dev/null 2>&1 &
 pid_monit=$!
 started+=("$pid_perennix" "$pid_minimal" "$pid_label" "$pid_super" "$pid_monit")
 begin=$SECONDS
-for rec in pxh_perennix pxh_super pxh_monit; do wait_helper "$work/$rec.rec"; done
+for rec in pxh_perennix pxh_super pxh_monit; do wait_helper "$dir/$rec.rec"; done
 # No window keeps the focus: the pointer goes to a corner and the focus to the root window.
 sleep 2
 xdotool mousemove 0 0
@@ -219,37 +193,17 @@ for s in perennix minimal label super monit; do
     'BEGIN {printf "%.2f", (b - a) / 1e9 * 86400 / t}')
 done
 kill "$pid_perennix" "$pid_minimal" "$pid_label" "$pid_monit"
-pkill -KILL -f -- "^$work/helper-exe/pxh_(perennix|monit) " || true
+pkill -KILL -f -- "^$dir/helper-exe/pxh_(perennix|monit) " || true
 
 echo "== kill -9 of the helper to the new helper's start ($kills kills each)"
-# relaunch_ms RECORD: one line per kill, the delay in ms. The kills fall at random moments of
-# the guard's cycle.
-relaunch_ms() {
-  local rec=$1 pid before t_kill started_ns
-  for _ in $(seq 1 "$kills"); do
-    wait_helper "$rec"
-    pid=$(live_helper "$rec")
-    sleep "1.$(printf '%03d' $((RANDOM % 1000)))"
-    before=$(wc -l <"$rec")
-    t_kill=$EPOCHREALTIME
-    kill -9 "$pid"
-    for _ in $(seq 1 3000); do
-      (($(wc -l <"$rec") > before)) && break
-      sleep 0.01
-    done
-    (($(wc -l <"$rec") > before)) || { echo "footprint: no relaunch within 30 s for $rec" >&2; exit 1; }
-    started_ns=$(tail -n 1 "$rec" | awk '{print $2}')
-    awk -v s="$started_ns" -v k="$t_kill" 'BEGIN {printf "%.0f\n", (s / 1e9 - k) * 1000}'
-  done
-}
-"$work/fast/perennix" >/dev/null 2>&1 &
+"$dir/fast/perennix" >/dev/null 2>&1 &
 started+=($!)
-monit -I -c "$work/monit1rc" >/dev/null 2>&1 &
+monit -I -c "$dir/monit1rc" >/dev/null 2>&1 &
 started+=($!)
 declare -A relaunch
 for s in fast super monit1; do
   case $s in fast) rec=pxh_fast ;; super) rec=pxh_super ;; monit1) rec=pxh_monit1 ;; esac
-  list=$(relaunch_ms "$work/$rec.rec")
+  list=$(relaunch_ms "$kills" "$dir/$rec.rec" live_helper "$dir/$rec.rec")
   relaunch[$s]=$(echo "$list" | median)
   echo "$s: $(echo "$list" | tr '\n' ' ')"
 done

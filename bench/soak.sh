@@ -8,12 +8,14 @@
 # Usage: bench/soak.sh MINUTES [BUILD_DIR]   (default build-soak, configured as Release)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=../tests/e2e/lib.sh
+source tests/e2e/lib.sh
 export LC_ALL=C
 
 minutes=${1:?usage: bench/soak.sh MINUTES [BUILD_DIR]}
 [[ "$minutes" =~ ^[1-9][0-9]*$ ]] || { echo "soak: MINUTES must be a whole number above 0" >&2; exit 2; }
 
-if [[ "${PX_SOAK_DESKTOP:-}" != 1 ]]; then
+if ! own_desktop; then
   build=${2:-build-soak}
   scripts/deps
   if [[ ! -f "$build/CMakeCache.txt" ]]; then
@@ -21,59 +23,40 @@ if [[ "${PX_SOAK_DESKTOP:-}" != 1 ]]; then
   fi
   cmake -S . -B "$build" -DPERENNIX_BENCH=ON >/dev/null
   cmake --build "$build" -j2 --target perennix footprint_helper >/dev/null
-  export PX_SOAK_DESKTOP=1 WITH_X_NO_WM=1 WITH_X_NO_TRAY=1
-  exec scripts/with-x "$0" "$minutes" "$(realpath "$build")"
+  on_own_desktop --no-wm scripts/with-x "$0" "$minutes" "$(realpath "$build")"
 fi
 
 build=$2
-work=$(mktemp -d /tmp/px-soak.XXXXXX)
-perennix_pid=""
-cleanup() {
-  [[ -n "$perennix_pid" ]] && kill "$perennix_pid" 2>/dev/null || true
-  pkill -KILL -f -- "^$work/" 2>/dev/null || true  # the guarded helpers
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+fail_label=soak
+make_workdir /tmp/px-soak.XXXXXX
 
 # The helper appends "<pid> <start ns>" to the record at each start; "exe" in the program
 # path makes Perennix start it directly.
-mkdir -p "$work/helper-exe" "$work/app"
-cp "$build/bench/footprint_helper" "$work/helper-exe/pxsoak_helper"
-cp "$build/src/perennix" "$work/app/perennix"
-record=$work/launches.rec
-printf '[PX_SETTING]\r\nFULLPATH=%s\r\nEXE_NAME=pxsoak_helper\r\nARGS=%s\r\nLOOPSEC=1\r\nAUTOSTART=1\r\n' \
-  "$work/helper-exe/pxsoak_helper" "$record" >"$work/app/config.ini"
+mkdir -p "$dir/helper-exe" "$dir/app"
+cp "$build/bench/footprint_helper" "$dir/helper-exe/pxsoak_helper"
+cp "$build/src/perennix" "$dir/app/perennix"
+record=$dir/launches.rec
+write_config "$dir/app/config.ini" "FULLPATH=$dir/helper-exe/pxsoak_helper" EXE_NAME=pxsoak_helper "ARGS=$record" \
+  LOOPSEC=1 AUTOSTART=1
 
 launches() { [[ -f "$record" ]] && wc -l <"$record" || echo 0; }
-# The pid of the helper last started, when it still runs.
-live_helper() {
-  local pid
-  pid=$( (tail -n 1 "$record" 2>/dev/null || true) | awk '{print $1}')
-  [[ -n "$pid" ]] && kill -0 "$pid" 2>/dev/null && echo "$pid"
-}
-wait_for_launch() {  # wait_for_launch COUNT: true once the record holds more than COUNT lines
-  for _ in $(seq 1 300); do
-    (($(launches) > $1)) && live_helper >/dev/null && return 0
-    sleep 0.1
-  done
-  return 1
-}
+# launched_after COUNT: the record holds more than COUNT lines and its last helper runs.
+launched_after() { (($(launches) > $1)) && live_helper "$record" >/dev/null; }
 fds() { find "/proc/$perennix_pid/fd" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l; }
 rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$perennix_pid/status"; }
 threads() { awk '/^Threads:/ {print $2}' "/proc/$perennix_pid/status"; }
 # Children that ended and were never waited for.
 zombies() { ps -o stat= --ppid "$perennix_pid" 2>/dev/null | awk '$1 ~ /^Z/ {n++} END {print n + 0}'; }
 
-(cd "$work/app" && exec ./perennix >/dev/null 2>&1) &
+(cd "$dir/app" && exec ./perennix >/dev/null 2>&1) &
 perennix_pid=$!
-wait_for_launch 0 || { echo "soak: Perennix never launched the helper" >&2; exit 1; }
+wait_for 30 launched_after 0 || fail "Perennix never launched the helper"
 
 kills=0
 missed=0
 samples=()
 sample() {
-  kill -0 "$perennix_pid" 2>/dev/null || { echo "soak: Perennix ended after $1 min" >&2; exit 1; }
+  perennix_running || fail "Perennix ended after $1 min"
   local line
   line=$(printf '%6s %6d %6d %8d %7d %7d %7d' "$1" "$kills" "$(launches)" "$(fds)" "$(rss_kb)" "$(threads)" "$(zombies)")
   samples+=("$line")
@@ -86,11 +69,11 @@ next_sample=60
 while ((SECONDS - begin < minutes * 60)); do
   sleep "$((2 + RANDOM % 4)).$(printf '%03d' $((RANDOM % 1000)))"
   before=$(launches)
-  if pid=$(live_helper); then
+  if pid=$(live_helper "$record"); then
     kill -9 "$pid"
     kills=$((kills + 1))
     # The next kill waits for the relaunch: a kill never falls on a helper already dead.
-    wait_for_launch "$before" || { missed=$((missed + 1)); echo "soak: no relaunch within 30 s of kill $kills" >&2; }
+    wait_for 30 launched_after "$before" || { missed=$((missed + 1)); echo "soak: no relaunch within 30 s of kill $kills" >&2; }
   fi
   if ((SECONDS - begin >= next_sample)); then
     sample $((next_sample / 60))

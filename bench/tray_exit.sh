@@ -12,49 +12,34 @@
 # Usage: bench/tray_exit.sh [RUNS]   (RUNS per tray kind and start mode, default 9; after a build)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=../tests/e2e/lib.sh
+source "$root/tests/e2e/lib.sh"
 export LC_ALL=C.UTF-8  # "." in $EPOCHREALTIME; UTF-8 window titles
 
-if [[ "${PERENNIX_E2E_DESKTOP:-}" != 1 ]]; then
-  [[ -x "$root/build/src/perennix" ]] || { echo "build first: build/src/perennix is missing" >&2; exit 1; }
-  export PERENNIX_E2E_DESKTOP=1 WITH_X_NO_TRAY=1
-  exec "$root/scripts/with-x" "$0" "$@"
-fi
+[[ -x "$root/build/src/perennix" ]] || { echo "build first: build/src/perennix is missing" >&2; exit 1; }
+on_own_desktop "$root/scripts/with-x" "$0" "$@"
 
 runs=${1:-9}
-dir=$(mktemp -d)
-pid=""
-fail() {
-  echo "tray_exit: $*" >&2
-  exit 1
-}
-cleanup() {
-  [[ -n "$pid" ]] && kill "$pid" 2>/dev/null || true
-  sni_stop_all || true
-  wait 2>/dev/null || true
-  rm -rf "$dir"
-}
-trap cleanup EXIT
-# shellcheck source=../tests/e2e/tray_desktop.sh
-source "$root/tests/e2e/tray_desktop.sh"
-
+fail_label=tray_exit
+make_workdir
 mkdir "$dir/app"
 cp "$root/build/src/perennix" "$dir/app/perennix"
 
 now_ms() { echo $((${EPOCHREALTIME/./} / 1000)); }
 # The process has ended: its entry is a zombie, or gone.
-ended() { [[ ! -e /proc/$pid/stat ]] || [[ "$(awk '{print $3}' "/proc/$pid/stat" 2>/dev/null)" == Z ]]; }
-gone() { ! kill -0 "$pid" 2>/dev/null; }
+ended() { [[ ! -e /proc/$perennix_pid/stat ]] || [[ "$(awk '{print $3}' "/proc/$perennix_pid/stat" 2>/dev/null)" == Z ]]; }
+gone() { ! kill -0 "$perennix_pid" 2>/dev/null; }
 until_true() { until "$@"; do sleep 0.002; done; }
 
 # start_perennix child|detached
 start_perennix() {
   if [[ $1 == child ]]; then
     (cd "$dir/app" && exec ./perennix) >>"$dir/perennix.log" 2>&1 &
-    pid=$!
+    perennix_pid=$!
   else
-    pid=$(cd "$dir/app" && { ./perennix >>"$dir/perennix.log" 2>&1 & echo $!; })
+    perennix_pid=$(cd "$dir/app" && { ./perennix >>"$dir/perennix.log" 2>&1 & echo $!; })
   fi
-  wait_for 30 eval '[[ -n "$(main_window)" ]]' || fail "the main window did not show"
+  wait_for 30 has_main_window || fail "the main window did not show"
   window=$(main_window)
   wait_for 30 window_shown || fail "the main window is $(window_state)"
 }
@@ -62,7 +47,7 @@ start_perennix() {
 # right_click_icon xembed|sni: the right button on our tray icon.
 right_click_icon() {
   if [[ $1 == xembed ]]; then
-    wait_for 30 eval '[[ -n "$(trayer_icon)" ]]' || fail "no icon in trayer"
+    wait_for 30 trayer_icon_present || fail "no icon in trayer"
     xdotool mousemove --window "$(trayer_icon)" 11 11 click 3
   else
     wait_for 30 eval '[[ "$(sni_item_count)" -eq 1 && -n "$(panel_button_centre)" ]]' || fail "no item in the panel"
@@ -71,7 +56,7 @@ right_click_icon() {
     xdotool mousemove "$x" "$y" click 3
   fi
 }
-tray_menu() { if [[ $1 == xembed ]]; then qt_menu; else panel_menu; fi; }
+tray_menu() { if [[ $1 == xembed ]]; then popup_menu; else panel_menu; fi; }
 
 # One timed exit, into end_ms and gone_ms.
 timed_exit() {
@@ -89,12 +74,12 @@ timed_exit() {
   until_true ended
   t_end=$(now_ms)
   if [[ $mode == child ]]; then
-    wait "$pid" || true
+    wait "$perennix_pid" || true
   else
     until_true gone
   fi
   t_gone=$(now_ms)
-  pid=""
+  perennix_pid=""
   end_ms=$((t_end - t0))
   gone_ms=$((t_gone - t0))
 }

@@ -11,13 +11,15 @@
 #   (defaults build-footprint and build-win-footprint, configured as Release)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=../tests/e2e/lib.sh
+source tests/e2e/lib.sh
 export LC_ALL=C  # "." in $EPOCHREALTIME and in numbers
 
 starts=${PX_STARTS:-11}
 kills=${PX_KILLS:-15}
 wine=/usr/lib/wine/wine64
 
-if [[ "${PX_WIN32_FOOTPRINT_DESKTOP:-}" != 1 ]]; then
+if ! own_desktop; then
   linux=${1:-build-footprint}
   windows=${2:-build-win-footprint}
   scripts/deps
@@ -32,59 +34,37 @@ if [[ "${PX_WIN32_FOOTPRINT_DESKTOP:-}" != 1 ]]; then
   [[ -f "$windows/CMakeCache.txt" ]] || cmake -S . -B "$windows" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
     -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build "$windows" -j"$(nproc)" --target perennix px_winhelper >/dev/null
-  export PX_WIN32_FOOTPRINT_DESKTOP=1 WITH_X_NO_WM=1 WITH_X_NO_TRAY=1
-  exec scripts/with-wine "$windows" "$0" "$(realpath "$linux")" "$(realpath "$windows")"
+  on_own_desktop --no-wm scripts/with-wine "$windows" "$0" "$(realpath "$linux")" "$(realpath "$windows")"
 fi
 
 linux=$1
 windows=$2
-work=$(mktemp -d /tmp/px-win32-footprint.XXXXXX)
-started=()
-cleanup() {
-  for p in "${started[@]}"; do kill "$p" 2>/dev/null || true; done
-  pkill -KILL -x pxstamp.exe 2>/dev/null || true
-  pkill -KILL -x pxminimal.exe 2>/dev/null || true
-  pkill -KILL -f -- "^$work/" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+fail_label=win32_footprint
+make_workdir /tmp/px-win32-footprint.XXXXXX
+kill_at_end=(pxstamp.exe pxminimal.exe)
 
-median() { sort -n | awk '{v[NR] = $1} END {if (NR == 0) print "n/a"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
-windows_path() { echo "Z:${1//\//\\}"; }
-# Resident and proportional set size in MiB.
-memory_of() { awk '/^Rss:/ {r = $2} /^Pss:/ {p = $2} END {printf "%.1f %.1f", r / 1024, p / 1024}' "/proc/$1/smaps_rollup"; }
 # Private bytes and working set in MiB, as Windows (Wine) reports them for the process IMAGE.
 windows_memory_of() {
-  "$wine" "$windows/tests/win32/px_winhelper.exe" memory "$1" "$(windows_path "$work/mem.txt")" >/dev/null 2>&1 || true
-  awk '$1 != "none" {printf "%.1f %.1f", $1 / 1048576, $2 / 1048576}' "$work/mem.txt"
+  "$wine" "$windows/tests/win32/px_winhelper.exe" memory "$1" "$(windows_path "$dir/mem.txt")" >/dev/null 2>&1 || true
+  awk '$1 != "none" {printf "%.1f %.1f", $1 / 1048576, $2 / 1048576}' "$dir/mem.txt"
 }
-wait_for() {  # wait_for SECONDS COMMAND...
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    ((SECONDS < deadline)) || return 1
-    sleep 0.05
-  done
-}
-last_record() { (tail -n 1 "$1" 2>/dev/null || true) | awk '{print $1}'; }
 
 # --- the programs, each in a folder of its own with its config.ini ------------------------
-mkdir -p "$work/helper-exe"
-cp "$linux/bench/footprint_helper" "$work/helper-exe/pxh_linux"
-cp "$windows/tests/win32/px_winhelper.exe" "$work/helper-exe/pxstamp.exe"
-cp "$windows/tests/win32/px_winhelper.exe" "$work/helper-exe/pxminimal.exe"  # the yardstick: one plain window
-minimal=("$wine" "$work/helper-exe/pxminimal.exe" dialog PxMinimal PxMinimal "$(windows_path "$work/p.txt")")
+mkdir -p "$dir/helper-exe"
+cp "$linux/bench/footprint_helper" "$dir/helper-exe/pxh_linux"
+cp "$windows/tests/win32/px_winhelper.exe" "$dir/helper-exe/pxstamp.exe"
+cp "$windows/tests/win32/px_winhelper.exe" "$dir/helper-exe/pxminimal.exe"  # the yardstick: one plain window
+minimal=("$wine" "$dir/helper-exe/pxminimal.exe" dialog PxMinimal PxMinimal "$(windows_path "$dir/p.txt")")
 folder() {  # folder NAME PLATFORM LOOPSEC: a program folder guarding the helper (LOOPSEC empty: none)
-  mkdir -p "$work/$1"
+  mkdir -p "$dir/$1"
   if [[ "$2" == linux ]]; then
-    cp "$linux/src/perennix" "$work/$1/perennix"
-    [[ -z "$3" ]] || printf '[PX_SETTING]\r\nFULLPATH=%s\r\nEXE_NAME=pxh_linux\r\nARGS=%s\r\nLOOPSEC=%s\r\nAUTOSTART=1\r\n' \
-      "$work/helper-exe/pxh_linux" "$work/$1.rec" "$3" >"$work/$1/config.ini"
+    cp "$linux/src/perennix" "$dir/$1/perennix"
+    [[ -z "$3" ]] || write_config "$dir/$1/config.ini" "FULLPATH=$dir/helper-exe/pxh_linux" EXE_NAME=pxh_linux \
+      "ARGS=$dir/$1.rec" "LOOPSEC=$3" AUTOSTART=1
   else
-    cp "$windows/src/Perennix.exe" "$work/$1/Perennix.exe"
-    [[ -z "$3" ]] || printf '[PX_SETTING]\r\nFULLPATH=%s\r\nEXE_NAME=pxstamp.exe\r\nARGS=stamp %s\r\nLOOPSEC=%s\r\nAUTOSTART=1\r\n' \
-      "$(windows_path "$work/helper-exe/pxstamp.exe")" "$(windows_path "$work/$1.rec")" "$3" >"$work/$1/config.ini"
+    cp "$windows/src/Perennix.exe" "$dir/$1/Perennix.exe"
+    [[ -z "$3" ]] || write_config "$dir/$1/config.ini" "FULLPATH=$(windows_path "$dir/helper-exe/pxstamp.exe")" \
+      EXE_NAME=pxstamp.exe "ARGS=stamp $(windows_path "$dir/$1.rec")" "LOOPSEC=$3" AUTOSTART=1
   fi
 }
 folder start-linux linux ""
@@ -95,10 +75,10 @@ folder fast-linux linux 1
 folder fast-windows windows 1
 
 echo "== executables"
-strip -o "$work/perennix.stripped" "$linux/src/perennix"
-x86_64-w64-mingw32-strip -o "$work/Perennix.stripped.exe" "$windows/src/Perennix.exe"
-size_linux=$(stat -c %s "$work/perennix.stripped")
-size_windows=$(stat -c %s "$work/Perennix.stripped.exe")
+strip -o "$dir/perennix.stripped" "$linux/src/perennix"
+x86_64-w64-mingw32-strip -o "$dir/Perennix.stripped.exe" "$windows/src/Perennix.exe"
+size_linux=$(stat -c %s "$dir/perennix.stripped")
+size_windows=$(stat -c %s "$dir/Perennix.stripped.exe")
 dlls=$(x86_64-w64-mingw32-objdump -p "$windows/src/Perennix.exe" | awk '/DLL Name:/ {print $3}' | tr '\n' ' ')
 echo "perennix (Linux, stripped): $size_linux bytes, shared libraries: $(ldd "$linux/src/perennix" | wc -l)"
 echo "Perennix.exe (stripped): $size_windows bytes, imports: $dlls"
@@ -106,28 +86,28 @@ echo "Perennix.exe (stripped): $size_windows bytes, imports: $dlls"
 echo "== start to first paint ($starts starts each, interleaved)"
 paint_ms() { "$linux/bench/first_paint" "$@" | awk '{print $2}'; }
 declare -A paint
-paint_ms Perennix "$work/start-linux/perennix" >/dev/null  # warm the caches
-paint_ms Perennix "$wine" "$work/start-windows/Perennix.exe" >/dev/null
+paint_ms Perennix "$dir/start-linux/perennix" >/dev/null  # warm the caches
+paint_ms Perennix "$wine" "$dir/start-windows/Perennix.exe" >/dev/null
 paint_ms PxMinimal "${minimal[@]}" >/dev/null
 for _ in $(seq 1 "$starts"); do
-  paint[linux]+="$(paint_ms Perennix "$work/start-linux/perennix") "
-  paint[windows]+="$(paint_ms Perennix "$wine" "$work/start-windows/Perennix.exe") "
+  paint[linux]+="$(paint_ms Perennix "$dir/start-linux/perennix") "
+  paint[windows]+="$(paint_ms Perennix "$wine" "$dir/start-windows/Perennix.exe") "
   paint[minimal]+="$(paint_ms PxMinimal "${minimal[@]}") "
 done
 for s in linux windows minimal; do echo "$s: ${paint[$s]}"; done
 
 echo "== memory 30 s into idle guarding, each alone"
 declare -A mem winmem
-(cd "$work/idle-linux" && exec ./perennix) >/dev/null 2>&1 &
+(cd "$dir/idle-linux" && exec ./perennix) >/dev/null 2>&1 &
 pid=$!
 started+=("$pid")
 sleep 30
 mem[linux]=$(memory_of "$pid")
 kill "$pid"
 pkill -KILL -x pxh_linux || true
-(cd "$work/idle-windows" && exec "$wine" Perennix.exe) >/dev/null 2>&1 &
+(cd "$dir/idle-windows" && exec "$wine" Perennix.exe) >/dev/null 2>&1 &
 started+=($!)
-wait_for 20 pgrep -x Perennix.exe >/dev/null || { echo "win32_footprint: Perennix.exe did not start" >&2; exit 1; }
+wait_for 20 pgrep -x Perennix.exe >/dev/null || fail "Perennix.exe did not start"
 sleep 30
 mem[windows]=$(memory_of "$(pgrep -x Perennix.exe | head -n 1)")
 winmem[windows]=$(windows_memory_of Perennix.exe)
@@ -142,37 +122,18 @@ pkill -x pxminimal.exe || true
 for s in linux windows minimal; do echo "$s: RSS/PSS ${mem[$s]} MiB; private bytes/working set ${winmem[$s]:-n/a} MiB"; done
 
 echo "== kill -9 of the helper to the new helper's start ($kills kills each, LOOPSEC=1)"
-helper_started() { [[ -s "$1" ]] && pgrep -x "$2" >/dev/null; }
-relaunch_ms() {  # relaunch_ms RECORD HELPER_NAME: one line per kill, the delay in ms
-  local rec=$1 name=$2 pid before t_kill started_ns
-  for _ in $(seq 1 "$kills"); do
-    wait_for 30 helper_started "$rec" "$name" || { echo "win32_footprint: no $name" >&2; exit 1; }
-    pid=$(pgrep -nx "$name")
-    sleep "1.$(printf '%03d' $((RANDOM % 1000)))"
-    before=$(wc -l <"$rec")
-    t_kill=$EPOCHREALTIME
-    kill -9 "$pid"
-    for _ in $(seq 1 3000); do
-      (($(wc -l <"$rec") > before)) && break
-      sleep 0.01
-    done
-    (($(wc -l <"$rec") > before)) || { echo "win32_footprint: no relaunch within 30 s for $rec" >&2; exit 1; }
-    started_ns=$(tail -n 1 "$rec" | awk '{print $2}')
-    awk -v s="$started_ns" -v k="$t_kill" 'BEGIN {printf "%.0f\n", (s / 1e9 - k) * 1000}'
-  done
-}
 declare -A relaunch
 # The helpers of the idle phase are gone before the relaunch phase starts.
 helpers_gone() { ! pgrep -x pxh_linux >/dev/null && ! pgrep -x pxstamp.exe >/dev/null; }
-wait_for 10 helpers_gone || { echo "win32_footprint: helpers linger" >&2; exit 1; }
-(cd "$work/fast-linux" && exec ./perennix) >/dev/null 2>&1 &
+wait_for 10 helpers_gone || fail "helpers linger"
+(cd "$dir/fast-linux" && exec ./perennix) >/dev/null 2>&1 &
 started+=($!)
-list=$(relaunch_ms "$work/fast-linux.rec" pxh_linux)
+list=$(relaunch_ms "$kills" "$dir/fast-linux.rec" pgrep -nx pxh_linux)
 relaunch[linux]=$(echo "$list" | median)
 echo "linux: $(echo "$list" | tr '\n' ' ')"
-(cd "$work/fast-windows" && exec "$wine" Perennix.exe) >/dev/null 2>&1 &
+(cd "$dir/fast-windows" && exec "$wine" Perennix.exe) >/dev/null 2>&1 &
 started+=($!)
-list=$(relaunch_ms "$work/fast-windows.rec" pxstamp.exe)
+list=$(relaunch_ms "$kills" "$dir/fast-windows.rec" pgrep -nx pxstamp.exe)
 relaunch[windows]=$(echo "$list" | median)
 echo "windows: $(echo "$list" | tr '\n' ' ')"
 

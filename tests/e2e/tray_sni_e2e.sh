@@ -7,35 +7,10 @@
 #
 # Usage: tray_sni_e2e.sh PERENNIX_BINARY REPO_ROOT
 set -euo pipefail
+# shellcheck source=lib.sh
+source "$(dirname "$0")/lib.sh"
 
-binary=$(realpath "$1")
-root=$(realpath "$2")
-
-if [[ "${PERENNIX_E2E_DESKTOP:-}" != 1 ]]; then
-  export PERENNIX_E2E_DESKTOP=1 WITH_X_NO_TRAY=1
-  exec "$root/scripts/with-x" "$0" "$binary" "$root"
-fi
-
-dir=$(mktemp -d)
-perennix_pid=""
-fail() {
-  echo "FAIL: $*" >&2
-  "$WITH_X_WAIT" 0 wm || echo "(the window manager is gone)" >&2
-  [[ -n "${PERENNIX_E2E_SCREENSHOT:-}" ]] && import -window root "$PERENNIX_E2E_SCREENSHOT" 2>/dev/null
-  exit 1
-}
-cleanup() {
-  [[ -n "$perennix_pid" ]] && kill "$perennix_pid" 2>/dev/null || true
-  sni_stop_all || true
-  wait 2>/dev/null || true
-  rm -rf "$dir"
-}
-trap cleanup EXIT
-
-# shellcheck source=tray_desktop.sh
-source "$root/tests/e2e/tray_desktop.sh"
-
-perennix_running() { kill -0 "$perennix_pid" 2>/dev/null; }
+linux_e2e "$@"
 item() { sni_items | awk 'NR == 1'; }
 one_item() { [[ "$(sni_item_count)" -eq 1 ]]; }
 no_item() { [[ "$(sni_item_count)" -eq 0 ]]; }
@@ -47,7 +22,7 @@ mkdir "$dir/app"
 cp "$binary" "$dir/app/perennix"
 (cd "$dir/app" && exec ./perennix) >"$dir/perennix.log" 2>&1 &
 perennix_pid=$!
-wait_for 30 eval '[[ -n "$(main_window)" ]]' || fail "the main window did not show"
+wait_for 30 has_main_window || fail "the main window did not show"
 window=$(main_window)
 wait_for 30 window_shown || fail "the main window is $(window_state)"
 

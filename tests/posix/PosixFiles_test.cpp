@@ -2,13 +2,17 @@
 // readability check and GBK decoding.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "PosixTestSupport.h"
 #include "TempDir.h"
 #include "backends/posix/PosixFiles.h"
 
@@ -104,12 +108,47 @@ TEST_F(PosixFilesTest, WritesThroughASymbolicLink)
 
 TEST_F(PosixFilesTest, RefusedWritesReportFailure)
 {
+    // The system's refusal is logged with the call and the reason; a refusal of our own
+    // (no path, a folder in the file's place) is no failed call.
+    ::testing::internal::CaptureStderr();
     EXPECT_FALSE(files.WriteFileAtomically(dir.File("missing-folder/config.ini"), "x"));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+        "perennix: mkostemp " + (dir / "missing-folder/.config.ini.XXXXXX") + " failed: 2 " + std::strerror(ENOENT)
+            + "\n");
+    ::testing::internal::CaptureStderr();
     EXPECT_FALSE(files.WriteFileAtomically(u"", "x"));
     fs::create_directory(dir.Path() / "sub");
     EXPECT_FALSE(files.WriteFileAtomically(dir.File("sub"), "x"));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     EXPECT_TRUE(fs::is_directory(dir.Path() / "sub"));
     EXPECT_EQ(Names(), std::vector<std::string>{"sub"});
+}
+
+// A save into a folder the user may not write (as root: a folder of root's, saved into as
+// "nobody") says which call the system refused and why.
+TEST_F(PosixFilesTest, ASaveIntoAReadOnlyFolderIsLogged)
+{
+    fs::create_directory(dir.Path() / "read-only");
+    fs::permissions(dir.Path(), fs::perms(0755));
+    fs::permissions(dir.Path() / "read-only", fs::perms(0555));
+    ::testing::internal::CaptureStderr();
+    const long written = pxtest::RunUnprivileged(
+        [&] { return files.WriteFileAtomically(dir.File("read-only/config.ini"), "x") ? 1L : 0L; });
+    const std::string logged = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(written, 0);
+    EXPECT_EQ(logged,
+        "perennix: mkostemp " + (dir / "read-only/.config.ini.XXXXXX") + " failed: 13 " + std::strerror(EACCES) + "\n");
+}
+
+// Asking for a file that is not there is answered, not failed: nothing is logged.
+TEST_F(PosixFilesTest, AMissingFileIsNoFailure)
+{
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(files.ReadWholeFile(dir.File("missing")), std::nullopt);
+    EXPECT_FALSE(files.PathExists(dir.File("missing")));
+    EXPECT_FALSE(files.PathExists(dir.File("missing/below")));
+    EXPECT_FALSE(files.CanOpenFileForReading(dir.File("missing")));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }
 
 // A write that runs out of room (here: the file size limit, as a full disk would) fails,
@@ -125,11 +164,26 @@ TEST_F(PosixFilesTest, FailedWriteKeepsTheOldFile)
     rlimit small = old;
     small.rlim_cur = 16;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    // Standard error into a pipe meanwhile: the limit would cut a file that took it.
+    int pipeFds[2];
+    ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
+    const int savedStderr = ::dup(STDERR_FILENO);
+    ::dup2(pipeFds[1], STDERR_FILENO);
     const bool written = files.WriteFileAtomically(file, std::string(4096, 'x'));
+    ::dup2(savedStderr, STDERR_FILENO);
+    ::close(savedStderr);
+    ::close(pipeFds[1]);
+    std::string logged(4096, '\0');
+    logged.resize(static_cast<size_t>(std::max<ssize_t>(::read(pipeFds[0], logged.data(), logged.size()), 0)));
+    ::close(pipeFds[0]);
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
 
     EXPECT_FALSE(written);
+    const std::string reason = " failed: 27 " + std::string(std::strerror(EFBIG)) + "\n";
+    EXPECT_TRUE(logged.starts_with("perennix: write " + (dir / ".config.ini.")) && logged.ends_with(reason)
+        && logged.find('\n') == logged.size() - 1)
+        << logged;
     EXPECT_EQ(ReadBytes(file), "[PX_SETTING]\r\nFULLPATH=/opt/app\r\n");
     EXPECT_EQ(Names(), std::vector<std::string>{"config.ini"});
 }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -150,24 +152,36 @@ TEST_F(LaunchTest, FailuresAreReportedWithTheShellCodes)
     pxtest::CopyProbe(m_dir / "good");
     const std::u16string unbalanced = u"--title \"unclosed";
 
+    // Each with the line a failed system call leaves on standard error (none where no call failed).
     const struct {
         std::string file;
         const std::u16string* parameters;
         intptr_t code;
+        std::string logged;
     } cases[] = {
-        {"", nullptr, kOpenFileNotFound},
-        {m_dir / "missing.exe", nullptr, kOpenFileNotFound},
-        {m_dir / "missing-dir/app.exe", nullptr, kOpenFileNotFound},
-        {m_dir / "file/app.exe", nullptr, kOpenPathNotFound},
-        {"px-no-such-program-anywhere.exe", nullptr, kOpenFileNotFound},
+        {"", nullptr, kOpenFileNotFound, ""},
+        {m_dir / "missing.exe", nullptr, kOpenFileNotFound, "stat " + (m_dir / "missing.exe") + " failed: 2"},
+        {m_dir / "missing-dir/app.exe", nullptr, kOpenFileNotFound,
+            "stat " + (m_dir / "missing-dir/app.exe") + " failed: 2"},
+        {m_dir / "file/app.exe", nullptr, kOpenPathNotFound, "stat " + (m_dir / "file/app.exe") + " failed: 20"},
+        {"px-no-such-program-anywhere.exe", nullptr, kOpenFileNotFound, ""},
         // exec fails in the child: reported at once, never as success.
-        {m_dir / "no-interpreter", nullptr, kOpenFileNotFound},
-        {m_dir / "not-a-program", nullptr, kOpenBadFormat},
+        {m_dir / "no-interpreter", nullptr, kOpenFileNotFound, "execv " + (m_dir / "no-interpreter") + " failed: 2"},
+        {m_dir / "not-a-program", nullptr, kOpenBadFormat, "execv " + (m_dir / "not-a-program") + " failed: 8"},
         // An unclosed quote would hand the program other arguments than the ones meant.
-        {m_dir / "good", &unbalanced, kOpenBadFormat},
+        {m_dir / "good", &unbalanced, kOpenBadFormat, ""},
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
+        ::testing::internal::CaptureStderr();
         EXPECT_EQ(m_system.ShellOpen(U16(c.file), c.parameters, nullptr), c.code) << c.file;
+        const std::string logged = ::testing::internal::GetCapturedStderr();
+        if (c.logged.empty()) {
+            EXPECT_EQ(logged, "") << c.file;
+        } else {
+            const int error = std::stoi(c.logged.substr(c.logged.rfind(' ') + 1));
+            EXPECT_EQ(logged, "perennix: " + c.logged + " " + std::strerror(error) + "\n") << c.file;
+        }
+    }
 }
 
 TEST_F(LaunchTest, PermissionDeniedIsCodeFive)
@@ -296,7 +310,10 @@ TEST_F(LaunchTest, ScriptPathIsAFileNeverShellCode)
 TEST_F(LaunchTest, AFileTheInterpreterCannotReadIsNotRun)
 {
     const std::string unreadable = WriteScript(m_dir / "secret.sh", "exit 0", 0);
+    ::testing::internal::CaptureStderr();
     EXPECT_EQ(m_system.RunScript(U16(m_dir / "missing.sh"), nullptr), std::nullopt);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+        "perennix: open " + (m_dir / "missing.sh") + " failed: 2 " + std::strerror(ENOENT) + "\n");
     EXPECT_EQ(m_system.RunScript(U16(m_dir.Path().string()), nullptr), std::nullopt);  // a folder
     EXPECT_EQ(m_system.RunScript(u"", nullptr), std::nullopt);
     if (geteuid() == 0)

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 #include <signal.h>
@@ -205,11 +207,16 @@ TEST_F(ProcessTest, UnreadableProcIsAFailedSnapshot)
 {
     int visits = 0;
     const auto count = [&](const ProcessEntry&) { return ++visits > 0; };
+    ::testing::internal::CaptureStderr();
     EXPECT_FALSE(px::posix::ScanProcesses((m_dir / "missing").c_str(), ProcessDetail::Quick, count));
-    // A directory that merely looks like /proc is not the process list.
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+        "perennix: opendir " + (m_dir / "missing") + " failed: 2 " + std::strerror(ENOENT) + "\n");
+    // A directory that merely looks like /proc is not the process list, though no call failed.
     ASSERT_EQ(mkdir((m_dir / "1").c_str(), 0755), 0);
     pxtest::WriteFile(m_dir / "1/stat", "1 (init) S 0 1 1 0 -1 4194560 0\n");
+    ::testing::internal::CaptureStderr();
     EXPECT_FALSE(px::posix::ScanProcesses(m_dir.Path().c_str(), ProcessDetail::Quick, count));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(visits, 0);
 }
 
@@ -280,10 +287,35 @@ TEST_F(ProcessTest, TerminateRefusesPidsThatDoNotNameOneOtherProcess)
         static_cast<uint32_t>(-static_cast<int32_t>(getpgrp())), static_cast<uint32_t>(getpid()),
         unused,  // no such process
     };
+    ::testing::internal::CaptureStderr();
     for (const uint32_t pid : refused)
         EXPECT_FALSE(m_system.TerminateProcess(pid)) << pid;
+    // No process to end is no failure of the call: nothing is logged.
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     // Still here to tell the tale, and so is our group.
     EXPECT_EQ(pxtest::ProcessState(getpid()), 'R');
+}
+
+// A kill the system refuses leaves a line on standard error with the pid and the reason;
+// scanning other users' processes, whose executables are hidden, leaves none.
+TEST_F(ProcessTest, ARefusedTerminationIsLoggedAndOtherUsersProcessesAreNot)
+{
+    // As root: a process of root's, ended by "nobody". As any other user: process 1.
+    const bool root = geteuid() == 0;
+    if (!root && kill(1, 0) == 0)
+        GTEST_SKIP() << "this user may signal process 1";
+    const pid_t target = root ? StartProbe("pxrefuse" + m_tag).Pid() : 1;
+    ::testing::internal::CaptureStderr();
+    const long ended = pxtest::RunUnprivileged([&] {
+        PosixSystem system;
+        for (const ProcessDetail detail : {ProcessDetail::Quick, ProcessDetail::Full})
+            system.EnumerateProcesses(detail, [](const ProcessEntry&) { return true; });
+        return system.TerminateProcess(static_cast<uint32_t>(target)) ? 1L : 0L;
+    });
+    const std::string logged = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(ended, 0);
+    EXPECT_EQ(logged, "perennix: kill " + std::to_string(target) + " failed: 1 " + std::strerror(EPERM) + "\n");
+    EXPECT_TRUE(pxtest::IsAlive(target));
 }
 
 // Another user's program of the same name is not the guarded one: it is listed, marked as

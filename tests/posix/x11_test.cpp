@@ -388,9 +388,26 @@ TEST(NoDisplay, NothingIsFoundAndNothingFails)
 {
     const pxtest::ScopedEnv display("DISPLAY", std::nullopt);
     PosixSystem system;
+    ::testing::internal::CaptureStderr();
     EXPECT_TRUE(system.FindTopWindows(u"Warning").empty());
     EXPECT_FALSE(system.BringToFront(0x400001));
     system.PressSpaceKey();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");  // no X session is no failure
+}
+
+// A display that is named but cannot be reached is logged once, not at every try.
+TEST(NoDisplay, AnUnreachableDisplayIsLoggedOnce)
+{
+    // No server listens on display 4711 (the tests' own desktops use 91 to 140).
+    const pxtest::ScopedEnv display("DISPLAY", ":4711");
+    PosixSystem system;
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(system.FindTopWindows(u"Warning").empty());
+    EXPECT_FALSE(system.BringToFront(0x400001));
+    system.PressSpaceKey();
+    const std::string logged = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(logged.starts_with("perennix: XOpenDisplay :4711 failed: ") && logged.find('\n') == logged.size() - 1)
+        << logged;
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "Win32TestSupport.h"
 #include "backends/win32/Win32Files.h"
 #include "backends/win32/WinPrelude.h"
+#include "base/Unicode.h"
 
 namespace {
 
@@ -92,6 +93,28 @@ TEST_F(Win32FilesTest, AFailedWriteLeavesEverythingAsItWas)
     EXPECT_EQ(Read(locked), "old");
     EXPECT_EQ(EntriesIn(m_folder), 1u);
     EXPECT_FALSE(m_files.WriteFileAtomically(u"", "x"));
+}
+
+// A save the system refuses leaves a line on standard error with the call, the file and the
+// system's code; a refusal of our own (a folder in the file's place) and a file that is not
+// there when it is read or asked after leave none.
+TEST_F(Win32FilesTest, ARefusedSaveIsLoggedAndAMissingFileIsNot)
+{
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(m_files.WriteFileAtomically(U16(m_folder / L"missing" / L"config.ini"), "x"));
+    const std::string logged = ::testing::internal::GetCapturedStderr();
+    const std::string start = "perennix: CreateFileW " + px::ToUtf8(U16(m_folder / L"missing" / L".config.ini."));
+    EXPECT_TRUE(logged.starts_with(start) && logged.find(".tmp failed: 3 ") != std::string::npos
+        && logged.find('\n') == logged.size() - 1)
+        << logged;
+
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(m_files.WriteFileAtomically(U16(m_folder), "x"));
+    EXPECT_EQ(m_files.ReadWholeFile(U16(m_folder / L"missing.ini")), std::nullopt);
+    EXPECT_EQ(m_files.ReadWholeFile(U16(m_folder / L"missing" / L"config.ini")), std::nullopt);
+    EXPECT_EQ(m_files.ReadWholeFile(U16(m_folder)), std::nullopt);
+    EXPECT_FALSE(m_files.PathExists(U16(m_folder / L"missing.ini")));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }
 
 // The temporary files a killed write left are removed by the next write: exactly the

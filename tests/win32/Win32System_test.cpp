@@ -71,9 +71,11 @@ TEST_F(Win32SystemTest, SnapshotFindsBothInstancesInAnotherCaseAndTerminationEnd
 
 TEST_F(Win32SystemTest, TerminationRefusesWhatItCannotOpen)
 {
+    ::testing::internal::CaptureStderr();
     EXPECT_FALSE(m_system.TerminateProcess(0x7FFFFFF0));  // no process has this id
     EXPECT_FALSE(m_system.TerminateProcess(0));
     EXPECT_FALSE(m_system.TerminateProcess(::GetCurrentProcessId()));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");  // no process to end is no failure
 }
 
 TEST_F(Win32SystemTest, ShellOpenPassesArgumentsIntactKeepsTheProcessAndReportsAMissingFile)
@@ -93,9 +95,15 @@ TEST_F(Win32SystemTest, ShellOpenPassesArgumentsIntactKeepsTheProcessAndReportsA
     EXPECT_TRUE(WaitUntil([&] { return !m_system.IsAlive(*launched); }, 5000));
     m_system.Release(*launched);
 
+    // The shell's refusal leaves a line on standard error with the file and the system's code.
     std::optional<LaunchedProcess> none;
-    EXPECT_EQ(m_system.ShellOpen(U16((m_dir.Path() / L"missing.exe").wstring()), nullptr, &none), SE_ERR_FNF);
+    const fs::path missing = m_dir.Path() / L"missing.exe";
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(m_system.ShellOpen(U16(missing.wstring()), nullptr, &none), SE_ERR_FNF);
+    const std::string logged = ::testing::internal::GetCapturedStderr();
     EXPECT_FALSE(none.has_value());
+    const std::string start = "perennix: ShellExecuteExW " + px::ToUtf8(U16(missing.wstring())) + " failed: 2 ";
+    EXPECT_TRUE(logged.starts_with(start) && logged.find('\n') == logged.size() - 1) << logged;
 }
 
 TEST_F(Win32SystemTest, ScriptRunsAsOneWordAndReturnsOnlyWhenItHasEnded)

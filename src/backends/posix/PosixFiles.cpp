@@ -10,14 +10,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "backends/posix/OsFailure.h"
 #include "backends/posix/PosixHandles.h"
 #include "base/Unicode.h"
 
 using px::ToUtf8;
+using px::posix::LogOsFailure;
 using px::posix::UniqueFd;
 
 namespace {
 
+// False (errno set) when a write failed.
 bool WriteAll(int fd, std::string_view bytes)
 {
     while (!bytes.empty()) {
@@ -74,23 +77,47 @@ bool IsTemporaryOf(std::string_view name, std::string_view base)
 // Removes the temporary files of base in folder that a killed write left behind. A write
 // holds a lock on its temporary file from just after creating it, so a file that can be
 // locked belongs to no write any more.
+// A folder that is not there fails the write that follows, which says so: only the other
+// failures are logged here. A temporary file another process removed meanwhile, one that is
+// no plain file (O_NOFOLLOW refuses a link) and one a write holds are no failures either.
 void RemoveStaleTemporaries(const std::string& folder, const std::string& base)
 {
-    UniqueFd dirFd(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dirFd.Valid())
+    const char* const folderName = folder.empty() ? "." : folder.c_str();
+    UniqueFd dirFd(::open(folderName, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dirFd.Valid()) {
+        if (errno != ENOENT && errno != ENOTDIR)
+            LogOsFailure("open", folderName, errno);
         return;
+    }
     DIR* dir = ::fdopendir(::dup(dirFd.Get()));
-    if (!dir)
+    if (!dir) {
+        LogOsFailure("fdopendir", folderName, errno);
         return;
+    }
     while (const dirent* entry = ::readdir(dir)) {
         if (!IsTemporaryOf(entry->d_name, base))
             continue;
+        const std::string name = folder + entry->d_name;
         UniqueFd fd(::openat(dirFd.Get(), entry->d_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
-        struct stat st { };
-        if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+        if (!fd.Valid()) {
+            if (errno != ENOENT && errno != ELOOP)
+                LogOsFailure("openat", name, errno);
             continue;
-        if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0)
-            ::unlinkat(dirFd.Get(), entry->d_name, 0);
+        }
+        struct stat st { };
+        if (::fstat(fd.Get(), &st) != 0) {
+            LogOsFailure("fstat", name, errno);
+            continue;
+        }
+        if (!S_ISREG(st.st_mode))
+            continue;
+        if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK)
+                LogOsFailure("flock", name, errno);
+            continue;
+        }
+        if (::unlinkat(dirFd.Get(), entry->d_name, 0) != 0 && errno != ENOENT)
+            LogOsFailure("unlinkat", name, errno);
     }
     ::closedir(dir);
 }
@@ -101,12 +128,23 @@ UniqueFd CreateTemporary(const std::string& folder, const std::string& base, std
     // Another process clearing stale files may remove the new file before it is locked:
     // then the next one is made.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        temp = folder + "." + base + ".XXXXXX";
+        const std::string pattern = folder + "." + base + ".XXXXXX";
+        temp = pattern;
         UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
-        if (!fd.Valid())
+        if (!fd.Valid()) {
+            LogOsFailure("mkostemp", pattern, errno);
             return fd;
+        }
+        if (::flock(fd.Get(), LOCK_EX) != 0) {
+            LogOsFailure("flock", temp, errno);
+            continue;
+        }
         struct stat st { };
-        if (::flock(fd.Get(), LOCK_EX) == 0 && ::fstat(fd.Get(), &st) == 0 && st.st_nlink > 0)
+        if (::fstat(fd.Get(), &st) != 0) {
+            LogOsFailure("fstat", temp, errno);
+            continue;
+        }
+        if (st.st_nlink > 0)
             return fd;
     }
     return UniqueFd(-1);
@@ -122,10 +160,18 @@ std::optional<std::string> PosixFiles::ReadWholeFile(const std::u16string& path)
     const std::string& name = *native;
     // O_NONBLOCK: a named pipe in place of the file must not hang the program.
     UniqueFd fd(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (!fd.Valid())
+    if (!fd.Valid()) {
+        // A file that is not there reads as nothing, as it should.
+        if (errno != ENOENT)
+            LogOsFailure("open", name, errno);
         return std::nullopt;
+    }
     struct stat st { };
-    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (::fstat(fd.Get(), &st) != 0) {
+        LogOsFailure("fstat", name, errno);
+        return std::nullopt;
+    }
+    if (!S_ISREG(st.st_mode))
         return std::nullopt;
 
     std::string bytes;
@@ -137,6 +183,7 @@ std::optional<std::string> PosixFiles::ReadWholeFile(const std::u16string& path)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            LogOsFailure("read", name, errno);
             return std::nullopt;
         }
         if (n == 0)
@@ -149,8 +196,15 @@ std::optional<std::string> PosixFiles::ReadWholeFile(const std::u16string& path)
 bool PosixFiles::PathExists(const std::u16string& path)
 {
     const std::optional<std::string> native = NativeName(path);
+    if (!native)
+        return false;
     struct stat st { };
-    return native && ::lstat(native->c_str(), &st) == 0;
+    if (::lstat(native->c_str(), &st) == 0)
+        return true;
+    // Only "not there" answers the question; a path that cannot be looked at answers nothing.
+    if (errno != ENOENT && errno != ENOTDIR)
+        LogOsFailure("lstat", *native, errno);
+    return false;
 }
 
 bool PosixFiles::WriteFileAtomically(const std::u16string& path, std::string_view bytes)
@@ -168,6 +222,8 @@ bool PosixFiles::WriteFileAtomically(const std::u16string& path, std::string_vie
     // An existing file keeps its permissions; a new one stays as mkostemp makes it (0600).
     struct stat old { };
     const bool replacing = ::stat(target.c_str(), &old) == 0;
+    if (!replacing && errno != ENOENT)
+        LogOsFailure("stat", target, errno);
     if (replacing && !S_ISREG(old.st_mode))
         return false;
 
@@ -177,22 +233,28 @@ bool PosixFiles::WriteFileAtomically(const std::u16string& path, std::string_vie
     if (!fd.Valid())
         return false;
 
+    // Each step of the write, logged when it fails.
+    const auto step = [&temp](bool done, const char* call) {
+        if (!done)
+            LogOsFailure(call, temp, errno);
+        return done;
+    };
     bool ok = true;
     if (replacing) {
         // The owner and group stay when the process may set them (root may; an owner may pass
-        // the file to another of its groups); otherwise the file becomes the process's.
-        // Before the mode, which a change of owner can clear.
+        // the file to another of its groups); otherwise the file becomes the process's, which
+        // is no failure. Before the mode, which a change of owner can clear.
         const bool ownerKept = ::fchown(fd.Get(), old.st_uid, old.st_gid) == 0
             || ::fchown(fd.Get(), static_cast<uid_t>(-1), old.st_gid) == 0;
         static_cast<void>(ownerKept);
-        ok = ::fchmod(fd.Get(), old.st_mode & 07777) == 0;
+        ok = step(::fchmod(fd.Get(), old.st_mode & 07777) == 0, "fchmod");
     }
-    ok = ok && WriteAll(fd.Get(), bytes);
-    ok = ok && ::fsync(fd.Get()) == 0;
-    ok = fd.Reset() && ok;
-    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
+    ok = ok && step(WriteAll(fd.Get(), bytes), "write");
+    ok = ok && step(::fsync(fd.Get()) == 0, "fsync");
+    ok = step(fd.Reset(), "close") && ok;
+    ok = ok && step(::rename(temp.c_str(), target.c_str()) == 0, "rename");
     if (!ok) {
-        ::unlink(temp.c_str());
+        step(::unlink(temp.c_str()) == 0, "unlink");
         return false;
     }
 

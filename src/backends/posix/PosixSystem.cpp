@@ -1,5 +1,6 @@
 #include "backends/posix/PosixSystem.h"
 
+#include <cerrno>
 #include <climits>
 #include <ctime>
 #include <string>
@@ -12,8 +13,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "backends/posix/OsFailure.h"
 #include "backends/posix/PosixHandles.h"
-
 #include "backends/posix/ProcFs.h"
 #include "backends/posix/Spawn.h"
 #include "base/Unicode.h"
@@ -21,6 +22,8 @@
 bool PosixSystem::AdoptLaunchedOrphans()
 {
     m_adopting = prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) == 0;
+    if (!m_adopting)
+        px::posix::LogOsFailure("prctl(PR_SET_CHILD_SUBREAPER)", "", errno);
     return m_adopting;
 }
 
@@ -47,7 +50,12 @@ bool PosixSystem::TerminateProcess(uint32_t pid)
     // kill() reads 0 as "my process group" and negative numbers as groups or "everyone".
     if (pid == 0 || pid > static_cast<uint32_t>(INT_MAX) || static_cast<pid_t>(pid) == getpid())
         return false;
-    return kill(static_cast<pid_t>(pid), SIGKILL) == 0;
+    if (kill(static_cast<pid_t>(pid), SIGKILL) == 0)
+        return true;
+    // A process that ended since the list was taken is no failure.
+    if (errno != ESRCH)
+        px::posix::LogOsFailure("kill", std::to_string(pid), errno);
+    return false;
 }
 
 intptr_t PosixSystem::ShellOpen(
@@ -184,6 +192,8 @@ std::u16string PosixSystem::GetModuleFileName()
 {
     std::string path(PATH_MAX, '\0');
     const ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
+    if (n < 0)
+        px::posix::LogOsFailure("readlink", "/proc/self/exe", errno);
     if (n <= 0)
         return {};
     path.resize(static_cast<size_t>(n));

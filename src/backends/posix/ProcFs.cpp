@@ -13,6 +13,7 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include "backends/posix/OsFailure.h"
 #include "backends/posix/PosixHandles.h"
 #include "base/Unicode.h"
 
@@ -44,18 +45,23 @@ public:
         m_buf[m_base + leaf.size()] = '\0';
         return m_buf;
     }
+    // The path the last Leaf gave.
+    const char* Current() const { return m_buf; }
 
 private:
     char m_buf[32] = {};
     size_t m_base = 0;
 };
 
-// Reads up to size bytes of a small procfs file; -1 (errno set) when it cannot be opened.
-ssize_t ReadSmallFile(int dirFd, const char* path, char* buf, size_t size)
+// Reads up to size bytes of a small procfs file; -1 (errno set, the call that failed in
+// failedCall) when it cannot be opened or read.
+ssize_t ReadSmallFile(int dirFd, const char* path, char* buf, size_t size, const char** failedCall)
 {
     const int fd = openat(dirFd, path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
+    if (fd < 0) {
+        *failedCall = "openat";
         return -1;
+    }
     ssize_t n;
     do {
         n = read(fd, buf, size);
@@ -63,10 +69,49 @@ ssize_t ReadSmallFile(int dirFd, const char* path, char* buf, size_t size)
     const int saved = errno;
     close(fd);
     errno = saved;
+    *failedCall = "read";
     return n;
 }
 
 bool Vanished(int error) { return error == ENOENT || error == ESRCH; }
+
+// A process's files fail routinely: when it has just ended, and when it is another user's
+// (its executable, or with hidepid all of its files, are hidden). Neither is a failure here.
+bool Routine(int error) { return Vanished(error) || error == EACCES || error == EPERM; }
+
+// The first failure of a scan that is not routine, logged once when the scan ends: a cause
+// such as running out of descriptors fails the files of every process alike, and one line
+// per process and scan would bury the log.
+class ScanFailure {
+public:
+    explicit ScanFailure(const char* procRoot)
+        : m_root(procRoot)
+    {
+    }
+    ~ScanFailure()
+    {
+        if (m_call)
+            LogOsFailure(m_call, m_object, m_error);
+    }
+    ScanFailure(const ScanFailure&) = delete;
+    ScanFailure& operator=(const ScanFailure&) = delete;
+
+    // call failed with error on path, relative to the procfs root.
+    void Note(const char* call, const char* path, int error)
+    {
+        if (m_call || Routine(error))
+            return;
+        m_call = call;
+        m_object = std::string(m_root) + "/" + path;
+        m_error = error;
+    }
+
+private:
+    const char* m_root;
+    const char* m_call = nullptr;
+    std::string m_object;
+    int m_error = 0;
+};
 
 // The fields of /proc/PID/stat the scan needs: "pid (comm) state ppid pgrp session tty_nr
 // tpgid flags ...". comm may hold spaces and parentheses, so it ends at the last ')'.
@@ -140,6 +185,17 @@ bool Counts(const StatFields& stat)
     return stat.state != 'Z' && stat.state != 'X' && stat.state != 'x' && (stat.flags & kPfKthread) == 0;
 }
 
+// Reads a process's stat file into buf and its fields into stat; false when the process does
+// not count, has ended or its file could not be read (a failure that is not routine is noted).
+bool ReadCountingStat(int procFd, PidPath& path, char* buf, size_t size, ScanFailure& failure, StatFields& stat)
+{
+    const char* call = nullptr;
+    const ssize_t n = ReadSmallFile(procFd, path.Leaf("stat"), buf, size, &call);
+    if (n < 0)
+        failure.Note(call, path.Current(), errno);
+    return n > 0 && ParseStat(std::string_view(buf, static_cast<size_t>(n)), stat) && Counts(stat);
+}
+
 // Decodes bytes into out, reusing its storage (most names are ASCII).
 void AssignName(std::u16string& out, std::string_view bytes)
 {
@@ -193,8 +249,10 @@ public:
     // once. knownComm is the kernel name when the caller has read stat (and so knows the
     // process counts); without it the executable tells: only a live user process has one.
     // False when the process does not count or has ended meanwhile.
-    bool Read(int procFd, PidPath& path, const std::string_view* knownComm, std::vector<std::string_view>& names)
+    bool Read(int procFd, PidPath& path, const std::string_view* knownComm, std::vector<std::string_view>& names,
+        ScanFailure& failure)
     {
+        m_failure = &failure;
         names.clear();
         m_comm = knownComm ? *knownComm : std::string_view();
         const ssize_t linkLength = readlinkat(procFd, path.Leaf("exe"), m_link, sizeof m_link);
@@ -208,13 +266,15 @@ public:
         } else if (Vanished(errno)) {
             // A zombie or a kernel thread has no executable, and a process that just ended neither.
             return false;
-        } else if (!knownComm) {
-            // Another user's process: its executable stays hidden; stat tells whether it counts.
-            const ssize_t n = ReadSmallFile(procFd, path.Leaf("stat"), m_stat, sizeof m_stat);
-            StatFields stat;
-            if (n <= 0 || !ParseStat(std::string_view(m_stat, static_cast<size_t>(n)), stat) || !Counts(stat))
-                return false;
-            m_comm = stat.comm;
+        } else {
+            failure.Note("readlinkat", path.Current(), errno);
+            if (!knownComm) {
+                // Another user's process: its executable stays hidden; stat tells whether it counts.
+                StatFields stat;
+                if (!ReadCountingStat(procFd, path, m_stat, sizeof m_stat, failure, stat))
+                    return false;
+                m_comm = stat.comm;
+            }
         }
 
         if (!ReadArgv0(procFd, path))
@@ -243,8 +303,10 @@ private:
     {
         m_argv0.clear();
         const int fd = openat(procFd, path.Leaf("cmdline"), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-        if (fd < 0)
+        if (fd < 0) {
+            m_failure->Note("openat", path.Current(), errno);
             return !Vanished(errno);
+        }
         char chunk[4096];
         constexpr size_t kMaxArgv0 = 64 * 1024;
         while (m_argv0.size() < kMaxArgv0) {
@@ -252,6 +314,8 @@ private:
             do {
                 n = read(fd, chunk, sizeof chunk);
             } while (n < 0 && errno == EINTR);
+            if (n < 0)
+                m_failure->Note("read", path.Current(), errno);
             if (n <= 0)
                 break;
             const std::string_view got(chunk, static_cast<size_t>(n));
@@ -267,9 +331,12 @@ private:
     // /proc/PID/comm: the kernel name and a line end (cheaper than stat).
     bool ReadComm(int procFd, PidPath& path)
     {
-        const ssize_t n = ReadSmallFile(procFd, path.Leaf("comm"), m_commBuf, sizeof m_commBuf);
-        if (n < 0)
+        const char* call = nullptr;
+        const ssize_t n = ReadSmallFile(procFd, path.Leaf("comm"), m_commBuf, sizeof m_commBuf, &call);
+        if (n < 0) {
+            m_failure->Note(call, path.Current(), errno);
             return !Vanished(errno);
+        }
         m_comm = std::string_view(m_commBuf, static_cast<size_t>(n));
         if (m_comm.ends_with('\n'))
             m_comm.remove_suffix(1);
@@ -281,6 +348,7 @@ private:
     char m_commBuf[64];
     std::string_view m_comm;
     std::string m_argv0;
+    ScanFailure* m_failure = nullptr;
 };
 
 // Parses a /proc directory entry's name as a pid; 0 when it is not one.
@@ -298,9 +366,9 @@ uint32_t PidOf(const char* name, size_t& length)
 
 // Every name of one process into entry; false when it does not count or has ended.
 bool ReadAllNames(NameReader& reader, int procFd, PidPath& path, const std::string_view* knownComm,
-    std::vector<std::string_view>& names, ProcessEntry& entry)
+    std::vector<std::string_view>& names, ProcessEntry& entry, ScanFailure& failure)
 {
-    if (!reader.Read(procFd, path, knownComm, names))
+    if (!reader.Read(procFd, path, knownComm, names, failure))
         return false;
     entry.names.resize(names.size());
     for (size_t i = 0; i < names.size(); ++i) {
@@ -314,10 +382,14 @@ bool ReadAllNames(NameReader& reader, int procFd, PidPath& path, const std::stri
     return true;
 }
 
-bool IsProcFs(int fd)
+bool IsProcFs(int fd, const char* procRoot)
 {
     struct statfs info { };
-    return fstatfs(fd, &info) == 0 && info.f_type == PROC_SUPER_MAGIC;
+    if (fstatfs(fd, &info) != 0) {
+        LogOsFailure("fstatfs", procRoot, errno);
+        return false;
+    }
+    return info.f_type == PROC_SUPER_MAGIC;
 }
 
 }  // namespace
@@ -339,12 +411,15 @@ bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::functi
     uint32_t* lastStop)
 {
     const UniqueDir dir(opendir(procRoot));
-    if (!dir)
+    if (!dir) {
+        LogOsFailure("opendir", procRoot, errno);
         return false;
+    }
     const int procFd = dirfd(dir.get());
-    if (!IsProcFs(procFd))
+    if (!IsProcFs(procFd, procRoot))
         return false;
 
+    ScanFailure failure(procRoot);
     ProcessEntry entry;
     const auto reader = std::make_unique<NameReader>();
     std::vector<std::string_view> names;
@@ -354,9 +429,8 @@ bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::functi
         PidPath path(pidText);
         entry.pid = pid;
         if (detail == ProcessDetail::Quick) {
-            const ssize_t n = ReadSmallFile(procFd, path.Leaf("stat"), statBuf, sizeof statBuf);
             StatFields stat;
-            if (n <= 0 || !ParseStat(std::string_view(statBuf, static_cast<size_t>(n)), stat) || !Counts(stat))
+            if (!ReadCountingStat(procFd, path, statBuf, sizeof statBuf, failure, stat))
                 return false;
             // A cut kernel name alone could match other, longer names: even a quick scan
             // reports the process's other names beside it, which tell what it was cut from
@@ -366,9 +440,9 @@ bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::functi
                 AssignKernelName(entry.names[0], stat.comm);
                 return true;
             }
-            return ReadAllNames(*reader, procFd, path, &stat.comm, names, entry);
+            return ReadAllNames(*reader, procFd, path, &stat.comm, names, entry, failure);
         }
-        return ReadAllNames(*reader, procFd, path, nullptr, names, entry);
+        return ReadAllNames(*reader, procFd, path, nullptr, names, entry, failure);
     };
     // The owner of /proc/PID is the process's effective user.
     const uid_t me = geteuid();
@@ -394,8 +468,11 @@ bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::functi
     for (;;) {
         errno = 0;
         const dirent* de = readdir(dir.get());
-        if (!de)
+        if (!de) {
+            if (errno != 0)
+                LogOsFailure("readdir", procRoot, errno);
             return errno == 0;
+        }
         size_t pidLength = 0;
         const uint32_t pid = PidOf(de->d_name, pidLength);
         if (pid == 0 || pid == first)
@@ -413,7 +490,11 @@ bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::functi
 std::optional<ProcessEntry> ReadProcess(const char* procRoot, uint32_t pid)
 {
     const UniqueFd procFd(open(procRoot, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!procFd.Valid() || !IsProcFs(procFd.Get()))
+    if (!procFd.Valid()) {
+        LogOsFailure("open", procRoot, errno);
+        return std::nullopt;
+    }
+    if (!IsProcFs(procFd.Get(), procRoot))
         return std::nullopt;
     char pidText[16];
     const int pidLength = std::snprintf(pidText, sizeof pidText, "%u", pid);
@@ -422,7 +503,8 @@ std::optional<ProcessEntry> ReadProcess(const char* procRoot, uint32_t pid)
     std::vector<std::string_view> names;
     ProcessEntry entry;
     entry.pid = pid;
-    if (pid == 0 || !ReadAllNames(reader, procFd.Get(), path, nullptr, names, entry))
+    ScanFailure failure(procRoot);
+    if (pid == 0 || !ReadAllNames(reader, procFd.Get(), path, nullptr, names, entry, failure))
         return std::nullopt;
     struct stat info { };
     entry.ownUser = fstatat(procFd.Get(), path.Leaf(""), &info, 0) == 0 && info.st_uid == geteuid();
@@ -433,7 +515,8 @@ std::optional<SessionStart> ReadSessionStart(const char* procRoot, uint32_t pid)
 {
     const std::string path = std::string(procRoot) + "/" + std::to_string(pid) + "/stat";
     char buf[1024];
-    const ssize_t n = ReadSmallFile(AT_FDCWD, path.c_str(), buf, sizeof buf);
+    const char* call = nullptr;  // a process that has ended is no failure
+    const ssize_t n = ReadSmallFile(AT_FDCWD, path.c_str(), buf, sizeof buf, &call);
     Kinship kin;
     if (n <= 0 || !ParseKinship(std::string_view(buf, static_cast<size_t>(n)), kin))
         return std::nullopt;
@@ -448,8 +531,10 @@ std::vector<uint32_t> LaunchMembers(const char* procRoot, const LaunchScope& lau
     };
     std::vector<Process> all;
     const UniqueDir dir(opendir(procRoot));
-    if (!dir)
+    if (!dir) {
+        LogOsFailure("opendir", procRoot, errno);
         return {};
+    }
     const int procFd = dirfd(dir.get());
     char buf[1024];
     while (const dirent* de = readdir(dir.get())) {
@@ -458,7 +543,8 @@ std::vector<uint32_t> LaunchMembers(const char* procRoot, const LaunchScope& lau
         if (pid == 0)
             continue;
         PidPath path(std::string_view(de->d_name, length));
-        const ssize_t n = ReadSmallFile(procFd, path.Leaf("stat"), buf, sizeof buf);
+        const char* call = nullptr;  // a process that has ended is no failure
+        const ssize_t n = ReadSmallFile(procFd, path.Leaf("stat"), buf, sizeof buf, &call);
         Process p{pid, {}};
         if (n > 0 && ParseKinship(std::string_view(buf, static_cast<size_t>(n)), p.kin) && p.kin.state != 'Z'
             && p.kin.state != 'X' && p.kin.state != 'x')
@@ -498,7 +584,10 @@ std::optional<uint64_t> ProcessStartTime(const char* procRoot, uint32_t pid)
 {
     const std::string path = std::string(procRoot) + "/" + std::to_string(pid) + "/stat";
     char buf[1024];
-    const ssize_t n = ReadSmallFile(AT_FDCWD, path.c_str(), buf, sizeof buf);
+    const char* call = nullptr;
+    const ssize_t n = ReadSmallFile(AT_FDCWD, path.c_str(), buf, sizeof buf, &call);
+    if (n < 0 && !Routine(errno))
+        LogOsFailure(call, path, errno);
     if (n <= 0)
         return std::nullopt;
     const std::string_view text(buf, static_cast<size_t>(n));

@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "backends/posix/OsFailure.h"
 #include "backends/posix/PosixHandles.h"
 #include "backends/posix/ProcFs.h"
 
@@ -33,6 +34,7 @@ enum : int32_t {
     kReportForkFailed = 2,  // value: errno of fork
     kReportExited = 3,  // value: wait status of the program
     kReportStarted = 4,  // value: pid of the process that runs the program (or the opener)
+    kReportNullInputFailed = 5,  // value: errno of opening /dev/null for standard input
 };
 
 // The wait status of child once it has ended; nullopt when something else reaped it
@@ -160,7 +162,7 @@ int MoveAbove2(int fd)
 {
     const int devNull = open("/dev/null", O_RDONLY);
     if (devNull < 0)
-        ReportAndExit(reportFd, kReportExecFailed, errno, 127);
+        ReportAndExit(reportFd, kReportNullInputFailed, errno, 127);
     if (devNull != STDIN_FILENO) {
         dup2(devNull, STDIN_FILENO);
         close(devNull);
@@ -231,8 +233,10 @@ ReadOutcome ReadReport(int fd, ChildReport& report, int timeoutMs)
         const int ready = poll(&pfd, 1, wait);
         if (ready < 0 && errno == EINTR)
             continue;
-        if (ready < 0)
+        if (ready < 0) {
+            LogOsFailure("poll", errno);
             return ReadOutcome::Closed;
+        }
         if (ready == 0)
             continue;  // the deadline check above ends the wait
         ssize_t n;
@@ -299,6 +303,25 @@ intptr_t CodeForOpenerStatus(int status)
     }
 }
 
+// Logs what a child reported of a failure before its program ran: the fork of the process
+// that was to run it, opening its standard input, or the exec of path.
+void LogChildFailure(const ChildReport& report, const std::string& path)
+{
+    switch (report.kind) {
+    case kReportForkFailed:
+        LogOsFailure("fork", report.value);
+        break;
+    case kReportNullInputFailed:
+        LogOsFailure("open", "/dev/null", report.value);
+        break;
+    case kReportExecFailed:
+        LogOsFailure("execv", path, report.value);
+        break;
+    default:
+        break;
+    }
+}
+
 std::vector<char*> ArgvOf(std::vector<std::string>& words)
 {
     std::vector<char*> argv;
@@ -322,13 +345,17 @@ intptr_t Launch(
 {
     std::vector<char*> argv = ArgvOf(words);
     int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0)
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        LogOsFailure("pipe2", errno);
         return kOpenOutOfMemory;
+    }
     UniqueFd readEnd(fds[0]);
     UniqueFd writeEnd(fds[1]);
     const pid_t child = fork();
-    if (child < 0)
+    if (child < 0) {
+        LogOsFailure("fork", errno);
         return kOpenOutOfMemory;
+    }
     if (child == 0)
         RunLaunchChild(writeEnd.Get(), path.c_str(), argv.data(), kind);
     writeEnd.Reset();
@@ -354,6 +381,7 @@ intptr_t Launch(
     case ReadOutcome::Report:
         break;
     }
+    LogChildFailure(report, path);
     if (report.kind == kReportForkFailed)
         return kOpenOutOfMemory;
     if (kind == LaunchKind::Opener)
@@ -419,8 +447,10 @@ intptr_t ShellOpenFile(const std::string& file, const std::string* parameters, p
             return kOpenFileNotFound;
     }
     struct stat info { };
-    if (stat(path.c_str(), &info) != 0)
+    if (stat(path.c_str(), &info) != 0) {
+        LogOsFailure("stat", path, errno);
         return CodeForPathError(errno);
+    }
 
     if (IsExecutableFile(path)) {
         std::vector<std::string> words{file};
@@ -444,23 +474,37 @@ std::optional<int> RunScriptFile(const std::string& path, LaunchSession* session
 {
     // The interpreter reads the file: one it cannot open is not run at all (dash would say so
     // on standard error and exit with 2, which a script may exit with too).
+    if (path.empty())
+        return std::nullopt;
     {
         UniqueFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+        if (!file.Valid()) {
+            LogOsFailure("open", path, errno);
+            return std::nullopt;
+        }
         struct stat info { };
-        if (path.empty() || !file.Valid() || fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode))
+        if (fstat(file.Get(), &info) != 0) {
+            LogOsFailure("fstat", path, errno);
+            return std::nullopt;
+        }
+        if (!S_ISREG(info.st_mode))
             return std::nullopt;
     }
     // "--": a path that begins with "-" is still the file, never an option.
     std::vector<std::string> words{"sh", "--", path};
     std::vector<char*> argv = ArgvOf(words);
     int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0)
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        LogOsFailure("pipe2", errno);
         return std::nullopt;
+    }
     UniqueFd readEnd(fds[0]);
     UniqueFd writeEnd(fds[1]);
     const pid_t child = fork();
-    if (child < 0)
+    if (child < 0) {
+        LogOsFailure("fork", errno);
         return std::nullopt;
+    }
     if (child == 0) {
         // The interpreter runs as the child's child; the child waits for it with default
         // signal handling and reports the status through the pipe, so the status arrives
@@ -486,6 +530,8 @@ std::optional<int> RunScriptFile(const std::string& path, LaunchSession* session
     ChildReport report;
     const ReadOutcome outcome = ReadReport(readEnd.Get(), report, -1);
     WaitForChild(child);
+    if (outcome == ReadOutcome::Report)
+        LogChildFailure(report, "/bin/sh");
     if (outcome != ReadOutcome::Report || report.kind != kReportExited)
         return std::nullopt;
     if (WIFEXITED(report.value))

@@ -1,7 +1,10 @@
 #include "backends/posix/X11Desktop.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <string_view>
 #include <vector>
@@ -12,6 +15,7 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include "backends/posix/OsFailure.h"
 #include "backends/posix/ProcFs.h"
 #include "base/Unicode.h"
 
@@ -25,10 +29,23 @@ constexpr int kDirectFocusWaitMs = 500;
 constexpr int kFocusOfferMs = 100;
 
 // Xlib hands protocol errors to one process-wide handler whose default ends the process.
-// The errors our calls can meet come from another program's window going away between two
-// requests; what a request then returns (no property, no attributes) already says so. Each
-// of our calls runs under a trap that ignores them and gives the previous handler back.
-int IgnoreError(Display*, XErrorEvent*) { return 0; }
+// The errors our calls meet come from another program's window going away between two
+// requests (or, for the focus, not being viewable yet); what a request then returns (no
+// property, no attributes) already says so. Each of our calls runs under a trap that ignores
+// those, logs any other error with the request it answers, and gives the previous handler back.
+int TrapError(Display* display, XErrorEvent* error)
+{
+    if (error->error_code == BadWindow || error->error_code == BadMatch || error->error_code == BadDrawable)
+        return 0;
+    char major[16];
+    std::snprintf(major, sizeof major, "%d", error->request_code);
+    char request[64] = {};
+    XGetErrorDatabaseText(display, "XRequest", major, major, request, sizeof request);
+    char text[256] = {};
+    XGetErrorText(display, error->error_code, text, sizeof text);
+    px::posix::LogFailure(request, {}, error->error_code, text);
+    return 0;
+}
 
 class ErrorTrap {
 public:
@@ -36,7 +53,7 @@ public:
         : m_display(display)
     {
         XSync(m_display, False);
-        m_previous = XSetErrorHandler(IgnoreError);
+        m_previous = XSetErrorHandler(TrapError);
     }
     ~ErrorTrap()
     {
@@ -370,9 +387,23 @@ X11Desktop::Connection* X11Desktop::Connect()
     if (m_connection && m_connection->lost)
         m_connection.reset();
     if (!m_connection) {
+        errno = 0;
         Display* display = XOpenDisplay(nullptr);
-        if (!display)
+        if (!display) {
+            // Without DISPLAY there is no X session to reach, which is no failure. A display
+            // that cannot be reached is logged once, not at every check until it can. Xlib
+            // leaves errno at 0 when it found no address to connect to.
+            const char* name = std::getenv("DISPLAY");
+            if (name && *name && !m_unreachableLogged) {
+                if (errno != 0)
+                    LogOsFailure("XOpenDisplay", name, errno);
+                else
+                    LogFailure("XOpenDisplay", name, 0, "no address to connect to");
+            }
+            m_unreachableLogged = true;
             return nullptr;
+        }
+        m_unreachableLogged = false;
         m_connection = std::make_unique<Connection>(display);
     }
     return m_connection.get();

@@ -35,6 +35,7 @@ private:
     struct Connection;
     Connection* Connect();
     std::unique_ptr<Connection> m_connection;
+    bool m_unreachableLogged = false;  // the display could not be reached; said once
 };
 
 }  // namespace px::posix

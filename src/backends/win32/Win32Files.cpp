@@ -7,9 +7,11 @@
 #include <string_view>
 #include <utility>
 
+#include "backends/win32/OsFailure.h"
 #include "backends/win32/UniqueHandle.h"
 #include "backends/win32/WideText.h"
 
+using px::win32::LogOsFailure;
 using px::win32::UniqueHandle;
 using px::win32::Wide;
 
@@ -23,6 +25,9 @@ constexpr DWORD kKeptAttributes
 // early and name another file.
 bool Nameable(const std::u16string& path) { return !path.empty() && path.find(u'\0') == std::u16string::npos; }
 
+// Only these say that nothing is there; any other error is a failure to look.
+bool NotThere(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
 // Opens path for reading as _wfopen does: others may go on reading, writing and renaming it.
 UniqueHandle OpenForReading(const std::u16string& path)
 {
@@ -33,6 +38,7 @@ UniqueHandle OpenForReading(const std::u16string& path)
             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+// False (the last error set) when a write failed.
 bool WriteAll(HANDLE file, std::string_view bytes)
 {
     while (!bytes.empty()) {
@@ -69,8 +75,11 @@ std::wstring CreateTemporaryBeside(const std::wstring& target, UniqueHandle& fil
             file = UniqueHandle(handle);
             return temp;
         }
-        if (::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS)
+        const DWORD error = ::GetLastError();
+        if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || attempt == 99) {
+            LogOsFailure("CreateFileW", temp, error);
             break;
+        }
     }
     return {};
 }
@@ -108,25 +117,37 @@ bool OtherProcessRuns(DWORD pid)
     if (!process.Valid())
         return ::GetLastError() == ERROR_ACCESS_DENIED;  // it exists, another user's
     DWORD code = 0;
-    return ::GetExitCodeProcess(process.Get(), &code) && code == STILL_ACTIVE;
+    if (!::GetExitCodeProcess(process.Get(), &code)) {
+        LogOsFailure("GetExitCodeProcess", std::to_wstring(pid), ::GetLastError());
+        return false;
+    }
+    return code == STILL_ACTIVE;
 }
 
 // Removes the temporary files of name in folder that a killed write left behind: exactly the
 // names this service gives them, plain files only, and only when the process that wrote one
-// has ended.
+// has ended. No such file is no failure, and a folder that is not there fails the write that
+// follows, which says so.
 void RemoveStaleTemporaries(const std::wstring& folder, const std::wstring& name)
 {
     WIN32_FIND_DATAW found{};
-    HANDLE search = ::FindFirstFileW((folder + L"." + name + L".*-*.tmp").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
+    const std::wstring pattern = folder + L"." + name + L".*-*.tmp";
+    HANDLE search = ::FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        if (!NotThere(::GetLastError()))
+            LogOsFailure("FindFirstFileW", pattern, ::GetLastError());
         return;
+    }
     do {
         if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
             continue;
         const std::optional<DWORD> writer = TemporaryWriterOf(found.cFileName, name);
-        if (writer && !OtherProcessRuns(*writer))
-            ::DeleteFileW((folder + found.cFileName).c_str());
+        const std::wstring stale = folder + found.cFileName;
+        if (writer && !OtherProcessRuns(*writer) && !::DeleteFileW(stale.c_str()) && !NotThere(::GetLastError()))
+            LogOsFailure("DeleteFileW", stale, ::GetLastError());
     } while (::FindNextFileW(search, &found));
+    if (::GetLastError() != ERROR_NO_MORE_FILES)
+        LogOsFailure("FindNextFileW", pattern, ::GetLastError());
     ::FindClose(search);
 }
 
@@ -134,12 +155,28 @@ void RemoveStaleTemporaries(const std::wstring& folder, const std::wstring& name
 
 std::optional<std::string> Win32Files::ReadWholeFile(const std::u16string& path)
 {
+    if (!Nameable(path))
+        return std::nullopt;
     UniqueHandle file = OpenForReading(path);
-    // A folder does not open this way; a pipe or a device is not a file to read whole.
-    if (!file.Valid() || ::GetFileType(file.Get()) != FILE_TYPE_DISK)
+    if (!file.Valid()) {
+        // A file that is not there reads as nothing, as it should, and a folder, which does
+        // not open this way, as nothing too.
+        const DWORD error = ::GetLastError();
+        const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
+        const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+        if (!NotThere(error) && !folder)
+            LogOsFailure("CreateFileW", Wide(path), error);
+        return std::nullopt;
+    }
+    // A pipe or a device is not a file to read whole.
+    if (::GetFileType(file.Get()) != FILE_TYPE_DISK)
         return std::nullopt;
     LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0 || size.QuadPart > INT_MAX)
+    if (!::GetFileSizeEx(file.Get(), &size)) {
+        LogOsFailure("GetFileSizeEx", Wide(path), ::GetLastError());
+        return std::nullopt;
+    }
+    if (size.QuadPart < 0 || size.QuadPart > INT_MAX)
         return std::nullopt;
 
     std::string bytes;
@@ -147,8 +184,10 @@ std::optional<std::string> Win32Files::ReadWholeFile(const std::u16string& path)
     char buffer[65536];
     for (;;) {
         DWORD read = 0;
-        if (!::ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr))
+        if (!::ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr)) {
+            LogOsFailure("ReadFile", Wide(path), ::GetLastError());
             return std::nullopt;
+        }
         if (read == 0)
             break;
         bytes.append(buffer, read);
@@ -176,6 +215,8 @@ bool Win32Files::WriteFileAtomically(const std::u16string& path, std::string_vie
     const std::wstring target = Wide(path);
     const DWORD attributes = ::GetFileAttributesW(target.c_str());
     const bool replacing = attributes != INVALID_FILE_ATTRIBUTES;
+    if (!replacing && !NotThere(::GetLastError()))
+        LogOsFailure("GetFileAttributesW", target, ::GetLastError());
     if (replacing && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
 
@@ -185,22 +226,30 @@ bool Win32Files::WriteFileAtomically(const std::u16string& path, std::string_vie
     const std::wstring temp = CreateTemporaryBeside(target, file);
     if (temp.empty())
         return false;
-    bool ok = WriteAll(file.Get(), bytes);
-    ok = ok && ::FlushFileBuffers(file.Get());
-    ok = file.Reset() && ok;
+    // Each step of the write, logged with the file it was about when it fails.
+    const auto step = [](bool done, const char* call, const std::wstring& object) {
+        if (!done)
+            LogOsFailure(call, object, ::GetLastError());
+        return done;
+    };
+    bool ok = step(WriteAll(file.Get(), bytes), "WriteFile", temp);
+    ok = ok && step(::FlushFileBuffers(file.Get()), "FlushFileBuffers", temp);
+    ok = step(file.Reset(), "CloseHandle", temp) && ok;
     if (ok) {
         // ReplaceFileW keeps the old file's security; its attributes are given to the new file
         // first, since not every implementation of ReplaceFileW carries them over. A new file
         // is moved in.
         if (replacing)
-            ::SetFileAttributesW(temp.c_str(), attributes & kKeptAttributes);
+            step(::SetFileAttributesW(temp.c_str(), attributes & kKeptAttributes), "SetFileAttributesW", temp);
         ok = replacing
-            ? ::ReplaceFileW(target.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
-                != 0
-            : ::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+            ? step(::ReplaceFileW(
+                       target.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr),
+                "ReplaceFileW", target)
+            : step(::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH),
+                "MoveFileExW", target);
     }
     if (!ok)
-        ::DeleteFileW(temp.c_str());
+        step(::DeleteFileW(temp.c_str()), "DeleteFileW", temp);
     return ok;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "backends/win32/OsFailure.h"
 #include "backends/win32/UniqueHandle.h"
 #include "backends/win32/WideText.h"
 // After <windows.h>, which the handle header brings in.
@@ -10,6 +11,7 @@
 #include <tlhelp32.h>
 
 using px::win32::FromWide;
+using px::win32::LogOsFailure;
 using px::win32::UniqueHandle;
 using px::win32::Wide;
 
@@ -28,8 +30,14 @@ uint64_t ToId(HANDLE handle) { return static_cast<uint64_t>(reinterpret_cast<uin
 LaunchedProcess MakeLaunch(UniqueHandle process)
 {
     UniqueHandle job(::CreateJobObjectW(nullptr, nullptr));
-    if (job.Valid() && !::AssignProcessToJobObject(job.Get(), process.Get()))
-        job.Reset();  // a process already in a job that forbids nesting (before Windows 8)
+    if (!job.Valid()) {
+        LogOsFailure("CreateJobObjectW", ::GetLastError());
+    } else if (!::AssignProcessToJobObject(job.Get(), process.Get())) {
+        // A process already in a job that forbids nesting (before Windows 8): the launch is
+        // the process alone.
+        LogOsFailure("AssignProcessToJobObject", ::GetLastError());
+        job.Reset();
+    }
     return LaunchedProcess{ToId(job.Take()), ToId(process.Take())};
 }
 
@@ -56,12 +64,16 @@ std::vector<BYTE> TokenUserOf(HANDLE process)
 bool Win32System::EnumerateProcesses(ProcessDetail, const std::function<bool(const ProcessEntry&)>& visit)
 {
     UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot.Valid())
+    if (!snapshot.Valid()) {
+        LogOsFailure("CreateToolhelp32Snapshot", ::GetLastError());
         return false;
+    }
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
-    if (!::Process32FirstW(snapshot.Get(), &entry))
+    if (!::Process32FirstW(snapshot.Get(), &entry)) {
+        LogOsFailure("Process32FirstW", ::GetLastError());
         return false;
+    }
     ProcessEntry process;
     process.names.resize(1);
     const std::vector<BYTE> me = TokenUserOf(::GetCurrentProcess());
@@ -83,9 +95,15 @@ bool Win32System::TerminateProcess(uint32_t pid)
         return false;
     // All access rights, as the program has always asked for; the handle is closed at once.
     UniqueHandle process(::OpenProcess(PROCESS_ALL_ACCESS, TRUE, pid));
-    if (!process.Valid())
+    if (!process.Valid()) {
+        // A process that ended since the snapshot was taken is no failure.
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_INVALID_PARAMETER)
+            LogOsFailure("OpenProcess", std::to_wstring(pid), error);
         return false;
-    ::TerminateProcess(process.Get(), 0);
+    }
+    if (!::TerminateProcess(process.Get(), 0))
+        LogOsFailure("TerminateProcess", std::to_wstring(pid), ::GetLastError());
     return true;
 }
 
@@ -103,7 +121,8 @@ intptr_t Win32System::ShellOpen(
     info.lpFile = path.c_str();
     info.lpParameters = parameters ? words.c_str() : nullptr;
     info.nShow = SW_SHOWNORMAL;
-    ::ShellExecuteExW(&info);
+    if (!::ShellExecuteExW(&info))
+        LogOsFailure("ShellExecuteExW", path, ::GetLastError());
     const auto result = reinterpret_cast<intptr_t>(info.hInstApp);
     UniqueHandle process(info.hProcess);
     // WORKAROUND: ShellExecuteExW cannot start a process suspended, so the job takes it as it
@@ -118,8 +137,10 @@ namespace {
 std::optional<DWORD> ActiveProcesses(HANDLE job)
 {
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info{};
-    if (!::QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &info, sizeof info, nullptr))
+    if (!::QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &info, sizeof info, nullptr)) {
+        LogOsFailure("QueryInformationJobObject", ::GetLastError());
         return std::nullopt;
+    }
     return info.ActiveProcesses;
 }
 }  // namespace
@@ -130,14 +151,23 @@ bool Win32System::IsAlive(const LaunchedProcess& process)
         if (const std::optional<DWORD> active = ActiveProcesses(job))
             return *active > 0;
     const HANDLE first = FromId(process.stamp);
-    return first && ::WaitForSingleObject(first, 0) == WAIT_TIMEOUT;
+    if (!first)
+        return false;
+    const DWORD state = ::WaitForSingleObject(first, 0);
+    if (state == WAIT_FAILED)
+        LogOsFailure("WaitForSingleObject", ::GetLastError());
+    return state == WAIT_TIMEOUT;
 }
 
 bool Win32System::TerminateLaunched(const LaunchedProcess& process)
 {
     const bool alive = IsAlive(process);
-    if (const HANDLE job = FromId(process.id))
-        return ::TerminateJobObject(job, 0) && alive;
+    if (const HANDLE job = FromId(process.id)) {
+        if (::TerminateJobObject(job, 0))
+            return alive;
+        LogOsFailure("TerminateJobObject", ::GetLastError());
+        return false;
+    }
     const HANDLE first = FromId(process.stamp);
     return first && alive && ::TerminateProcess(first, 0);
 }
@@ -145,17 +175,21 @@ bool Win32System::TerminateLaunched(const LaunchedProcess& process)
 void Win32System::Release(const LaunchedProcess& process)
 {
     for (const uint64_t id : {process.id, process.stamp})
-        if (const HANDLE handle = FromId(id))
-            ::CloseHandle(handle);
+        if (const HANDLE handle = FromId(id); handle && !::CloseHandle(handle))
+            LogOsFailure("CloseHandle", ::GetLastError());
 }
 
 std::optional<int> Win32System::RunScript(const std::u16string& path, std::optional<LaunchedProcess>* launched)
 {
-    // Only a file the interpreter can read is run.
+    // Only a file the interpreter can read is run (an empty path names none).
+    if (path.empty())
+        return std::nullopt;
     UniqueHandle file(::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.Valid())
+    if (!file.Valid()) {
+        LogOsFailure("CreateFileW", Wide(path), ::GetLastError());
         return std::nullopt;
+    }
     file.Reset();
     // The interpreter expands the variable once and reads what it holds as one quoted word:
     // "&", "^" or "%" in a file name stay characters of the name.
@@ -171,9 +205,12 @@ std::optional<int> Win32System::RunScript(const std::u16string& path, std::optio
     PROCESS_INFORMATION started{};
     const BOOL created = ::CreateProcessW(
         comspec, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup, &started);
+    const DWORD error = ::GetLastError();
     ::SetEnvironmentVariableW(kVariable, nullptr);
-    if (!created)
+    if (!created) {
+        LogOsFailure("CreateProcessW", comspec, error);
         return std::nullopt;  // no interpreter could be started
+    }
     // Into the launch's job before its first instruction: all it starts belongs to it.
     const LaunchedProcess launch = MakeLaunch(UniqueHandle(started.hProcess));
     const UniqueHandle thread(started.hThread);
@@ -197,7 +234,7 @@ std::vector<TopWindow> Win32System::FindTopWindows(const std::u16string& title)
     } search{Wide(title), {}};
     // Top-level windows come in z-order, topmost first. Another program's title is read from
     // the window itself, so a program that hangs holds nothing up.
-    ::EnumWindows(
+    const BOOL listed = ::EnumWindows(
         [](HWND window, LPARAM context) -> BOOL {
             auto* s = reinterpret_cast<Search*>(context);
             std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
@@ -207,6 +244,8 @@ std::vector<TopWindow> Win32System::FindTopWindows(const std::u16string& title)
             return TRUE;
         },
         reinterpret_cast<LPARAM>(&search));
+    if (!listed)
+        LogOsFailure("EnumWindows", ::GetLastError());
 
     std::vector<TopWindow> windows;
     for (const HWND window : search.found) {
@@ -220,12 +259,18 @@ std::vector<TopWindow> Win32System::FindTopWindows(const std::u16string& title)
         DWORD pid = 0;
         ::GetWindowThreadProcessId(window, &pid);
         w.owner.pid = pid;
+        // Another user's process may not be opened: then its image stays unknown, which is
+        // no failure.
         UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
         wchar_t image[MAX_PATH * 4] = {};
         DWORD length = static_cast<DWORD>(std::size(image));
-        if (process.Valid() && ::QueryFullProcessImageNameW(process.Get(), 0, image, &length)) {
-            const std::wstring full(image, length);
-            w.owner.names.push_back({FromWide(full.substr(full.find_last_of(L"\\/") + 1)), false});
+        if (process.Valid()) {
+            if (::QueryFullProcessImageNameW(process.Get(), 0, image, &length)) {
+                const std::wstring full(image, length);
+                w.owner.names.push_back({FromWide(full.substr(full.find_last_of(L"\\/") + 1)), false});
+            } else {
+                LogOsFailure("QueryFullProcessImageNameW", std::to_wstring(pid), ::GetLastError());
+            }
         }
         windows.push_back(std::move(w));
     }
@@ -285,8 +330,10 @@ std::u16string Win32System::GetModuleFileName()
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0)
+        if (length == 0) {
+            LogOsFailure("GetModuleFileNameW", ::GetLastError());
             return {};
+        }
         if (length < path.size()) {
             path.resize(length);
             return FromWide(path);
