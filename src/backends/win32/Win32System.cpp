@@ -59,6 +59,19 @@ std::vector<BYTE> TokenUserOf(HANDLE process)
     return std::vector<BYTE>(bytes, bytes + length);
 }
 
+// The process runs as this user: its token's user is me. Where the token cannot be read (a
+// process of this user running elevated), the process's logon session tells: another user's
+// processes and the services run in sessions of their own.
+bool IsOwnProcess(DWORD pid, const std::vector<BYTE>& me, DWORD mySession)
+{
+    const UniqueHandle handle(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (handle.Valid() && !me.empty())
+        if (const std::vector<BYTE> user = TokenUserOf(handle.Get()); !user.empty())
+            return user == me;
+    DWORD session = 0;
+    return ::ProcessIdToSessionId(pid, &session) && session == mySession && session != 0;
+}
+
 }  // namespace
 
 bool Win32System::EnumerateProcesses(ProcessDetail, const std::function<bool(const ProcessEntry&)>& visit)
@@ -77,12 +90,12 @@ bool Win32System::EnumerateProcesses(ProcessDetail, const std::function<bool(con
     ProcessEntry process;
     process.names.resize(1);
     const std::vector<BYTE> me = TokenUserOf(::GetCurrentProcess());
+    DWORD mySession = 0;
+    ::ProcessIdToSessionId(::GetCurrentProcessId(), &mySession);
     do {
         process.pid = entry.th32ProcessID;
         process.names[0].text = FromWide(entry.szExeFile);
-        // A process whose owner cannot be read (a service, another user's) is not this user's.
-        const UniqueHandle handle(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
-        process.ownUser = handle.Valid() && !me.empty() && TokenUserOf(handle.Get()) == me;
+        process.ownUser = IsOwnProcess(entry.th32ProcessID, me, mySession);
         if (!visit(process))
             break;
     } while (::Process32NextW(snapshot.Get(), &entry));
