@@ -60,10 +60,10 @@ ClockLook LookAtClock(std::optional<ClockReading>& lastLook)
 bool LaunchesThroughShell(const std::u16string& path, System& system)
 {
     // "exe" or "EXE" anywhere in the path (case-sensitive) marks a program for the shell's
-    // "open"; anything else is a command line for the interpreter, which blocks until it
-    // ends. A program the system knows as one by other means (an executable file on Linux,
-    // where program names carry no extension) is a program too: run through the blocking
-    // interpreter it would freeze the window for as long as it runs. A script the system
+    // "open"; anything else is a command line for the interpreter. A program the system knows
+    // as one by other means (an executable file on Linux, where program names carry no
+    // extension; "Client.Exe" on Windows) is a program too: through the interpreter it would
+    // get no arguments. A script the system
     // knows only the interpreter runs (on Linux) goes there whatever its path spells: the
     // shell's "open" would show "~/executables/run.sh" in an editor.
     if (system.IsExecutableProgram(path))
@@ -131,9 +131,10 @@ bool GuardEngine::LaunchProgram()
         WriteLogEntry(logtext::kProgramLaunched, path);
     } else {
         WriteLogEntry(logtext::kProgramLaunched, path);
-        // Blocks until the script has finished; its exit status says nothing about the
-        // program, but an interpreter that could not run the file at all is a failed launch.
-        if (!GetSystem().RunScript(path, &m_launched)) {
+        // The script runs beside the window, which goes on answering and guarding; its exit
+        // status says nothing about the program, but an interpreter that could not run the
+        // file at all is a failed launch.
+        if (!GetSystem().StartScript(path, &m_launched)) {
             WriteLogEntry(logtext::kScriptNotRun);
             StopLaunchFailed();
             return false;

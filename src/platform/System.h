@@ -92,21 +92,20 @@ public:
     // Lets go of what the system keeps for a launch; its processes run on.
     virtual void Release(const LaunchedProcess& process) = 0;
     // True when path names a program that the shell's "open" starts by itself although its
-    // name does not say so (on Linux: a regular file with execute permission). False where a
-    // program is known by its name alone (Windows' .exe).
+    // path does not spell "exe" or "EXE" (on Linux: a regular file with execute permission; on
+    // Windows: a .exe or .com name in any letter case, such as "Client.Exe").
     virtual bool IsExecutableProgram(const std::u16string& path) = 0;
     // True when path names a script that only the command interpreter runs, wherever it lies
     // and whatever its name holds (on Linux: a file that is not executable and begins with
     // "#!" or is named *.sh; the desktop's opener would show it in an editor). False where
     // the program's name alone decides (Windows).
     virtual bool IsScriptFile(const std::u16string& path) = 0;
-    // Runs the file at path with the system's command interpreter and waits until it has
-    // finished. The path is one word of the interpreter's command, never command text of its
-    // own. Returns the exit status; nullopt when the interpreter could not run the file (no
-    // process, no interpreter, or a file it cannot read). When launched is given, it gets the
-    // launch the interpreter was: the processes the script started and left running belong
-    // to it.
-    virtual std::optional<int> RunScript(const std::u16string& path, std::optional<LaunchedProcess>* launched) = 0;
+    // Starts the file at path with the system's command interpreter and returns at once: the
+    // script runs beside this program as a launch like any other, never on its thread. The
+    // path is one word of the interpreter's command, never command text of its own. False when
+    // the interpreter could not run the file (no process, no interpreter, or a file it cannot
+    // read). When launched is given, it gets the launch: the interpreter and all it starts.
+    virtual bool StartScript(const std::u16string& path, std::optional<LaunchedProcess>* launched) = 0;
 
     // Every top-level window with exactly this title, topmost first.
     virtual std::vector<TopWindow> FindTopWindows(const std::u16string& title) = 0;

@@ -272,38 +272,45 @@ std::string WriteScript(const std::string& path, const std::string& text, mode_t
     return path;
 }
 
-TEST_F(LaunchTest, ScriptReturnsItsExitStatusOnceFinished)
+// A script starts beside the program and is a launch like any other: the call returns while
+// the script still runs, and ending the launch ends it.
+TEST_F(LaunchTest, AScriptStartsBesideTheProgramAsALaunch)
 {
-    const std::string marker = m_dir / "marker";
-    const struct {
-        std::string text;
-        int status;
-    } cases[] = {
-        {"true", 0}, {"exit 7", 7}, {"sleep 0.2; echo done > '" + marker + "'; exit 3", 3},
-        {"kill -9 $$", 128 + SIGKILL}, {"/nonexistent/program", 127},  // the script's own command: the script did run
-    };
-    for (const auto& c : cases) {
-        // Read, not executed: no execute permission is needed.
-        const std::string script = WriteScript(m_dir / "start.sh", c.text, 0644);
-        EXPECT_EQ(m_system.RunScript(U16(script), nullptr), c.status) << c.text;
-    }
-    // It returned only after the script had run to its end.
-    EXPECT_EQ(pxtest::ReadFile(marker), "done\n");
+    const std::string started = m_dir / "started";
+    // Read, not executed: no execute permission is needed.
+    const std::string script = WriteScript(m_dir / "start.sh", "echo $$ > '" + started + "'; sleep 60", 0644);
+    std::optional<LaunchedProcess> launched;
+    ASSERT_TRUE(m_system.StartScript(U16(script), &launched));
+    ASSERT_TRUE(launched);
+    ASSERT_TRUE(pxtest::WaitUntil([&] { return pxtest::ReadFile(started).has_value(); }, 10000));
+    const pid_t shell = std::stoi(*pxtest::ReadFile(started));
+    const pxtest::KillOnExit cleanup(shell);
+    EXPECT_TRUE(pxtest::IsAlive(shell)) << "the call returned while the script runs";
+    EXPECT_TRUE(m_system.IsAlive(*launched));
+    EXPECT_TRUE(m_system.TerminateLaunched(*launched));
+    EXPECT_TRUE(pxtest::WaitUntil([&] { return !m_system.IsAlive(*launched); }, 10000));
+    m_system.Release(*launched);
 }
 
 // The path is one word: never command text, whatever characters it holds.
 TEST_F(LaunchTest, ScriptPathIsAFileNeverShellCode)
 {
     const std::string pwned = m_dir / "PWN";
+    const std::string ran = m_dir / "ran";
+    const auto runs = [&](const std::u16string& path) {
+        unlink(ran.c_str());
+        return m_system.StartScript(path, nullptr)
+            && pxtest::WaitUntil([&] { return pxtest::ReadFile(ran) == "ran\n"; }, 10000);
+    };
     for (const std::string name : {"start.sh;touch PWN", "my script.sh", "$(touch PWN).sh", "-x.sh", "a'b\"c.sh"}) {
-        const std::string script = WriteScript(m_dir / name, "exit 4");
-        EXPECT_EQ(m_system.RunScript(U16(script), nullptr), 4) << name;
+        const std::string script = WriteScript(m_dir / name, "echo ran > '" + ran + "'");
+        EXPECT_TRUE(runs(U16(script))) << name;
     }
     const std::string previous = CurrentDirectory();
     ASSERT_EQ(chdir(m_dir.Path().c_str()), 0);
-    const std::optional<int> relative = m_system.RunScript(u"-x.sh", nullptr);  // a name that looks like an option
+    const bool relative = runs(u"-x.sh");  // a name that looks like an option
     ASSERT_EQ(chdir(previous.c_str()), 0);
-    EXPECT_EQ(relative, 4);
+    EXPECT_TRUE(relative);
     EXPECT_FALSE(std::filesystem::exists(pwned));
 }
 
@@ -311,42 +318,40 @@ TEST_F(LaunchTest, AFileTheInterpreterCannotReadIsNotRun)
 {
     const std::string unreadable = WriteScript(m_dir / "secret.sh", "exit 0", 0);
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(m_system.RunScript(U16(m_dir / "missing.sh"), nullptr), std::nullopt);
+    EXPECT_FALSE(m_system.StartScript(U16(m_dir / "missing.sh"), nullptr));
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
         "perennix: open " + (m_dir / "missing.sh") + " failed: 2 " + std::strerror(ENOENT) + "\n");
-    EXPECT_EQ(m_system.RunScript(U16(m_dir.Path().string()), nullptr), std::nullopt);  // a folder
-    EXPECT_EQ(m_system.RunScript(u"", nullptr), std::nullopt);
+    EXPECT_FALSE(m_system.StartScript(U16(m_dir.Path().string()), nullptr));  // a folder
+    EXPECT_FALSE(m_system.StartScript(u"", nullptr));
     if (geteuid() == 0)
         EXPECT_EQ(
-            pxtest::RunUnprivileged([&] { return PosixSystem().RunScript(U16(unreadable), nullptr) ? 1L : 0L; }), 0L);
+            pxtest::RunUnprivileged([&] { return PosixSystem().StartScript(U16(unreadable), nullptr) ? 1L : 0L; }), 0L);
     else
-        EXPECT_EQ(m_system.RunScript(U16(unreadable), nullptr), std::nullopt);
+        EXPECT_FALSE(m_system.StartScript(U16(unreadable), nullptr));
 }
 
-TEST_F(LaunchTest, ScriptWorksWhenChildrenAreReapedElsewhere)
+TEST_F(LaunchTest, ScriptStartsWhenChildrenAreReapedElsewhere)
 {
     struct sigaction ignore { };
     ignore.sa_handler = SIG_IGN;
     struct sigaction previous { };
     ASSERT_EQ(sigaction(SIGCHLD, &ignore, &previous), 0);
     const std::string marker = m_dir / "marker";
-    const std::string script = WriteScript(m_dir / "start.sh", "sleep 0.2; echo done > '" + marker + "'; exit 5");
-    const std::optional<int> status = m_system.RunScript(U16(script), nullptr);
-    const std::optional<std::string> written = pxtest::ReadFile(marker);
+    const std::string script = WriteScript(m_dir / "start.sh", "echo done > '" + marker + "'");
+    const bool started = m_system.StartScript(U16(script), nullptr);
     const intptr_t opened = m_system.ShellOpen(u"/bin/true", nullptr, nullptr);
     sigaction(SIGCHLD, &previous, nullptr);
-    EXPECT_EQ(status, 5);
-    EXPECT_EQ(written, "done\n");
+    EXPECT_TRUE(started);
+    EXPECT_TRUE(pxtest::WaitUntil([&] { return pxtest::ReadFile(marker) == "done\n"; }, 10000));
     EXPECT_GT(opened, 32);
 }
 
-TEST_F(LaunchTest, ScriptDoesNotWaitForWhatItStartsInTheBackground)
+TEST_F(LaunchTest, WhatAScriptStartsInheritsNoDescriptorOfOurs)
 {
-    // The interpreter hands its program no descriptor of ours either.
     std::ofstream log(m_dir / "log.txt");
     const std::string script = WriteScript(
         m_dir / "start.sh", "PX_PROBE_REPORT='" + (m_dir / "report") + "' '" + pxtest::ProbePath() + "' &");
-    EXPECT_EQ(m_system.RunScript(U16(script), nullptr), 0);
+    EXPECT_TRUE(m_system.StartScript(U16(script), nullptr));
     const std::optional<Report> report = pxtest::WaitForReport(m_dir / "report");
     ASSERT_TRUE(report);
     const pid_t background = std::stoi(report->at("pid").at(0));

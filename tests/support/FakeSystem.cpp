@@ -201,17 +201,15 @@ bool FakeSystem::IsScriptFile(const std::u16string& path)
     return std::find(scriptFiles.begin(), scriptFiles.end(), path) != scriptFiles.end();
 }
 
-std::optional<int> FakeSystem::RunScript(const std::u16string& path, std::optional<LaunchedProcess>* launched)
+bool FakeSystem::StartScript(const std::u16string& path, std::optional<LaunchedProcess>* launched)
 {
     scripts.push_back(path);
-    if (duringScript)
-        duringScript();
-    if (scriptExitStatus && !launchStartsProcess.empty()) {
+    if (scriptStarts && !launchStartsProcess.empty()) {
         lastLaunch = AddToLaunch(m_nextPid, launchStartsProcess);
         if (launched)
             *launched = LaunchedProcess{lastLaunch, 0};
     }
-    return scriptExitStatus;
+    return scriptStarts;
 }
 
 std::vector<TopWindow> FakeSystem::FindTopWindows(const std::u16string& title)

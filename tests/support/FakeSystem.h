@@ -118,9 +118,7 @@ public:
     std::vector<std::u16string> executablePrograms;
     std::vector<std::u16string> scriptFiles;
     std::vector<std::u16string> scripts;  // the paths run as scripts
-    // Runs inside RunScript, while the caller is blocked (the script is running).
-    std::function<void()> duringScript;
-    std::optional<int> scriptExitStatus = 0;  // nullopt: the interpreter could not run the file
+    bool scriptStarts = true;  // false: the interpreter could not run the file
     std::vector<uint64_t> released;  // launches let go of
     std::vector<uint64_t> launchesEnded;  // launches ended whole
 
@@ -143,7 +141,7 @@ public:
     void Release(const LaunchedProcess& process) override;
     bool IsExecutableProgram(const std::u16string& path) override;
     bool IsScriptFile(const std::u16string& path) override;
-    std::optional<int> RunScript(const std::u16string& path, std::optional<LaunchedProcess>* launched) override;
+    bool StartScript(const std::u16string& path, std::optional<LaunchedProcess>* launched) override;
     std::vector<TopWindow> FindTopWindows(const std::u16string& title) override;
     bool BringToFront(ForeignWindow window) override;
     void PressSpaceKey() override;

@@ -360,25 +360,24 @@ TEST_F(GuardTest, FailedShellLaunchStopsGuardingEvenDuringACountdown)
     EXPECT_EQ(ScheduleMessages(Log()).size(), 2u);
 }
 
-TEST_F(GuardTest, ScriptLaunchBlocksAndItsExitStatusIsNoFailure)
+// A script runs beside the window as a launch: while what it started lives, no second copy;
+// once it has all ended, the next check runs the script again.
+TEST_F(GuardTest, AScriptIsALaunchThatRunsBesideTheWindow)
 {
     const std::u16string script = MakeProgram("start.sh");
-    WriteIni(GuardedIni(script));
-    system.scriptExitStatus = 127;  // the script's own last command was not found
+    WriteIni(GuardedIni(script, "", 2));
+    system.launchStartsProcess = u"start.sh";  // the interpreter, running the script
     Run([&](FakeWindow& w) {
-        bool insideCommand = false;
-        system.duringScript = [&] {
-            insideCommand = true;
-            // Virtual time passes while the command runs; no tick is delivered meanwhile.
-            clock.SetMs(clock.NowMs() + 90 * kSecond);
-        };
         Start(w);
-        EXPECT_TRUE(insideCommand);
         EXPECT_TRUE(MainDialog(w).IsGuarding());
         EXPECT_TRUE(w.HasTimer(TIMER_LAUNCHED));
-        system.duringScript = nullptr;
-        // The loop timer missed its due time while blocked: it delivers one late tick only.
-        host.AdvanceBy(0);
+        ASSERT_EQ(system.scripts.size(), 1u);
+        system.AddToLaunch(system.lastLaunch, u"java");  // what the script started
+        host.AdvanceBy(10 * kSecond);
+        EXPECT_EQ(system.scripts.size(), 1u);
+        EXPECT_EQ(w.Text(IDC_STATUS), u"已启动，但找不到进程名：guarded.exe");
+        system.processes.clear();  // the script and its program ended
+        host.AdvanceBy(2 * kSecond);
         EXPECT_EQ(system.scripts.size(), 2u);
     });
 }
@@ -388,7 +387,7 @@ TEST_F(GuardTest, AScriptTheInterpreterCannotRunStopsGuarding)
 {
     const std::u16string script = MakeProgram("start.sh");
     WriteIni(GuardedIni(script, "", 2));
-    system.scriptExitStatus = std::nullopt;
+    system.scriptStarts = false;
     Run([&](FakeWindow& w) {
         Start(w);
         EXPECT_FALSE(MainDialog(w).IsGuarding());

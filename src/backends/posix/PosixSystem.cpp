@@ -142,13 +142,13 @@ bool PosixSystem::IsScriptFile(const std::u16string& path)
     return read(fd.Get(), head, 2) == 2 && head[0] == '#' && head[1] == '!';
 }
 
-std::optional<int> PosixSystem::RunScript(const std::u16string& path, std::optional<LaunchedProcess>* launched)
+bool PosixSystem::StartScript(const std::u16string& path, std::optional<LaunchedProcess>* launched)
 {
     px::posix::LaunchSession session;
-    const std::optional<int> status = px::posix::RunScriptFile(px::ToUtf8(path), &session);
-    if (status)
+    const bool started = px::posix::StartScriptFile(px::ToUtf8(path), &session);
+    if (started)
         Remember(launched, session);
-    return status;
+    return started;
 }
 
 std::vector<TopWindow> PosixSystem::FindTopWindows(const std::u16string& title)

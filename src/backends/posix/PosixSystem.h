@@ -34,7 +34,7 @@ public:
     void Release(const LaunchedProcess& process) override { m_launches.erase(process.id); }
     bool IsExecutableProgram(const std::u16string& path) override;
     bool IsScriptFile(const std::u16string& path) override;
-    std::optional<int> RunScript(const std::u16string& path, std::optional<LaunchedProcess>* launched) override;
+    bool StartScript(const std::u16string& path, std::optional<LaunchedProcess>* launched) override;
 
     std::vector<TopWindow> FindTopWindows(const std::u16string& title) override;
     bool BringToFront(ForeignWindow window) override;

@@ -470,75 +470,30 @@ intptr_t ShellOpenFile(const std::string& file, const std::string* parameters, p
     return Launch(opener, {"xdg-open", path}, LaunchKind::Opener, started, session);
 }
 
-std::optional<int> RunScriptFile(const std::string& path, LaunchSession* session)
+bool StartScriptFile(const std::string& path, LaunchSession* session)
 {
     // The interpreter reads the file: one it cannot open is not run at all (dash would say so
     // on standard error and exit with 2, which a script may exit with too).
     if (path.empty())
-        return std::nullopt;
+        return false;
     {
         UniqueFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
         if (!file.Valid()) {
             LogOsFailure("open", path, errno);
-            return std::nullopt;
+            return false;
         }
         struct stat info { };
         if (fstat(file.Get(), &info) != 0) {
             LogOsFailure("fstat", path, errno);
-            return std::nullopt;
+            return false;
         }
         if (!S_ISREG(info.st_mode))
-            return std::nullopt;
+            return false;
     }
-    // "--": a path that begins with "-" is still the file, never an option.
-    std::vector<std::string> words{"sh", "--", path};
-    std::vector<char*> argv = ArgvOf(words);
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        LogOsFailure("pipe2", errno);
-        return std::nullopt;
-    }
-    UniqueFd readEnd(fds[0]);
-    UniqueFd writeEnd(fds[1]);
-    const pid_t child = fork();
-    if (child < 0) {
-        LogOsFailure("fork", errno);
-        return std::nullopt;
-    }
-    if (child == 0) {
-        // The interpreter runs as the child's child; the child waits for it with default
-        // signal handling and reports the status through the pipe, so the status arrives
-        // even when the launcher's own children are reaped by someone else.
-        ResetSignals();
-        const int reportFd = MoveAbove2(writeEnd.Get());
-        CloseDescriptorsExcept(reportFd);
-        // A session of its own: what the script leaves running in the background stays
-        // known as the script's, and ending it never reaches this program's own group.
-        setsid();
-        const pid_t shell = fork();
-        if (shell < 0)
-            ReportAndExit(reportFd, kReportForkFailed, errno, 0);
-        if (shell == 0) {
-            execv("/bin/sh", argv.data());
-            ReportAndExit(reportFd, kReportExecFailed, errno, 127);
-        }
-        ReportExitOf(shell, reportFd);
-    }
-    writeEnd.Reset();
-    if (session)
-        *session = SessionOf(child);
-    ChildReport report;
-    const ReadOutcome outcome = ReadReport(readEnd.Get(), report, -1);
-    WaitForChild(child);
-    if (outcome == ReadOutcome::Report)
-        LogChildFailure(report, "/bin/sh");
-    if (outcome != ReadOutcome::Report || report.kind != kReportExited)
-        return std::nullopt;
-    if (WIFEXITED(report.value))
-        return WEXITSTATUS(report.value);
-    if (WIFSIGNALED(report.value))
-        return 128 + WTERMSIG(report.value);
-    return std::nullopt;
+    // "--": a path that begins with "-" is still the file, never an option. The interpreter
+    // is started as a program is, in a session of its own: what the script leaves running in
+    // the background stays known as the script's.
+    return Launch("/bin/sh", {"sh", "--", path}, LaunchKind::Program, nullptr, session) == kOpenSucceeded;
 }
 
 }  // namespace px::posix

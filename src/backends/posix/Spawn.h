@@ -50,11 +50,9 @@ struct LaunchSession {
 intptr_t ShellOpenFile(
     const std::string& file, const std::string* parameters, pid_t* started = nullptr, LaunchSession* session = nullptr);
 
-// Runs "/bin/sh -- path", the file as a script, in a new session, and waits until it has
-// finished, also when something else reaps this process's children. Returns the exit status
-// (128 + the signal number when a signal ended it); nullopt when path is no regular file this
-// process can read, or the interpreter could not be started. session (when given) gets the
-// script's session, where what it started in the background runs on.
-std::optional<int> RunScriptFile(const std::string& path, LaunchSession* session = nullptr);
+// Starts "/bin/sh -- path", the file as a script, detached as ShellOpenFile starts a program,
+// and returns at once. False when path is no regular file this process can read, or the
+// interpreter could not be started. session (when given) gets the script's session.
+bool StartScriptFile(const std::string& path, LaunchSession* session = nullptr);
 
 }  // namespace px::posix

@@ -192,16 +192,29 @@ void Win32System::Release(const LaunchedProcess& process)
             LogOsFailure("CloseHandle", ::GetLastError());
 }
 
-std::optional<int> Win32System::RunScript(const std::u16string& path, std::optional<LaunchedProcess>* launched)
+bool Win32System::IsExecutableProgram(const std::u16string& path)
+{
+    // Windows runs a program by its extension, in any letter case: "Client.Exe" is one.
+    const size_t dot = path.rfind(u'.');
+    if (dot == std::u16string::npos || path.find_first_of(u"\\/", dot) != std::u16string::npos)
+        return false;
+    std::u16string extension = path.substr(dot);
+    for (char16_t& c : extension)
+        if (c >= u'A' && c <= u'Z')
+            c = static_cast<char16_t>(c - u'A' + u'a');
+    return extension == u".exe" || extension == u".com";
+}
+
+bool Win32System::StartScript(const std::u16string& path, std::optional<LaunchedProcess>* launched)
 {
     // Only a file the interpreter can read is run (an empty path names none).
     if (path.empty())
-        return std::nullopt;
+        return false;
     UniqueHandle file(::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid()) {
         LogOsFailure("CreateFileW", Wide(path), ::GetLastError());
-        return std::nullopt;
+        return false;
     }
     file.Reset();
     // The interpreter expands the variable once and reads what it holds as one quoted word:
@@ -222,21 +235,19 @@ std::optional<int> Win32System::RunScript(const std::u16string& path, std::optio
     ::SetEnvironmentVariableW(kVariable, nullptr);
     if (!created) {
         LogOsFailure("CreateProcessW", comspec, error);
-        return std::nullopt;  // no interpreter could be started
+        return false;  // no interpreter could be started
     }
-    // Into the launch's job before its first instruction: all it starts belongs to it.
+    // Into the launch's job before its first instruction: all it starts belongs to it. The
+    // script then runs beside this program, which never waits for it.
     const LaunchedProcess launch = MakeLaunch(UniqueHandle(started.hProcess));
     const UniqueHandle thread(started.hThread);
-    ::ResumeThread(thread.Get());
-    const HANDLE process = FromId(launch.stamp);
-    ::WaitForSingleObject(process, INFINITE);
-    DWORD status = 0;
-    ::GetExitCodeProcess(process, &status);
+    if (::ResumeThread(thread.Get()) == static_cast<DWORD>(-1))
+        LogOsFailure("ResumeThread", ::GetLastError());
     if (launched)
         *launched = launch;
     else
         Release(launch);
-    return static_cast<int>(status);
+    return true;
 }
 
 std::vector<TopWindow> Win32System::FindTopWindows(const std::u16string& title)

@@ -25,14 +25,14 @@ public:
     // TerminateJobObject: every process of the job at once.
     bool TerminateLaunched(const LaunchedProcess& process) override;
     void Release(const LaunchedProcess& process) override;
-    // Windows knows a program by its name alone.
-    bool IsExecutableProgram(const std::u16string&) override { return false; }
+    // A program file: a .exe or .com name in any letter case.
+    bool IsExecutableProgram(const std::u16string& path) override;
     bool IsScriptFile(const std::u16string&) override { return false; }
     // %COMSPEC% /c with the path quoted as one word, as _wsystem runs it, started suspended so
     // that the interpreter and all it starts belong to the launch's job from the start; the
     // path reaches the interpreter through an environment variable, so that no character of
     // it is read as command text.
-    std::optional<int> RunScript(const std::u16string& path, std::optional<LaunchedProcess>* launched) override;
+    bool StartScript(const std::u16string& path, std::optional<LaunchedProcess>* launched) override;
 
     // A window of the dialog class (#32770) or with a dialog frame counts as a dialog.
     std::vector<TopWindow> FindTopWindows(const std::u16string& title) override;
