@@ -223,10 +223,11 @@ bool GuardEngine::FireJumpedOverRestarts(std::optional<int32_t> jumpedFrom, int3
 void GuardEngine::FireRestart(RestartEntry& entry, int32_t dayNow)
 {
     // Everything the last launch started goes, then whatever else runs under the image name:
-    // ending only a launcher would leave its program running beside the next launch's.
+    // ending only a launcher would leave its program running beside the next launch's. The
+    // launch stays known until its last process is gone, so a check in the moment its
+    // processes take to die starts no second copy.
     if (m_launched)
         GetSystem().TerminateLaunched(*m_launched);
-    ForgetLaunchedProcess();
     TerminateProcessesByName(m_config.strExeName);
     WriteRestartLogEntry(entry.minuteOfDay, logtext::kRestartFired);
     m_view.CancelTimer(TIMER_RESTART);

@@ -269,6 +269,25 @@ TEST_F(GuardEngineTest, AForegroundLauncherAndItsProgramBothGoAtTheRestart)
     EXPECT_EQ(system.shellLaunches.size(), 2u);
 }
 
+// A process of the launch that outlives the restart's end (still dying, or one the system
+// would not end) holds the relaunch back until it is gone: never two copies at once.
+TEST_F(GuardEngineTest, TheRelaunchWaitsForTheLastProcessOfTheEndedLaunch)
+{
+    view.settings->bTimedClose = true;
+    view.settings->strRebTime = u"12:02";
+    view.settings->nLoopSec = 1;
+    engine.Start(false, false);
+    Advance(0);
+    const uint32_t program = system.AddToLaunch(system.lastLaunch, u"java");
+    system.processes.back().canOpen = false;
+    Advance(2 * kMinute + 25 * kSecond);  // fired at 12:02:20
+    EXPECT_EQ(system.CountProcessesNamed(u"guarded.exe"), 0u);
+    EXPECT_EQ(system.shellLaunches.size(), 1u) << "the launch's java still runs";
+    system.RemoveProcess(program);
+    Advance(1 * kSecond);
+    EXPECT_EQ(system.shellLaunches.size(), 2u);
+}
+
 // Another user's program of the same name is neither the guarded one nor ended by a restart.
 TEST_F(GuardEngineTest, AnotherUsersProgramOfTheSameNameIsNotOurs)
 {
