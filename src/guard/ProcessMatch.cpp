@@ -63,17 +63,17 @@ bool TerminateAllNamed(System& system, const std::u16string& imageName)
 {
     if (imageName.empty())
         return false;
-    std::vector<uint32_t> matches;
+    std::vector<std::pair<uint32_t, uint64_t>> matches;
     const bool listed = system.EnumerateProcesses(ProcessDetail::Full, [&](const ProcessEntry& p) {
         if (IsGuardedProcess(imageName, p))
-            matches.push_back(p.pid);
+            matches.emplace_back(p.pid, p.startStamp);
         return true;
     });
     if (!listed)
         return false;
     bool any = false;
-    for (uint32_t pid : matches)
-        if (system.TerminateProcess(pid))
+    for (const auto& [pid, startStamp] : matches)
+        if (system.TerminateProcess(pid, startStamp))
             any = true;
     return any;
 }

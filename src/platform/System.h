@@ -36,6 +36,9 @@ struct ProcessEntry {
     // The process belongs to the user this program runs as (false: another user's, or one
     // whose owner the system would not tell).
     bool ownUser = true;
+    // When the process started, in the system's own unit (Linux: clock ticks since boot;
+    // Windows: its creation time); with the pid it names one process for good. 0: unknown.
+    uint64_t startStamp = 0;
 };
 
 // How much naming a process scan gathers.
@@ -76,7 +79,9 @@ public:
     // True when a Quick scan already reports every name a Full scan would.
     virtual bool QuickNamesAreComplete() const = 0;
     // Ends a process at once, without waiting; false when it could not be opened.
-    virtual bool TerminateProcess(uint32_t pid) = 0;
+    // With a startStamp (not 0), only the process that started then is ended: a pid reused
+    // since the list was taken names another process, which is left alone.
+    virtual bool TerminateProcess(uint32_t pid, uint64_t startStamp) = 0;
 
     // The shell's "open" of file with optional parameters (nullptr: none); returns at once
     // with a code like ShellExecuteW's: above 32 is success. When launched is given and the

@@ -289,11 +289,26 @@ TEST_F(ProcessTest, TerminateRefusesPidsThatDoNotNameOneOtherProcess)
     };
     ::testing::internal::CaptureStderr();
     for (const uint32_t pid : refused)
-        EXPECT_FALSE(m_system.TerminateProcess(pid)) << pid;
+        EXPECT_FALSE(m_system.TerminateProcess(pid, 0)) << pid;
     // No process to end is no failure of the call: nothing is logged.
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     // Still here to tell the tale, and so is our group.
     EXPECT_EQ(pxtest::ProcessState(getpid()), 'R');
+}
+
+// A pid names the listed process only with its start time: a process that got the pid since
+// the list was taken (here: the same pid with another start time) is left alone.
+TEST_F(ProcessTest, TerminationEndsOnlyTheProcessThatWasListed)
+{
+    const ChildProcess& probe = StartProbe("pxreuse" + m_tag);
+    const std::optional<ProcessEntry> entry = EntryOf(probe.Pid(), ProcessDetail::Full);
+    ASSERT_TRUE(entry);
+    ASSERT_NE(entry->startStamp, 0u);
+    const uint32_t pid = static_cast<uint32_t>(probe.Pid());
+    EXPECT_FALSE(m_system.TerminateProcess(pid, entry->startStamp + 1));
+    EXPECT_TRUE(pxtest::IsAlive(probe.Pid()));
+    EXPECT_TRUE(m_system.TerminateProcess(pid, entry->startStamp));
+    EXPECT_TRUE(pxtest::WaitUntil([&] { return !pxtest::IsAlive(probe.Pid()); }, 10000));
 }
 
 // A kill the system refuses leaves a line on standard error with the pid and the reason;
@@ -310,11 +325,12 @@ TEST_F(ProcessTest, ARefusedTerminationIsLoggedAndOtherUsersProcessesAreNot)
         PosixSystem system;
         for (const ProcessDetail detail : {ProcessDetail::Quick, ProcessDetail::Full})
             system.EnumerateProcesses(detail, [](const ProcessEntry&) { return true; });
-        return system.TerminateProcess(static_cast<uint32_t>(target)) ? 1L : 0L;
+        return system.TerminateProcess(static_cast<uint32_t>(target), 0) ? 1L : 0L;
     });
     const std::string logged = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(ended, 0);
-    EXPECT_EQ(logged, "perennix: kill " + std::to_string(target) + " failed: 1 " + std::strerror(EPERM) + "\n");
+    EXPECT_EQ(
+        logged, "perennix: pidfd_send_signal " + std::to_string(target) + " failed: 1 " + std::strerror(EPERM) + "\n");
     EXPECT_TRUE(pxtest::IsAlive(target));
 }
 

@@ -131,6 +131,7 @@ bool FakeSystem::EnumerateProcesses(ProcessDetail detail, const std::function<bo
         ProcessEntry e;
         e.pid = p.pid;
         e.ownUser = p.ownUser;
+        e.startStamp = p.startStamp;
         // Like /proc: the first name is the quick one, and a cut one comes with all the others.
         if (detail == ProcessDetail::Quick && !quickNamesComplete && !p.names.empty() && !p.names[0].isPrefix)
             e.names.assign(p.names.begin(), p.names.begin() + 1);
@@ -142,10 +143,10 @@ bool FakeSystem::EnumerateProcesses(ProcessDetail detail, const std::function<bo
     return true;
 }
 
-bool FakeSystem::TerminateProcess(uint32_t pid)
+bool FakeSystem::TerminateProcess(uint32_t pid, uint64_t startStamp)
 {
     auto it = std::find_if(processes.begin(), processes.end(), [pid](const FakeProcess& p) { return p.pid == pid; });
-    if (it == processes.end() || !it->canOpen)
+    if (it == processes.end() || !it->canOpen || (startStamp != 0 && startStamp != it->startStamp))
         return false;
     terminated.push_back(pid);
     processes.erase(it);

@@ -67,6 +67,7 @@ struct FakeProcess {
     bool canOpen = true;  // false: the user may not open it (terminate fails)
     uint64_t launch = 0;  // the launch it belongs to (its first process's pid); 0: none of ours
     bool ownUser = true;  // false: another user's process
+    uint64_t startStamp = 0;
 };
 
 struct ShellLaunch {
@@ -133,7 +134,8 @@ public:
 
     bool EnumerateProcesses(ProcessDetail detail, const std::function<bool(const ProcessEntry&)>& visit) override;
     bool QuickNamesAreComplete() const override { return quickNamesComplete; }
-    bool TerminateProcess(uint32_t pid) override;
+    bool TerminateProcess(uint32_t pid, uint64_t startStamp) override;
+    bool TerminateProcess(uint32_t pid) { return TerminateProcess(pid, 0); }
     intptr_t ShellOpen(const std::u16string& file, const std::u16string* parameters,
         std::optional<LaunchedProcess>* launched) override;
     bool IsAlive(const LaunchedProcess& process) override;

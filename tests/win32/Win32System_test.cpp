@@ -72,9 +72,23 @@ TEST_F(Win32SystemTest, SnapshotFindsBothInstancesInAnotherCaseAndTerminationEnd
 TEST_F(Win32SystemTest, TerminationRefusesWhatItCannotOpen)
 {
     ::testing::internal::CaptureStderr();
-    EXPECT_FALSE(m_system.TerminateProcess(0x7FFFFFF0));  // no process has this id
-    EXPECT_FALSE(m_system.TerminateProcess(0));
-    EXPECT_FALSE(m_system.TerminateProcess(::GetCurrentProcessId()));
+    EXPECT_FALSE(m_system.TerminateProcess(0x7FFFFFF0, 0));  // no process has this id
+    EXPECT_FALSE(m_system.TerminateProcess(0, 0));
+    EXPECT_FALSE(m_system.TerminateProcess(::GetCurrentProcessId(), 0));
+    // An id names the listed process only with its creation time.
+    StartedProcess helper(HelperPath(), L"sleep");
+    ASSERT_TRUE(helper.Started());
+    uint64_t stamp = 0;
+    m_system.EnumerateProcesses(ProcessDetail::Full, [&](const ProcessEntry& e) {
+        if (e.pid == helper.Pid())
+            stamp = e.startStamp;
+        return true;
+    });
+    ASSERT_NE(stamp, 0u);
+    EXPECT_FALSE(m_system.TerminateProcess(helper.Pid(), stamp + 1));
+    EXPECT_FALSE(helper.WaitForExit(200).has_value());
+    EXPECT_TRUE(m_system.TerminateProcess(helper.Pid(), stamp));
+    EXPECT_TRUE(helper.WaitForExit(5000).has_value());
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");  // no process to end is no failure
 }
 

@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,16 +46,27 @@ bool PosixSystem::EnumerateProcesses(ProcessDetail detail, const std::function<b
         "/proc", detail, visit, detail == ProcessDetail::Quick ? &m_lastQuickStop : nullptr);
 }
 
-bool PosixSystem::TerminateProcess(uint32_t pid)
+bool PosixSystem::TerminateProcess(uint32_t pid, uint64_t startStamp)
 {
     // kill() reads 0 as "my process group" and negative numbers as groups or "everyone".
     if (pid == 0 || pid > static_cast<uint32_t>(INT_MAX) || static_cast<pid_t>(pid) == getpid())
         return false;
-    if (kill(static_cast<pid_t>(pid), SIGKILL) == 0)
+    // A process descriptor names one process for good: once it is open, a start time read
+    // from the pid that matches proves the descriptor is the listed process, not another that
+    // got its pid since the list was taken.
+    const px::posix::UniqueFd process(static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0)));
+    if (!process.Valid()) {
+        // A process that ended since the list was taken is no failure.
+        if (errno != ESRCH)
+            px::posix::LogOsFailure("pidfd_open", std::to_string(pid), errno);
+        return false;
+    }
+    if (startStamp != 0 && px::posix::ProcessStartTime("/proc", pid) != startStamp)
+        return false;
+    if (syscall(SYS_pidfd_send_signal, process.Get(), SIGKILL, nullptr, 0) == 0)
         return true;
-    // A process that ended since the list was taken is no failure.
     if (errno != ESRCH)
-        px::posix::LogOsFailure("kill", std::to_string(pid), errno);
+        px::posix::LogOsFailure("pidfd_send_signal", std::to_string(pid), errno);
     return false;
 }
 
@@ -117,7 +129,7 @@ bool PosixSystem::TerminateLaunched(const LaunchedProcess& process)
         if (members.empty())
             break;
         for (uint32_t pid : members)
-            any = TerminateProcess(pid) || any;
+            any = TerminateProcess(pid, 0) || any;
     }
     return any;
 }

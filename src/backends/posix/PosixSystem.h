@@ -22,8 +22,9 @@ public:
     // Only the kernel name is quick, and it is cut at 15 bytes and may differ from the
     // executable's and argv[0]'s names.
     bool QuickNamesAreComplete() const override { return false; }
-    // SIGKILL, which cannot be caught. Never pid 0, a pid that would name a process group, or this process.
-    bool TerminateProcess(uint32_t pid) override;
+    // SIGKILL, which cannot be caught, through a process descriptor (pidfd). Never pid 0, a pid
+    // that would name a process group, or this process.
+    bool TerminateProcess(uint32_t pid, uint64_t startStamp) override;
 
     intptr_t ShellOpen(const std::u16string& file, const std::u16string* parameters,
         std::optional<LaunchedProcess>* launched) override;

@@ -119,6 +119,7 @@ struct StatFields {
     std::string_view comm;
     char state = '?';
     unsigned long flags = 0;
+    uint64_t startTime = 0;  // clock ticks since boot
 };
 
 bool ParseStat(std::string_view text, StatFields& out)
@@ -141,6 +142,17 @@ bool ParseStat(std::string_view text, StatFields& out)
     for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos)
         flags = flags * 10 + static_cast<unsigned long>(text[pos] - '0');
     out.flags = flags;
+    // Flags are field 9; thirteen more fields to reach the start time, field 22.
+    for (int field = 9; field < 22; ++field) {
+        pos = text.find(' ', pos);
+        if (pos == std::string_view::npos)
+            return false;
+        ++pos;
+    }
+    uint64_t start = 0;
+    for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos)
+        start = start * 10 + static_cast<uint64_t>(text[pos] - '0');
+    out.startTime = start;
     return true;
 }
 
@@ -428,10 +440,11 @@ bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::functi
     const auto read = [&](std::string_view pidText, uint32_t pid) {
         PidPath path(pidText);
         entry.pid = pid;
+        StatFields stat;
+        if (!ReadCountingStat(procFd, path, statBuf, sizeof statBuf, failure, stat))
+            return false;
+        entry.startStamp = stat.startTime;
         if (detail == ProcessDetail::Quick) {
-            StatFields stat;
-            if (!ReadCountingStat(procFd, path, statBuf, sizeof statBuf, failure, stat))
-                return false;
             // A cut kernel name alone could match other, longer names: even a quick scan
             // reports the process's other names beside it, which tell what it was cut from
             // (few processes have such names).
@@ -440,9 +453,8 @@ bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::functi
                 AssignKernelName(entry.names[0], stat.comm);
                 return true;
             }
-            return ReadAllNames(*reader, procFd, path, &stat.comm, names, entry, failure);
         }
-        return ReadAllNames(*reader, procFd, path, nullptr, names, entry, failure);
+        return ReadAllNames(*reader, procFd, path, &stat.comm, names, entry, failure);
     };
     // The owner of /proc/PID is the process's effective user.
     const uid_t me = geteuid();

@@ -59,12 +59,22 @@ std::vector<BYTE> TokenUserOf(HANDLE process)
     return std::vector<BYTE>(bytes, bytes + length);
 }
 
+// When the process was created (100 ns units since 1601); 0 when the system does not tell.
+uint64_t CreationTimeOf(HANDLE process)
+{
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!::GetProcessTimes(process, &created, &exited, &kernel, &user))
+        return 0;
+    return (uint64_t{created.dwHighDateTime} << 32) | created.dwLowDateTime;
+}
+
 // The process runs as this user: its token's user is me. Where the token cannot be read (a
 // process of this user running elevated), the process's logon session tells: another user's
 // processes and the services run in sessions of their own.
-bool IsOwnProcess(DWORD pid, const std::vector<BYTE>& me, DWORD mySession)
+bool IsOwnProcess(DWORD pid, const std::vector<BYTE>& me, DWORD mySession, uint64_t& startStamp)
 {
     const UniqueHandle handle(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    startStamp = handle.Valid() ? CreationTimeOf(handle.Get()) : 0;
     if (handle.Valid() && !me.empty())
         if (const std::vector<BYTE> user = TokenUserOf(handle.Get()); !user.empty())
             return user == me;
@@ -95,19 +105,19 @@ bool Win32System::EnumerateProcesses(ProcessDetail, const std::function<bool(con
     do {
         process.pid = entry.th32ProcessID;
         process.names[0].text = FromWide(entry.szExeFile);
-        process.ownUser = IsOwnProcess(entry.th32ProcessID, me, mySession);
+        process.ownUser = IsOwnProcess(entry.th32ProcessID, me, mySession, process.startStamp);
         if (!visit(process))
             break;
     } while (::Process32NextW(snapshot.Get(), &entry));
     return true;
 }
 
-bool Win32System::TerminateProcess(uint32_t pid)
+bool Win32System::TerminateProcess(uint32_t pid, uint64_t startStamp)
 {
     if (pid == 0 || pid == ::GetCurrentProcessId())
         return false;
-    // All access rights, as the program has always asked for; the handle is closed at once.
-    UniqueHandle process(::OpenProcess(PROCESS_ALL_ACCESS, TRUE, pid));
+    // The handle names one process for good; it is not inherited by what this program starts.
+    UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
     if (!process.Valid()) {
         // A process that ended since the snapshot was taken is no failure.
         const DWORD error = ::GetLastError();
@@ -115,9 +125,13 @@ bool Win32System::TerminateProcess(uint32_t pid)
             LogOsFailure("OpenProcess", std::to_wstring(pid), error);
         return false;
     }
-    if (!::TerminateProcess(process.Get(), 0))
-        LogOsFailure("TerminateProcess", std::to_wstring(pid), ::GetLastError());
-    return true;
+    // A process that got the id since the snapshot was taken started later: it is left alone.
+    if (startStamp != 0 && CreationTimeOf(process.Get()) != startStamp)
+        return false;
+    if (::TerminateProcess(process.Get(), 0))
+        return true;
+    LogOsFailure("TerminateProcess", std::to_wstring(pid), ::GetLastError());
+    return false;
 }
 
 intptr_t Win32System::ShellOpen(

@@ -12,8 +12,9 @@ public:
     bool EnumerateProcesses(ProcessDetail detail, const std::function<bool(const ProcessEntry&)>& visit) override;
     // The snapshot carries each process's image file name whole.
     bool QuickNamesAreComplete() const override { return true; }
-    // Never pid 0 (the idle process) or this process.
-    bool TerminateProcess(uint32_t pid) override;
+    // Never pid 0 (the idle process) or this process; the process's creation time tells a
+    // reused id from it.
+    bool TerminateProcess(uint32_t pid, uint64_t startStamp) override;
 
     // A launch is a job object of its own that the process started is put into, so every
     // process it starts in turn belongs to it too; known by the job's and the process's
