@@ -20,6 +20,38 @@ void Erase(std::vector<uintptr_t>& ids, uintptr_t id) { ids.erase(std::remove(id
 WindowHost* GetWindowHost() { return g_windowHost; }
 void SetWindowHost(WindowHost* host) { g_windowHost = host; }
 
+bool MessageBoxHasCancel(unsigned type) { return (type & MB_TYPEMASK) == MB_OKCANCEL; }
+
+BoxIcon MessageBoxIconOf(unsigned type)
+{
+    switch (type & MB_ICONMASK) {
+    case MB_ICONINFORMATION:
+        return BoxIcon::Information;
+    case MB_ICONWARNING:
+        return BoxIcon::Warning;
+    case MB_ICONERROR:
+        return BoxIcon::Error;
+    case MB_ICONQUESTION:
+        return BoxIcon::Question;
+    default:
+        return BoxIcon::None;
+    }
+}
+
+std::u16string CMFCEditBrowseCtrl::InitialFolder(std::u16string_view text)
+{
+    const size_t last = text.rfind(px::kPathSeparator);
+    if (last == std::u16string_view::npos)
+        return {};
+    size_t end = last;
+    while (end > 0 && text[end - 1] == px::kPathSeparator)
+        --end;
+    // Without its separator a root would name no folder ("") or the drive's current one ("C:").
+    if (end == 0 || text[end - 1] == u':')
+        return std::u16string(text.substr(0, end + 1));
+    return std::u16string(text.substr(0, end));
+}
+
 CDialogEx::CDialogEx(int templateId, CDialogEx* parent)
     : m_nIDTemplate(templateId)
     , m_pParentWnd(parent)
@@ -100,6 +132,9 @@ MessageResult CDialogEx::Dispatch(unsigned message, uintptr_t wParam, intptr_t l
     }
     case WM_DESTROY:
         OnDestroy();
+        // No icon outlives its window, whichever way the dialog ended.
+        if (m_trayIcon)
+            NotifyIconDelete(*m_trayIcon);
         return {false, 0};
     default:
         return {true, DefWindowProc(message, wParam, lParam)};
@@ -143,6 +178,37 @@ int CDialogEx::MessageBox(const std::u16string& text, const std::optional<std::u
     if (!m_pWnd)
         return IDCANCEL;
     return m_pWnd->MessageBox(text, caption ? *caption : ApplicationName(), type);
+}
+
+bool CDialogEx::AppendWindowMenuItem(const std::u16string& text, unsigned commandId)
+{
+    if (!m_pWnd)
+        return false;
+    if (m_pWnd->HasSystemMenu())
+        return m_pWnd->AppendSystemMenuItem(text, commandId);
+    return m_pWnd->AppendContextMenuItem(text, commandId);
+}
+
+bool CDialogEx::NotifyIconAdd(const NotifyIconData& nid)
+{
+    if (!m_pWnd || !m_pWnd->NotifyIconAdd(nid))
+        return false;
+    m_trayIcon = nid;
+    return true;
+}
+
+bool CDialogEx::NotifyIconDelete(const NotifyIconData& nid)
+{
+    // nid may be the record itself: it goes once the host is done with it.
+    const bool removed = m_pWnd && m_pWnd->NotifyIconDelete(nid);
+    m_trayIcon.reset();
+    return removed;
+}
+
+void CDialogEx::OnTrayReturned()
+{
+    if (m_trayIcon && m_pWnd)
+        m_pWnd->NotifyIconAdd(*m_trayIcon);
 }
 
 std::u16string CDialogEx::GetDlgItemText(int id) const

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/WinConst.h"
@@ -15,6 +16,13 @@ class DialogWindow;
 
 // Icons are named by resource id; each back end renders its own image for the id.
 using IconId = int;
+
+// The icon of a message box, asked for with the MB_ICON* bits of its type.
+enum class BoxIcon { None, Information, Warning, Error, Question };
+// What a host shows of a message box's type: OK, or OK and Cancel (MB_OKCANCEL), and the
+// icon; every other bit of the type is ignored, on every host.
+bool MessageBoxHasCancel(unsigned type);
+BoxIcon MessageBoxIconOf(unsigned type);
 
 // The tray record, shaped like the platform's NOTIFYICONDATAW: only the fields that uFlags
 // names carry meaning.
@@ -56,7 +64,6 @@ public:
     virtual bool IsDlgButtonChecked(int id) = 0;
     virtual void CheckDlgButton(int id, bool checked) = 0;
     virtual void EnableDlgItem(int id, bool enable) = 0;
-    virtual bool IsDlgItemEnabled(int id) = 0;
     // Masks an edit's text with ch; 0 removes the masking.
     virtual void SetPasswordChar(int id, char16_t ch) = 0;
     // Repaints an item in full, background included.
@@ -69,8 +76,9 @@ public:
     // Queues a message that the dialog gets after the current handler has returned.
     virtual void PostMessage(unsigned message, uintptr_t wParam, intptr_t lParam) = 0;
 
-    // A modal message box owned by the window, with this caption; timer ticks and posted
-    // messages keep being dispatched while it is open. Returns IDOK or IDCANCEL.
+    // A modal message box owned by the window, with this caption, the buttons and the icon the
+    // type asks for (MessageBoxHasCancel, MessageBoxIconOf); timer ticks and posted messages
+    // keep being dispatched while it is open. Returns IDOK or IDCANCEL.
     virtual int MessageBox(const std::u16string& text, const std::u16string& caption, unsigned type) = 0;
 
     // SW_HIDE, SW_MINIMIZE, SW_RESTORE (a minimised window back to its size), or SW_SHOW;
@@ -85,16 +93,24 @@ public:
     virtual void SetIcon(IconId icon, bool bigIcon) = 0;
 
     // Adds or removes the tray icon the record describes; false when the shell refused (no
-    // tray on this desktop, or the icon was already there or already gone).
+    // tray on this desktop, or the icon was already there or already gone). A tray that goes
+    // takes the icon with it; when one comes back, the dialog is told (CDialogEx::TrayReturned)
+    // and adds it again if it wants it: a host never adds an icon on its own.
     virtual bool NotifyIconAdd(const NotifyIconData& nid) = 0;
     virtual bool NotifyIconDelete(const NotifyIconData& nid) = 0;
     // Shows a popup menu at the mouse position; a picked item reaches the dialog as WM_COMMAND
     // with the item's id. A host whose tray shows the icon's menu itself asks for it with the
     // tray callback's WM_RBUTTONDOWN just before, and takes the entries from this call.
     virtual void TrackPopupMenu(const std::vector<MenuItem>& items) = 0;
-    // Appends a separator and a text item to the window's system menu (or the host's
-    // counterpart of it); false when there is none. The item arrives as WM_SYSCOMMAND.
+    // Whether the window has a system menu (the title bar's window menu) the program can
+    // extend: Windows' windows do; a Linux desktop draws its own, which no program extends.
+    virtual bool HasSystemMenu() = 0;
+    // Appends a separator and a text item to the window's system menu; false when it has none.
+    // The item arrives as WM_SYSCOMMAND.
     virtual bool AppendSystemMenuItem(const std::u16string& text, unsigned commandId) = 0;
+    // Appends a text item to the menu a right click on the window's background opens (its
+    // context menu); false when the window has none. The item arrives as WM_SYSCOMMAND.
+    virtual bool AppendContextMenuItem(const std::u16string& text, unsigned commandId) = 0;
 
     // Ends the modal run of this window's dialog with the given result.
     virtual void EndDialog(int result) = 0;
@@ -172,8 +188,16 @@ public:
     }
 };
 
-// The edit with a browse button; the host gives it its file dialog.
-class CMFCEditBrowseCtrl : public CEdit { };
+// The edit with a browse button; the host gives it its file dialog, which opens in
+// InitialFolder of the edit's text.
+class CMFCEditBrowseCtrl : public CEdit {
+public:
+    // The folder of the path in text: the text before its last separator (and before any
+    // separators right ahead of that), a root keeping its separator ("/", or a drive's "C:"
+    // with it); empty when the text names no folder, and the file dialog then opens where the
+    // platform opens it.
+    static std::u16string InitialFolder(std::u16string_view text);
+};
 
 // The toolkit-neutral dialog: handlers and message dispatch, no window of its own until a
 // host attaches one.
@@ -195,6 +219,11 @@ public:
     // Host side: attach the window before OnInitDialog, detach after the modal run.
     void Attach(DialogWindow* wnd) { m_pWnd = wnd; }
     void Detach() { m_pWnd = nullptr; }
+    // Host side: the host's tray came back after it had gone (the shell restarted, a tray host
+    // started again), holding none of the icons the tray that went had. Every open dialog is
+    // told from the host's message loop, whatever the platform's own way of telling
+    // (TaskbarCreated on Windows, a tray announcing itself on Linux).
+    void TrayReturned() { OnTrayReturned(); }
 
     // The dialog's message procedure: the message map of the dialog framework. A timer's
     // tick is never handled inside its own handler (one waiting in a message box): a tick
@@ -238,6 +267,21 @@ protected:
     }
     // A message box owned by this dialog; without a caption, the application's name.
     int MessageBox(const std::u16string& text, const std::optional<std::u16string>& caption, unsigned type);
+    // Adds a command to the window's own menu where its platform keeps it: the system menu
+    // when the window has one, else its context menu; false when it has neither, and the
+    // command is then not offered. The command arrives as WM_SYSCOMMAND.
+    bool AppendWindowMenuItem(const std::u16string& text, unsigned commandId);
+    // The tray icon, through the dialog: it keeps the record of the icon it added until the
+    // icon is removed, adds the icon again when the host's tray comes back (OnTrayReturned),
+    // and removes it when the window goes, however the dialog ended.
+    bool NotifyIconAdd(const NotifyIconData& nid);
+    bool NotifyIconDelete(const NotifyIconData& nid);
+    // An icon this dialog added and has not removed since: it belongs in the tray (a tray that
+    // went may have taken it, and one that comes back gets it again).
+    bool HasTrayIcon() const { return m_trayIcon.has_value(); }
+    // The host's tray came back: the icon the dialog has is added again. An add the tray
+    // refuses leaves it wanted, for the next return.
+    virtual void OnTrayReturned();
     // An item's whole text: values are taken as typed, never cut to a buffer.
     std::u16string GetDlgItemText(int id) const;
     // The window's timers, through the dialog so that a tick held back for its busy handler
@@ -255,6 +299,7 @@ private:
 
     // Set by DefWindowProc while a message is being dispatched: it was left to the platform.
     bool m_bLeftToPlatform = false;
+    std::optional<NotifyIconData> m_trayIcon;
     std::vector<uintptr_t> m_ticksInHandler;
     std::vector<uintptr_t> m_ticksHeldBack;
 };

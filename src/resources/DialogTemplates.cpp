@@ -99,6 +99,8 @@ std::u16string_view GetHostText(HostText text)
         return u"取消";
     case HostText::OpenFileTitle:
         return u"打开";
+    case HostText::BrowseButton:
+        return u"...";
     }
     return {};
 }

@@ -13,11 +13,13 @@ const DialogTemplate* FindDialogTemplate(int id);
 // All templates (IDD_MAIN, IDD_PASSWD, IDD_ABOUTBOX).
 const std::vector<DialogTemplate>& AllDialogTemplates();
 // Texts a host shows on the program's behalf where the platform's own could be in another
-// language: the buttons of message boxes and the title of the file dialog.
+// language, or where a control the template names has parts of the host's making: the
+// buttons of message boxes, the title of the file dialog, the browse edit's button.
 enum class HostText {
     Ok,
     Cancel,
     OpenFileTitle,
+    BrowseButton,
 };
 std::u16string_view GetHostText(HostText text);
 

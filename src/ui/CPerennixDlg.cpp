@@ -64,9 +64,11 @@ bool CPerennixDlg::OnInitDialog()
 
     // The path edit browses for files: the host builds it that way from the template.
 
+    // The About entry where the platform keeps a window's own commands: its system menu, or
+    // the window's context menu where the desktop's window menu cannot be extended.
     const std::u16string_view aboutText = LoadStringResource(IDS_ABOUTBOX);
     if (!aboutText.empty())
-        m_pWnd->AppendSystemMenuItem(std::u16string(aboutText), IDM_ABOUTBOX);
+        AppendWindowMenuItem(std::u16string(aboutText), IDM_ABOUTBOX);
 
     m_pWnd->SetIcon(m_hIcon, true);
     m_pWnd->SetIcon(m_hIcon, false);
@@ -160,23 +162,23 @@ void CPerennixDlg::HideIntoTray()
 {
     // The icon is added before the window hides. Where the shell takes no icon (no tray on
     // this desktop, or none running), a hidden window could never be reached again: it is
-    // minimised instead and keeps its taskbar button.
-    m_bTrayIconShown = m_pWnd->NotifyIconAdd(m_nid);
-    m_pWnd->ShowWindow(m_bTrayIconShown ? SW_HIDE : SW_MINIMIZE);
+    // minimised instead and keeps its taskbar button. So the dialog has an icon exactly while
+    // its window is hidden into the tray, and only then adds it again to a tray that comes
+    // back (CDialogEx::OnTrayReturned).
+    const bool added = NotifyIconAdd(m_nid);
+    m_pWnd->ShowWindow(added ? SW_HIDE : SW_MINIMIZE);
 }
 
 void CPerennixDlg::RemoveTrayIcon()
 {
-    if (!m_bTrayIconShown)
-        return;
-    m_pWnd->NotifyIconDelete(m_nid);
-    m_bTrayIconShown = false;
+    if (HasTrayIcon())
+        NotifyIconDelete(m_nid);
 }
 
 void CPerennixDlg::OnDestroy()
 {
-    // However the dialog ends, no icon is left behind in the tray, nor a process handle.
-    RemoveTrayIcon();
+    // However the dialog ends, no icon is left behind in the tray (CDialogEx removes it with
+    // the window), nor a process handle.
     m_guard.Shutdown();
 }
 

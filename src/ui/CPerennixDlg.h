@@ -114,6 +114,5 @@ private:
     NotifyIconData m_nid;
     CMFCEditBrowseCtrl m_editFullPath;
     std::u16string m_strPathText;
-    bool m_bTrayIconShown = false;  // the shell took the icon and it has not been removed since
     bool m_bStartAtLaunchPending = false;  // the start that start-on-launch posted has not run yet
 };

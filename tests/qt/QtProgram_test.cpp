@@ -232,6 +232,32 @@ TEST_F(ProgramTest, TheBackgroundMenuOpensTheAboutBox)
     });
 }
 
+using MenuTest = QtHostTest;
+
+// No Linux desktop lets a program extend the window menu it draws: a window's own commands
+// go to its context menu.
+TEST_F(MenuTest, TheWindowsOwnCommandsGoToItsContextMenu)
+{
+    ProbeDialog dialog(IDD_MAIN);
+    Soon([&] {
+        QtDialogWindow& w = Top();
+        EXPECT_FALSE(w.HasSystemMenu());
+        EXPECT_FALSE(w.AppendSystemMenuItem(u"关于 Perennix(&A)...", IDM_ABOUTBOX));
+        EXPECT_TRUE(dialog.AppendWindowMenuItem(u"关于 Perennix(&A)...", IDM_ABOUTBOX));
+        When([] { return ActiveMenu() != nullptr; },
+            [] {
+                EXPECT_EQ(MenuTexts(ActiveMenu()), QStringList{QStringLiteral("关于 Perennix(&A)...")});
+                Pick(ActiveMenu(), QStringLiteral("关于 Perennix(&A)..."));
+            });
+        When([&] { return !dialog.Received(WM_SYSCOMMAND).empty(); }, [&] { Top().EndDialog(IDOK); });
+        QWidget* label = w.Controls()[1];
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2), label->mapToGlobal(QPoint(2, 2)));
+        QApplication::sendEvent(label, &event);
+    });
+    EXPECT_EQ(host.RunModal(dialog, nullptr), IDOK);
+    EXPECT_EQ(dialog.Received(WM_SYSCOMMAND), (std::vector<Message>{{WM_SYSCOMMAND, IDM_ABOUTBOX, 0}}));
+}
+
 TEST_F(ProgramTest, BrowsingForAFileSetsThePathAndTheImageName)
 {
     const std::filesystem::path program = dir / "tools" / "App.bin";

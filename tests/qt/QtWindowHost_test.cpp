@@ -10,12 +10,16 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QTest>
 #include <QToolButton>
 #include <climits>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 
 #include "QtHostFixture.h"
+#include "TempDir.h"
 #include "backends/qt/DialogUnits.h"
 #include "backends/qt/QtText.h"
 #include "base/Unicode.h"
@@ -221,7 +225,7 @@ TEST_F(ItemTest, EditsNotifyEveryChangeAndButtonsEveryClick)
 
         // A disabled item takes no clicks.
         w.EnableDlgItem(IDC_START, false);
-        EXPECT_FALSE(w.IsDlgItemEnabled(IDC_START));
+        EXPECT_FALSE(w.Item(IDC_START)->isEnabled());
         QTest::mouseClick(w.Item(IDC_START), Qt::LeftButton);
         EXPECT_EQ(dialog.Count(Command(IDC_START, BN_CLICKED)), 0u);
         w.EnableDlgItem(IDC_START, true);
@@ -234,6 +238,42 @@ TEST_F(ItemTest, EditsNotifyEveryChangeAndButtonsEveryClick)
         w.EndDialog(IDCANCEL);
     });
     EXPECT_EQ(host.RunModal(dialog, nullptr), IDCANCEL);
+}
+
+TEST_F(ItemTest, TheBrowseButtonShowsTheProgramsTextAndOpensInTheFolderOfThePath)
+{
+    testsupport::TempDir dir;
+    const std::filesystem::path program = dir.Path() / "工具" / "App.bin";
+    std::filesystem::create_directories(program.parent_path());
+    std::ofstream(program) << "#!/bin/sh\n";
+    ProbeDialog dialog(IDD_MAIN);
+    QStringList openedIn;
+    Soon([&] {
+        QtDialogWindow& w = Top();
+        auto* browse = w.Item(IDC_FULLPATH)->parentWidget()->findChild<QToolButton*>();
+        ASSERT_NE(browse, nullptr);
+        EXPECT_EQ(browse->text(), px::qt::ToQString(GetHostText(HostText::BrowseButton)));
+        const auto openAndCancel = [&] {
+            When([] { return qobject_cast<QFileDialog*>(QApplication::activeModalWidget()) != nullptr; },
+                [&] {
+                    auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                    openedIn << files->directory().absolutePath();
+                    files->reject();
+                });
+            browse->click();
+        };
+        // The path's folder, and for a folder with a separator at its end, that folder.
+        w.SetDlgItemText(IDC_FULLPATH, px::FromUtf8(program.string()));
+        openAndCancel();
+        w.SetDlgItemText(IDC_FULLPATH, px::FromUtf8(program.parent_path().string() + "/"));
+        openAndCancel();
+        EXPECT_EQ(w.GetDlgItemText(IDC_FULLPATH), px::FromUtf8(program.parent_path().string() + "/"))
+            << "cancelled: the text stays";
+        w.EndDialog(IDOK);
+    });
+    host.RunModal(dialog, nullptr);
+    const QString folder = QString::fromStdString(program.parent_path().string());
+    EXPECT_EQ(openedIn, (QStringList{folder, folder}));
 }
 
 TEST_F(ItemTest, MaskingShowsStarsAndUnmaskingShowsTheText)
@@ -522,6 +562,78 @@ TEST_F(BoxTest, BoxesShowTextCaptionAndButtonsAndReturnTheAnswer)
         host.RunModal(dialog, nullptr);
         EXPECT_EQ(result, c.expected);
     }
+}
+
+TEST_F(BoxTest, ABoxShowsTheIconItsTypeAsksForAndNoneWithoutOne)
+{
+    const std::pair<unsigned, QMessageBox::Icon> cases[] = {
+        {MB_OK, QMessageBox::NoIcon},
+        {MB_OKCANCEL, QMessageBox::NoIcon},
+        {MB_OK | MB_ICONINFORMATION, QMessageBox::Information},
+        {MB_OK | MB_ICONWARNING, QMessageBox::Warning},
+        {MB_OK | MB_ICONERROR, QMessageBox::Critical},
+        {MB_OKCANCEL | MB_ICONQUESTION, QMessageBox::Question},
+    };
+    for (const auto& [type, expected] : cases) {
+        SCOPED_TRACE(type);
+        ProbeDialog dialog(IDD_MAIN);
+        QMessageBox::Icon shown = QMessageBox::NoIcon;
+        bool pixmap = false;
+        int buttons = 0;
+        When([] { return ActiveBox() != nullptr; },
+            [&] {
+                shown = ActiveBox()->icon();
+                pixmap = !ActiveBox()->iconPixmap().isNull();
+                buttons = static_cast<int>(ActiveBox()->buttons().size());
+                QTest::keyClick(ActiveBox(), Qt::Key_Escape);
+            });
+        Soon([&] {
+            Top().MessageBox(u"保存成功！", u"提示", type);
+            Top().EndDialog(IDOK);
+        });
+        host.RunModal(dialog, nullptr);
+        EXPECT_EQ(shown, expected);
+        EXPECT_EQ(pixmap, expected != QMessageBox::NoIcon);
+        EXPECT_EQ(buttons, MessageBoxHasCancel(type) ? 2 : 1);
+    }
+}
+
+using TrayTest = QtHostTest;
+
+TEST_F(TrayTest, ATrayThatGoesTakesTheIconAndOneThatComesBackIsToldToTheDialog)
+{
+    ProbeDialog dialog(IDD_MAIN);
+    ProbeDialog* told = nullptr;
+    Soon([&] {
+        QtDialogWindow& w = Top();
+        NotifyIconData nid;
+        nid.hWnd = &w;
+        nid.uID = IDR_MAINFRAME;
+        nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+        nid.uCallbackMessage = WM_TRAYNOTIFY;
+        nid.hIcon = IDR_MAINFRAME;
+        nid.szTip = u"Perennix";
+        EXPECT_FALSE(dialog.NotifyIconAdd(nid)) << "offscreen, no tray takes the icon";
+        ASSERT_NE(w.TrayIcon(), nullptr);
+        w.TrayIcon()->show();  // as if a tray had taken it
+        host.OnTrayChange(px::qt::TrayChange::Gone);
+        EXPECT_FALSE(w.TrayIcon()->isVisible()) << "the tray that went took the icon with it";
+        host.OnTrayChange(px::qt::TrayChange::Back);
+        EXPECT_EQ(dialog.trayReturns, 0) << "told from the message loop";
+        When([&] { return dialog.trayReturns != 0; },
+            [&] {
+                // No host shows an icon on its own: the dialog had none to add again.
+                EXPECT_FALSE(w.TrayIcon()->isVisible());
+                told = &dialog;
+                w.EndDialog(IDOK);
+            });
+    });
+    host.RunModal(dialog, nullptr);
+    ASSERT_EQ(told, &dialog);
+    EXPECT_EQ(dialog.trayReturns, 1);
+    host.OnTrayChange(px::qt::TrayChange::Back);  // no dialog open: nobody to tell
+    QApplication::processEvents();
+    EXPECT_EQ(dialog.trayReturns, 1);
 }
 
 }  // namespace

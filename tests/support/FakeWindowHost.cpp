@@ -109,6 +109,19 @@ void FakeWindow::SysCommand(unsigned id)
     m_host.Pump();
 }
 
+void FakeWindow::PickWindowMenuEntry(const std::u16string& text)
+{
+    for (const auto* menu : {&systemMenu, &contextMenu}) {
+        for (const auto& [entry, id] : *menu) {
+            if (entry == text) {
+                SysCommand(id);
+                return;
+            }
+        }
+    }
+    ADD_FAILURE() << "no window menu holds the entry " << testing::PrintToString(text);
+}
+
 void FakeWindow::TrayNotify(unsigned mouseMessage)
 {
     Dispatch(WM_TRAYNOTIFY, IDR_MAINFRAME, static_cast<intptr_t>(mouseMessage));
@@ -138,7 +151,6 @@ void FakeWindow::EnableDlgItem(int id, bool enable)
     enableCalls.emplace_back(id, enable);
 }
 
-bool FakeWindow::IsDlgItemEnabled(int id) { return Item(id).enabled; }
 void FakeWindow::SetPasswordChar(int id, char16_t ch) { MutableItem(id).passwordChar = ch; }
 void FakeWindow::RedrawItem(int id) { ++MutableItem(id).redraws; }
 
@@ -193,7 +205,8 @@ void FakeWindow::ShowWindow(int showCommand)
 bool FakeWindow::NotifyIconAdd(const NotifyIconData& nid)
 {
     trayCalls.emplace_back("add");
-    if (!m_host.trayAvailable)
+    // As a shell: no tray takes nothing, and a tray holds one icon per window and id.
+    if (!m_host.trayAvailable || trayIconPresent)
         return false;
     trayIconPresent = true;
     trayTip = nid.szTip;
@@ -217,9 +230,23 @@ void FakeWindow::TrackPopupMenu(const std::vector<MenuItem>& items)
     }
 }
 
+bool FakeWindow::HasSystemMenu() { return m_host.hasSystemMenu; }
+
 bool FakeWindow::AppendSystemMenuItem(const std::u16string& text, unsigned commandId)
 {
+    if (!m_host.hasSystemMenu) {
+        ADD_FAILURE() << "an entry for a system menu the window said it does not have";
+        return false;
+    }
     systemMenu.emplace_back(text, commandId);
+    return true;
+}
+
+bool FakeWindow::AppendContextMenuItem(const std::u16string& text, unsigned commandId)
+{
+    if (!m_host.hasContextMenu)
+        return false;
+    contextMenu.emplace_back(text, commandId);
     return true;
 }
 
@@ -250,6 +277,17 @@ void FakeHost::Pump()
             break;  // the set of open windows may have changed
         }
     }
+}
+
+void FakeHost::TrayReturns()
+{
+    for (FakeWindow* w : open)
+        w->trayIconPresent = false;
+    for (FakeWindow* w : std::vector<FakeWindow*>(open)) {
+        if (!w->ended)
+            w->dialog.TrayReturned();
+    }
+    Pump();
 }
 
 void FakeHost::AdvanceBy(int64_t ms)

@@ -69,6 +69,9 @@ public:
     void PressEscape();  // the cancel command
     void Command(unsigned id);  // WM_COMMAND as a menu pick sends it
     void SysCommand(unsigned id);
+    // Picks the entry with this text from the window's own menus (its system menu, else its
+    // context menu), as a user reaches it; a failure when neither holds it.
+    void PickWindowMenuEntry(const std::u16string& text);
     void TrayNotify(unsigned mouseMessage);  // the tray icon's callback
     void Paint();
 
@@ -88,6 +91,7 @@ public:
     std::map<uintptr_t, TimerState> timers;
     std::deque<PostedMessage> posted;
     std::vector<std::pair<std::u16string, unsigned>> systemMenu;
+    std::vector<std::pair<std::u16string, unsigned>> contextMenu;
     std::vector<std::pair<IconId, bool>> iconsSet;
     std::vector<std::pair<int, int>> iconsDrawn;
     std::vector<std::pair<int, bool>> enableCalls;  // (id, enable) in call order
@@ -103,7 +107,6 @@ public:
     bool IsDlgButtonChecked(int id) override;
     void CheckDlgButton(int id, bool checked) override;
     void EnableDlgItem(int id, bool enable) override;
-    bool IsDlgItemEnabled(int id) override;
     void SetPasswordChar(int id, char16_t ch) override;
     void RedrawItem(int id) override;
     void SetTimer(uintptr_t id, uint32_t elapseMs) override;
@@ -120,7 +123,9 @@ public:
     bool NotifyIconAdd(const NotifyIconData& nid) override;
     bool NotifyIconDelete(const NotifyIconData& nid) override;
     void TrackPopupMenu(const std::vector<MenuItem>& items) override;
+    bool HasSystemMenu() override;
     bool AppendSystemMenuItem(const std::u16string& text, unsigned commandId) override;
+    bool AppendContextMenuItem(const std::u16string& text, unsigned commandId) override;
     void EndDialog(int result) override;
 
     // Hands a message to the dialog (nothing once it has ended).
@@ -153,6 +158,9 @@ public:
     void AdvanceBy(int64_t ms);
     // Delivers the posted messages of every open window.
     void Pump();
+    // The tray comes back after it went, as a restarted shell: the icons it held are gone, and
+    // every open dialog is told.
+    void TrayReturns();
 
     int RunModal(CDialogEx& dialog, DialogWindow* owner) override;
     bool ClaimInstance(const std::u16string& key) override;
@@ -168,6 +176,10 @@ public:
     std::vector<std::vector<MenuItem>> menus;
     std::optional<unsigned> nextMenuPick;  // what the user picks in the next popup menu
     bool trayAvailable = true;
+    // What the windows have of their own menus: Windows' windows a system menu, the Qt host's a
+    // context menu only; a window may have neither.
+    bool hasSystemMenu = true;
+    bool hasContextMenu = true;
     std::vector<int> modalsOpened;  // template ids, in the order the dialogs opened
     std::vector<DialogWindow*> owners;  // the owner each of them was given
     std::vector<FakeWindow*> open;  // innermost last

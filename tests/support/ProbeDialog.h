@@ -47,6 +47,11 @@ public:
             onTimer(id);
     }
     IconId OnQueryDragIcon() override { return dragIcon; }
+    void OnTrayReturned() override
+    {
+        ++trayReturns;
+        CDialogEx::OnTrayReturned();
+    }
 
     // The messages received that match message.
     std::vector<Message> Received(unsigned message) const
@@ -76,15 +81,20 @@ public:
     }
 
     // The dialog's own helpers, for hooks that act as its handlers would.
+    using CDialogEx::AppendWindowMenuItem;
     using CDialogEx::EndDialog;
+    using CDialogEx::HasTrayIcon;
     using CDialogEx::KillTimer;
     using CDialogEx::MessageBox;
+    using CDialogEx::NotifyIconAdd;
+    using CDialogEx::NotifyIconDelete;
     using CDialogEx::SetTimer;
 
     std::vector<Message> received;
     std::function<void(DialogWindow&)> onInit;
     std::function<void(uintptr_t)> onTimer;
     IconId dragIcon = 0;
+    int trayReturns = 0;  // how often the dialog was told that the tray came back
 };
 
 }  // namespace hosttest

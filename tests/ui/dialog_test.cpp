@@ -696,3 +696,209 @@ TEST_F(DialogTest, TheRunningCopyShowsItsWindowWhenALaterStartAsks)
 }
 
 }  // namespace
+
+namespace {
+
+// What the hosts read from the program instead of writing it themselves.
+TEST(HostTextTest, TheHostsShowTheProgramsOwnTexts)
+{
+    EXPECT_EQ(GetHostText(HostText::Ok), u"确定");
+    EXPECT_EQ(GetHostText(HostText::Cancel), u"取消");
+    EXPECT_EQ(GetHostText(HostText::OpenFileTitle), u"打开");
+    EXPECT_EQ(GetHostText(HostText::BrowseButton), u"...");
+}
+
+// The folder the browse button's file dialog opens in, for the text in the edit.
+TEST(BrowseFolderTest, TheFileDialogOpensInTheFolderOfThePathInTheEdit)
+{
+    const std::u16string other(1, kOtherSeparator);
+    struct Case {
+        std::u16string text;
+        std::u16string folder;  // empty: where the platform opens it
+    };
+    const Case cases[] = {
+        {u"", u""},
+        {PlatformPath(u"/opt/tools/app.exe"), PlatformPath(u"/opt/tools")},
+        {PlatformPath(u"/opt/工具/守护.exe"), PlatformPath(u"/opt/工具")},
+        {PlatformPath(u"/opt/tools/"), PlatformPath(u"/opt/tools")},  // a folder: itself
+        {PlatformPath(u"/opt/tools//app.exe"), PlatformPath(u"/opt/tools")},  // doubled separators
+        {PlatformPath(u"/opt//"), PlatformPath(u"/opt")},
+        {PlatformPath(u"tools/app.exe"), u"tools"},  // relative: as relative as the path
+        {PlatformPath(u"/app.exe"), PlatformPath(u"/")},  // the root keeps its separator
+        {PlatformPath(u"//app.exe"), PlatformPath(u"/")},
+        {PlatformPath(u"C:/app.exe"), PlatformPath(u"C:/")},  // so does a drive's
+        {PlatformPath(u"C:/Tools/app.exe"), PlatformPath(u"C:/Tools")},
+        {PlatformPath(u"//server/share/app.exe"), PlatformPath(u"//server/share")},
+        {u"app.exe", u""},  // a file name alone names no folder
+        {u"C:app.exe", u""},
+        {u"tools" + other + u"app.exe", u""},  // the other platform's separator is a name character
+        {u"  ", u""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CMFCEditBrowseCtrl::InitialFolder(c.text), c.folder) << px::ToUtf8(c.text);
+}
+
+// What a host shows of a message box's type: the buttons and the icon, nothing else.
+TEST(MessageBoxTypeTest, TheTypeAsksForButtonsAndAnIcon)
+{
+    struct Case {
+        unsigned type;
+        bool cancel;
+        BoxIcon icon;
+    };
+    const Case cases[] = {
+        {MB_OK, false, BoxIcon::None}, {MB_OKCANCEL, true, BoxIcon::None},
+        {MB_OK | MB_ICONINFORMATION, false, BoxIcon::Information},
+        {MB_OKCANCEL | MB_ICONQUESTION, true, BoxIcon::Question}, {MB_ICONWARNING, false, BoxIcon::Warning},
+        {MB_ICONEXCLAMATION, false, BoxIcon::Warning}, {MB_ICONERROR, false, BoxIcon::Error},
+        {MB_ICONHAND | MB_OKCANCEL, true, BoxIcon::Error}, {MB_ICONASTERISK, false, BoxIcon::Information},
+        {0x80, false, BoxIcon::None},  // MB_USERICON: not one of ours
+        {0x04, false, BoxIcon::None},  // MB_YESNO: OK alone
+        {0x1000 | MB_OKCANCEL, true, BoxIcon::None},  // MB_SYSTEMMODAL: ignored
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(MessageBoxHasCancel(c.type), c.cancel) << c.type;
+        EXPECT_EQ(MessageBoxIconOf(c.type), c.icon) << c.type;
+    }
+}
+
+TEST_F(DialogTest, TheProgramsBoxesAskForNoIcon)
+{
+    Run([&](FakeWindow& w) {
+        w.Click(IDC_SAVE);  // refused: no program path
+        host.boxAnswers.push_back({IDOK});
+        w.Command(ID_TRAY_EXIT);
+    });
+    ASSERT_EQ(host.boxes.size(), 2u);
+    for (const BoxRecord& box : host.boxes)
+        EXPECT_EQ(MessageBoxIconOf(box.type), BoxIcon::None) << px::ToUtf8(box.text);
+}
+
+TEST_F(DialogTest, TheAboutEntryIsWhereTheWindowKeepsItsCommandsAndOpensTheAboutBox)
+{
+    struct Case {
+        const char* name;
+        bool systemMenu;
+        bool contextMenu;
+    };
+    const Case cases[] = {
+        {"a system menu (Windows)", true, false},
+        {"a system menu and a context menu", true, true},
+        {"a context menu only (Linux)", false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        host.hasSystemMenu = c.systemMenu;
+        host.hasContextMenu = c.contextMenu;
+        host.modalsOpened.clear();
+        Run([&](FakeWindow& w) {
+            const auto& holder = c.systemMenu ? w.systemMenu : w.contextMenu;
+            const auto& other = c.systemMenu ? w.contextMenu : w.systemMenu;
+            ASSERT_EQ(holder.size(), 1u);
+            EXPECT_EQ(holder[0].first, u"关于 Perennix(&A)...");
+            EXPECT_EQ(holder[0].second, IDM_ABOUTBOX);
+            EXPECT_TRUE(other.empty()) << "one entry, in one place";
+            w.PickWindowMenuEntry(u"关于 Perennix(&A)...");
+            EXPECT_EQ(host.modalsOpened, (std::vector<int>{IDD_MAIN, IDD_ABOUTBOX}));
+            EXPECT_FALSE(w.ended);
+        });
+    }
+}
+
+TEST_F(DialogTest, AWindowWithNeitherMenuOffersNoAboutEntryAndRunsAsAlways)
+{
+    host.hasSystemMenu = false;
+    host.hasContextMenu = false;
+    Run([&](FakeWindow& w) {
+        EXPECT_TRUE(w.systemMenu.empty());
+        EXPECT_TRUE(w.contextMenu.empty());
+        w.Click(IDC_HIDE);
+        EXPECT_TRUE(w.trayIconPresent);
+        w.Command(ID_TRAY_SHOWHIDE);
+        EXPECT_TRUE(w.visible);
+        EXPECT_EQ(host.modalsOpened, std::vector<int>{IDD_MAIN});
+    });
+    EXPECT_EQ(host.closed.back()->endCode, IDCANCEL);
+}
+
+TEST_F(DialogTest, AReturningTrayGetsTheIconAgainOnlyWhileTheWindowIsHiddenThere)
+{
+    Run([&](FakeWindow& w) {
+        // Shown: a tray that comes back gets nothing.
+        host.TrayReturns();
+        EXPECT_TRUE(w.trayCalls.empty());
+
+        // Hidden into the tray: the icon goes with the tray and comes back with the next.
+        w.Click(IDC_HIDE);
+        ASSERT_TRUE(w.trayIconPresent);
+        host.TrayReturns();
+        EXPECT_TRUE(w.trayIconPresent);
+        EXPECT_FALSE(w.visible);
+        EXPECT_EQ(w.trayCalls, (std::vector<std::string>{"add", "hide", "add"}));
+
+        // A tray that refuses it leaves the window as it is; the next return brings the icon.
+        host.trayAvailable = false;
+        host.TrayReturns();
+        EXPECT_FALSE(w.trayIconPresent);
+        EXPECT_FALSE(w.visible);
+        host.trayAvailable = true;
+        host.TrayReturns();
+        EXPECT_TRUE(w.trayIconPresent);
+        EXPECT_EQ(w.trayCalls, (std::vector<std::string>{"add", "hide", "add", "add", "add"}));
+
+        // Shown again from the tray menu: the icon is gone for good.
+        w.Command(ID_TRAY_SHOWHIDE);
+        EXPECT_FALSE(w.trayIconPresent);
+        w.trayCalls.clear();
+        host.TrayReturns();
+        EXPECT_TRUE(w.trayCalls.empty());
+
+        // Minimised because no tray took the icon: a tray that comes later gets none either.
+        host.trayAvailable = false;
+        w.Click(IDC_HIDE);
+        ASSERT_TRUE(w.iconic);
+        host.trayAvailable = true;
+        host.TrayReturns();
+        EXPECT_EQ(w.trayCalls, (std::vector<std::string>{"add", "minimize"}));
+        EXPECT_FALSE(w.trayIconPresent);
+    });
+}
+
+// A dialog that adds an icon and never removes it itself.
+class IconDialog : public CDialogEx {
+public:
+    IconDialog()
+        : CDialogEx(IDD_ABOUTBOX)
+    {
+    }
+    bool OnInitDialog() override
+    {
+        CDialogEx::OnInitDialog();
+        NotifyIconData nid;
+        nid.hWnd = m_pWnd;
+        nid.uID = 7;
+        nid.uFlags = NIF_TIP;
+        nid.szTip = u"leftover";
+        added = NotifyIconAdd(nid);
+        return true;
+    }
+    bool added = false;
+};
+
+TEST_F(DialogTest, AnIconNeverOutlivesItsWindowWhicheverDialogAddedIt)
+{
+    IconDialog dialog;
+    FakeWindow* window = nullptr;
+    host.OnModal(IDD_ABOUTBOX, [&](FakeWindow& w) {
+        window = &w;
+        EXPECT_TRUE(w.trayIconPresent);
+        w.PressEscape();
+    });
+    dialog.DoModal();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(dialog.added);
+    EXPECT_FALSE(window->trayIconPresent);
+    EXPECT_EQ(window->trayCalls, (std::vector<std::string>{"add", "delete"}));
+}
+
+}  // namespace

@@ -14,6 +14,7 @@
 #include "resources/DialogTemplates.h"
 #include "resources/Resource.h"
 // After <windows.h>.
+#include <commdlg.h>
 #include <shellapi.h>
 
 using namespace wintest;
@@ -232,16 +233,15 @@ TEST_F(ItemTest, EditsNotifyEveryChangeButtonsEveryClickAndItemsEnableWithTheirP
         ::SendDlgItemMessageW(hwnd, IDC_START, BM_CLICK, 0, 0);
         EXPECT_EQ(dialog.Commands(IDC_START, BN_CLICKED), 1u);
         w.EnableDlgItem(IDC_START, false);
-        EXPECT_FALSE(w.IsDlgItemEnabled(IDC_START));
         EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(hwnd, IDC_START)));
         w.EnableDlgItem(IDC_START, true);
-        EXPECT_TRUE(w.IsDlgItemEnabled(IDC_START));
+        EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(hwnd, IDC_START)));
 
         // The browse edit's button goes with it.
         const HWND browse = ::GetDlgItem(hwnd, px::win32::BrowseButtonId(IDC_FULLPATH));
         w.EnableDlgItem(IDC_FULLPATH, false);
         EXPECT_FALSE(::IsWindowEnabled(browse));
-        EXPECT_FALSE(w.IsDlgItemEnabled(IDC_FULLPATH));
+        EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(hwnd, IDC_FULLPATH)));
         w.EnableDlgItem(IDC_FULLPATH, true);
         EXPECT_TRUE(::IsWindowEnabled(browse));
         Top().EndDialog(IDOK);
@@ -428,6 +428,52 @@ TEST_F(BoxTest, BoxesShowTextCaptionAndTheProgramsButtonsAndReturnTheAnswer)
     }
 }
 
+// A visible picture control holding an icon among a box's children.
+bool ShowsAnIcon(HWND box)
+{
+    for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        if (ClassOf(child) == L"Static" && (::GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON
+            && ::IsWindowVisible(child) && ::SendMessageW(child, STM_GETICON, 0, 0) != 0)
+            return true;
+    }
+    return false;
+}
+
+TEST_F(BoxTest, ABoxShowsTheIconItsTypeAsksForAndNoneWithoutOne)
+{
+    struct Case {
+        unsigned type;
+        bool icon;
+        bool hasCancel;
+    };
+    const Case cases[] = {
+        {MB_OK, false, false}, {MB_OKCANCEL, false, true}, {MB_OK | MB_ICONINFORMATION, true, false},
+        {MB_OK | MB_ICONWARNING, true, false}, {MB_OK | MB_ICONERROR, true, false},
+        {MB_OKCANCEL | MB_ICONQUESTION, true, true}, {MB_YESNO, false, false},  // what no host shows: OK alone
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        ProbeDialog dialog(IDD_MAIN);
+        bool icon = !c.icon;
+        bool cancel = !c.hasCancel;
+        Soon([&] {
+            const HWND owner = Top().Hwnd();
+            When([&] { return OwnedDialog(owner) != nullptr; },
+                [&] {
+                    const HWND box = OwnedDialog(owner);
+                    icon = ShowsAnIcon(box);
+                    cancel = ::GetDlgItem(box, IDCANCEL) != nullptr;
+                    ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+                });
+            Top().MessageBox(u"保存成功！", u"提示", c.type);
+            Top().EndDialog(IDOK);
+        });
+        host.RunModal(dialog, nullptr);
+        EXPECT_EQ(icon, c.icon);
+        EXPECT_EQ(cancel, c.hasCancel);
+    }
+}
+
 using ShellTest = Win32HostTest;
 
 TEST_F(ShellTest, TrayIconIsAddedRemovedAndAddedAgainWhenTheShellRestarts)
@@ -442,8 +488,9 @@ TEST_F(ShellTest, TrayIconIsAddedRemovedAndAddedAgainWhenTheShellRestarts)
         nid.uCallbackMessage = WM_TRAYNOTIFY;
         nid.hIcon = IDR_MAINFRAME;
         nid.szTip = u"Perennix";
-        ASSERT_TRUE(w.NotifyIconAdd(nid));
-        EXPECT_FALSE(w.NotifyIconAdd(nid));  // the shell holds one icon per window and id
+        // Through the dialog, which adds the icon again when the shell comes back.
+        ASSERT_TRUE(dialog.NotifyIconAdd(nid));
+        EXPECT_FALSE(dialog.NotifyIconAdd(nid));  // the shell holds one icon per window and id
 
         // The shell loses its icons (Explorer restarted) and says so: the icon comes back.
         NOTIFYICONDATAW record{};
@@ -459,14 +506,62 @@ TEST_F(ShellTest, TrayIconIsAddedRemovedAndAddedAgainWhenTheShellRestarts)
         ::SendMessageW(w.Hwnd(), WM_TRAYNOTIFY, 128, WM_RBUTTONDOWN);
         EXPECT_EQ(dialog.Count({WM_TRAYNOTIFY, 128, WM_RBUTTONDOWN}), 1u);
 
-        EXPECT_TRUE(w.NotifyIconDelete(nid));
-        EXPECT_FALSE(w.NotifyIconDelete(nid));
+        EXPECT_TRUE(dialog.NotifyIconDelete(nid));
+        EXPECT_FALSE(dialog.NotifyIconDelete(nid));
         // Once removed, a shell restart brings nothing back.
         ::SendMessageW(w.Hwnd(), ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
         EXPECT_FALSE(::Shell_NotifyIconW(NIM_MODIFY, &record));
         w.EndDialog(IDOK);
     });
     host.RunModal(dialog, nullptr);
+}
+
+TEST_F(ShellTest, TheShellsRestartIsToldToTheDialogInTheLayersWords)
+{
+    ProbeDialog dialog(IDD_MAIN);
+    HWND hwnd = nullptr;
+    Soon([&] {
+        hwnd = Top().Hwnd();
+        // The shell restarted: the dialog hears of it as the tray's return, and the host adds
+        // no icon of its own (it holds no record of one).
+        ::SendMessageW(hwnd, ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+        EXPECT_EQ(dialog.trayReturns, 1);
+        NOTIFYICONDATAW record{};
+        record.cbSize = sizeof record;
+        record.hWnd = hwnd;
+        record.uID = 128;
+        EXPECT_FALSE(::Shell_NotifyIconW(NIM_MODIFY, &record));
+        Top().EndDialog(IDOK);
+        // Ended: nothing reaches the dialog but the window's end.
+        ::SendMessageW(hwnd, ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    });
+    host.RunModal(dialog, nullptr);
+    EXPECT_EQ(dialog.trayReturns, 1);
+}
+
+TEST_F(ShellTest, AnIconTheDialogAddedGoesWithItsWindow)
+{
+    ProbeDialog dialog(IDD_MAIN);
+    NOTIFYICONDATAW record{};
+    record.cbSize = sizeof record;
+    record.uID = 128;
+    Soon([&] {
+        Win32DialogWindow& w = Top();
+        NotifyIconData nid;
+        nid.hWnd = &w;
+        nid.uID = 128;
+        nid.uFlags = NIF_ICON | NIF_TIP;
+        nid.hIcon = IDR_MAINFRAME;
+        nid.szTip = u"Perennix";
+        ASSERT_TRUE(dialog.NotifyIconAdd(nid));
+        record.hWnd = w.Hwnd();
+        EXPECT_TRUE(::Shell_NotifyIconW(NIM_MODIFY, &record));
+        w.EndDialog(IDOK);
+        EXPECT_TRUE(::Shell_NotifyIconW(NIM_MODIFY, &record)) << "ending the dialog is not its window's going";
+    });
+    host.RunModal(dialog, nullptr);
+    EXPECT_FALSE(dialog.HasTrayIcon());
+    EXPECT_FALSE(::Shell_NotifyIconW(NIM_MODIFY, &record)) << "no icon is left in the tray";
 }
 
 TEST_F(ShellTest, PopupMenuShowsItsItemsAndAPickArrivesAsACommand)
@@ -521,6 +616,23 @@ TEST_F(ShellTest, SystemMenuGainsTheEntryAndOtherSystemCommandsKeepTheirDefault)
         ::SendMessageW(w.Hwnd(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
         EXPECT_TRUE(w.IsIconic());
         w.ShowWindow(SW_SHOW);
+        w.EndDialog(IDOK);
+    });
+    host.RunModal(dialog, nullptr);
+}
+
+TEST_F(ShellTest, TheWindowsOwnCommandsGoToItsSystemMenu)
+{
+    ProbeDialog dialog(IDD_MAIN);
+    Soon([&] {
+        Win32DialogWindow& w = Top();
+        EXPECT_TRUE(w.HasSystemMenu());
+        EXPECT_FALSE(w.AppendContextMenuItem(u"关于 Perennix(&A)...", IDM_ABOUTBOX)) << "no background menu";
+        const HMENU menu = ::GetSystemMenu(w.Hwnd(), FALSE);
+        const int before = ::GetMenuItemCount(menu);
+        EXPECT_TRUE(dialog.AppendWindowMenuItem(u"关于 Perennix(&A)...", IDM_ABOUTBOX));
+        ASSERT_EQ(::GetMenuItemCount(menu), before + 2);
+        EXPECT_EQ(::GetMenuItemID(menu, before + 1), IDM_ABOUTBOX);
         w.EndDialog(IDOK);
     });
     host.RunModal(dialog, nullptr);
@@ -601,6 +713,34 @@ TEST_F(ShellTest, TheBrowseButtonPutsTheChosenFileIntoTheEditAndNotifies)
     host.RunModal(dialog, nullptr);
     EXPECT_EQ(title, L"打开");
     EXPECT_EQ(dialog.Commands(IDC_FULLPATH, EN_CHANGE), 1u);
+}
+
+TEST_F(ShellTest, TheFileDialogOpensInTheFolderOfThePathInTheEdit)
+{
+    testsupport::TempDir dir;
+    const std::filesystem::path folder = dir.Path() / L"工具";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / L"守护程序.exe") << "MZ";
+    ProbeDialog dialog(IDD_MAIN);
+    std::wstring openedIn;
+    Soon([&] {
+        const HWND hwnd = Top().Hwnd();
+        Top().SetDlgItemText(IDC_FULLPATH, (folder / L"守护程序.exe").u16string());
+        When([&] { return OwnedDialog(hwnd) != nullptr; },
+            [&] {
+                const HWND open = OwnedDialog(hwnd);
+                wchar_t path[MAX_PATH * 4] = {};
+                ::SendMessageW(
+                    open, CDM_GETFOLDERPATH, static_cast<WPARAM>(std::size(path)), reinterpret_cast<LPARAM>(path));
+                openedIn = path;
+                ::PostMessageW(open, WM_COMMAND, IDCANCEL, 0);
+            });
+        ::SendDlgItemMessageW(hwnd, px::win32::BrowseButtonId(IDC_FULLPATH), BM_CLICK, 0, 0);
+        Top().EndDialog(IDOK);
+    });
+    host.RunModal(dialog, nullptr);
+    EXPECT_EQ(openedIn, folder.wstring());
+    EXPECT_EQ(dialog.Commands(IDC_FULLPATH, EN_CHANGE), 1u) << "the text set; cancelled, nothing more";
 }
 
 }  // namespace

@@ -3,12 +3,12 @@
 #include <QCryptographicHash>
 #include <QSocketNotifier>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "backends/qt/OsFailure.h"
 #include "base/Unicode.h"
 
 namespace {
@@ -42,7 +42,7 @@ bool InstanceChannel::Claim(const std::u16string& key, std::function<void()> onR
     const socklen_t length = AddressFor(key, address);
     m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (m_fd < 0) {
-        std::fprintf(stderr, "perennix: socket(AF_UNIX) failed: %s\n", std::strerror(errno));
+        px::qt::LogErrno("socket(AF_UNIX, instance)", errno);
         return true;
     }
     if (::bind(m_fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
@@ -51,19 +51,24 @@ bool InstanceChannel::Claim(const std::u16string& key, std::function<void()> onR
         m_fd = -1;
         if (error == EADDRINUSE)
             return false;
-        std::fprintf(stderr, "perennix: bind of the instance socket failed: %s\n", std::strerror(error));
+        px::qt::LogErrno("bind(instance socket)", error);
         return true;
     }
-    ::listen(m_fd, 4);
+    // Bound, the name is this process's claim even where no later start can be heard.
+    if (::listen(m_fd, 4) != 0)
+        px::qt::LogErrno("listen(instance socket)", errno);
     m_onRequest = std::move(onRequest);
     m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
     QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] {
         // Each connection is one request; what it sends does not matter.
-        for (int client; (client = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+        int client;
+        while ((client = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC)) >= 0) {
             ::close(client);
             if (m_onRequest)
                 m_onRequest();
         }
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != ECONNABORTED && errno != EINTR)
+            px::qt::LogErrno("accept4(instance socket)", errno);
     });
     return true;
 }
@@ -73,9 +78,14 @@ bool InstanceChannel::Signal(const std::u16string& key)
     sockaddr_un address{};
     const socklen_t length = AddressFor(key, address);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
+    if (fd < 0) {
+        px::qt::LogErrno("socket(AF_UNIX, instance request)", errno);
         return false;
+    }
     const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0;
+    // No name, or nobody listening on it: no process answers for the folder, which is no failure.
+    if (!connected && errno != ECONNREFUSED && errno != ENOENT)
+        px::qt::LogErrno("connect(instance socket)", errno);
     ::close(fd);
     return connected;
 }

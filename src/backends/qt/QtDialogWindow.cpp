@@ -9,7 +9,6 @@
 #include <QDialog>
 #include <QEventLoop>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHideEvent>
@@ -27,6 +26,7 @@
 #include <QToolButton>
 #include <algorithm>
 
+#include "backends/qt/OsFailure.h"
 #include "backends/qt/QtText.h"
 #include "backends/qt/QtWindowHost.h"
 #include "backends/qt/TrayProtocol.h"
@@ -43,6 +43,23 @@ constexpr int kTitleBarButtonsWidth = 96;
 uintptr_t CommandWParam(int id, int code) { return CDialogEx::MakeCommandWParam(id, code); }
 
 bool IsEditKind(ControlKind kind) { return kind == ControlKind::Edit || kind == ControlKind::BrowseEdit; }
+
+QMessageBox::Icon QtIcon(BoxIcon icon)
+{
+    switch (icon) {
+    case BoxIcon::Information:
+        return QMessageBox::Information;
+    case BoxIcon::Warning:
+        return QMessageBox::Warning;
+    case BoxIcon::Error:
+        return QMessageBox::Critical;
+    case BoxIcon::Question:
+        return QMessageBox::Question;
+    case BoxIcon::None:
+        break;
+    }
+    return QMessageBox::NoIcon;
+}
 
 unsigned MouseMessageFor(QSystemTrayIcon::ActivationReason reason)
 {
@@ -157,7 +174,7 @@ protected:
     }
 
     // Reaches here from the background and from every control that has no menu of its own.
-    void contextMenuEvent(QContextMenuEvent* event) override { m_window.ShowBackgroundMenu(event->globalPos()); }
+    void contextMenuEvent(QContextMenuEvent* event) override { m_window.ShowContextMenu(event->globalPos()); }
 
 private:
     void ReleaseBackingStore()
@@ -300,7 +317,7 @@ void QtDialogWindow::CreateControl(const ControlTemplate& c)
             holder = new QWidget(parent);
             edit = new QLineEdit(holder);
             auto* browse = new QToolButton(holder);
-            browse->setText(QStringLiteral("..."));
+            browse->setText(px::qt::ToQString(GetHostText(HostText::BrowseButton)));
             browse->setFocusPolicy(Qt::NoFocus);
             const int buttonWidth = std::min(rect.height(), rect.width() / 2);
             edit->setGeometry(0, 0, rect.width() - buttonWidth, rect.height());
@@ -414,12 +431,12 @@ void QtDialogWindow::PaintDialog(QPainter& painter)
     m_painter = nullptr;
 }
 
-void QtDialogWindow::ShowBackgroundMenu(const QPoint& globalPos)
+void QtDialogWindow::ShowContextMenu(const QPoint& globalPos)
 {
-    if (m_systemMenuItems.empty() || m_ended)
+    if (m_contextMenuItems.empty() || m_ended)
         return;
     QMenu menu(m_widget.get());
-    for (const auto& [text, id] : m_systemMenuItems)
+    for (const auto& [text, id] : m_contextMenuItems)
         menu.addAction(px::qt::ToQString(text))->setData(id);
     if (QAction* picked = menu.exec(globalPos))
         PostMessage(WM_SYSCOMMAND, picked->data().toUInt(), 0);
@@ -430,9 +447,9 @@ void QtDialogWindow::BrowseForFile(int id)
     QLineEdit* edit = EditOf(id);
     if (!edit || m_ended)
         return;
-    const QString current = edit->text();
-    const QString folder = current.isEmpty() ? QString() : QFileInfo(current).absolutePath();
-    // Any file, no filter, no default extension.
+    // Opened in the folder the dialog's rule gives for the text; any file, no filter, no
+    // default extension.
+    const QString folder = px::qt::ToQString(CMFCEditBrowseCtrl::InitialFolder(px::qt::FromQString(edit->text())));
     const QString chosen
         = QFileDialog::getOpenFileName(m_widget.get(), px::qt::ToQString(GetHostText(HostText::OpenFileTitle)), folder);
     if (!chosen.isEmpty())
@@ -496,12 +513,6 @@ void QtDialogWindow::EnableDlgItem(int id, bool enable)
         c->widget->setEnabled(enable);
 }
 
-bool QtDialogWindow::IsDlgItemEnabled(int id)
-{
-    const Control* c = Find(id);
-    return c && c->widget->isEnabled();
-}
-
 void QtDialogWindow::SetPasswordChar(int id, char16_t ch)
 {
     QLineEdit* edit = EditOf(id);
@@ -546,8 +557,10 @@ void QtDialogWindow::PostMessage(unsigned message, uintptr_t wParam, intptr_t lP
 {
     if (m_ended)
         return;
-    QMetaObject::invokeMethod(
-        m_widget.get(), [this, message, wParam, lParam] { Dispatch(message, wParam, lParam); }, Qt::QueuedConnection);
+    if (!QMetaObject::invokeMethod(
+            m_widget.get(), [this, message, wParam, lParam] { Dispatch(message, wParam, lParam); },
+            Qt::QueuedConnection))
+        px::qt::LogOsFailure("QMetaObject::invokeMethod(posted message)", message, QStringLiteral("not queued"));
 }
 
 int QtDialogWindow::MessageBox(const std::u16string& text, const std::u16string& caption, unsigned type)
@@ -556,10 +569,10 @@ int QtDialogWindow::MessageBox(const std::u16string& text, const std::u16string&
     box.setWindowTitle(px::qt::ToQString(caption));
     box.setTextFormat(Qt::PlainText);
     box.setText(px::qt::ToQString(text));
-    box.setIcon(QMessageBox::NoIcon);
+    box.setIcon(QtIcon(MessageBoxIconOf(type)));
     QPushButton* ok = box.addButton(px::qt::ToQString(GetHostText(HostText::Ok)), QMessageBox::AcceptRole);
     QPushButton* cancel = nullptr;
-    if ((type & 0xF) == MB_OKCANCEL)
+    if (MessageBoxHasCancel(type))
         cancel = box.addButton(px::qt::ToQString(GetHostText(HostText::Cancel)), QMessageBox::RejectRole);
     box.setDefaultButton(ok);
     // Wide enough for its title, which a window manager cuts to the width of the box.
@@ -639,8 +652,9 @@ bool QtDialogWindow::NotifyIconAdd(const NotifyIconData& nid)
 {
     if (m_ended || (m_tray && m_tray->isVisible()))
         return false;  // the shell refuses to add an icon twice
-    // Asked first: it is the query at which Qt picks the icon's protocol.
+    // Asked first: it is the query at which Qt picks the icon's protocol, the one then watched.
     const bool reachable = px::qt::TrayIconReachable();
+    m_host.WatchTray();
     // Set up even when no tray takes the icon: its menu and activations work the same.
     if (!m_tray) {
         m_tray = new QSystemTrayIcon(m_widget.get());
@@ -726,6 +740,28 @@ bool QtDialogWindow::NotifyIconDelete(const NotifyIconData&)
     return true;
 }
 
+void QtDialogWindow::TrayGone()
+{
+    // Qt's tray icon would dock into the next tray by itself; hidden, it goes there only when
+    // the dialog adds it again, as a Windows shell's restart takes its icons with it.
+    if (m_tray && m_tray->isVisible())
+        m_tray->hide();
+}
+
+void QtDialogWindow::TrayBack()
+{
+    if (m_ended)
+        return;
+    if (!QMetaObject::invokeMethod(
+            m_widget.get(),
+            [this] {
+                if (!m_ended)
+                    m_dialog.TrayReturned();
+            },
+            Qt::QueuedConnection))
+        px::qt::LogOsFailure("QMetaObject::invokeMethod(tray returned)", 0, QStringLiteral("not queued"));
+}
+
 void QtDialogWindow::TrackPopupMenu(const std::vector<MenuItem>& items)
 {
     if (m_ended)
@@ -739,9 +775,14 @@ void QtDialogWindow::TrackPopupMenu(const std::vector<MenuItem>& items)
     m_openingTrayMenu = false;
 }
 
-bool QtDialogWindow::AppendSystemMenuItem(const std::u16string& text, unsigned commandId)
+// The window menu a Linux desktop draws on the title bar is the window manager's: no program
+// adds to it. The window's own commands go to its context menu instead.
+bool QtDialogWindow::HasSystemMenu() { return false; }
+bool QtDialogWindow::AppendSystemMenuItem(const std::u16string&, unsigned) { return false; }
+
+bool QtDialogWindow::AppendContextMenuItem(const std::u16string& text, unsigned commandId)
 {
-    m_systemMenuItems.emplace_back(text, commandId);
+    m_contextMenuItems.emplace_back(text, commandId);
     return true;
 }
 
@@ -751,11 +792,10 @@ void QtDialogWindow::EndDialog(int result)
         return;
     m_ended = true;
     m_result = result;
-    // The window's timers and its tray icon end with it.
+    // The window's timers end with it. Its tray icon is the dialog's to remove, which it does
+    // when the window goes (WM_DESTROY), on every host.
     for (auto& [id, timer] : m_timers)
         timer->stop();
-    if (m_tray)
-        m_tray->hide();
     if (m_trayMenu)
         m_trayMenu->close();
     m_widget->hide();

@@ -62,8 +62,13 @@ public:
     void OnEnterKey();
     // Paints what the dialog draws itself (its icon while minimised).
     void PaintDialog(QPainter& painter);
-    // The window's background menu, holding the entries added as system-menu items.
-    void ShowBackgroundMenu(const QPoint& globalPos);
+    // The window's context menu, opened by a right click on its background; nothing when the
+    // dialog added no entry to it.
+    void ShowContextMenu(const QPoint& globalPos);
+    // The tray went and took the icon with it: it is hidden until the dialog adds it again.
+    void TrayGone();
+    // A tray came back: the dialog hears of it from the message loop, as of a posted message.
+    void TrayBack();
 
     // DialogWindow
     std::u16string GetDlgItemText(int id) override;
@@ -71,7 +76,6 @@ public:
     bool IsDlgButtonChecked(int id) override;
     void CheckDlgButton(int id, bool checked) override;
     void EnableDlgItem(int id, bool enable) override;
-    bool IsDlgItemEnabled(int id) override;
     void SetPasswordChar(int id, char16_t ch) override;
     void RedrawItem(int id) override;
     void SetTimer(uintptr_t id, uint32_t elapseMs) override;
@@ -88,7 +92,9 @@ public:
     bool NotifyIconAdd(const NotifyIconData& nid) override;
     bool NotifyIconDelete(const NotifyIconData& nid) override;
     void TrackPopupMenu(const std::vector<MenuItem>& items) override;
+    bool HasSystemMenu() override;
     bool AppendSystemMenuItem(const std::u16string& text, unsigned commandId) override;
+    bool AppendContextMenuItem(const std::u16string& text, unsigned commandId) override;
     void EndDialog(int result) override;
 
 private:
@@ -123,7 +129,7 @@ private:
     std::vector<Control> m_items;  // template order
     std::vector<QWidget*> m_controls;
     std::map<uintptr_t, QTimer*> m_timers;
-    std::vector<std::pair<std::u16string, unsigned>> m_systemMenuItems;
+    std::vector<std::pair<std::u16string, unsigned>> m_contextMenuItems;
     QSystemTrayIcon* m_tray = nullptr;
     QMenu* m_trayMenu = nullptr;
     std::vector<MenuItem> m_trayMenuEntries;  // what the menu holds

@@ -139,6 +139,23 @@ bool QtWindowHost::ClaimInstance(const std::u16string& key)
 
 bool QtWindowHost::SignalInstance(const std::u16string& key) { return InstanceChannel::Signal(key); }
 
+void QtWindowHost::WatchTray()
+{
+    if (!m_trayWatch)
+        m_trayWatch = std::make_unique<px::qt::TrayWatch>([this](px::qt::TrayChange change) { OnTrayChange(change); });
+}
+
+void QtWindowHost::OnTrayChange(px::qt::TrayChange change)
+{
+    // A copy: a dialog may open or end one while it is told.
+    for (QtDialogWindow* window : std::vector<QtDialogWindow*>(m_open)) {
+        if (change == px::qt::TrayChange::Gone)
+            window->TrayGone();
+        else
+            window->TrayBack();
+    }
+}
+
 QStyle* QtWindowHost::MaskStyle(char16_t ch)
 {
     std::unique_ptr<QStyle>& style = m_maskStyles[ch];

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "backends/qt/TrayProtocol.h"
 #include "platform/Window.h"
 
 class EndRequests;
@@ -43,10 +44,17 @@ public:
     // A style that masks password edits with ch (owned by the host, shared by the edits).
     QStyle* MaskStyle(char16_t ch);
 
+    // Starts watching the tray, once, when the first icon has asked which tray it reaches.
+    void WatchTray();
+    // What the tray watch reports: a tray that went takes every window's icon with it; a tray
+    // that came back is told to every open dialog, which adds its icon again.
+    void OnTrayChange(px::qt::TrayChange change);
+
 private:
     std::vector<QtDialogWindow*> m_open;
     std::map<char16_t, std::unique_ptr<QStyle>> m_maskStyles;
     std::unique_ptr<InstanceChannel> m_instance;
+    std::unique_ptr<px::qt::TrayWatch> m_trayWatch;
     QTranslator m_translator;
     std::unique_ptr<EndRequests> m_endRequests;
     std::optional<std::pair<uintptr_t, intptr_t>> m_pendingEnd;

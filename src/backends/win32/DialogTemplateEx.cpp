@@ -141,7 +141,7 @@ DialogTemplateEx::DialogTemplateEx(const DialogTemplate& tpl)
         const int button = c.cy < c.cx / 2 ? c.cy : c.cx / 2;
         Item(ControlStyles(c), c.x, c.y, c.cx - button, c.cy, c.id, kEditClass, c.text, 0);
         Item({WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0}, c.x + c.cx - button, c.y, button, c.cy, BrowseButtonId(c.id),
-            kButtonClass, u"...", 0);
+            kButtonClass, GetHostText(HostText::BrowseButton), 0);
     }
 }
 

@@ -20,8 +20,8 @@ struct Win32Styles {
 Win32Styles DialogStyles(const DialogTemplate& tpl);
 Win32Styles ControlStyles(const ControlTemplate& control);
 
-// A browse edit is built as an edit followed by a "..." push button with this id, which
-// opens the file dialog for the edit.
+// A browse edit is built as an edit followed by a push button with this id (its text the
+// host text BrowseButton, "..."), which opens the file dialog for the edit.
 int BrowseButtonId(int editId);
 // The browse edit whose button has this id, or 0.
 int EditOfBrowseButton(const DialogTemplate& tpl, int buttonId);

@@ -30,21 +30,27 @@ inline std::string Utf8Of(std::wstring_view text)
 
 }  // namespace detail
 
-// Logs call's failure with error (a GetLastError code). Leaves the last error as it was.
+// Logs call's failure with error (a GetLastError code, or a function's own result of that
+// kind; a code with its top bit set is an HRESULT, written in hexadecimal as it is listed).
+// Leaves the last error as it was.
 inline void LogOsFailure(const char* call, unsigned long error)
 {
     const DWORD saved = ::GetLastError();
     wchar_t* text = nullptr;
-    const DWORD length
-        = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+    const DWORD length = error == 0
+        ? 0
+        : ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
             nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring message = text ? std::wstring(text, length) : std::wstring(L"(no text for this code)");
+    std::wstring message = text ? std::wstring(text, length)
+                                : std::wstring(error == 0 ? L"(no error code)" : L"(no text for this code)");
     if (text)
         ::LocalFree(text);
     while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' || message.back() == L' '))
         message.pop_back();
+    char code[16] = {};
+    std::snprintf(code, sizeof code, (error & 0x80000000UL) ? "0x%08lX" : "%lu", error);
     const std::string line
-        = std::string("perennix: ") + call + " failed: " + std::to_string(error) + " " + detail::Utf8Of(message) + "\n";
+        = std::string("perennix: ") + call + " failed: " + code + " " + detail::Utf8Of(message) + "\n";
     std::fputs(line.c_str(), stderr);
     ::SetLastError(saved);
 }
@@ -53,6 +59,16 @@ inline void LogOsFailure(const char* call, unsigned long error)
 inline void LogOsFailure(const char* call, std::wstring_view object, unsigned long error)
 {
     LogOsFailure((std::string(call) + " " + detail::Utf8Of(object)).c_str(), error);
+}
+
+// The same line for an error code of a component's own range, which the system has no text
+// for (CommDlgExtendedError's): the code in hexadecimal, as the component's header lists it.
+inline void LogComponentFailure(const char* call, const char* component, unsigned long code)
+{
+    char hex[16] = {};
+    std::snprintf(hex, sizeof hex, "0x%04lX", code);
+    const std::string line = std::string("perennix: ") + call + " failed: " + hex + " (" + component + ")\n";
+    std::fputs(line.c_str(), stderr);
 }
 
 }  // namespace px::win32

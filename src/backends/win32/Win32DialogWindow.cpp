@@ -4,6 +4,7 @@
 #include <string>
 
 #include "backends/win32/DialogTemplateEx.h"
+#include "backends/win32/OsFailure.h"
 #include "backends/win32/WideText.h"
 #include "backends/win32/Win32WindowHost.h"
 #include "resources/Resource.h"
@@ -12,15 +13,44 @@
 #include <shellapi.h>
 
 using px::win32::FromWide;
+using px::win32::LogOsFailure;
 using px::win32::Wide;
 
 namespace {
 
-// Explorer broadcasts this when it (re)starts: every tray icon has to be added again.
+// Explorer broadcasts this when it (re)starts, holding none of the icons it had.
 UINT TaskbarCreatedMessage()
 {
-    static const UINT message = ::RegisterWindowMessageW(L"TaskbarCreated");
+    static const UINT message = [] {
+        const UINT registered = ::RegisterWindowMessageW(L"TaskbarCreated");
+        if (registered == 0)
+            LogOsFailure("RegisterWindowMessageW(TaskbarCreated)", ::GetLastError());
+        return registered;
+    }();
     return message;
+}
+
+// The MB_* style of what the layer lets a box show: its buttons and its icon, nothing else.
+UINT BoxStyle(unsigned type)
+{
+    UINT style = MessageBoxHasCancel(type) ? MB_OKCANCEL : MB_OK;
+    switch (MessageBoxIconOf(type)) {
+    case BoxIcon::Information:
+        style |= MB_ICONINFORMATION;
+        break;
+    case BoxIcon::Warning:
+        style |= MB_ICONWARNING;
+        break;
+    case BoxIcon::Error:
+        style |= MB_ICONERROR;
+        break;
+    case BoxIcon::Question:
+        style |= MB_ICONQUESTION;
+        break;
+    case BoxIcon::None:
+        break;
+    }
+    return style;
 }
 
 // Gives the buttons of the next message box of this thread the program's own texts, whatever
@@ -30,6 +60,9 @@ public:
     MessageBoxButtonTexts()
         : m_hook(::SetWindowsHookExW(WH_CBT, &Hook, nullptr, ::GetCurrentThreadId()))
     {
+        // Without the hook the box shows the system's own button texts.
+        if (!m_hook)
+            LogOsFailure("SetWindowsHookExW(WH_CBT)", ::GetLastError());
         s_pending = true;
     }
     ~MessageBoxButtonTexts()
@@ -77,6 +110,8 @@ int Win32DialogWindow::RunModal(HWND owner)
     const px::win32::DialogTemplateEx memory(m_tpl);
     const INT_PTR result = ::DialogBoxIndirectParamW(
         m_host.Instance(), memory.Get(), owner, &DialogProc, reinterpret_cast<LPARAM>(this));
+    if (result == -1)
+        LogOsFailure("DialogBoxIndirectParamW", ::GetLastError());
     m_dialog.Detach();
     m_hwnd = nullptr;
     return static_cast<int>(result);
@@ -110,30 +145,27 @@ void Win32DialogWindow::PlaceOverOwner()
     // Centred over the owner, or on the work area of the screen when there is none.
     RECT area{};
     const HWND owner = ::GetWindow(m_hwnd, GW_OWNER);
-    if (owner && ::IsWindowVisible(owner))
-        ::GetWindowRect(owner, &area);
-    else
-        ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    if (owner && ::IsWindowVisible(owner)) {
+        if (!::GetWindowRect(owner, &area))
+            LogOsFailure("GetWindowRect(owner)", ::GetLastError());
+    } else if (!::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0)) {
+        LogOsFailure("SystemParametersInfoW(SPI_GETWORKAREA)", ::GetLastError());
+    }
     RECT own{};
-    ::GetWindowRect(m_hwnd, &own);
+    if (!::GetWindowRect(m_hwnd, &own))
+        LogOsFailure("GetWindowRect", ::GetLastError());
     const int width = own.right - own.left;
     const int height = own.bottom - own.top;
     const int x = std::max<int>(area.left, area.left + (area.right - area.left - width) / 2);
     const int y = std::max<int>(area.top, area.top + (area.bottom - area.top - height) / 2);
-    ::SetWindowPos(m_hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (!::SetWindowPos(m_hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE))
+        LogOsFailure("SetWindowPos", ::GetLastError());
 }
 
 INT_PTR Win32DialogWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_NCDESTROY) {
         m_hwnd = nullptr;
-        return FALSE;
-    }
-    if (message == TaskbarCreatedMessage()) {
-        // The shell restarted and lost its icons: without this one a hidden window could
-        // never be reached again.
-        if (m_trayIconShown)
-            ::Shell_NotifyIconW(NIM_ADD, &m_trayRecord);
         return FALSE;
     }
     // Once the dialog has ended, only the window's destruction reaches it.
@@ -146,6 +178,12 @@ INT_PTR Win32DialogWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
             m_dialog.WindowProc(WM_ENDREQUEST, END_CAUSE_SESSION, 0);
         return FALSE;
     }
+    if (message != 0 && message == TaskbarCreatedMessage()) {
+        // The shell restarted and holds none of the icons it had: the dialog is told in the
+        // layer's words and adds its icon again if it has one.
+        m_dialog.TrayReturned();
+        return FALSE;
+    }
     if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
         if (const int edit = px::win32::EditOfBrowseButton(m_tpl, LOWORD(wParam))) {
             BrowseForFile(edit);
@@ -156,6 +194,8 @@ INT_PTR Win32DialogWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         // The dialog draws its minimised window itself, inside this paint.
         PAINTSTRUCT paint{};
         m_paintDc = ::BeginPaint(m_hwnd, &paint);
+        if (!m_paintDc)
+            LogOsFailure("BeginPaint", ::GetLastError());
         Deliver(message, wParam, lParam);
         m_paintDc = nullptr;
         ::EndPaint(m_hwnd, &paint);
@@ -181,21 +221,31 @@ INT_PTR Win32DialogWindow::Deliver(UINT message, WPARAM wParam, LPARAM lParam)
 
 void Win32DialogWindow::BrowseForFile(int editId)
 {
-    // Any file: no filter, no default extension; the chosen path replaces the edit's text,
-    // which notifies the dialog of the change.
+    // Any file: no filter, no default extension; opened in the folder the dialog's rule gives
+    // for the edit's text. The chosen path replaces the edit's text, which notifies the dialog
+    // of the change.
     std::wstring file(32768, L'\0');
     const std::wstring title = Wide(GetHostText(HostText::OpenFileTitle));
+    const std::wstring folder = Wide(CMFCEditBrowseCtrl::InitialFolder(GetDlgItemText(editId)));
     OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = m_hwnd;
     ofn.lpstrFile = file.data();
     ofn.nMaxFile = static_cast<DWORD>(file.size());
+    ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
     ofn.lpstrTitle = title.c_str();
     ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-    if (!::GetOpenFileNameW(&ofn) || m_ended)
+    if (!::GetOpenFileNameW(&ofn)) {
+        // 0: the user cancelled.
+        if (const DWORD error = ::CommDlgExtendedError())
+            px::win32::LogComponentFailure("GetOpenFileNameW", "CommDlgExtendedError", error);
+        return;
+    }
+    if (m_ended)
         return;
     file.resize(std::wcslen(file.c_str()));
-    ::SetDlgItemTextW(m_hwnd, editId, file.c_str());
+    if (!::SetDlgItemTextW(m_hwnd, editId, file.c_str()))
+        LogOsFailure("SetDlgItemTextW(browse edit)", ::GetLastError());
 }
 
 HWND Win32DialogWindow::Item(int id) const
@@ -216,8 +266,9 @@ std::u16string Win32DialogWindow::GetDlgItemText(int id)
 
 void Win32DialogWindow::SetDlgItemText(int id, const std::u16string& text)
 {
-    if (const HWND item = Item(id))
-        ::SetWindowTextW(item, Wide(text).c_str());
+    const HWND item = Item(id);
+    if (item && !::SetWindowTextW(item, Wide(text).c_str()))
+        LogOsFailure("SetWindowTextW", ::GetLastError());
 }
 
 bool Win32DialogWindow::IsDlgButtonChecked(int id)
@@ -240,12 +291,6 @@ void Win32DialogWindow::EnableDlgItem(int id, bool enable)
         ::EnableWindow(button, enable ? TRUE : FALSE);
 }
 
-bool Win32DialogWindow::IsDlgItemEnabled(int id)
-{
-    const HWND item = Item(id);
-    return item && ::IsWindowEnabled(item);
-}
-
 void Win32DialogWindow::SetPasswordChar(int id, char16_t ch)
 {
     if (const HWND item = Item(id))
@@ -254,32 +299,36 @@ void Win32DialogWindow::SetPasswordChar(int id, char16_t ch)
 
 void Win32DialogWindow::RedrawItem(int id)
 {
-    if (const HWND item = Item(id))
-        ::RedrawWindow(item, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW);
+    const HWND item = Item(id);
+    if (item && !::RedrawWindow(item, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW))
+        LogOsFailure("RedrawWindow", ::GetLastError());
 }
 
 void Win32DialogWindow::SetTimer(uintptr_t id, uint32_t elapseMs)
 {
-    if (m_hwnd && !m_ended)
-        ::SetTimer(m_hwnd, id, elapseMs, nullptr);
+    if (m_hwnd && !m_ended && ::SetTimer(m_hwnd, id, elapseMs, nullptr) == 0)
+        LogOsFailure("SetTimer", ::GetLastError());
 }
 
 void Win32DialogWindow::KillTimer(uintptr_t id)
 {
+    // Its only failure is a timer that is not armed, which the program may kill all the same.
     if (m_hwnd)
         ::KillTimer(m_hwnd, id);
 }
 
 void Win32DialogWindow::PostMessage(unsigned message, uintptr_t wParam, intptr_t lParam)
 {
-    if (m_hwnd && !m_ended)
-        ::PostMessageW(m_hwnd, message, wParam, lParam);
+    if (m_hwnd && !m_ended && !::PostMessageW(m_hwnd, message, wParam, lParam))
+        LogOsFailure("PostMessageW", ::GetLastError());
 }
 
 int Win32DialogWindow::MessageBox(const std::u16string& text, const std::u16string& caption, unsigned type)
 {
     const MessageBoxButtonTexts buttons;
-    const int answer = ::MessageBoxW(m_hwnd, Wide(text).c_str(), Wide(caption).c_str(), type);
+    const int answer = ::MessageBoxW(m_hwnd, Wide(text).c_str(), Wide(caption).c_str(), BoxStyle(type));
+    if (answer == 0)
+        LogOsFailure("MessageBoxW", ::GetLastError());
     return answer == IDOK ? IDOK : IDCANCEL;
 }
 
@@ -315,7 +364,8 @@ void Win32DialogWindow::DrawIcon(int x, int y, IconId icon)
     if (!m_paintDc)
         return;
     ::SendMessageW(m_hwnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(m_paintDc), 0);
-    ::DrawIcon(m_paintDc, x, y, m_host.Icon(icon, true));
+    if (!::DrawIcon(m_paintDc, x, y, m_host.Icon(icon, true)))
+        LogOsFailure("DrawIcon", ::GetLastError());
 }
 
 void Win32DialogWindow::SetIcon(IconId icon, bool bigIcon)
@@ -347,10 +397,10 @@ bool Win32DialogWindow::NotifyIconAdd(const NotifyIconData& nid)
     if (!m_hwnd || m_ended)
         return false;
     NOTIFYICONDATAW record = ShellRecord(nid);
-    if (!::Shell_NotifyIconW(NIM_ADD, &record))
+    if (!::Shell_NotifyIconW(NIM_ADD, &record)) {
+        LogOsFailure("Shell_NotifyIconW(NIM_ADD)", ::GetLastError());
         return false;
-    m_trayRecord = record;
-    m_trayIconShown = true;
+    }
     return true;
 }
 
@@ -359,9 +409,11 @@ bool Win32DialogWindow::NotifyIconDelete(const NotifyIconData& nid)
     if (!m_hwnd)
         return false;
     NOTIFYICONDATAW record = ShellRecord(nid);
-    const bool removed = ::Shell_NotifyIconW(NIM_DELETE, &record) != FALSE;
-    m_trayIconShown = false;
-    return removed;
+    if (!::Shell_NotifyIconW(NIM_DELETE, &record)) {
+        LogOsFailure("Shell_NotifyIconW(NIM_DELETE)", ::GetLastError());
+        return false;
+    }
+    return true;
 }
 
 void Win32DialogWindow::TrackPopupMenu(const std::vector<MenuItem>& items)
@@ -369,37 +421,60 @@ void Win32DialogWindow::TrackPopupMenu(const std::vector<MenuItem>& items)
     if (!m_hwnd || m_ended)
         return;
     POINT at{};
-    ::GetCursorPos(&at);
+    if (!::GetCursorPos(&at))
+        LogOsFailure("GetCursorPos", ::GetLastError());
     const HMENU menu = ::CreatePopupMenu();
-    if (!menu)
+    if (!menu) {
+        LogOsFailure("CreatePopupMenu", ::GetLastError());
         return;
-    for (const MenuItem& item : items) {
-        if (item.separator)
-            ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-        else
-            ::AppendMenuW(menu, MF_STRING, item.id, Wide(item.text).c_str());
     }
-    // In front first, so that the menu closes when the user clicks elsewhere; the posted
-    // message lets the menu's loop see the window's queue once more before it returns.
+    for (const MenuItem& item : items) {
+        const BOOL appended = item.separator ? ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr)
+                                             : ::AppendMenuW(menu, MF_STRING, item.id, Wide(item.text).c_str());
+        if (!appended)
+            LogOsFailure("AppendMenuW(popup menu)", ::GetLastError());
+    }
+    // In front first, so that the menu closes when the user clicks elsewhere (a refusal, which
+    // Windows makes by design for a program in the background, leaves the menu open until
+    // picked or escaped); the posted message lets the menu's loop see the window's queue once
+    // more before it returns.
     ::SetForegroundWindow(m_hwnd);
-    ::TrackPopupMenu(menu, TPM_RIGHTBUTTON, at.x, at.y, 0, m_hwnd, nullptr);
-    ::PostMessageW(m_hwnd, WM_NULL, 0, 0);
-    ::DestroyMenu(menu);
+    if (!::TrackPopupMenu(menu, TPM_RIGHTBUTTON, at.x, at.y, 0, m_hwnd, nullptr))
+        LogOsFailure("TrackPopupMenu", ::GetLastError());
+    if (!::PostMessageW(m_hwnd, WM_NULL, 0, 0))
+        LogOsFailure("PostMessageW(WM_NULL)", ::GetLastError());
+    if (!::DestroyMenu(menu))
+        LogOsFailure("DestroyMenu", ::GetLastError());
 }
+
+bool Win32DialogWindow::HasSystemMenu() { return m_hwnd && (::GetWindowLongW(m_hwnd, GWL_STYLE) & WS_SYSMENU) != 0; }
 
 bool Win32DialogWindow::AppendSystemMenuItem(const std::u16string& text, unsigned commandId)
 {
-    const HMENU menu = m_hwnd ? ::GetSystemMenu(m_hwnd, FALSE) : nullptr;
-    if (!menu)
+    if (!HasSystemMenu())
         return false;
-    ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    return ::AppendMenuW(menu, MF_STRING, commandId, Wide(text).c_str()) != FALSE;
+    const HMENU menu = ::GetSystemMenu(m_hwnd, FALSE);
+    if (!menu) {
+        LogOsFailure("GetSystemMenu", ::GetLastError());
+        return false;
+    }
+    if (!::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr))
+        LogOsFailure("AppendMenuW(system menu separator)", ::GetLastError());
+    if (!::AppendMenuW(menu, MF_STRING, commandId, Wide(text).c_str())) {
+        LogOsFailure("AppendMenuW(system menu)", ::GetLastError());
+        return false;
+    }
+    return true;
 }
+
+// A Windows dialog's background has no menu: a window's own commands are in its system menu.
+bool Win32DialogWindow::AppendContextMenuItem(const std::u16string&, unsigned) { return false; }
 
 void Win32DialogWindow::EndDialog(int result)
 {
     if (!m_hwnd || m_ended)
         return;
     m_ended = true;
-    ::EndDialog(m_hwnd, result);
+    if (!::EndDialog(m_hwnd, result))
+        LogOsFailure("EndDialog", ::GetLastError());
 }

@@ -27,7 +27,6 @@ public:
     HWND Hwnd() const { return m_hwnd; }
     int TemplateId() const { return m_tpl.id; }
     bool Ended() const { return m_ended; }
-    bool TrayIconShown() const { return m_trayIconShown; }
 
     // DialogWindow
     std::u16string GetDlgItemText(int id) override;
@@ -35,7 +34,6 @@ public:
     bool IsDlgButtonChecked(int id) override;
     void CheckDlgButton(int id, bool checked) override;
     void EnableDlgItem(int id, bool enable) override;
-    bool IsDlgItemEnabled(int id) override;
     void SetPasswordChar(int id, char16_t ch) override;
     void RedrawItem(int id) override;
     void SetTimer(uintptr_t id, uint32_t elapseMs) override;
@@ -52,7 +50,9 @@ public:
     bool NotifyIconAdd(const NotifyIconData& nid) override;
     bool NotifyIconDelete(const NotifyIconData& nid) override;
     void TrackPopupMenu(const std::vector<MenuItem>& items) override;
+    bool HasSystemMenu() override;
     bool AppendSystemMenuItem(const std::u16string& text, unsigned commandId) override;
+    bool AppendContextMenuItem(const std::u16string& text, unsigned commandId) override;
     void EndDialog(int result) override;
 
 private:
@@ -71,7 +71,4 @@ private:
     HWND m_hwnd = nullptr;
     bool m_ended = false;
     HDC m_paintDc = nullptr;  // while a minimised window is painted
-    // The tray icon the shell holds for this window, added again when the shell restarts.
-    bool m_trayIconShown = false;
-    NOTIFYICONDATAW m_trayRecord{};
 };

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 
+#include "backends/win32/OsFailure.h"
 #include "backends/win32/WideText.h"
 #include "backends/win32/Win32DialogWindow.h"
 #include "resources/Resource.h"
+
+using px::win32::LogOsFailure;
 
 namespace {
 
@@ -37,13 +40,13 @@ Win32WindowHost::Win32WindowHost(HINSTANCE instance)
 
 Win32WindowHost::~Win32WindowHost()
 {
-    if (m_instanceWindow)
-        ::DestroyWindow(m_instanceWindow);
-    if (m_instanceMutex)
-        ::CloseHandle(m_instanceMutex);
+    if (m_instanceWindow && !::DestroyWindow(m_instanceWindow))
+        LogOsFailure("DestroyWindow(instance window)", ::GetLastError());
+    if (m_instanceMutex && !::CloseHandle(m_instanceMutex))
+        LogOsFailure("CloseHandle(instance mutex)", ::GetLastError());
     for (const auto& [key, icon] : m_icons) {
-        if (icon)
-            ::DestroyIcon(icon);
+        if (icon && !::DestroyIcon(icon))
+            LogOsFailure("DestroyIcon", ::GetLastError());
     }
 }
 
@@ -69,6 +72,8 @@ HICON Win32WindowHost::Icon(IconId id, bool big) const
         const int cx = ::GetSystemMetrics(big ? SM_CXICON : SM_CXSMICON);
         const int cy = ::GetSystemMetrics(big ? SM_CYICON : SM_CYSMICON);
         icon = static_cast<HICON>(::LoadImageW(m_instance, MAKEINTRESOURCEW(id), IMAGE_ICON, cx, cy, LR_DEFAULTCOLOR));
+        if (!icon)
+            LogOsFailure("LoadImageW(icon)", ::GetLastError());
     }
     return icon;
 }
@@ -77,8 +82,10 @@ bool Win32WindowHost::ClaimInstance(const std::u16string& key)
 {
     const std::wstring name = InstanceName(key);
     const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, (L"Local\\" + name).c_str());
-    if (!mutex)
+    if (!mutex) {
+        LogOsFailure("CreateMutexW(instance)", ::GetLastError());
         return true;  // none could be made: a start is never refused for want of one
+    }
     if (::GetLastError() == ERROR_ALREADY_EXISTS) {
         ::CloseHandle(mutex);
         return false;
@@ -89,11 +96,15 @@ bool Win32WindowHost::ClaimInstance(const std::u16string& key)
     wc.lpfnWndProc = &InstanceWindowProc;
     wc.hInstance = ::GetModuleHandleW(nullptr);
     wc.lpszClassName = kInstanceClass;
-    ::RegisterClassW(&wc);  // fails harmlessly when a host registered it before
+    // Registered once per process: a host made before registered it already.
+    if (!::RegisterClassW(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        LogOsFailure("RegisterClassW(instance window)", ::GetLastError());
     m_instanceWindow = ::CreateWindowExW(
         0, kInstanceClass, name.c_str(), 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
     if (m_instanceWindow)
         ::SetWindowLongPtrW(m_instanceWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    else
+        LogOsFailure("CreateWindowExW(instance window)", ::GetLastError());
     return true;
 }
 
@@ -103,11 +114,16 @@ bool Win32WindowHost::SignalInstance(const std::u16string& key)
     if (!window)
         return false;
     // The running program may then bring its window to the front: this start, which the
-    // user just made, holds the right to the foreground and passes it on.
+    // user just made, holds the right to the foreground and passes it on (a start that holds
+    // none has none to pass, a refusal by design).
     DWORD pid = 0;
     ::GetWindowThreadProcessId(window, &pid);
     ::AllowSetForegroundWindow(pid);
-    return ::PostMessageW(window, WM_SHOWINSTANCE, 0, 0) != FALSE;
+    if (!::PostMessageW(window, WM_SHOWINSTANCE, 0, 0)) {
+        LogOsFailure("PostMessageW(WM_SHOWINSTANCE)", ::GetLastError());
+        return false;
+    }
+    return true;
 }
 
 LRESULT CALLBACK Win32WindowHost::InstanceWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
