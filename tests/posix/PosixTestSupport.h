@@ -51,11 +51,13 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
 
 // The state letter of a process from /proc (R, S, Z, ...); '\0' when it does not exist.
 char ProcessState(pid_t pid);
-// The process lives: sleeping, or running on a busy machine (not a zombie, not gone).
+// The process lives: sleeping, running, or waiting in the kernel on a busy machine (not a
+// zombie, not gone).
 inline bool IsAlive(pid_t pid)
 {
     const char state = ProcessState(pid);
-    return state == 'S' || state == 'R';
+    // D: waiting on the disk or in the kernel for a moment (paging in on a loaded machine).
+    return state == 'S' || state == 'R' || state == 'D';
 }
 // Its parent's pid; -1 when it does not exist.
 pid_t ParentOf(pid_t pid);
