@@ -76,9 +76,23 @@ cmp -s "$dir/log.txt" "$dir/log-before.txt" || fail "the second start changed lo
 perennix_running || fail "the second start ended the running Perennix"
 echo "ok: a second start ended at once and showed the hidden window; log.txt untouched"
 
-# --- closing the window ends Perennix and leaves the helper running -----------------------
+# --- Enter while guarding asks first; Cancel keeps guarding ------------------------------
+# The start-on-launch check box takes the focus (a click, then space gives its check back):
+# Enter there is the dialog's OK command.
+click_control_id 1008
+xdotool key --clearmodifiers space
+xdotool key --clearmodifiers Return
+wait_for 10 has_titled_window 退出 "$menu_class" || fail "Enter while guarding did not ask"
+xdotool windowactivate --sync "$(titled_window 退出 "$menu_class")" key --clearmodifiers Escape
+wait_for 10 eval '! has_titled_window 退出 "$menu_class"' || fail "the exit question stayed"
+perennix_running || fail "Enter, then Cancel, ended Perennix"
+echo "ok: Enter while guarding asked first; Cancel kept Perennix guarding"
+
+# --- closing the window ends Perennix, logged, and leaves the helper running --------------
 click_control_id "$IDCANCEL"
 wait_for 10 eval '! perennix_running' || fail "关闭 did not end Perennix"
 perennix_pid=""
 [[ "$(helper_pid)" == "$second" ]] || fail "the helper did not survive the end of Perennix"
-echo "ok: 关闭 ended Perennix; the helper keeps running"
+closed=$(printf '\x2d\x3e\xcd\xcb\xb3\xf6\xb3\xcc\xd0\xf2\xa3\xa8\xb9\xd8\xb1\xd5\xb4\xb0\xbf\xda\xa3\xa9\xa1\xa3\xa1\xa3\xa1\xa3')  # "->退出程序（关闭窗口）。。。"
+tail -n 1 "$dir/log.txt" | LC_ALL=C grep -qF -- "$closed"$'\r' || fail "the log does not end with the end: $(tail -n 1 "$dir/log.txt" | cat -v)"
+echo "ok: 关闭 ended Perennix, logged; the helper keeps running"
