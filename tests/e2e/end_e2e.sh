@@ -8,15 +8,8 @@ set -euo pipefail
 # shellcheck source=lib.sh
 source "$(dirname "$0")/lib.sh"
 
-linux_e2e "$@"
-export DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/no-bus"
-helper_match=(-f -- "^$dir/helper-exe/guardhelper")
-
-cp "$binary" "$dir/perennix"
-mkdir "$dir/helper-exe"
-cp "$(command -v sleep)" "$dir/helper-exe/guardhelper"
-write_config "$dir/config.ini" "FULLPATH=$dir/helper-exe/guardhelper" EXE_NAME=guardhelper ARGS=1000 LOOPSEC=1 \
-  AUTOSTART=1
+# A folder of its own: the program, its config.ini and a helper to guard.
+linux_guard_e2e "$@"
 
 # The run log's last entry, its message decoded from GBK (the timestamp cut off).
 last_entry() { tail -n 1 "$dir/log.txt" | tr -d '\r' | cut -c24- | iconv -f GBK -t UTF-8; }

@@ -8,17 +8,8 @@ set -euo pipefail
 # shellcheck source=lib.sh
 source "$(dirname "$0")/lib.sh"
 
-linux_e2e "$@"
-# No session bus: Qt's tray icon speaks XEmbed to trayer, whatever desktop the test runs from.
-export DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/no-bus"
-helper_match=(-f -- "^$dir/helper-exe/guardhelper")
-
-# --- a folder of its own: the program, its config.ini and a helper to guard ---------------
-cp "$binary" "$dir/perennix"
-mkdir "$dir/helper-exe"  # "exe" in the path: launched directly, not through /bin/sh
-cp "$(command -v sleep)" "$dir/helper-exe/guardhelper"
-write_config "$dir/config.ini" "FULLPATH=$dir/helper-exe/guardhelper" EXE_NAME=guardhelper ARGS=1000 LOOPSEC=1 \
-  AUTOSTART=1
+# A folder of its own: the program, its config.ini and a helper to guard.
+linux_guard_e2e "$@"
 
 start_trayer
 (cd / && exec "$dir/perennix") >/dev/null 2>&1 &

@@ -43,6 +43,33 @@ linux_e2e() {
   make_workdir
 }
 
+# linux_guard_e2e PERENNIX_BINARY REPO_ROOT: linux_e2e, then $dir holds a copy of perennix and,
+# under helper-exe/ ("exe" in the path: launched directly, not through /bin/sh), a helper to
+# guard (sleep, as guardhelper) with its config.ini: start-on-launch, a check every second. No
+# session bus: Qt's tray icon speaks XEmbed to trayer, whatever desktop the test runs from.
+linux_guard_e2e() {
+  linux_e2e "$@"
+  export DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/no-bus"
+  helper_match=(-f -- "^$dir/helper-exe/guardhelper")
+  cp "$binary" "$dir/perennix"
+  mkdir "$dir/helper-exe"
+  cp "$(command -v sleep)" "$dir/helper-exe/guardhelper"
+  write_config "$dir/config.ini" "FULLPATH=$dir/helper-exe/guardhelper" EXE_NAME=guardhelper ARGS=1000 LOOPSEC=1 \
+    AUTOSTART=1
+}
+
+# wine_e2e PERENNIX_EXE HELPER_EXE: a Windows end-to-end test's arguments into exe and helper,
+# and wine, the loader; the test runs inside scripts/with-wine.
+wine_e2e() {
+  exe=$(realpath "$1")
+  helper=$(realpath "$2")
+  wine=/usr/lib/wine/wine64
+  [[ -n "${WINEPREFIX:-}" && -n "${DISPLAY:-}" ]] || {
+    echo "run inside scripts/with-wine" >&2
+    exit 2
+  }
+}
+
 # wait_for SECONDS COMMAND...: true once COMMAND succeeds, false when time runs out. Each step
 # waits for what it needs with a bound that only a fault reaches, however loaded the machine is.
 wait_for() {

@@ -23,10 +23,7 @@ set -euo pipefail
 # shellcheck source=../e2e/restart_samples.sh
 source "$(dirname "$0")/../e2e/restart_samples.sh"
 
-exe=$(realpath "$1")
-helper=$(realpath "$2")
-wine=/usr/lib/wine/wine64
-[[ -n "${WINEPREFIX:-}" && -n "${DISPLAY:-}" ]] || { echo "run inside scripts/with-wine" >&2; exit 2; }
+wine_e2e "$@"
 
 # A folder whose path does not spell "exe": r's and n's scripts go to the interpreter.
 until dir=$(mktemp -d /tmp/px-tree.XXXXXX) && [[ $dir != *exe* && $dir != *EXE* ]]; do rmdir "$dir"; done

@@ -8,10 +8,7 @@ set -euo pipefail
 # shellcheck source=../e2e/lib.sh
 source "$(dirname "$0")/../e2e/lib.sh"
 
-exe=$(realpath "$1")
-helper=$(realpath "$2")
-wine=/usr/lib/wine/wine64
-[[ -n "${WINEPREFIX:-}" && -n "${DISPLAY:-}" ]] || { echo "run inside scripts/with-wine" >&2; exit 2; }
+wine_e2e "$@"
 
 make_workdir /tmp/px-e2e.XXXXXX
 kill_at_end=(pxguard.exe)  # the guarded helpers this test started
