@@ -632,8 +632,11 @@ ClientSize QtDialogWindow::GetSystemIconSize()
 
 void QtDialogWindow::DrawIcon(int x, int y, IconId icon)
 {
-    // Drawing happens only inside the window's painting.
-    if (!m_painter)
+    // Drawing happens only inside the window's painting. A minimised Qt window has no client
+    // area on the screen (the window manager shows its window icon): an icon drawn into the
+    // dialog's surface then would stay in the pixels Qt keeps and shows again on a restore,
+    // which repaints nothing.
+    if (!m_painter || m_widget->isMinimized())
         return;
     const ClientSize size = GetSystemIconSize();
     m_painter->drawPixmap(x, y, QtWindowHost::Icon(icon).pixmap(size.cx, size.cy));
