@@ -30,6 +30,15 @@ xprop -id "$window" WM_NORMAL_HINTS | grep -qF "program specified maximum size: 
   || fail "the window may grow past ${width}x$height: $(xprop -id "$window" WM_NORMAL_HINTS)"
 echo "ok: the window stays within its template size (${width}x$height)"
 
+# --- the title bar has the buttons of the template: no maximise button --------------------
+# The window manager's allowed actions, which decide its buttons (openbox offers maximising
+# any window whose size can change, whatever the Motif hints say).
+actions=$(xprop -id "$window" _NET_WM_ALLOWED_ACTIONS)
+[[ "$actions" == *_NET_WM_ACTION_MINIMIZE* && "$actions" == *_NET_WM_ACTION_CLOSE* ]] \
+  || fail "the window cannot be minimised and closed: $actions"
+[[ "$actions" != *_NET_WM_ACTION_MAXIMIZE* ]] || fail "the window can be maximised: $actions"
+echo "ok: the window can be minimised and closed, not maximised"
+
 # --- hide into the tray; the icon survives a restart of the tray host ---------------------
 position=$(window_position)
 click_hide

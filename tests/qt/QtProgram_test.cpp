@@ -11,6 +11,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QToolButton>
@@ -161,6 +162,42 @@ TEST_F(ProgramTest, WithoutATrayHidingMinimisesAndTheMenuShowsTheWindowAgain)
     const QImage small = icon.pixmap(16, 16).toImage();
     EXPECT_EQ(qAlpha(small.pixel(0, 0)), 0);  // a round picture: the corners are clear
     EXPECT_EQ(qAlpha(small.pixel(8, 8)), 255);
+}
+
+TEST_F(ProgramTest, AWindowPaintedWhileMinimisedShowsNoIconWhenRestored)
+{
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
+    Run([&](QtDialogWindow& w) {
+        QDialog* window = w.Widget();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(window));
+        window->repaint();
+        // What the window shows: its pixels as the platform holds them.
+        const auto shown = [window] { return window->screen()->grabWindow(window->winId()).toImage(); };
+        const QImage before = shown();
+        QTest::mouseClick(w.Item(IDC_HIDE), Qt::LeftButton);
+        EXPECT_TRUE(window->isMinimized());
+        // A paint while minimised (a window manager may ask for one) goes through the dialog,
+        // which draws its icon in the middle of an iconic window; restored, the window shows
+        // the pixels it kept.
+        window->repaint();
+        w.ShowWindow(SW_SHOW);
+        EXPECT_FALSE(window->isMinimized());
+        const QImage after = shown();
+        if (before.size() == after.size() && !after.isNull()) {
+            const int size = w.GetSystemIconSize().cx;
+            const QPoint centre(after.width() / 2, after.height() / 2);
+            int changed = 0;
+            for (int y = centre.y() - size / 2; y < centre.y() + size / 2; ++y) {
+                for (int x = centre.x() - size / 2; x < centre.x() + size / 2; ++x)
+                    changed += after.pixelColor(x, y) != before.pixelColor(x, y);
+            }
+            EXPECT_EQ(changed, 0) << "pixels of the minimised window's icon stayed in the restored window";
+        } else {
+            ADD_FAILURE() << "no picture of the window: " << before.width() << "x" << before.height() << ", "
+                          << after.width() << "x" << after.height();
+        }
+        window->close();
+    });
 }
 
 TEST_F(ProgramTest, TheTrayMenuHoldsTheDialogsEntriesAndOpensOncePerRightClick)

@@ -109,6 +109,15 @@ TEST_F(TemplateTest, EveryTemplateBuildsItsControlsWithTextIdPlaceAndTabOrder)
             EXPECT_EQ(w.Base().cy, base.cy);
             EXPECT_EQ(w.Widget()->windowTitle(), px::qt::ToQString(tpl.title));
             EXPECT_EQ(w.Widget()->size(), pinned->size);
+            // The title bar's buttons are the template's, and the size is fixed: a window
+            // manager offers maximising any window whose size can change.
+            const Qt::WindowFlags flags = w.Widget()->windowFlags();
+            EXPECT_TRUE(flags.testFlag(Qt::CustomizeWindowHint));
+            EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
+            EXPECT_EQ(flags.testFlag(Qt::WindowMinimizeButtonHint), tpl.style.Has(DialogStyle::MinimizeBox));
+            EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
+            EXPECT_EQ(w.Widget()->minimumSize(), pinned->size);
+            EXPECT_EQ(w.Widget()->maximumSize(), pinned->size);
 
             ASSERT_EQ(w.Controls().size(), tpl.controls.size());
             std::vector<QWidget*> tabStops;

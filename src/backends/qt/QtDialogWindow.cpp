@@ -205,15 +205,11 @@ QtDialogWindow::QtDialogWindow(QtWindowHost& host, CDialogEx& dialog, const Dial
     m_base = px::qt::DialogBaseUnits(m_widget->font());
 
     const QSize client = px::qt::MapDialogSize(tpl.cx, tpl.cy, m_base);
-    if (tpl.style.Has(DialogStyle::Sizing)) {
-        // The sizing border lets the window shrink, never grow past its template: the
-        // template has no maximise box, and a larger window would only show empty space.
-        m_widget->resize(client);
-        m_widget->setMaximumSize(client);
-        m_widget->setSizeGripEnabled(false);
-    } else {
-        m_widget->setFixedSize(client);
-    }
+    // Every window keeps its template size, a sizing border's too: a window whose size can
+    // change is one a window manager may maximise whatever its hints say (openbox ignores
+    // the Motif hint's missing maximise function), and a template without a maximise box
+    // would then get a maximise button that only moves the window into a corner.
+    m_widget->setFixedSize(client);
     // A dialog run on top of another blocks it, as a modal dialog does; the outermost one
     // blocks nothing, so its tray icon stays usable while it is hidden.
     m_widget->setWindowModality(parent ? Qt::ApplicationModal : Qt::NonModal);
@@ -632,8 +628,11 @@ ClientSize QtDialogWindow::GetSystemIconSize()
 
 void QtDialogWindow::DrawIcon(int x, int y, IconId icon)
 {
-    // Drawing happens only inside the window's painting.
-    if (!m_painter)
+    // Drawing happens only inside the window's painting. A minimised Qt window has no client
+    // area on the screen (the window manager shows its window icon): an icon drawn into the
+    // dialog's surface then would stay in the pixels Qt keeps and shows again on a restore,
+    // which repaints nothing.
+    if (!m_painter || m_widget->isMinimized())
         return;
     const ClientSize size = GetSystemIconSize();
     m_painter->drawPixmap(x, y, QtWindowHost::Icon(icon).pixmap(size.cx, size.cy));
