@@ -93,6 +93,50 @@ protected:
     Win32Files files;
 };
 
+// Values longer than an edit holds by default (32,767 characters typed, 30,000 under Wine) are
+// read whole from config.ini and saved whole by the start that start-on-launch makes.
+TEST_F(Win32ProgramTest, LongValuesInConfigIniSurviveTheSaveOfAStartOnLaunch)
+{
+    const std::string args(40000, 'a');
+    const std::string times = "06:00" + std::string(39995, ';');
+    const std::string before = "[PX_SETTING]\r\nREB_TIME=" + times + "\r\nFULLPATH=" + program.string()
+        + "\r\nEXE_NAME=guarded.exe\r\nARGS=" + args
+        + "\r\nARGSCRYPT=0\r\nLOOPSEC=60\r\nISTIMEDCLOSE=0\r\nAUTOSTART=1\r\n";
+    std::ofstream(ini, std::ios::binary) << before;
+    Run([&](HWND main) {
+        When([&] { return fakeSystem.CountProcessesNamed(u"guarded.exe") == 1; },
+            [&, main] {
+                EXPECT_EQ(::GetWindowTextLengthW(::GetDlgItem(main, IDC_ARGS)), 40000);
+                EXPECT_EQ(::GetWindowTextLengthW(::GetDlgItem(main, IDC_REBTIME)), 40000);
+                Close(main);
+            });
+    });
+    const std::string after = ReadBytes(ini);
+    EXPECT_EQ(after.size(), before.size());
+    EXPECT_TRUE(after == before) << "config.ini changed";
+}
+
+// A long value pasted into the edit, and typed on past its end, is held and saved whole.
+TEST_F(Win32ProgramTest, ALongValuePastedAndTypedIsSavedWhole)
+{
+    std::ofstream(ini, std::ios::binary) << "[PX_SETTING]\r\nFULLPATH=" << program.string()
+                                         << "\r\nEXE_NAME=guarded.exe\r\n";
+    const std::wstring pasted(40000, L'p');
+    Run([&](HWND main) {
+        const HWND edit = ::GetDlgItem(main, IDC_ARGS);
+        ::SendMessageW(edit, EM_SETSEL, 0, -1);
+        ::SendMessageW(edit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(pasted.c_str()));
+        ::SendMessageW(edit, EM_SETSEL, 40000, 40000);
+        ::SendMessageW(edit, WM_CHAR, L'z', 0);
+        EXPECT_EQ(::GetWindowTextLengthW(edit), 40001);
+        EXPECT_EQ(Save(main), L"保存成功！");
+        Close(main);
+    });
+    const std::u16string saved = WindowsReads(u"ARGS");
+    EXPECT_EQ(saved.size(), 40001u);
+    EXPECT_TRUE(saved == std::u16string(40000, u'p') + u"z");
+}
+
 // A config.ini the program creates reads back through the Windows profile functions as it
 // was saved: in the ANSI code page while it holds every value, else UTF-16LE with a BOM.
 TEST_F(Win32ProgramTest, ANewConfigIniReadsBackThroughTheWindowsProfileFunctions)
