@@ -331,11 +331,11 @@ ProfileEncoding ParsedProfile::EncodingOf(std::string_view bytes) const
     // ASCII reads the same in every byte encoding. Where the system's own readers take a file
     // without BOM for the code page's, such a file (a new, empty one too) is the code page's,
     // and a value it is given is written there.
+    if (m_newEncoding != NewTextEncoding::AnsiElseUtf16Le || detected != ProfileEncoding::Utf8)
+        return detected;
     const bool ascii
         = std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (m_newEncoding == NewTextEncoding::AnsiElseUtf16Le && detected == ProfileEncoding::Utf8 && ascii)
-        return ProfileEncoding::Ansi;
-    return detected;
+    return ascii ? ProfileEncoding::Ansi : detected;
 }
 
 ParsedProfile ParsedProfile::Parse(std::string bytes, const AnsiCodePage& ansi, NewTextEncoding newEncoding)
