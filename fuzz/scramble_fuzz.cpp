@@ -1,6 +1,7 @@
-// Fuzz target: UnscrambleText on any text (it must never read outside the field), and
-// scramble -> unscramble round trips at the default length, at the password field's 60 and
-// at any length from the input, with any seed.
+// Fuzz target: UnscrambleText and ReadScrambledText on any text (they must never read outside
+// the field, and agree where the field reads whole), and scramble -> unscramble round trips at
+// the default length, at the password field's 60 and at any length from the input, with any
+// seed; a field of the default length always reads whole.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,6 +54,9 @@ void CheckRoundTrip(const std::u16string& text, int length, uint32_t seed)
         Fail("a text that fits came back cut", text.size(), length, field.size(), back.size());
     if (back.size() > (wanted > kMinOffset ? wanted - kMinOffset : 0))
         Fail("more came back than the field can hold", text.size(), length, field.size(), back.size());
+    const std::optional<std::u16string> whole = ReadScrambledText(field);
+    if (whole ? *whole != back : length <= 0)
+        Fail("the field does not read whole as the text read back", text.size(), length, field.size(), back.size());
     // Every stored unit is the text's, or filler, a digit or the terminator, shifted by 4.
     std::vector<bool> allowed(0x10000);
     for (const std::u16string_view part :
@@ -74,6 +79,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::u16string read = UnscrambleText(field);
     if (read.size() > field.size())
         Fail("more read than the field holds", field.size(), 0, field.size(), read.size());
+    const std::optional<std::u16string> whole = ReadScrambledText(field);
+    if (whole && *whole != read)
+        Fail("the field reads whole as another text", field.size(), 0, field.size(), read.size());
 
     FuzzedDataProvider input(data, size);
     const uint32_t seed = input.ConsumeIntegral<uint32_t>();

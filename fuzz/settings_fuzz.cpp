@@ -1,8 +1,9 @@
-// Fuzz target: any bytes as config.ini, on the in-memory file service. Every key is read
-// (into the settings record), every key written back (the save of the settings, then
-// start-on-launch), and the file read again: what was written reads back, and saving the same
-// values again changes no byte. Every line Perennix does not write keeps its exact bytes, or,
-// in a file that had to become UTF-8, its text.
+// Fuzz target: any bytes as config.ini, on the in-memory file service, once as on Linux and
+// once as on Windows (new files in the code page, else UTF-16LE). Every key is read (into the
+// settings record), every key written back (the save of the settings, then start-on-launch),
+// and the file read again: what was written reads back, and saving the same values again
+// changes no byte. Every line Perennix does not write keeps its exact bytes, or, in a file
+// that had to change its encoding, its text.
 
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "MemoryFiles.h"
+#include "TempDir.h"
 #include "TestGbk.h"
 #include "base/Unicode.h"
 #include "settings/GuardConfig.h"
@@ -182,24 +184,31 @@ bool KeptWithTakenLineEnd(std::string_view kept, std::string_view line, bool gbk
         && (kept.back() == '\r' || kept.back() == '\n');
 }
 
-// Every line Perennix does not write keeps its bytes; a GBK or UTF-16 file that had to become
-// UTF-8 (for a value it cannot hold, or bytes that would read otherwise) keeps their text.
+// Every line Perennix does not write keeps its bytes; a file that had to become UTF-8 or
+// UTF-16LE (for a value it cannot hold, or bytes that would read otherwise) keeps their text.
 void CheckForeignLinesKept(std::string_view before, std::string_view after)
 {
     const FileEncoding encoding = EncodingOf(before);
-    const bool converted = encoding != FileEncoding::Utf8 && after.substr(0, 3) == "\xEF\xBB\xBF";
+    const bool toUtf8 = encoding != FileEncoding::Utf8 && after.substr(0, 3) == "\xEF\xBB\xBF";
+    const bool toUtf16 = encoding != FileEncoding::Utf16Le && after.substr(0, 2) == "\xFF\xFE";
+    const bool converted = toUtf8 || toUtf16;
     // A file that kept its encoding is split as it was read, even where its new bytes would
     // now be taken for another encoding.
-    const std::vector<std::string> out = LinesOf(after, converted ? FileEncoding::Utf8 : encoding);
+    const std::vector<std::string> out = LinesOf(after,
+        toUtf8        ? FileEncoding::Utf8
+            : toUtf16 ? FileEncoding::Utf16Le
+                      : encoding);
     const std::vector<std::string> in = LinesOf(before, encoding);
     const bool endsInLine = !before.empty() && before.back() != '\r' && before.back() != '\n';
     size_t next = 0;
     for (size_t i = 0; i < in.size(); ++i) {
         if (IsSettingsKeyLine(in[i], encoding))
             continue;
+        const std::u16string text
+            = encoding == FileEncoding::Gbk ? testsupport::TestGbk().Decode(in[i]) : UnitsOf(in[i], encoding);
         const std::string line = !converted ? in[i]
-            : encoding == FileEncoding::Gbk ? px::ToUtf8(testsupport::TestGbk().Decode(in[i]))
-                                            : px::ToUtf8(UnitsOf(in[i], encoding));
+            : toUtf8                        ? px::ToUtf8(text)
+                                            : testsupport::Utf16Bytes(text, false, false);
         const bool gbkLastLine = encoding == FileEncoding::Gbk && !converted && endsInLine && i + 1 == in.size();
         while (next < out.size() && out[next] != line && !KeptWithTakenLineEnd(out[next], line, gbkLastLine))
             ++next;
@@ -239,9 +248,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+namespace {
+
+void CheckSaves(const std::string& original)
 {
-    const std::string original(reinterpret_cast<const char*>(data), size);
     g_files->Put(kIni, original);
 
     const StoredSettings before = ReadStoredSettings(kIni);
@@ -270,5 +280,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
     }
     CheckForeignLinesKept(original, written);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const std::string original(reinterpret_cast<const char*>(data), size);
+    for (const NewTextEncoding newFiles : {NewTextEncoding::Utf8, NewTextEncoding::AnsiElseUtf16Le}) {
+        g_files->newFileEncoding = newFiles;
+        CheckSaves(original);
+    }
     return 0;
 }

@@ -24,6 +24,15 @@ public:
     virtual std::optional<std::string> Encode(std::u16string_view text) const = 0;
 };
 
+// How the program stores a text file it writes anew, or one whose own encoding cannot hold
+// what is written, so that the system's own readers take the text as written.
+enum class NewTextEncoding {
+    Utf8,  // UTF-8, which Linux programs read
+    // The legacy ANSI code page while it holds the text, else UTF-16LE with a BOM: the two
+    // encodings the Windows profile functions (GetPrivateProfileStringW) read as written.
+    AnsiElseUtf16Le,
+};
+
 class Files {
 public:
     virtual ~Files() = default;
@@ -45,6 +54,8 @@ public:
     virtual bool CanOpenFileForReading(const std::u16string& path) = 0;
     // The system's legacy ANSI code page; it lives as long as the file service.
     virtual const AnsiCodePage& LegacyCodePage() = 0;
+    // How a text file is stored when it is new, or when its own encoding cannot hold it.
+    virtual NewTextEncoding NewFileEncoding() = 0;
     // text as GBK bytes (code page 936, whatever the system's code page), the run log's
     // encoding; a character GBK cannot hold becomes "?".
     virtual std::string EncodeGbk(std::u16string_view text) = 0;

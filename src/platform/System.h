@@ -119,6 +119,8 @@ public:
     // Synthesises one press of the space key (down, then up) to the focused window.
     virtual void PressSpaceKey() = 0;
 
+    // The wall-clock time in the time zone in force at the moment of reading: a change of the
+    // zone while the program runs shows at the next reading (as a jump of the wall clock).
     virtual SystemTime GetLocalTime() = 0;
     // Milliseconds of a clock that runs at the pace of real time, also while the machine
     // sleeps, and that nothing sets: a change of the wall clock (daylight saving time, a clock

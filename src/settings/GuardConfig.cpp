@@ -49,8 +49,16 @@ StoredSettings ReadStoredSettings(const std::u16string& iniPath)
     if (config.bArgsCrypt) {
         // The password field is exactly the first 60 characters, whatever they hold.
         const size_t split = static_cast<size_t>(PASSWORD_FIELD_LENGTH);
-        config.strPassword = UnscrambleText(args.substr(0, split));
-        config.strArgs = args.size() > split ? UnscrambleText(args.substr(split)) : std::u16string();
+        const std::optional<std::u16string> password = ReadScrambledText(args.substr(0, split));
+        const std::optional<std::u16string> arguments
+            = args.size() > split ? ReadScrambledText(args.substr(split)) : std::u16string();
+        config.strPassword = password.value_or(std::u16string());
+        config.strArgs = arguments.value_or(std::u16string());
+        // Arguments that cannot be read whole (plain text, a field cut or damaged) are kept as
+        // stored. A value without an arguments' field reads only as a password's field.
+        const bool readable = args.size() > split ? arguments.has_value() : (args.empty() || password.has_value());
+        if (!readable)
+            config.strUnreadableArgs = args;
     } else {
         config.strArgs = args;
         config.strPassword.clear();
@@ -61,11 +69,18 @@ StoredSettings ReadStoredSettings(const std::u16string& iniPath)
     return stored;
 }
 
+bool KeepsUnreadableArgs(const GuardConfig& config)
+{
+    return config.strUnreadableArgs && config.bArgsCrypt && config.strArgs.empty();
+}
+
 bool WriteGuardConfig(const std::u16string& iniPath, const GuardConfig& config)
 {
     const std::u16string section = SETTINGS_SECTION;
     std::u16string args;
-    if (config.bArgsCrypt) {
+    if (KeepsUnreadableArgs(config)) {
+        args = *config.strUnreadableArgs;
+    } else if (config.bArgsCrypt) {
         // The password field first, then the arguments field right after it.
         args = ScrambleText(config.strPassword, PASSWORD_FIELD_LENGTH);
         args += ScrambleText(config.strArgs, 0);

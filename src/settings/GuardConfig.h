@@ -2,6 +2,7 @@
 // The settings record and its place in config.ini.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 struct GuardConfig {
@@ -13,6 +14,10 @@ struct GuardConfig {
     int32_t nLoopSec = 0;  // LOOPSEC
     bool bTimedClose = false;  // ISTIMEDCLOSE
     std::u16string strRebTime;  // REB_TIME
+    // ARGS as stored when ARGSCRYPT is set and the arguments do not unscramble (strArgs is
+    // then empty): written back as it is while the arguments stay empty and scrambled, so that
+    // a save never destroys what it could not read.
+    std::optional<std::u16string> strUnreadableArgs;
 };
 
 inline constexpr char16_t SETTINGS_SECTION[] = u"PX_SETTING";
@@ -30,10 +35,13 @@ std::u16string IniPathForModule(const std::u16string& modulePath);
 std::u16string LowerImageName(std::u16string name);
 // Every key of the section with its default, from one read of the file; EXE_NAME
 // lower-cased; ARGS unscrambled (split at exactly PASSWORD_FIELD_LENGTH) when ARGSCRYPT is
-// non-zero.
+// non-zero, and kept in strUnreadableArgs when the arguments do not read whole.
 StoredSettings ReadStoredSettings(const std::u16string& iniPath);
-// Writes REB_TIME, FULLPATH, EXE_NAME, ARGS (scrambled when bArgsCrypt), ARGSCRYPT, LOOPSEC,
-// ISTIMEDCLOSE, in that order. False when a write failed.
+// The unreadable ARGS are written back as stored: the arguments are still empty and scrambled.
+bool KeepsUnreadableArgs(const GuardConfig& config);
+// Writes REB_TIME, FULLPATH, EXE_NAME, ARGS (scrambled when bArgsCrypt, or the unreadable ARGS
+// as stored while KeepsUnreadableArgs), ARGSCRYPT, LOOPSEC, ISTIMEDCLOSE, in that order. False
+// when a write failed.
 bool WriteGuardConfig(const std::u16string& iniPath, const GuardConfig& config);
 // Writes AUTOSTART alone ("1" or "0"). False when the write failed.
 bool WriteAutoStart(const std::u16string& iniPath, bool autoStart);

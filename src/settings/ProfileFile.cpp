@@ -317,16 +317,30 @@ ProfileEncoding DetectProfileEncoding(std::string_view bytes, const AnsiCodePage
     return ProfileEncoding::Ansi;
 }
 
-ParsedProfile::ParsedProfile(std::string bytes, const AnsiCodePage& ansi)
+ParsedProfile::ParsedProfile(std::string bytes, const AnsiCodePage& ansi, NewTextEncoding newEncoding)
     : m_bytes(std::move(bytes))
     , m_ansi(&ansi)
-    , m_encoding(DetectProfileEncoding(m_bytes, ansi))
+    , m_newEncoding(newEncoding)
+    , m_encoding(EncodingOf(m_bytes))
 {
 }
 
-ParsedProfile ParsedProfile::Parse(std::string bytes, const AnsiCodePage& ansi)
+ProfileEncoding ParsedProfile::EncodingOf(std::string_view bytes) const
 {
-    ParsedProfile profile(std::move(bytes), ansi);
+    const ProfileEncoding detected = DetectProfileEncoding(bytes, *m_ansi);
+    // ASCII reads the same in every byte encoding. Where the system's own readers take a file
+    // without BOM for the code page's, such a file (a new, empty one too) is the code page's,
+    // and a value it is given is written there.
+    if (m_newEncoding != NewTextEncoding::AnsiElseUtf16Le || detected != ProfileEncoding::Utf8)
+        return detected;
+    const bool ascii
+        = std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return ascii ? ProfileEncoding::Ansi : detected;
+}
+
+ParsedProfile ParsedProfile::Parse(std::string bytes, const AnsiCodePage& ansi, NewTextEncoding newEncoding)
+{
+    ParsedProfile profile(std::move(bytes), ansi, newEncoding);
     profile.SplitLines();
     return profile;
 }
@@ -552,9 +566,22 @@ bool ParsedProfile::EndsInLoneLeadByte(const Line& line) const
     return i + 1 == end;
 }
 
-// A line of another encoding as UTF-8, reading as it read there: a character the code page
-// could not decode is the '?' it was read as, a NUL stays a NUL of the file.
-std::string ParsedProfile::ToUtf8Line(const Line& line) const { return ToUtf8(TextOf(line).text); }
+// A line of another encoding as UTF-8 or UTF-16, reading as it read there: a character the
+// code page could not decode is the '?' it was read as, a NUL stays a NUL of the file. Only
+// UTF-8 files hold CR or LF in a line's text (escaped), and they are never converted.
+std::optional<std::string> ParsedProfile::ConvertLine(const Line& line, ProfileEncoding target) const
+{
+    const std::u16string text = TextOf(line).text;
+    if (IsUtf8(target))
+        return ToUtf8(text);
+    if (!IsUtf16(target))
+        return std::nullopt;
+    std::string bytes;
+    bytes.reserve(text.size() * 2);
+    for (const char16_t unit : text)
+        AppendUtf16Unit(bytes, unit, target == ProfileEncoding::Utf16BeBom);
+    return bytes;
+}
 
 std::optional<std::string> ParsedProfile::Serialize(ProfileEncoding target) const
 {
@@ -588,8 +615,8 @@ std::optional<std::string> ParsedProfile::Serialize(ProfileEncoding target) cons
             // it into its character: a second one ends the line, and the line reads the same.
             if (EndsInLoneLeadByte(line) && (line.end == LineEnd::Lf || line.end == LineEnd::Cr))
                 appendEnd(line.end);
-        } else if (IsUtf8(target)) {
-            bytes += ToUtf8Line(line);
+        } else if (const std::optional<std::string> converted = ConvertLine(line, target)) {
+            bytes += *converted;
         } else {
             return std::nullopt;
         }
@@ -612,10 +639,20 @@ ParsedProfile::LineEnd ParsedProfile::EndBefore(size_t next, LineEnd end) const
 std::string ParsedProfile::Bytes() const
 {
     if (std::optional<std::string> bytes = Serialize(m_encoding)) {
-        if (DetectProfileEncoding(*bytes, *m_ansi) == m_encoding)
+        if (EncodingOf(*bytes) == m_encoding)
             return std::move(*bytes);
+        // The same text with its BOM, so that it is not taken for another encoding.
         if (m_encoding == ProfileEncoding::Utf16Le)
             return *Serialize(ProfileEncoding::Utf16LeBom);
+        if (m_encoding == ProfileEncoding::Utf8)
+            return *Serialize(ProfileEncoding::Utf8Bom);
+    }
+    // The encoding cannot hold a value, or its bytes would be taken for another one. Where new
+    // files are the code page's, the system's profile functions read UTF-16LE with a BOM as
+    // written; UTF-8 with a BOM holds every value (CR, LF and NUL too).
+    if (m_newEncoding == NewTextEncoding::AnsiElseUtf16Le) {
+        if (std::optional<std::string> bytes = Serialize(ProfileEncoding::Utf16LeBom))
+            return std::move(*bytes);
     }
     return *Serialize(ProfileEncoding::Utf8Bom);
 }
@@ -623,7 +660,8 @@ std::string ParsedProfile::Bytes() const
 ParsedProfile LoadProfile(const std::u16string& path)
 {
     Files& files = GetFiles();
-    return ParsedProfile::Parse(files.ReadWholeFile(path).value_or(std::string()), files.LegacyCodePage());
+    return ParsedProfile::Parse(
+        files.ReadWholeFile(path).value_or(std::string()), files.LegacyCodePage(), files.NewFileEncoding());
 }
 
 bool WriteProfileString(
@@ -642,7 +680,8 @@ bool WriteProfileStrings(const std::u16string& path, const std::u16string& secti
     // A file that exists but cannot be read is never replaced as if it were new.
     if (!bytes && files.PathExists(path))
         return false;
-    ParsedProfile profile = ParsedProfile::Parse(std::move(bytes).value_or(std::string()), files.LegacyCodePage());
+    ParsedProfile profile = ParsedProfile::Parse(
+        std::move(bytes).value_or(std::string()), files.LegacyCodePage(), files.NewFileEncoding());
     for (const auto& [key, value] : keyValues)
         profile.Set(section, key, value);
     return files.WriteFileAtomically(path, profile.Bytes());

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-class AnsiCodePage;
+#include "platform/Files.h"
 
 namespace px {
 
@@ -37,10 +37,12 @@ ProfileEncoding DetectProfileEncoding(std::string_view bytes, const AnsiCodePage
 
 // A settings file read once: looks up any number of keys, sets keys, and gives the bytes of
 // the file with them set. Parsing reads no file: ansi (which must outlive the object) is the
-// legacy code page for files stored in it.
+// legacy code page for files stored in it, and newEncoding how the system stores a new file
+// (Files::NewFileEncoding); where that is the code page, a file of ASCII alone is in it.
 class ParsedProfile {
 public:
-    static ParsedProfile Parse(std::string bytes, const AnsiCodePage& ansi);
+    static ParsedProfile Parse(
+        std::string bytes, const AnsiCodePage& ansi, NewTextEncoding newEncoding = NewTextEncoding::Utf8);
 
     ProfileEncoding Encoding() const { return m_encoding; }
 
@@ -69,8 +71,11 @@ public:
     // The file with every Set applied. Lines the program did not write keep their bytes and
     // line ends; written lines end like the file's first line (CR LF in a new file). The
     // file keeps its encoding while that can hold every value written on one line and reads
-    // back in it; a UTF-8 or UTF-16LE file that would not gets its BOM, any other becomes
-    // UTF-8 with a BOM, its lines' text kept. UTF-8 carries CR, LF and NUL in a value as C0 8D, C0 8A and C0 80.
+    // back in it; a UTF-8 or UTF-16LE file that would not gets its BOM. Any other file becomes
+    // one the system reads as written, its lines' text kept: UTF-16LE with a BOM where new
+    // files are the code page's, else (or when a value holds CR, LF or NUL) UTF-8 with a BOM.
+    // A new file is written as the system stores new files. UTF-8 carries CR, LF and NUL in a
+    // value as C0 8D, C0 8A and C0 80.
     std::string Bytes() const;
 
 private:
@@ -95,14 +100,17 @@ private:
         size_t lastOfSection = 0;  // the section's last line that is not blank
     };
 
-    ParsedProfile(std::string bytes, const AnsiCodePage& ansi);
+    ParsedProfile(std::string bytes, const AnsiCodePage& ansi, NewTextEncoding newEncoding);
+    // The encoding this system takes bytes for: as DetectProfileEncoding, but ASCII alone is
+    // the code page's where new files are.
+    ProfileEncoding EncodingOf(std::string_view bytes) const;
     void SplitLines();
     void Classify(Line& line) const;
     LineText TextOf(const Line& line) const;
     Location Locate(std::u16string_view section, std::u16string_view key) const;
     std::optional<std::string> Serialize(ProfileEncoding target) const;
     std::optional<std::string> EncodeWritten(std::u16string_view text, ProfileEncoding target) const;
-    std::string ToUtf8Line(const Line& line) const;
+    std::optional<std::string> ConvertLine(const Line& line, ProfileEncoding target) const;
     bool EndsInLoneLeadByte(const Line& line) const;
     // The end of a written line before line next: a lone CR followed by the LF of an empty
     // line would read as one CR LF and lose that line, so it ends like that line instead.
@@ -110,6 +118,7 @@ private:
 
     std::string m_bytes;
     const AnsiCodePage* m_ansi;
+    NewTextEncoding m_newEncoding;
     ProfileEncoding m_encoding;
     size_t m_textBegin = 0;  // after the BOM
     size_t m_textEnd = 0;  // before a cut last byte of a UTF-16 file

@@ -105,19 +105,50 @@ std::u16string ScrambleText(const std::u16string& text, int length)
     return ScrambleTextSeeded(text, length, SecondsNow());
 }
 
-std::u16string UnscrambleText(const std::u16string& field)
+namespace {
+
+bool AreDigits(std::u16string_view text)
 {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; });
+}
+
+// The text of a field; *whole tells whether the head is written as ScrambleText writes it
+// (digits for the offset and the length) and the text lies inside the field.
+std::u16string Unscramble(const std::u16string& field, bool* whole)
+{
+    *whole = false;
     std::u16string plain = field;
     for (char16_t& c : plain)
         c = static_cast<char16_t>(c - SHIFT);
 
     const std::u16string_view view(plain);
-    const int32_t offset = px::WToI(view.substr(std::min(OFFSET_POSITION, view.size()), 2));
+    const std::u16string_view offsetDigits = view.substr(std::min(OFFSET_POSITION, view.size()), 2);
+    const int32_t offset = px::WToI(offsetDigits);
     const size_t terminator = view.find(TERMINATOR);
     if (terminator == std::u16string_view::npos || terminator < LENGTH_POSITION)
         return {};
-    const int32_t count = px::WToI(view.substr(LENGTH_POSITION, terminator - LENGTH_POSITION));
+    const std::u16string_view countDigits = view.substr(LENGTH_POSITION, terminator - LENGTH_POSITION);
+    const int32_t count = px::WToI(countDigits);
+    *whole = offsetDigits.size() == 2 && AreDigits(offsetDigits) && AreDigits(countDigits)
+        && uint64_t{static_cast<uint32_t>(offset)} + static_cast<uint32_t>(count) <= view.size();
     if (offset < 0 || count <= 0 || static_cast<size_t>(offset) >= view.size())
         return {};
     return std::u16string(view.substr(static_cast<size_t>(offset), static_cast<size_t>(count)));
+}
+
+}  // namespace
+
+std::u16string UnscrambleText(const std::u16string& field)
+{
+    bool whole = false;
+    return Unscramble(field, &whole);
+}
+
+std::optional<std::u16string> ReadScrambledText(const std::u16string& field)
+{
+    bool whole = false;
+    std::u16string text = Unscramble(field, &whole);
+    if (!whole)
+        return std::nullopt;
+    return text;
 }

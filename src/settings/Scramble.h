@@ -3,6 +3,7 @@
 // password inside ARGS of config.ini.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // Filler characters: 24 lower-case letters and the digits 1 to 9, never "@" nor "0".
@@ -16,6 +17,9 @@ std::u16string ScrambleText(const std::u16string& text, int length);
 // The text of a scrambled field; empty when the field holds no terminator. Never reads
 // outside the field, whatever it holds.
 std::u16string UnscrambleText(const std::u16string& field);
+// The text of a field as ScrambleText writes it: digits for the offset and the length, and the
+// whole text inside the field. nullopt for anything else (plain text, a cut or damaged field).
+std::optional<std::u16string> ReadScrambledText(const std::u16string& field);
 
 // length filler characters, shuffled from a generator with this seed.
 std::u16string MakeFillerSeeded(int length, uint32_t seed);

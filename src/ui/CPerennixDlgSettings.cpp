@@ -30,6 +30,9 @@ void CPerennixDlg::LoadSettings()
     m_chkTimedClose.SetCheck(m_config.bTimedClose ? 1 : 0);
     const bool noTimes = m_config.strRebTime.empty() || m_config.strRebTime == u"0";
     m_pWnd->SetDlgItemText(IDC_REBTIME, noTimes ? std::u16string(u"00:00") : m_config.strRebTime);
+    // The empty field stands for arguments that are kept, not for none.
+    if (m_config.strUnreadableArgs)
+        SetStatusText(u"参数无法解密，已保留原值");
 
     m_bAutoStart = stored.bAutoStart;
     m_pWnd->CheckDlgButton(IDC_AUTOSTART, m_bAutoStart);
@@ -59,7 +62,12 @@ SaveOutcome CPerennixDlg::SaveSettingsToFile()
         MessageBox(u"进程名无效，请填写程序的映像名（不含路径）！", std::u16string(u"提示"), MB_OK);
         return SaveOutcome::Refused;
     }
-    return WriteGuardConfig(m_strIniPath, m_config) ? SaveOutcome::Written : SaveOutcome::WriteFailed;
+    if (!WriteGuardConfig(m_strIniPath, m_config))
+        return SaveOutcome::WriteFailed;
+    // Once a save has replaced the unreadable arguments, a later one must not bring them back.
+    if (!KeepsUnreadableArgs(m_config))
+        m_config.strUnreadableArgs.reset();
+    return SaveOutcome::Written;
 }
 
 bool CPerennixDlg::SaveSettings()

@@ -47,6 +47,7 @@ void ExpectSameConfig(const GuardConfig& a, const GuardConfig& b)
     EXPECT_EQ(a.nLoopSec, b.nLoopSec);
     EXPECT_EQ(a.bTimedClose, b.bTimedClose);
     EXPECT_EQ(a.strRebTime, b.strRebTime);
+    EXPECT_EQ(a.strUnreadableArgs, b.strUnreadableArgs);
 }
 
 // The cases of the path cut are in Paths_test.cpp.
@@ -72,7 +73,7 @@ TEST(GuardConfigNames, OnlyAsciiLettersAreLowerCased)
 TEST_F(GuardConfigFile, MissingFileGivesEveryDefault)
 {
     const StoredSettings stored = ReadStoredSettings(ini);
-    ExpectSameConfig(stored.config, GuardConfig{u"", u"", u"", false, u"", 60, false, u"0"});
+    ExpectSameConfig(stored.config, GuardConfig{u"", u"", u"", false, u"", 60, false, u"0", std::nullopt});
     EXPECT_FALSE(stored.bAutoStart);
     EXPECT_FALSE(dir.Exists(ini));
 }
@@ -90,8 +91,8 @@ TEST_F(GuardConfigFile, ReadsEveryKey)
            "ISTIMEDCLOSE=2\r\n"
            "AUTOSTART=1\r\n"));
     const StoredSettings stored = ReadStoredSettings(ini);
-    ExpectSameConfig(
-        stored.config, GuardConfig{u"/opt/App/run.sh", u"--Plain @ text", u"", false, u"run.sh\u00C0", -7, true, u""});
+    ExpectSameConfig(stored.config,
+        GuardConfig{u"/opt/App/run.sh", u"--Plain @ text", u"", false, u"run.sh\u00C0", -7, true, u"", std::nullopt});
     EXPECT_TRUE(stored.bAutoStart);
 }
 
@@ -178,20 +179,45 @@ TEST_F(GuardConfigFile, ScrambleFlagOverMalformedArgs)
         std::string args;
         std::u16string password;
         std::u16string arguments;
+        bool unreadable;  // kept as stored for the next save
     };
+    const std::u16string passwordOnly = ScrambleTextSeeded(u"pw", 60, 1);
     const Case cases[] = {
-        {"", u"", u""},
-        {"plain", u"", u""},  // 60 characters or fewer
-        {std::string(60, 'q'), u"", u""},
-        {std::string(61, 'q'), u"", u""},  // plain text with no terminator after the shift
-        {std::string(600, '9'), u"", u""},
+        {"", u"", u"", false},
+        {"plain", u"", u"", true},  // 60 characters or fewer
+        {std::string(60, 'q'), u"", u"", true},
+        {std::string(61, 'q'), u"", u"", true},  // plain text with no terminator after the shift
+        {std::string(600, '9'), u"", u"", true},
+        {px::ToUtf8(passwordOnly), u"pw", u"", false},  // no arguments' field: no arguments
+        {px::ToUtf8(passwordOnly + u"x"), u"pw", u"", true},
+        // A damaged password's field alone loses no arguments.
+        {std::string(60, 'q') + px::ToUtf8(ScrambleTextSeeded(u"--y", 0, 2)), u"", u"--y", false},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
         dir.Write(ini, "[PX_SETTING]\r\nARGSCRYPT=1\r\nARGS=" + c.args + "\r\n");
         const GuardConfig config = ReadStoredSettings(ini).config;
         EXPECT_TRUE(config.bArgsCrypt);
         EXPECT_EQ(config.strPassword, c.password);
         EXPECT_EQ(config.strArgs, c.arguments);
+        EXPECT_EQ(config.strUnreadableArgs, c.unreadable ? std::optional(px::FromUtf8(c.args)) : std::nullopt);
+
+        // Written back as stored while the arguments stay empty and scrambled.
+        ASSERT_TRUE(WriteGuardConfig(ini, config));
+        if (c.unreadable) {
+            EXPECT_EQ(StoredArgs(), px::FromUtf8(c.args));
+        } else {
+            EXPECT_EQ(ReadScrambledText(StoredArgs().substr(0, 60)), c.password);
+            EXPECT_EQ(ReadScrambledText(StoredArgs().substr(60)), c.arguments);
+        }
+        GuardConfig typed = config;
+        typed.strArgs = u"--x";
+        ASSERT_TRUE(WriteGuardConfig(ini, typed));
+        EXPECT_EQ(UnscrambleText(StoredArgs().substr(60)), u"--x");
+        GuardConfig plain = config;
+        plain.bArgsCrypt = false;
+        ASSERT_TRUE(WriteGuardConfig(ini, plain));
+        EXPECT_EQ(StoredArgs(), c.arguments);
     }
 }
 

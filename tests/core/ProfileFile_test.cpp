@@ -411,6 +411,60 @@ TEST_F(ProfileFile, AGbkFileThatWouldReadAsUtf8AfterASaveBecomesUtf8)
     EXPECT_EQ(Read(u"LOOPSEC"), u"60");
 }
 
+// Where the system's profile functions read a file without BOM in the ANSI code page
+// (Windows), a new file is written there while it holds every value, else in UTF-16LE with a
+// BOM; a file of ASCII alone counts as new. So is a file whose own encoding cannot hold a
+// value: the lines' text is kept. A UTF-8 or UTF-16 file that holds the values keeps its bytes.
+TEST_F(ProfileFile, WhereFilesAreAnsiNewOnesAreAnsiElseUtf16)
+{
+    dir.files.newFileEncoding = NewTextEncoding::AnsiElseUtf16Le;
+    const std::string gbkMisread = "; \xE4\xB8\xAD\xE6\x96\x87";  // GBK bytes that are also UTF-8
+    const std::u16string gbkMisreadText = testsupport::TestGbk().Decode(gbkMisread);
+    struct Case {
+        std::string before;
+        std::vector<std::pair<std::u16string, std::u16string>> values;
+        std::string after;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"", {{u"AUTOSTART", u"1"}}, "[PX_SETTING]\r\nAUTOSTART=1\r\n", "new, ASCII"},
+        {"", {{u"FULLPATH", u"/opt/中文"}, {u"K", u"v"}}, "[PX_SETTING]\r\nFULLPATH=/opt/\xD6\xD0\xCE\xC4\r\nK=v\r\n",
+            "new, GBK"},
+        {"", {{u"FULLPATH", u"/opt/中文"}, {u"ARGS", u"-\u00E4"}},
+            Utf16Bytes(u"[PX_SETTING]\r\nFULLPATH=/opt/中文\r\nARGS=-\u00E4\r\n"), "new, a character GBK lacks"},
+        {"", {{u"ARGS", u"a\rb"}},
+            "\xEF\xBB\xBF[PX_SETTING]\r\nARGS=a\xC0\x8D"
+            "b\r\n",
+            "new, a CR: UTF-8 alone holds it"},
+        {"[PX_SETTING]\nAUTOSTART=1\n", {{u"FULLPATH", u"/opt/中文"}},
+            "[PX_SETTING]\nAUTOSTART=1\nFULLPATH=/opt/\xD6\xD0\xCE\xC4\n", "ASCII, GBK"},
+        {"[PX_SETTING]\nAUTOSTART=1\n", {{u"FULLPATH", u"/opt/\u00E4"}},
+            Utf16Bytes(u"[PX_SETTING]\nAUTOSTART=1\nFULLPATH=/opt/\u00E4\n"), "ASCII, a character GBK lacks"},
+        {"; \xD6\xD0\xCE\xC4\r\n[PX_SETTING]\r\n", {{u"ARGS", u"-\u00E4"}},
+            Utf16Bytes(u"; 中文\r\n[PX_SETTING]\r\nARGS=-\u00E4\r\n"), "GBK, a character it lacks"},
+        {gbkMisread + "\r\n[PX_SETTING]\r\nLOOPSEC=\xBA\x77\xBA\x77\xBA\x77\r\n", {{u"LOOPSEC", u"60"}},
+            Utf16Bytes(gbkMisreadText + u"\r\n[PX_SETTING]\r\nLOOPSEC=60\r\n"), "GBK that would read as UTF-8"},
+        {"; \xD6\xD0\xCE\xC4\r\n[PX_SETTING]\r\n", {{u"ARGS", u"a\rb"}},
+            U8(u8"\xEF\xBB\xBF; 中文\r\n[PX_SETTING]\r\nARGS=a\xC0\x8D"
+               "b\r\n"),
+            "GBK, a CR"},
+        {U8(u8"; 中文\r\n[PX_SETTING]\r\n"), {{u"ARGS", u"-\u00E4"}},
+            U8(u8"; 中文\r\n[PX_SETTING]\r\nARGS=-\u00E4\r\n"), "UTF-8 stays"},
+        {Utf16Bytes(u"; 中文\r\n[PX_SETTING]\r\n", true), {{u"ARGS", u"-\u00E4"}},
+            Utf16Bytes(u"; 中文\r\n[PX_SETTING]\r\nARGS=-\u00E4\r\n", true), "UTF-16BE stays"},
+    };
+    for (const Case& c : cases) {
+        if (c.before.empty())
+            dir.files.Remove(ini);
+        else
+            dir.Write(ini, c.before);
+        ASSERT_TRUE(px::WriteProfileStrings(ini, S, c.values)) << c.name;
+        EXPECT_EQ(dir.Read(ini), c.after) << c.name;
+        for (const auto& [key, value] : c.values)
+            EXPECT_EQ(Read(key), value) << c.name;
+    }
+}
+
 TEST_F(ProfileFile, ForeignLinesKeepTheirBytes)
 {
     std::string binary;

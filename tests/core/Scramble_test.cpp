@@ -228,3 +228,45 @@ TEST(Unscramble, MalformedFieldsGiveEmptyOrCutText)
 }
 
 }  // namespace
+
+namespace {
+
+// Only a field whose head is written as ScrambleText writes it (digits for the offset and the
+// length) and whose text lies inside it reads whole; every field ScrambleText makes does.
+TEST(ReadScrambled, OnlyWholeFieldsRead)
+{
+    struct Case {
+        std::u16string plain;  // the field before the shift
+        std::optional<std::u16string> text;
+    };
+    const Case cases[] = {
+        {u"", std::nullopt},
+        {u"x17xx3", std::nullopt},  // no terminator
+        {u"@17xx3@zzzzzzzzzzzzzzzzzzzz", std::nullopt},  // "@" before the length
+        {u"x99xx3@zzzzzzzzz", std::nullopt},  // offset past the end
+        {u"x-1xx3@zzzzzzzzzzzzzzzzzzzz", std::nullopt},
+        {u"x1xxx3@zzzzzzzzzzzzzzzzzzzz", std::nullopt},
+        {u"x15xx-3@zzzzzzzzzzzzzzzzzzz", std::nullopt},
+        {u"x15xx@zzzzzzzzzabc", std::nullopt},
+        {u"x15xx3a@zzzzzzzzabc", std::nullopt},  // the length is no number
+        {u"x15xx5@zzzzzzzzab", std::nullopt},  // text cut by the end of the field
+        {u"x15xx99999999999999999999@", std::nullopt},
+        {u"x15xx0@zzzzzzzz", u""},
+        {u"x15xx3@zzzzzzzzabcdef", u"abc"},
+        {u"x15xx3@zzzzzzzzabc", u"abc"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ReadScrambledText(Shifted(c.plain, 4)), c.text) << std::string(c.plain.begin(), c.plain.end());
+    // Plain arguments are no field, even where a "D" (a shifted terminator) stands in them.
+    EXPECT_EQ(ReadScrambledText(u"--port 4001 --user Dave"), std::nullopt);
+    for (uint32_t seed = 0; seed < 50; ++seed) {
+        for (const std::u16string& text :
+            {std::u16string(), std::u16string(u"--port 4001"), std::u16string(70, u'p')}) {
+            EXPECT_EQ(ReadScrambledText(ScrambleTextSeeded(text, 0, seed)), text);
+            const std::u16string password = ScrambleTextSeeded(text, PASSWORD_FIELD_LENGTH, seed);
+            EXPECT_EQ(ReadScrambledText(password), UnscrambleText(password));
+        }
+    }
+}
+
+}  // namespace

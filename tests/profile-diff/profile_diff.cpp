@@ -121,6 +121,34 @@ std::string Bytes(const std::string& content)
     return bytes;
 }
 
+// A file the program writes anew where new files are the code page's (Windows): the
+// content's "KEY=VALUE" lines set in [PX_SETTING] of an empty file. Each value must read back
+// as set, here; the Windows side must then read the same.
+std::string NewWindowsFile(const std::u16string& content)
+{
+    static const Cp936CodePage cp936;
+    px::ParsedProfile profile = px::ParsedProfile::Parse("", cp936, NewTextEncoding::AnsiElseUtf16Le);
+    std::vector<std::pair<std::u16string, std::u16string>> values;
+    for (size_t start = 0; start <= content.size();) {
+        size_t end = content.find(u'\n', start);
+        if (end == std::u16string::npos)
+            end = content.size();
+        const std::u16string line = content.substr(start, end - start);
+        const size_t equals = line.find(u'=');
+        if (equals == std::u16string::npos)
+            Fail("not KEY=VALUE: " + px::ToUtf8(line));
+        values.emplace_back(line.substr(0, equals), line.substr(equals + 1));
+        profile.Set(kSection, values.back().first, values.back().second);
+        start = end + 1;
+    }
+    std::string bytes = profile.Bytes();
+    const px::ParsedProfile written = px::ParsedProfile::Parse(bytes, cp936, NewTextEncoding::AnsiElseUtf16Le);
+    for (const auto& [key, value] : values)
+        if (written.GetString(kSection, key, kStringDefault) != value)
+            Fail("a new file does not read back " + px::ToUtf8(key) + " as written");
+    return bytes;
+}
+
 std::string FileBytes(const std::string& encoding, const std::string& content)
 {
     if (encoding == "bytes")
@@ -133,6 +161,8 @@ std::string FileBytes(const std::string& encoding, const std::string& content)
         return testsupport::Utf16Bytes(Units(content), false, false);
     if (encoding == "utf16be")
         return testsupport::Utf16Bytes(Units(content), true, true);
+    if (encoding == "new-windows")
+        return NewWindowsFile(Units(content));
     Fail("unknown encoding " + encoding);
 }
 

@@ -7,6 +7,7 @@
 
 #include <QBackingStore>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -428,6 +429,63 @@ TEST_F(GuardingProgramTest, ATerminationSignalEndsTheProgramWhereverItWaits)
     });
     EXPECT_EQ(LastLogEntry(), "->退出程序，收到信号：SIGTERM");
     EXPECT_EQ(system.CountProcessesNamed(u"guarded.exe"), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// Values longer than a line edit takes by default (32,767 characters) are read whole from
+// config.ini and saved whole by the start that start-on-launch makes.
+TEST_F(ProgramTest, LongValuesInConfigIniSurviveTheSaveOfAStartOnLaunch)
+{
+    const std::string program = folder / "guarded.exe";
+    std::ofstream(program) << "#!/bin/sh\n";
+    system.launchStartsProcess = u"guarded.exe";
+    const std::string times = "06:00" + std::string(39995, ';');
+    const std::string before = "[PX_SETTING]\r\nREB_TIME=" + times + "\r\nFULLPATH=" + program
+        + "\r\nEXE_NAME=guarded.exe\r\nARGS=" + std::string(40000, 'a')
+        + "\r\nARGSCRYPT=0\r\nLOOPSEC=60\r\nISTIMEDCLOSE=0\r\nAUTOSTART=1\r\n";
+    std::ofstream(folder / "config.ini", std::ios::binary) << before;
+    Run([&](QtDialogWindow& w) {
+        QtDialogWindow* main = &w;
+        When([this] { return system.CountProcessesNamed(u"guarded.exe") == 1; },
+            [main] {
+                EXPECT_EQ(qobject_cast<QLineEdit*>(main->Item(IDC_ARGS))->text().size(), 40000);
+                EXPECT_EQ(qobject_cast<QLineEdit*>(main->Item(IDC_REBTIME))->text().size(), 40000);
+                main->Widget()->close();
+            });
+    });
+    const std::string after = testsupport::ReadBytes(folder.File("config.ini"));
+    EXPECT_EQ(after.size(), before.size());
+    EXPECT_TRUE(after == before) << "config.ini changed";
+}
+
+// A long value pasted into the edit, and typed on past its end, is held and saved whole.
+TEST_F(ProgramTest, ALongValuePastedAndTypedIsSavedWhole)
+{
+    const std::string program = folder / "guarded.exe";
+    std::ofstream(program) << "#!/bin/sh\n";
+    std::ofstream(folder / "config.ini", std::ios::binary)
+        << "[PX_SETTING]\r\nFULLPATH=" << program << "\r\nEXE_NAME=guarded.exe\r\n";
+    Run([&](QtDialogWindow& w) {
+        auto* args = qobject_cast<QLineEdit*>(w.Item(IDC_ARGS));
+        args->setFocus();
+        QApplication::clipboard()->setText(QString(40000, QLatin1Char('p')));
+        QTest::keyClick(args, Qt::Key_V, Qt::ControlModifier);
+        QTest::keyClick(args, Qt::Key_Z);
+        EXPECT_EQ(args->text().size(), 40001);
+        When([] { return ActiveBox() != nullptr; },
+            [] {
+                EXPECT_EQ(ActiveBox()->text(), QStringLiteral("保存成功！"));
+                Answer(ActiveBox(), QStringLiteral("确定"));
+            });
+        qobject_cast<QAbstractButton*>(w.Item(IDC_SAVE))->click();
+        w.Widget()->close();
+    });
+    const std::string ini = testsupport::ReadBytes(folder.File("config.ini"));
+    const std::string expected = "ARGS=" + std::string(40000, 'p') + "z\r\n";
+    EXPECT_NE(ini.find(expected), std::string::npos) << "ARGS is not the 40,001 characters pasted and typed";
 }
 
 }  // namespace

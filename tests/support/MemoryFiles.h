@@ -27,6 +27,8 @@ public:
     const AnsiCodePage* codePage = &AsciiCodePage();
     // Encodes GBK; unset: ASCII alone, "?" for everything else.
     std::function<std::string(std::u16string_view)> gbkEncoder;
+    // How new files are stored; by default as on Linux.
+    NewTextEncoding newFileEncoding = NewTextEncoding::Utf8;
     int reads = 0;  // whole-file reads made
     int writes = 0;  // successful replacements
 
@@ -35,6 +37,7 @@ public:
     bool WriteFileAtomically(const std::u16string& path, std::string_view bytes) override;
     bool CanOpenFileForReading(const std::u16string& path) override;
     const AnsiCodePage& LegacyCodePage() override { return *codePage; }
+    NewTextEncoding NewFileEncoding() override { return newFileEncoding; }
     std::string EncodeGbk(std::u16string_view text) override;
 
     // A code page of ASCII alone: every other byte is a character of its own, not valid.

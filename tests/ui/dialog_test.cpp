@@ -374,6 +374,88 @@ TEST_F(DialogTest, SwitchingOffAndOnAgainAsksForANewPassword)
     });
 }
 
+// Scrambled arguments that do not unscramble (written by hand, or damaged) show an empty
+// field and a word in the status line; saves keep them as stored until arguments are typed.
+TEST_F(DialogTest, UnreadableScrambledArgumentsAreKeptUntilArgumentsAreTyped)
+{
+    const std::u16string program = MakeProgram("app.exe");
+    const std::string head
+        = "[PX_SETTING]\r\nREB_TIME=00:00\r\nFULLPATH=" + px::ToUtf8(program) + "\r\nEXE_NAME=app.exe\r\n";
+    const std::string tail = "\r\nARGSCRYPT=1\r\nLOOPSEC=60\r\nISTIMEDCLOSE=0\r\n";
+    const std::u16string readable = ScrambleText(u"hunter22", 60) + ScrambleText(u"--port 4001", 0);
+    const std::string unreadable[] = {
+        "--port 4001 --user Dave",  // plain text
+        px::ToUtf8(readable.substr(0, 80)),  // the arguments' field cut short
+        px::ToUtf8(readable.substr(0, 20)),  // the password's field cut short
+    };
+    for (const std::string& args : unreadable) {
+        SCOPED_TRACE(args);
+        const std::string before = head + "ARGS=" + args + tail;
+        WriteIni(before);
+        host.boxes.clear();
+        Run([&](FakeWindow& w) {
+            EXPECT_EQ(w.Text(IDC_ARGS), u"");
+            EXPECT_TRUE(w.Checked(IDC_ARGSCRYPT));
+            EXPECT_EQ(w.Text(IDC_STATUS), u"参数无法解密，已保留原值");
+            w.Click(IDC_SAVE);
+            ASSERT_EQ(host.boxes.size(), 1u);
+            EXPECT_EQ(host.boxes[0].text, u"保存成功！");
+        });
+        EXPECT_EQ(Ini(), before);
+
+        // The save of a start keeps them too; the launch has no arguments.
+        system.shellLaunches.clear();
+        Run([&](FakeWindow& w) {
+            host.boxAnswers.push_back({IDOK});
+            w.Click(IDC_START);
+            EXPECT_TRUE(MainDialog(w).IsGuarding());
+        });
+        EXPECT_EQ(Ini(), before);
+        ASSERT_EQ(system.shellLaunches.size(), 1u);
+        EXPECT_FALSE(system.shellLaunches[0].parameters.has_value());
+    }
+
+    // Typed arguments replace them, scrambled as usual.
+    Run([&](FakeWindow& w) {
+        w.Type(IDC_ARGS, u"--port 4002");
+        w.Click(IDC_SAVE);
+    });
+    const std::u16string stored = px::FromUtf8(IniValue(Ini(), "ARGS"));
+    EXPECT_EQ(UnscrambleText(stored.substr(60)), u"--port 4002");
+    Run([&](FakeWindow& w) {
+        EXPECT_EQ(w.Text(IDC_ARGS), u"--port 4002");
+        EXPECT_EQ(w.Text(IDC_STATUS), u"未启用");
+    });
+}
+
+// Switching scrambling off (with the password, or an empty one where none can be read) lets
+// the unreadable value go: that save stores the empty field, and later ones do not bring it back.
+TEST_F(DialogTest, SwitchingScramblingOffLetsUnreadableArgumentsGo)
+{
+    const std::u16string program = MakeProgram("app.exe");
+    WriteIni("[PX_SETTING]\r\nFULLPATH=" + px::ToUtf8(program)
+        + "\r\nEXE_NAME=app.exe\r\nARGSCRYPT=1\r\nARGS=--port 4001 --user Dave\r\n");
+    Run([&](FakeWindow& w) {
+        host.OnModal(IDD_PASSWD, [](FakeWindow& p) { p.Click(IDOK); });
+        w.Click(IDC_ARGSCRYPT);
+        ASSERT_FALSE(w.Checked(IDC_ARGSCRYPT));
+        w.Click(IDC_SAVE);
+        EXPECT_EQ(IniValue(Ini(), "ARGS"), "");
+        EXPECT_EQ(IniValue(Ini(), "ARGSCRYPT"), "0");
+        host.OnModal(IDD_PASSWD, [](FakeWindow& p) {
+            p.Type(IDC_PASSWD, u"hunter22");
+            p.Click(IDOK);
+        });
+        w.Click(IDC_ARGSCRYPT);
+        ASSERT_TRUE(w.Checked(IDC_ARGSCRYPT));
+        w.Click(IDC_SAVE);
+    });
+    const std::u16string stored = px::FromUtf8(IniValue(Ini(), "ARGS"));
+    EXPECT_EQ(UnscrambleText(stored.substr(0, 60)), u"hunter22");
+    EXPECT_EQ(UnscrambleText(stored.substr(60)), u"");
+    EXPECT_EQ(stored.size(), 60u + 25u);  // an empty text's field
+}
+
 TEST_F(DialogTest, ScrambleSwitchIsLockedWhileGuarding)
 {
     WriteIni("[PX_SETTING]\r\nFULLPATH=" + px::ToUtf8(MakeProgram("app.exe")) + "\r\nEXE_NAME=app.exe\r\n");

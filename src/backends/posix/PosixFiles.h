@@ -18,6 +18,7 @@ public:
     bool WriteFileAtomically(const std::u16string& path, std::string_view bytes) override;
     bool CanOpenFileForReading(const std::u16string& path) override;
     const AnsiCodePage& LegacyCodePage() override { return m_cp936; }
+    NewTextEncoding NewFileEncoding() override { return NewTextEncoding::Utf8; }
     std::string EncodeGbk(std::u16string_view text) override;
 
 private:

@@ -25,6 +25,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <algorithm>
+#include <limits>
 
 #include "backends/qt/OsFailure.h"
 #include "backends/qt/QtText.h"
@@ -324,6 +325,8 @@ void QtDialogWindow::CreateControl(const ControlTemplate& c)
             edit = new QLineEdit(parent);
         }
         edit->setFrame(c.style.Has(ControlStyle::Border));
+        // No cut at the default 32,767 characters: values of any length are set and saved whole.
+        edit->setMaxLength(std::numeric_limits<int>::max());
         edit->setFocusPolicy(focusPolicy);
         // Every change of the text notifies the dialog, typed or set by the program.
         QObject::connect(edit, &QLineEdit::textChanged, edit, [this, id = c.id] {

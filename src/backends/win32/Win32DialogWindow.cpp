@@ -135,6 +135,15 @@ INT_PTR CALLBACK Win32DialogWindow::DialogProc(HWND hwnd, UINT message, WPARAM w
 BOOL Win32DialogWindow::OnInitDialog()
 {
     PlaceOverOwner();
+    // An edit takes no more than 32,767 characters from the keyboard or a paste by default
+    // (30,000 under Wine), while the program sets and saves values of any length: 0 lifts the
+    // limit to the largest a single-line edit holds (0x7FFFFFFE).
+    for (const ControlTemplate& c : m_tpl.controls) {
+        if (c.kind != ControlKind::Edit && c.kind != ControlKind::BrowseEdit)
+            continue;
+        if (const HWND edit = Item(c.id))
+            ::SendMessageW(edit, EM_SETLIMITTEXT, 0, 0);
+    }
     m_dialog.Attach(this);
     // True: the dialog manager gives the focus to the first tab stop.
     return m_dialog.OnInitDialog() ? TRUE : FALSE;

@@ -21,6 +21,8 @@ public:
     bool WriteFileAtomically(const std::u16string& path, std::string_view bytes) override;
     bool CanOpenFileForReading(const std::u16string& path) override;
     const AnsiCodePage& LegacyCodePage() override { return m_ansi; }
+    // As the profile functions read it back: the ANSI code page, else UTF-16LE with a BOM.
+    NewTextEncoding NewFileEncoding() override { return NewTextEncoding::AnsiElseUtf16Le; }
     // WideCharToMultiByte with code page 936, whatever the system's code page.
     std::string EncodeGbk(std::u16string_view text) override;
 

@@ -1,0 +1,179 @@
+// The whole program on the Windows window host and file service (with a scripted system):
+// what the saves write to config.ini, driven through the real edits, and read back by the
+// Windows profile functions.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+
+#include "FakeSystem.h"
+#include "TempDir.h"
+#include "Win32HostFixture.h"
+#include "app/CPerennixApp.h"
+#include "backends/win32/Win32Files.h"
+#include "base/Unicode.h"
+#include "resources/Resource.h"
+
+using namespace wintest;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadBytes(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::wstring W(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+
+class Win32ProgramTest : public Win32HostTest {
+protected:
+    Win32ProgramTest()
+        : systemGuard(fakeSystem)
+    {
+        fakeSystem.modulePath = (folder / L"Perennix.exe").u16string();
+        fakeSystem.launchStartsProcess = u"guarded.exe";
+        clock.Set(2026, 3, 10, 12, 0, 0);
+        std::ofstream(program) << "MZ";
+        SetFiles(&files);
+    }
+    ~Win32ProgramTest() override { SetFiles(nullptr); }
+
+    // Runs the program on a window host of its own (each claims the folder once); script acts
+    // once the main window is up, and ends it.
+    void Run(const std::function<void(HWND)>& script)
+    {
+        Win32WindowHost runHost(ProgramResources());
+        SetWindowHost(&runHost);
+        When([&] { return !runHost.OpenWindows().empty(); }, [&] { script(runHost.OpenWindows().back()->Hwnd()); });
+        CPerennixApp app;
+        EXPECT_FALSE(app.InitInstance());
+        SetWindowHost(&host);
+    }
+
+    // Clicks "保存" and answers the box it shows; returns the box's text.
+    static std::wstring Save(HWND main)
+    {
+        std::wstring shown;
+        When([main] { return OwnedDialog(main) != nullptr; },
+            [main, &shown] {
+                const HWND box = OwnedDialog(main);
+                shown = TextOf(::GetDlgItem(box, 0xFFFF));
+                ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+            });
+        ::SendDlgItemMessageW(main, IDC_SAVE, BM_CLICK, 0, 0);
+        return shown;
+    }
+
+    static void Close(HWND main) { ::PostMessageW(main, WM_COMMAND, IDCANCEL, 0); }
+
+    // What GetPrivateProfileStringW reads for key of [PX_SETTING].
+    std::u16string WindowsReads(const std::u16string& key) const
+    {
+        std::wstring value(100000, L'\0');
+        const DWORD length = ::GetPrivateProfileStringW(
+            L"PX_SETTING", W(key).c_str(), L"<default>", value.data(), static_cast<DWORD>(value.size()), ini.c_str());
+        value.resize(length);
+        return std::u16string(value.begin(), value.end());
+    }
+
+    testsupport::TempDir temp;
+    const fs::path folder = temp.Path();
+    const fs::path ini = folder / L"config.ini";
+    const fs::path program = folder / L"guarded.exe";
+    fake::VirtualClock clock;
+    fake::FakeSystem fakeSystem{clock};
+    fake::ScopedSystem systemGuard;
+    Win32Files files;
+};
+
+// Values longer than an edit holds by default (32,767 characters typed, 30,000 under Wine) are
+// read whole from config.ini and saved whole by the start that start-on-launch makes.
+TEST_F(Win32ProgramTest, LongValuesInConfigIniSurviveTheSaveOfAStartOnLaunch)
+{
+    const std::string args(40000, 'a');
+    const std::string times = "06:00" + std::string(39995, ';');
+    const std::string before = "[PX_SETTING]\r\nREB_TIME=" + times + "\r\nFULLPATH=" + program.string()
+        + "\r\nEXE_NAME=guarded.exe\r\nARGS=" + args
+        + "\r\nARGSCRYPT=0\r\nLOOPSEC=60\r\nISTIMEDCLOSE=0\r\nAUTOSTART=1\r\n";
+    std::ofstream(ini, std::ios::binary) << before;
+    Run([&](HWND main) {
+        When([&] { return fakeSystem.CountProcessesNamed(u"guarded.exe") == 1; },
+            [&, main] {
+                EXPECT_EQ(::GetWindowTextLengthW(::GetDlgItem(main, IDC_ARGS)), 40000);
+                EXPECT_EQ(::GetWindowTextLengthW(::GetDlgItem(main, IDC_REBTIME)), 40000);
+                Close(main);
+            });
+    });
+    const std::string after = ReadBytes(ini);
+    EXPECT_EQ(after.size(), before.size());
+    EXPECT_TRUE(after == before) << "config.ini changed";
+}
+
+// A long value pasted into the edit, and typed on past its end, is held and saved whole.
+TEST_F(Win32ProgramTest, ALongValuePastedAndTypedIsSavedWhole)
+{
+    std::ofstream(ini, std::ios::binary) << "[PX_SETTING]\r\nFULLPATH=" << program.string()
+                                         << "\r\nEXE_NAME=guarded.exe\r\n";
+    const std::wstring pasted(40000, L'p');
+    Run([&](HWND main) {
+        const HWND edit = ::GetDlgItem(main, IDC_ARGS);
+        ::SendMessageW(edit, EM_SETSEL, 0, -1);
+        ::SendMessageW(edit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(pasted.c_str()));
+        ::SendMessageW(edit, EM_SETSEL, 40000, 40000);
+        ::SendMessageW(edit, WM_CHAR, L'z', 0);
+        EXPECT_EQ(::GetWindowTextLengthW(edit), 40001);
+        EXPECT_EQ(Save(main), L"保存成功！");
+        Close(main);
+    });
+    const std::u16string saved = WindowsReads(u"ARGS");
+    EXPECT_EQ(saved.size(), 40001u);
+    EXPECT_TRUE(saved == std::u16string(40000, u'p') + u"z");
+}
+
+// A config.ini the program creates reads back through the Windows profile functions as it
+// was saved: in the ANSI code page while it holds every value, else UTF-16LE with a BOM.
+TEST_F(Win32ProgramTest, ANewConfigIniReadsBackThroughTheWindowsProfileFunctions)
+{
+    struct Case {
+        std::u16string folderName;
+        std::u16string args;
+        std::string bom;
+    };
+    const Case cases[] = {
+        {u"实时", u"--用户 交易员", ""},
+        {u"실시간", u"--user 한국어 \u00E4", "\xFF\xFE"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(px::ToUtf8(c.folderName));
+        fs::remove(ini);
+        const fs::path chinese = folder / W(c.folderName) / L"系统.exe";
+        fs::create_directories(chinese.parent_path());
+        std::ofstream(chinese) << "MZ";
+        const std::u16string path = chinese.u16string();
+        Run([&](HWND main) {
+            ::SetDlgItemTextW(main, IDC_FULLPATH, W(path).c_str());
+            ::SetDlgItemTextW(main, IDC_ARGS, W(c.args).c_str());
+            EXPECT_EQ(Save(main), L"保存成功！");
+            Close(main);
+        });
+        const std::string bytes = ReadBytes(ini);
+        EXPECT_EQ(bytes.substr(0, c.bom.size()), c.bom);
+        if (c.bom.empty()) {
+            EXPECT_NE(bytes.substr(0, 3), "\xEF\xBB\xBF");
+            EXPECT_NE(bytes.substr(0, 2), "\xFF\xFE");
+        }
+        EXPECT_EQ(WindowsReads(u"FULLPATH"), path);
+        EXPECT_EQ(WindowsReads(u"EXE_NAME"), u"系统.exe");
+        EXPECT_EQ(WindowsReads(u"ARGS"), c.args);
+        EXPECT_EQ(WindowsReads(u"LOOPSEC"), u"60");
+    }
+}
+
+}  // namespace
