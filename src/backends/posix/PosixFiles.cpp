@@ -251,12 +251,15 @@ bool PosixFiles::WriteFileAtomically(const std::u16string& path, std::string_vie
     }
     ok = ok && step(WriteAll(fd.Get(), bytes), "write");
     ok = ok && step(::fsync(fd.Get()) == 0, "fsync");
-    ok = step(fd.Reset(), "close") && ok;
+    // Renamed while still open: closing releases the lock, and another save clearing stale
+    // files would then take this one for a killed save's and remove it before the rename.
     ok = ok && step(::rename(temp.c_str(), target.c_str()) == 0, "rename");
     if (!ok) {
         step(::unlink(temp.c_str()) == 0, "unlink");
         return false;
     }
+    // The bytes are on the disk (fsync) and in place: a failed close loses nothing.
+    step(fd.Reset(), "close");
 
     // Make the rename itself durable. Some file systems cannot sync a folder; the new file
     // is in place either way, so that is not a failed write.
