@@ -18,6 +18,10 @@ public:
     // a lock on it from its creation until it has been renamed into place.
     bool WriteFileAtomically(const std::u16string& path, std::string_view bytes) override;
     bool CanOpenFileForReading(const std::u16string& path) override;
+    // Opened without following a link (O_NOFOLLOW) and without waiting for a pipe's reader
+    // (O_NONBLOCK), in append mode; fstat must then find a regular file, which ftruncate
+    // empties through the same descriptor.
+    std::unique_ptr<AppendFile> OpenRunLog(const std::u16string& path) override;
     const AnsiCodePage& LegacyCodePage() override { return m_cp936; }
     std::string EncodeGbk(std::u16string_view text) override;
 
