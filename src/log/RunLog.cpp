@@ -1,24 +1,9 @@
 #include "log/RunLog.h"
 
-#include <filesystem>
 #include <iostream>
 
 #include "base/Paths.h"
 #include "base/Unicode.h"
-
-namespace {
-
-// The file name as the platform's file streams take it, without any lossy conversion:
-// UTF-16 where wchar_t is UTF-16 (Windows), UTF-8 bytes elsewhere.
-std::filesystem::path NativePath(const std::u16string& path)
-{
-    if constexpr (sizeof(wchar_t) == sizeof(char16_t))
-        return std::filesystem::path(std::wstring(path.begin(), path.end()));
-    else
-        return std::filesystem::path(px::ToUtf8(path));
-}
-
-}  // namespace
 
 std::u16string LogPathForModule(const std::u16string& modulePath)
 {
@@ -35,16 +20,16 @@ RunLog::~RunLog() { Close(); }
 bool RunLog::Open(const std::u16string& path)
 {
     Close();
-    // Emptied first, then written in append mode: a log rotation that copies and truncates
-    // the file (logrotate's copytruncate) leaves the next entry at its new start instead of
-    // behind a hole. Binary: the stream writes the entries' CR LF exactly as given.
-    std::ofstream(NativePath(path), std::ios::out | std::ios::trunc | std::ios::binary).close();
-    m_ofsLog.open(NativePath(path), std::ios::out | std::ios::app | std::ios::binary);
-    // Standard output goes to the file's buffer even when the open failed: an unopened
-    // buffer takes nothing, so every log write is then dropped silently.
-    m_previous = std::cout.rdbuf(m_ofsLog.rdbuf());
+    // Emptied at the start, then written in append mode: a log rotation that copies and
+    // truncates the file (logrotate's copytruncate) leaves the next entry at its new start
+    // instead of behind a hole. The entries' CR LF are written exactly as given.
+    m_buffer.file = GetFiles().OpenRunLog(path);
+    if (!m_buffer.file)
+        std::cerr << "perennix: running without a log: " << px::ToUtf8(path) << " cannot be opened as a file\n";
+    // Standard output goes to the buffer even without a file, which then drops every entry.
+    m_previous = std::cout.rdbuf(&m_buffer);
     m_redirected = true;
-    return m_ofsLog.is_open();
+    return m_buffer.file != nullptr;
 }
 
 void RunLog::WriteBanner(const char* buildDate, const char* buildTime)
@@ -55,13 +40,33 @@ void RunLog::WriteBanner(const char* buildDate, const char* buildTime)
 void RunLog::Close()
 {
     if (m_redirected) {
-        // Before the file's buffer goes away; giving the buffer back also clears the error
-        // state that writes to an unopened log left behind.
+        std::cout.flush();
+        // Before the file goes away; giving the buffer back also clears any error state.
         std::cout.rdbuf(m_previous);
         m_previous = nullptr;
         m_redirected = false;
     }
-    if (m_ofsLog.is_open())
-        m_ofsLog.close();
-    m_ofsLog.clear();
+    m_buffer.file.reset();
+}
+
+RunLog::Buffer::int_type RunLog::Buffer::overflow(int_type ch)
+{
+    if (!traits_type::eq_int_type(ch, traits_type::eof()))
+        m_pending += traits_type::to_char_type(ch);
+    return traits_type::not_eof(ch);
+}
+
+std::streamsize RunLog::Buffer::xsputn(const char* text, std::streamsize count)
+{
+    m_pending.append(text, static_cast<size_t>(count));
+    return count;
+}
+
+int RunLog::Buffer::sync()
+{
+    // An entry that cannot be written (a full disk) is lost alone: the next one is tried.
+    if (file && !m_pending.empty())
+        file->Append(m_pending);
+    m_pending.clear();
+    return 0;
 }

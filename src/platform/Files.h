@@ -4,6 +4,7 @@
 // in-memory files of the tests.
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,6 +34,15 @@ enum class NewTextEncoding {
     AnsiElseUtf16Le,
 };
 
+// A file open for appending, as the run log is written: each write lands at the file's end
+// as it is at that moment, also after another program cut the file short.
+class AppendFile {
+public:
+    virtual ~AppendFile() = default;
+    // Writes bytes at the end of the file; false when they could not all be written.
+    virtual bool Append(std::string_view bytes) = 0;
+};
+
 class Files {
 public:
     virtual ~Files() = default;
@@ -52,6 +62,12 @@ public:
     // path names something that opens for reading as a file would (not a folder); never a
     // path with a NUL inside, which no system call could open as given.
     virtual bool CanOpenFileForReading(const std::u16string& path) = 0;
+    // Opens path as the run log: a regular file, created when missing, emptied, and written
+    // only at its end. Anything else at path is refused and left as it is: a symbolic link (whose
+    // target would be emptied and written, wherever it lies), a named pipe (which would hold
+    // the program until a reader came), a device or a folder. nullptr when refused or when
+    // the file cannot be opened.
+    virtual std::unique_ptr<AppendFile> OpenRunLog(const std::u16string& path) = 0;
     // The system's legacy ANSI code page; it lives as long as the file service.
     virtual const AnsiCodePage& LegacyCodePage() = 0;
     // How a text file is stored when it is new, or when its own encoding cannot hold it.

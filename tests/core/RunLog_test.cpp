@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <iostream>
 #include <sstream>
 #include <string>
 
 #include "CapturedStdout.h"
 #include "FakeSystem.h"
+#include "MemoryFolder.h"
 #include "PlatformPath.h"
 #include "TempDir.h"
 #include "TestGbk.h"
@@ -15,20 +15,17 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using testsupport::CapturedStdout;
 using testsupport::GbkToUtf8;
 using testsupport::PlatformPath;
-using testsupport::ReadBytes;
 using testsupport::U8;
-using testsupport::WriteBytes;
 
 class RunLogTest : public ::testing::Test {
 protected:
     fake::VirtualClock clock;
     fake::FakeSystem system{clock};
     fake::ScopedSystem installed{system};
-    testsupport::TempDir dir;
+    testsupport::MemoryFolder folder;
 
     void SetUp() override { clock.Set(2020, 2, 3, 0, 7, 5, 9); }
 };
@@ -66,17 +63,17 @@ TEST(RunLogText, BannerFramesTheBuildDateAndTime)
 
 TEST_F(RunLogTest, LogHoldsTheBannerAndEntriesWithCrLf)
 {
-    const std::u16string path = dir.File("log.txt");
-    WriteBytes(path, "the previous run's log\r\nmore\r\n");
+    const std::u16string path = folder.File("log.txt");
+    folder.Write(path, "the previous run's log\r\nmore\r\n");
     CapturedStdout console;
     {
         RunLog log;
         ASSERT_TRUE(log.Open(path));
-        EXPECT_EQ(ReadBytes(path), "");  // emptied at once
+        EXPECT_EQ(folder.Read(path), "");  // emptied at once
         log.WriteBanner("Oct 20 2019", "23:01:43");
         WriteLogEntry(logtext::kInitDone);
         // Every entry is in the file as soon as it is written.
-        EXPECT_EQ(ReadBytes(path),
+        EXPECT_EQ(folder.Read(path),
             std::string("---------Oct 20 2019 23:01:43-----------\r\n2020-02-03 00:07:05.009") + logtext::kInitDone
                 + "\r\n");
         clock.Set(2020, 2, 3, 9, 1, 0, 0);
@@ -85,61 +82,64 @@ TEST_F(RunLogTest, LogHoldsTheBannerAndEntriesWithCrLf)
         log.Close();
         std::cout << "after";
     }
-    EXPECT_EQ(ReadBytes(path),
+    EXPECT_EQ(folder.Read(path),
         std::string("---------Oct 20 2019 23:01:43-----------\r\n") + "2020-02-03 00:07:05.009" + logtext::kInitDone
             + "\r\n" + "2020-02-03 09:01:00.000->9:5" + logtext::kCountdownArmed + "\r\n"
             + "2020-02-03 09:01:00.000->0:0" + logtext::kRestartFired + "\r\n");
     EXPECT_EQ(console.Text(), "after");
 }
 
-TEST_F(RunLogTest, ALogCutShortFromOutsideGoesOnAtItsNewEnd)
+TEST_F(RunLogTest, EachEntryGoesToTheFileInOneWriteAtItsEnd)
 {
-    const std::u16string path = dir.File("log.txt");
+    const std::u16string path = folder.File("log.txt");
     CapturedStdout console;
     RunLog log;
     ASSERT_TRUE(log.Open(path));
     log.WriteBanner("Oct 20 2019", "23:01:43");
-    WriteLogEntry(logtext::kInitDone);
     // A rotation copies the file away and truncates it while the program holds it open.
-    std::filesystem::resize_file(testsupport::NativePath(path), 0);
+    folder.Write(path, "");
     WriteLogEntry("->x");
+    WriteRestartLogEntry(750, logtext::kRestartFired);
+    EXPECT_EQ(folder.Read(path),
+        std::string("2020-02-03 00:07:05.009->x\r\n") + "2020-02-03 00:07:05.009->12:30" + logtext::kRestartFired
+            + "\r\n");
+    // Text without a flush waits for one, or for the end of the log.
+    std::cout << "->unflushed";
+    EXPECT_EQ(folder.Read(path).find("unflushed"), std::string::npos);
     log.Close();
-    EXPECT_EQ(ReadBytes(path), "2020-02-03 00:07:05.009->x\r\n");  // no hole of NULs before it
+    EXPECT_NE(folder.Read(path).find("->unflushed"), std::string::npos);
 }
 
-TEST_F(RunLogTest, UnopenableLogDropsEntriesSilently)
+TEST_F(RunLogTest, WithoutALogFileEntriesAreDroppedAndStandardErrorSaysSoOnce)
 {
-    CapturedStdout console;
-    {
-        RunLog log;
-        EXPECT_FALSE(log.Open(dir.File("missing/log.txt")));
-        log.WriteBanner(__DATE__, __TIME__);
-        WriteLogEntry(logtext::kInitDone);
-        WriteRestartLogEntry(750, logtext::kRestartFired);
-        // The destructor gives standard output back, in a good state.
+    folder.files.unwritable.insert(folder.File("unwritable.txt"));
+    folder.MakeFolder("folder");
+    for (const std::string name : {"missing/log.txt", "unwritable.txt", "folder"}) {
+        const std::u16string path = folder.File(name);
+        CapturedStdout console;
+        ::testing::internal::CaptureStderr();
+        {
+            RunLog log;
+            EXPECT_FALSE(log.Open(path)) << name;
+            log.WriteBanner(__DATE__, __TIME__);
+            WriteLogEntry(logtext::kInitDone);
+            WriteRestartLogEntry(750, logtext::kRestartFired);
+            // The destructor gives standard output back, in a good state.
+        }
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "perennix: running without a log: " + px::ToUtf8(path) + " cannot be opened as a file\n")
+            << name;
+        std::cout << "still working";
+        EXPECT_TRUE(std::cout.good());
+        EXPECT_EQ(console.Text(), "still working");
+        EXPECT_FALSE(folder.Exists(path)) << name;
     }
-    std::cout << "still working";
-    EXPECT_TRUE(std::cout.good());
-    EXPECT_EQ(console.Text(), "still working");
-    EXPECT_FALSE(fs::exists(dir.Path() / "missing"));
-}
-
-TEST_F(RunLogTest, LogOpensInAFolderWithANonAsciiName)
-{
-    fs::create_directory(testsupport::NativePath(dir.File("日志 目录")));
-    const std::u16string path = LogPathForModule(dir.File("日志 目录/perennix"));
-    CapturedStdout console;
-    RunLog log;
-    ASSERT_TRUE(log.Open(path));
-    WriteLogEntry("->x");
-    log.Close();
-    EXPECT_EQ(ReadBytes(path), "2020-02-03 00:07:05.009->x\r\n");
 }
 
 TEST_F(RunLogTest, ReopeningStartsAFreshLog)
 {
-    const std::u16string first = dir.File("first.txt");
-    const std::u16string second = dir.File("second.txt");
+    const std::u16string first = folder.File("first.txt");
+    const std::u16string second = folder.File("second.txt");
     CapturedStdout console;
     RunLog log;
     ASSERT_TRUE(log.Open(first));
@@ -149,8 +149,8 @@ TEST_F(RunLogTest, ReopeningStartsAFreshLog)
     log.Close();
     log.Close();
     std::cout << "console";
-    EXPECT_EQ(ReadBytes(first), "2020-02-03 00:07:05.009->one\r\n");
-    EXPECT_EQ(ReadBytes(second), "2020-02-03 00:07:05.009->two\r\n");
+    EXPECT_EQ(folder.Read(first), "2020-02-03 00:07:05.009->one\r\n");
+    EXPECT_EQ(folder.Read(second), "2020-02-03 00:07:05.009->two\r\n");
     EXPECT_EQ(console.Text(), "console");
 }
 

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -15,6 +17,7 @@
 #include "PosixTestSupport.h"
 #include "TempDir.h"
 #include "backends/posix/PosixFiles.h"
+#include "backends/posix/PosixHandles.h"
 
 namespace {
 
@@ -138,6 +141,75 @@ TEST_F(PosixFilesTest, ASaveIntoAReadOnlyFolderIsLogged)
     EXPECT_EQ(written, 0);
     EXPECT_EQ(logged,
         "perennix: mkostemp " + (dir / "read-only/.config.ini.XXXXXX") + " failed: 13 " + std::strerror(EACCES) + "\n");
+}
+
+// The run log: emptied at the start, every write at the file's end as it is then, so a log
+// cut short from outside (logrotate's copytruncate) goes on at its new start, not behind a
+// hole. A new log gets the mode a file stream gives it.
+TEST_F(PosixFilesTest, RunLogIsEmptiedAndAppendedTo)
+{
+    fs::create_directory(dir.Path() / "日志 目录");
+    const std::u16string path = dir.File("日志 目录/log.txt");
+    WriteBytes(path, "the last run's log\r\n");
+    std::unique_ptr<AppendFile> log = files.OpenRunLog(path);
+    ASSERT_TRUE(log);
+    EXPECT_EQ(ReadBytes(path), "");
+    EXPECT_TRUE(log->Append("one\r\n"));
+    EXPECT_TRUE(log->Append("two\r\n"));
+    EXPECT_EQ(ReadBytes(path), "one\r\ntwo\r\n");
+    fs::resize_file(testsupport::NativePath(path), 0);
+    EXPECT_TRUE(log->Append("three\r\n"));
+    EXPECT_EQ(ReadBytes(path), "three\r\n");
+
+    const mode_t mask = ::umask(022);
+    std::unique_ptr<AppendFile> fresh = files.OpenRunLog(dir.File("new.txt"));
+    ::umask(mask);
+    ASSERT_TRUE(fresh);
+    EXPECT_EQ(Mode(dir.File("new.txt")), fs::perms(0644));
+}
+
+// Only a regular file is the run log. A link is not followed (another user of a shared folder
+// could have it name a file of this user's, which would be emptied), a named pipe does not
+// hold the start (a writer's open waits for a reader) and gets nothing, nor does a folder.
+// These are refusals: nothing is logged for them, only for a failed call.
+TEST_F(PosixFilesTest, RunLogIsARegularFileOnly)
+{
+    const fs::path log = dir.Path() / "log.txt";
+    const fs::path victim = dir.Path() / "victim.txt";
+    WriteBytes(dir.File("victim.txt"), "this user's own file");
+    const struct {
+        const char* name;
+        std::function<void()> make;
+    } cases[] = {
+        {"a link to a file", [&] { fs::create_symlink(victim, log); }},
+        {"a link to no file", [&] { fs::create_symlink(dir.Path() / "nowhere.txt", log); }},
+        {"a named pipe", [&] { ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0); }},
+        {"a folder", [&] { fs::create_directory(log); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(log);
+        c.make();
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(files.OpenRunLog(dir.File("log.txt")), nullptr);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    }
+    // A pipe with a reader opens without waiting, and is refused all the same.
+    fs::remove_all(log);
+    ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0);
+    const px::posix::UniqueFd pipeReader(::open(log.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    ASSERT_TRUE(pipeReader.Valid());
+    EXPECT_EQ(files.OpenRunLog(dir.File("log.txt")), nullptr);
+    char byte = 0;
+    EXPECT_LE(::read(pipeReader.Get(), &byte, 1), 0);
+
+    EXPECT_EQ(ReadBytes(dir.File("victim.txt")), "this user's own file");
+    EXPECT_FALSE(fs::exists(dir.Path() / "nowhere.txt"));
+
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(files.OpenRunLog(dir.File("missing/log.txt")), nullptr);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+        "perennix: open " + (dir / "missing/log.txt") + " failed: 2 " + std::strerror(ENOENT) + "\n");
 }
 
 // Asking for a file that is not there is answered, not failed: nothing is logged.

@@ -1,11 +1,13 @@
 // Saving the settings on a disk that refuses: a full file system, a read-only one, a folder
 // the program may not write. The save reports failure, the old file stays whole, no
-// temporary file is left, and the program goes on guarding (also without its log).
+// temporary file is left, and the program goes on guarding (also without its log, and when
+// log.txt is something it must not write into).
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,7 @@
 #include "ProgramFixture.h"
 #include "TempDir.h"
 #include "backends/posix/PosixFiles.h"
+#include "backends/posix/PosixHandles.h"
 #include "settings/GuardConfig.h"
 
 namespace {
@@ -177,6 +180,55 @@ TEST_F(ProgramOnDisk, GuardsOnWhenItsFolderIsFullOrReadOnly)
         EXPECT_TRUE(guarded) << readOnly;
         EXPECT_EQ(ReadBytes(px::FromUtf8((home / "config.ini").string())), ini) << readOnly;
         EXPECT_EQ(NamesIn(home), before) << readOnly;
+    }
+}
+
+// In a folder that others may write, log.txt may be what another user put there: a link to
+// a file of this user's (or to none), a named pipe (with a reader or without one), a folder.
+// None of it is followed, emptied or written, the start does not wait for a pipe's reader,
+// and the program guards without a log, which one line on standard error says.
+TEST_F(ProgramOnDisk, GuardsWithoutALogWhenLogTxtIsNoFileOfItsOwn)
+{
+    const fs::path home = folder.Path();
+    WriteBytes(folder.File("program.exe"), "#!/bin/sh\n");
+    WriteBytes(folder.File("config.ini"),
+        "[PX_SETTING]\r\nFULLPATH=" + (home / "program.exe").string() + "\r\nEXE_NAME=program.exe\r\nAUTOSTART=1\r\n");
+    const fs::path log = home / "log.txt";
+    const fs::path victim = home / "victim.txt";
+    const std::string victimBytes = "this user's own file\n";
+    const struct {
+        const char* name;
+        std::function<void()> make;
+        bool reader;  // another process reads from the pipe while the program runs
+    } cases[] = {
+        {"a link to a file", [&] { fs::create_symlink(victim, log); }, false},
+        {"a link to no file", [&] { fs::create_symlink(home / "nowhere.txt", log); }, false},
+        {"a named pipe", [&] { ASSERT_EQ(::mkfifo(log.c_str(), 0666), 0); }, false},
+        {"a named pipe with a reader", [&] { ASSERT_EQ(::mkfifo(log.c_str(), 0666), 0); }, true},
+        {"a folder", [&] { fs::create_directory(log); }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteBytes(px::FromUtf8(victim.string()), victimBytes);
+        fs::remove_all(log);
+        c.make();
+        const px::posix::UniqueFd reader(c.reader ? ::open(log.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1);
+        const fs::file_type before = fs::symlink_status(log).type();
+
+        ::testing::internal::CaptureStderr();
+        bool guarded = false;
+        Run([&](fake::FakeWindow& w) { guarded = fake::MainDialog(w).IsGuarding(); });
+        const std::string logged = ::testing::internal::GetCapturedStderr();
+
+        EXPECT_TRUE(guarded);
+        EXPECT_EQ(logged, "perennix: running without a log: " + log.string() + " cannot be opened as a file\n");
+        EXPECT_EQ(fs::symlink_status(log).type(), before);
+        EXPECT_EQ(ReadBytes(px::FromUtf8(victim.string())), victimBytes);
+        EXPECT_FALSE(fs::exists(home / "nowhere.txt"));
+        if (reader.Valid()) {
+            char byte = 0;
+            EXPECT_LE(::read(reader.Get(), &byte, 1), 0);  // nothing was written into the pipe
+        }
     }
 }
 

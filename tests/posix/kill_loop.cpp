@@ -23,17 +23,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-int CountTemporaries(const fs::path& folder)
-{
-    int count = 0;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        const std::string name = entry.path().filename().string();
-        if (name.rfind(".config.ini.", 0) == 0)
-            ++count;
-    }
-    return count;
-}
+using saveloop::CountTemporaries;
 
 }  // namespace
 

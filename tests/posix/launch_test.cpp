@@ -346,6 +346,45 @@ TEST_F(LaunchTest, ScriptStartsWhenChildrenAreReapedElsewhere)
     EXPECT_GT(opened, 32);
 }
 
+// A launch knows when it began, to tell its session from a later one of the same number,
+// also when the system reaps this process's children the moment they end: the launch's
+// first process ends at once and may be gone before anything could look at it.
+TEST_F(LaunchTest, ALaunchKnowsWhenItBeganAlsoWhenChildrenAreReapedElsewhere)
+{
+    const std::optional<uint64_t> testStart = ProcessStartTime("/proc", static_cast<uint32_t>(getpid()));
+    ASSERT_TRUE(testStart);
+    const std::string script = WriteScript(m_dir / "quick.sh", "exit 0");
+    struct sigaction ignore { };
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction previous { };
+    ASSERT_EQ(sigaction(SIGCHLD, &ignore, &previous), 0);
+    std::vector<uint64_t> stamps;
+    for (int round = 0; round < 300; ++round) {
+        std::optional<LaunchedProcess> launched;
+        const bool started = round % 3 == 2 ? m_system.StartScript(U16(script), &launched)
+                                            : m_system.ShellOpen(u"/bin/true", nullptr, &launched) > 32;
+        stamps.push_back(started && launched ? launched->stamp : 0);
+        if (launched)
+            m_system.Release(*launched);
+    }
+    sigaction(SIGCHLD, &previous, nullptr);
+    // A process started after the last launch bounds them from above.
+    const pid_t later = fork();
+    ASSERT_GE(later, 0);
+    if (later == 0) {
+        pause();
+        _exit(0);
+    }
+    const std::optional<uint64_t> laterStart = ProcessStartTime("/proc", static_cast<uint32_t>(later));
+    kill(later, SIGKILL);
+    waitpid(later, nullptr, 0);
+    ASSERT_TRUE(laterStart);
+    for (size_t i = 0; i < stamps.size(); ++i) {
+        EXPECT_GE(stamps[i], *testStart) << "launch " << i;
+        EXPECT_LE(stamps[i], *laterStart) << "launch " << i;
+    }
+}
+
 TEST_F(LaunchTest, WhatAScriptStartsInheritsNoDescriptorOfOurs)
 {
     std::ofstream log(m_dir / "log.txt");

@@ -1,5 +1,8 @@
 #include "MemoryFiles.h"
 
+#include <memory>
+#include <utility>
+
 const std::string* MemoryFiles::Find(const std::u16string& path) const
 {
     const auto it = m_files.find(path);
@@ -30,6 +33,40 @@ bool MemoryFiles::WriteFileAtomically(const std::u16string& path, std::string_vi
     m_files[path] = std::string(bytes);
     ++writes;
     return true;
+}
+
+namespace {
+
+// Appends to a file of the map: also after the test cut it short or filled it anew, at its
+// end as it is then.
+class MemoryAppendFile : public AppendFile {
+public:
+    MemoryAppendFile(MemoryFiles& files, std::u16string path)
+        : m_files(files)
+        , m_path(std::move(path))
+    {
+    }
+    bool Append(std::string_view bytes) override
+    {
+        if (m_files.diskFull)
+            return false;
+        m_files.PutAtEnd(m_path, bytes);
+        return true;
+    }
+
+private:
+    MemoryFiles& m_files;
+    std::u16string m_path;
+};
+
+}  // namespace
+
+std::unique_ptr<AppendFile> MemoryFiles::OpenRunLog(const std::u16string& path)
+{
+    if (path.empty() || unwritable.count(path) || m_folders.count(path) || !FolderExists(path))
+        return nullptr;
+    m_files[path].clear();
+    return std::make_unique<MemoryAppendFile>(*this, path);
 }
 
 bool MemoryFiles::CanOpenFileForReading(const std::u16string& path)

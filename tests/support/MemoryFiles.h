@@ -14,6 +14,8 @@ public:
     // The bytes of a file; nullptr when there is none.
     const std::string* Find(const std::u16string& path) const;
     void Put(const std::u16string& path, std::string bytes) { m_files[path] = std::move(bytes); }
+    // Adds bytes at the end of the file (creating it).
+    void PutAtEnd(const std::u16string& path, std::string_view bytes) { m_files[path] += bytes; }
     void Remove(const std::u16string& path) { m_files.erase(path); }
     // A file can be written only into a folder that exists (a path without a separator is
     // in the current folder, which always does).
@@ -36,6 +38,9 @@ public:
     bool PathExists(const std::u16string& path) override;
     bool WriteFileAtomically(const std::u16string& path, std::string_view bytes) override;
     bool CanOpenFileForReading(const std::u16string& path) override;
+    // The file's bytes as the log writes them; refused into a folder that is not there, at a
+    // path in unwritable, and for a folder.
+    std::unique_ptr<AppendFile> OpenRunLog(const std::u16string& path) override;
     const AnsiCodePage& LegacyCodePage() override { return *codePage; }
     NewTextEncoding NewFileEncoding() override { return newFileEncoding; }
     std::string EncodeGbk(std::u16string_view text) override;

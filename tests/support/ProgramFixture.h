@@ -42,8 +42,7 @@ protected:
     void WriteIni(const std::string& utf8) { memory.Write(IniPath(), utf8); }
     bool IniExists() const { return memory.Exists(IniPath()); }
     std::string Ini() const { return memory.Read(IniPath()); }
-    // The run log is a real file: the application writes it through a file stream.
-    std::string Log() const { return testsupport::ReadBytes(folder.File("log.txt")); }
+    std::string Log() const { return memory.Read(memory.File("log.txt")); }
 
     // Runs the program; script acts inside the main dialog's modal loop.
     bool Run(FakeHost::Script script)
@@ -60,8 +59,9 @@ protected:
             + "\r\nEXE_NAME=guarded.exe\r\nLOOPSEC=" + std::to_string(loopSec) + "\r\n" + extra;
     }
 
-    // The program's folder: a real one for the run log; config.ini and the programs it
-    // names are in-memory files at the same path.
+    // The program's folder: config.ini, log.txt and the programs it names are in-memory
+    // files at the path of a real folder, where tests that install the system's file service
+    // keep theirs.
     testsupport::TempDir folder;
     testsupport::MemoryFolder memory{folder.Text()};
     MemoryFiles& files = memory.files;

@@ -747,7 +747,7 @@ TEST_F(DialogTest, ALaterStartInTheSameFolderShowsTheRunningOneAndLeavesTheFolde
 {
     const std::u16string folder = folderPath + px::kPathSeparator;
     WriteIni("[PX_SETTING]\r\nAUTOSTART=1\r\n");
-    testsupport::WriteBytes(folder + u"log.txt", "the running copy's log\r\n");
+    memory.Write(folder + u"log.txt", "the running copy's log\r\n");
     host.heldElsewhere = {folder};
     EXPECT_FALSE(Run([](FakeWindow&) { ADD_FAILURE() << "no window for a second copy"; }));
     EXPECT_TRUE(host.modalsOpened.empty());

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,42 @@ TEST_F(Win32FilesTest, ARefusedSaveIsLoggedAndAMissingFileIsNot)
     EXPECT_EQ(m_files.ReadWholeFile(U16(m_folder)), std::nullopt);
     EXPECT_FALSE(m_files.PathExists(U16(m_folder / L"missing.ini")));
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+}
+
+// The run log: emptied at the start, every write at the file's end as it is then, so a log
+// cut short from outside goes on at its new start, not behind a hole; readable (and
+// writable) by others meanwhile. A folder in its place is refused without a failure, a
+// missing folder is a failure. (A symbolic link or junction in its place is refused by its
+// reparse point attribute: Wine has no reparse points and shows a Unix link as the file it
+// names, so that refusal is not shown here.)
+TEST_F(Win32FilesTest, RunLogIsEmptiedAndAppendedTo)
+{
+    const fs::path path = m_folder / L"log.txt";
+    Write(path, "the last run's log\r\n");
+    std::unique_ptr<AppendFile> log = m_files.OpenRunLog(U16(path));
+    ASSERT_TRUE(log);
+    EXPECT_EQ(Read(path), "");
+    EXPECT_TRUE(log->Append("one\r\n"));
+    EXPECT_TRUE(log->Append("two\r\n"));
+    EXPECT_EQ(Read(path), "one\r\ntwo\r\n");
+    HANDLE other = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(::SetEndOfFile(other));  // cut short while the log is open
+    ::CloseHandle(other);
+    EXPECT_TRUE(log->Append("three\r\n"));
+    EXPECT_EQ(Read(path), "three\r\n");
+
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(m_files.OpenRunLog(U16(m_folder)), nullptr);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(m_files.OpenRunLog(U16(m_folder / L"missing" / L"log.txt")), nullptr);
+    const std::string logged = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(logged.starts_with(
+                    "perennix: CreateFileW " + px::ToUtf8(U16(m_folder / L"missing" / L"log.txt")) + " failed: 3 ")
+        && logged.find('\n') == logged.size() - 1)
+        << logged;
 }
 
 // The temporary files a killed write left are removed by the next write: exactly the

@@ -6,9 +6,11 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include "backends/posix/OsFailure.h"
 #include "backends/posix/PosixHandles.h"
@@ -251,12 +253,15 @@ bool PosixFiles::WriteFileAtomically(const std::u16string& path, std::string_vie
     }
     ok = ok && step(WriteAll(fd.Get(), bytes), "write");
     ok = ok && step(::fsync(fd.Get()) == 0, "fsync");
-    ok = step(fd.Reset(), "close") && ok;
+    // Renamed while still open: closing releases the lock, and another save clearing stale
+    // files would then take this one for a killed save's and remove it before the rename.
     ok = ok && step(::rename(temp.c_str(), target.c_str()) == 0, "rename");
     if (!ok) {
         step(::unlink(temp.c_str()) == 0, "unlink");
         return false;
     }
+    // The bytes are on the disk (fsync) and in place: a failed close loses nothing.
+    step(fd.Reset(), "close");
 
     // Make the rename itself durable. Some file systems cannot sync a folder; the new file
     // is in place either way, so that is not a failed write.
@@ -264,6 +269,52 @@ bool PosixFiles::WriteFileAtomically(const std::u16string& path, std::string_vie
     if (dir.Valid())
         ::fsync(dir.Get());
     return true;
+}
+
+namespace {
+
+// The run log's descriptor; O_APPEND puts every write at the end of the file.
+class PosixAppendFile : public AppendFile {
+public:
+    explicit PosixAppendFile(UniqueFd fd)
+        : m_fd(std::move(fd))
+    {
+    }
+    bool Append(std::string_view bytes) override { return WriteAll(m_fd.Get(), bytes); }
+
+private:
+    UniqueFd m_fd;
+};
+
+}  // namespace
+
+std::unique_ptr<AppendFile> PosixFiles::OpenRunLog(const std::u16string& path)
+{
+    const std::optional<std::string> native = NativeName(path);
+    if (!native)
+        return nullptr;
+    const std::string& name = *native;
+    // A link at path fails with ELOOP, a named pipe without a reader with ENXIO and a folder
+    // with EISDIR: refusals, not failures. The mode is the one a file stream gives a new file.
+    UniqueFd fd(
+        ::open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK, 0666));
+    if (!fd.Valid()) {
+        if (errno != ELOOP && errno != ENXIO && errno != EISDIR)
+            LogOsFailure("open", name, errno);
+        return nullptr;
+    }
+    struct stat st { };
+    if (::fstat(fd.Get(), &st) != 0) {
+        LogOsFailure("fstat", name, errno);
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode))
+        return nullptr;
+    if (::ftruncate(fd.Get(), 0) != 0) {
+        LogOsFailure("ftruncate", name, errno);
+        return nullptr;
+    }
+    return std::make_unique<PosixAppendFile>(std::move(fd));
 }
 
 bool PosixFiles::CanOpenFileForReading(const std::u16string& path)

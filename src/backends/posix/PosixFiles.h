@@ -14,9 +14,14 @@ public:
     // the old one, whose mode, owner and group it takes as far as the process may set them.
     // A symbolic link is followed, so a linked file is updated where it lives; a hard link is
     // not (the name gets the new file). Temporary files of that name left by a write that
-    // was killed are removed; one that another process is writing is locked and stays.
+    // was killed are removed; one that another process is writing stays: the writer holds
+    // a lock on it from its creation until it has been renamed into place.
     bool WriteFileAtomically(const std::u16string& path, std::string_view bytes) override;
     bool CanOpenFileForReading(const std::u16string& path) override;
+    // Opened without following a link (O_NOFOLLOW) and without waiting for a pipe's reader
+    // (O_NONBLOCK), in append mode; fstat must then find a regular file, which ftruncate
+    // empties through the same descriptor.
+    std::unique_ptr<AppendFile> OpenRunLog(const std::u16string& path) override;
     const AnsiCodePage& LegacyCodePage() override { return m_cp936; }
     NewTextEncoding NewFileEncoding() override { return NewTextEncoding::Utf8; }
     std::string EncodeGbk(std::u16string_view text) override;

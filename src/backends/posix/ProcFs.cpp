@@ -523,18 +523,6 @@ std::optional<ProcessEntry> ReadProcess(const char* procRoot, uint32_t pid)
     return entry;
 }
 
-std::optional<SessionStart> ReadSessionStart(const char* procRoot, uint32_t pid)
-{
-    const std::string path = std::string(procRoot) + "/" + std::to_string(pid) + "/stat";
-    char buf[1024];
-    const char* call = nullptr;  // a process that has ended is no failure
-    const ssize_t n = ReadSmallFile(AT_FDCWD, path.c_str(), buf, sizeof buf, &call);
-    Kinship kin;
-    if (n <= 0 || !ParseKinship(std::string_view(buf, static_cast<size_t>(n)), kin))
-        return std::nullopt;
-    return SessionStart{kin.session, kin.startTime};
-}
-
 std::vector<uint32_t> LaunchMembers(const char* procRoot, const LaunchScope& launch, std::set<uint64_t>* known)
 {
     struct Process {

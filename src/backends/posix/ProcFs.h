@@ -44,14 +44,6 @@ bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::functi
 // is a zombie or a kernel thread.
 std::optional<ProcessEntry> ReadProcess(const char* procRoot, uint32_t pid);
 
-// The session of a process and when it started (clock ticks since boot), also of a zombie;
-// nullopt when it does not exist.
-struct SessionStart {
-    uint32_t session = 0;
-    uint64_t startTime = 0;
-};
-std::optional<SessionStart> ReadSessionStart(const char* procRoot, uint32_t pid);
-
 // What one launch started: the session it was given, from its start on, and the processes a
 // subreaper adopted from it.
 struct LaunchScope {

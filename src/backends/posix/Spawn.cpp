@@ -17,7 +17,6 @@
 
 #include "backends/posix/OsFailure.h"
 #include "backends/posix/PosixHandles.h"
-#include "backends/posix/ProcFs.h"
 
 namespace px::posix {
 
@@ -332,12 +331,20 @@ std::vector<char*> ArgvOf(std::vector<std::string>& words)
     return argv;
 }
 
-// The session the child of a launch created (it calls setsid first) and its start time, read
-// before the child is reaped: alive or a zombie, its stat file is there.
-LaunchSession SessionOf(pid_t child)
+// Now, in the unit of a process's start time: clock ticks of CLOCK_BOOTTIME, which the
+// kernel stamps a new process with. Taken before a launch's fork, it is no later than the
+// start of any process of the launch. Not read from the child's stat file after the fork:
+// where the system reaps this process's children (SIGCHLD ignored), the child that ends at
+// once can be gone by then, and its pid another process's.
+uint64_t TicksSinceBoot()
 {
-    const std::optional<SessionStart> read = ReadSessionStart("/proc", static_cast<uint32_t>(child));
-    return LaunchSession{child, read ? read->startTime : 0};
+    timespec now{};
+    if (clock_gettime(CLOCK_BOOTTIME, &now) != 0) {
+        LogOsFailure("clock_gettime(CLOCK_BOOTTIME)", errno);
+        return 0;
+    }
+    const uint64_t hz = static_cast<uint64_t>(sysconf(_SC_CLK_TCK));
+    return static_cast<uint64_t>(now.tv_sec) * hz + static_cast<uint64_t>(now.tv_nsec) / (1000000000 / hz);
 }
 
 intptr_t Launch(
@@ -351,6 +358,7 @@ intptr_t Launch(
     }
     UniqueFd readEnd(fds[0]);
     UniqueFd writeEnd(fds[1]);
+    const uint64_t since = TicksSinceBoot();
     const pid_t child = fork();
     if (child < 0) {
         LogOsFailure("fork", errno);
@@ -360,7 +368,7 @@ intptr_t Launch(
         RunLaunchChild(writeEnd.Get(), path.c_str(), argv.data(), kind);
     writeEnd.Reset();
     if (session)
-        *session = SessionOf(child);
+        *session = LaunchSession{child, since};  // the child calls setsid first
     WaitForChild(child);
 
     ChildReport report;

@@ -32,11 +32,12 @@ bool IsExecutableFile(const std::string& path);
 // quote is not closed or the text ends in a lone backslash.
 std::optional<std::vector<std::string>> SplitArguments(const std::string& text);
 
-// The session a launch was given (the pid of the process that created it) and when that
-// process started: every process of the launch runs in that session or descends from one that did.
+// The session a launch was given (the pid of the process that created it) and a time no
+// later than that process's start: every process of the launch runs in that session or
+// descends from one that did, and started no earlier.
 struct LaunchSession {
     pid_t session = 0;
-    uint64_t since = 0;  // clock ticks since boot
+    uint64_t since = 0;  // clock ticks since boot, as a process's start time counts them
 };
 
 // Starts file detached from this process: in a new session, standard input from /dev/null,

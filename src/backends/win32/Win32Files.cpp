@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -251,6 +252,59 @@ bool Win32Files::WriteFileAtomically(const std::u16string& path, std::string_vie
     if (!ok)
         step(::DeleteFileW(temp.c_str()), "DeleteFileW", temp);
     return ok;
+}
+
+namespace {
+
+// The run log's handle. Each write moves to the end first, so that a log another program cut
+// short goes on at its new end.
+class Win32AppendFile : public AppendFile {
+public:
+    explicit Win32AppendFile(UniqueHandle file)
+        : m_file(std::move(file))
+    {
+    }
+    bool Append(std::string_view bytes) override
+    {
+        return ::SetFilePointerEx(m_file.Get(), LARGE_INTEGER{}, nullptr, FILE_END) && WriteAll(m_file.Get(), bytes);
+    }
+
+private:
+    UniqueHandle m_file;
+};
+
+}  // namespace
+
+std::unique_ptr<AppendFile> Win32Files::OpenRunLog(const std::u16string& path)
+{
+    if (!Nameable(path))
+        return nullptr;
+    const std::wstring name = Wide(path);
+    // Shared for reading and writing, as a file stream opens it.
+    UniqueHandle file(::CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.Valid()) {
+        // A folder does not open this way: a refusal, not a failure.
+        const DWORD error = ::GetLastError();
+        const DWORD attributes = ::GetFileAttributesW(name.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            LogOsFailure("CreateFileW", name, error);
+        return nullptr;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(file.Get(), &info)) {
+        LogOsFailure("GetFileInformationByHandle", name, ::GetLastError());
+        return nullptr;
+    }
+    if (::GetFileType(file.Get()) != FILE_TYPE_DISK
+        || (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
+        return nullptr;
+    // The new handle stands at the start of the file: its end is put there.
+    if (!::SetEndOfFile(file.Get())) {
+        LogOsFailure("SetEndOfFile", name, ::GetLastError());
+        return nullptr;
+    }
+    return std::make_unique<Win32AppendFile>(std::move(file));
 }
 
 bool Win32Files::CanOpenFileForReading(const std::u16string& path) { return OpenForReading(path).Valid(); }

@@ -20,6 +20,10 @@ public:
     bool PathExists(const std::u16string& path) override;
     bool WriteFileAtomically(const std::u16string& path, std::string_view bytes) override;
     bool CanOpenFileForReading(const std::u16string& path) override;
+    // Opened with FILE_FLAG_OPEN_REPARSE_POINT, so a symbolic link or junction is opened
+    // itself and refused by its attributes, never followed; emptied through the same handle;
+    // each write goes to the end of the file as a file stream in append mode does it.
+    std::unique_ptr<AppendFile> OpenRunLog(const std::u16string& path) override;
     const AnsiCodePage& LegacyCodePage() override { return m_ansi; }
     // As the profile functions read it back: the ANSI code page, else UTF-16LE with a BOM.
     NewTextEncoding NewFileEncoding() override { return NewTextEncoding::AnsiElseUtf16Le; }

@@ -1,5 +1,9 @@
 #pragma once
-// The two settings records the save loop writes in turn, known to the loop that kills it.
+// The two settings records the save loop writes in turn, known to the loops that drive it,
+// and what those loops check in the folder afterwards.
+
+#include <filesystem>
+#include <string>
 
 #include "settings/GuardConfig.h"
 
@@ -15,6 +19,18 @@ inline GuardConfig Record(bool second)
     config.bTimedClose = second;
     config.strRebTime = second ? u"12:30;23:59" : u"0";
     return config;
+}
+
+// The temporary files of config.ini in folder.
+inline int CountTemporaries(const std::filesystem::path& folder)
+{
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(".config.ini.", 0) == 0)
+            ++count;
+    }
+    return count;
 }
 
 }  // namespace saveloop
