@@ -57,7 +57,8 @@ public:
     // a reader, also one after a crash or a power loss, finds the old bytes or the new ones,
     // never a mix. A new file is private to its owner; an existing file keeps its permissions
     // (and its owner, where the system lets the program keep it). False when anything failed;
-    // the old file is then untouched.
+    // the old file is then untouched, unless the system took it away midway and the new file
+    // could not take its place either: the new bytes then stay in a temporary file beside it.
     virtual bool WriteFileAtomically(const std::u16string& path, std::string_view bytes) = 0;
     // path names something that opens for reading as a file would (not a folder); never a
     // path with a NUL inside, which no system call could open as given.

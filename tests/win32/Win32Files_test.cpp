@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "TempDir.h"
@@ -77,6 +79,104 @@ TEST_F(Win32FilesTest, ReplacementKeepsTheOldFilesAttributes)
     ASSERT_TRUE(m_files.WriteFileAtomically(U16(file), "new"));
     EXPECT_EQ(Read(file), "new");
     EXPECT_NE(::GetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+}
+
+// ReplaceFileW as it fails on Windows while a scanner or an indexer holds the new file: having
+// done what takeAway does to the old file, or nothing, it returns error.
+class FailingReplaceFile : public Win32Files {
+public:
+    FailingReplaceFile(DWORD error, std::function<void(const fs::path& old)> takeAway)
+        : m_error(error)
+        , m_takeAway(std::move(takeAway))
+    {
+    }
+
+protected:
+    bool ReplaceWithTemporary(const std::wstring& replaced, const std::wstring&) override
+    {
+        if (m_takeAway)
+            m_takeAway(replaced);
+        ::SetLastError(m_error);
+        return false;
+    }
+
+private:
+    DWORD m_error;
+    std::function<void(const fs::path&)> m_takeAway;
+};
+
+// ERROR_UNABLE_TO_MOVE_REPLACEMENT: the old file is deleted and the new bytes are in the
+// temporary file alone. It is moved in: the save succeeds, and the swallowed error is logged.
+TEST_F(Win32FilesTest, ReplaceFileThatDeletedTheOldFileEndsWithTheNewOneInPlace)
+{
+    const fs::path file = m_folder / L"config.ini";
+    Write(file, "old");
+    ASSERT_TRUE(::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    FailingReplaceFile files(
+        ERROR_UNABLE_TO_MOVE_REPLACEMENT, [](const fs::path& old) { ASSERT_TRUE(fs::remove(old)); });
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(files.WriteFileAtomically(U16(file), "new"));
+    const std::string logged = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(Read(file), "new");
+    EXPECT_NE(::GetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+    EXPECT_EQ(EntriesIn(m_folder), 1u);
+    EXPECT_TRUE(logged.starts_with("perennix: ReplaceFileW " + px::ToUtf8(U16(file)) + " failed: 1176 ")) << logged;
+}
+
+// ERROR_UNABLE_TO_MOVE_REPLACEMENT_2: the old file is renamed away. The new one is moved in, and
+// the old bytes are where the system put them.
+TEST_F(Win32FilesTest, ReplaceFileThatRenamedTheOldFileEndsWithTheNewOneInPlace)
+{
+    const fs::path file = m_folder / L"config.ini";
+    const fs::path renamed = m_folder / L"config.ini.replaced";
+    Write(file, "old");
+    FailingReplaceFile files(
+        ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, [&renamed](const fs::path& old) { fs::rename(old, renamed); });
+    EXPECT_TRUE(files.WriteFileAtomically(U16(file), "new"));
+    EXPECT_EQ(Read(file), "new");
+    EXPECT_EQ(Read(renamed), "old");
+    EXPECT_EQ(EntriesIn(m_folder), 2u);
+}
+
+// The old file is gone and the new one cannot be moved in either (here a folder has taken the
+// name): the save fails, and the temporary file, the only copy of the new bytes, stays; no
+// later save removes it while config.ini is missing.
+TEST_F(Win32FilesTest, ReplaceFileThatLostTheOldFileKeepsTheNewOneWhenItCannotBeMovedIn)
+{
+    const fs::path file = m_folder / L"config.ini";
+    Write(file, "old");
+    FailingReplaceFile files(ERROR_UNABLE_TO_MOVE_REPLACEMENT, [](const fs::path& old) {
+        ASSERT_TRUE(fs::remove(old));
+        ASSERT_TRUE(fs::create_directory(old));
+    });
+    EXPECT_FALSE(files.WriteFileAtomically(U16(file), "new"));
+    ASSERT_TRUE(fs::remove(file));
+    std::vector<fs::path> kept;
+    for (const fs::directory_entry& entry : fs::directory_iterator(m_folder))
+        kept.push_back(entry.path());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(Read(kept[0]), "new");
+
+    // A save makes config.ini anew and leaves the kept file; the next one removes it.
+    ASSERT_TRUE(m_files.WriteFileAtomically(U16(file), "newer"));
+    EXPECT_EQ(Read(kept[0]), "new");
+    ASSERT_TRUE(m_files.WriteFileAtomically(U16(file), "newest"));
+    EXPECT_FALSE(fs::exists(kept[0]));
+    EXPECT_EQ(Read(file), "newest");
+    EXPECT_EQ(EntriesIn(m_folder), 1u);
+}
+
+// Any other failure leaves the old file as it was and removes the temporary file.
+TEST_F(Win32FilesTest, ReplaceFileThatLeftTheOldFileFailsTheSaveAndRemovesTheNewOne)
+{
+    const fs::path file = m_folder / L"config.ini";
+    Write(file, "old");
+    for (const DWORD error : {DWORD{ERROR_SHARING_VIOLATION}, DWORD{ERROR_ACCESS_DENIED}, DWORD{ERROR_DISK_FULL}}) {
+        FailingReplaceFile files(error, nullptr);
+        EXPECT_FALSE(files.WriteFileAtomically(U16(file), "new")) << error;
+        EXPECT_EQ(Read(file), "old");
+        EXPECT_EQ(EntriesIn(m_folder), 1u);
+    }
 }
 
 TEST_F(Win32FilesTest, AFailedWriteLeavesEverythingAsItWas)

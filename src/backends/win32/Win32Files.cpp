@@ -152,7 +152,27 @@ void RemoveStaleTemporaries(const std::wstring& folder, const std::wstring& name
     ::FindClose(search);
 }
 
+// Puts temp in target's place with one rename, written through to the disk before it returns.
+bool MoveOver(const std::wstring& temp, const std::wstring& target)
+{
+    return ::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+// ReplaceFileW failed after taking the old file away: deleted (ERROR_UNABLE_TO_MOVE_REPLACEMENT)
+// or renamed (ERROR_UNABLE_TO_MOVE_REPLACEMENT_2). The new bytes are then in the replacement
+// file alone.
+bool TookTheOldFileAway(DWORD error)
+{
+    return error == ERROR_UNABLE_TO_MOVE_REPLACEMENT || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
+}
+
 }  // namespace
+
+bool Win32Files::ReplaceWithTemporary(const std::wstring& replaced, const std::wstring& replacement)
+{
+    return ::ReplaceFileW(
+        replaced.c_str(), replacement.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+}
 
 std::optional<std::string> Win32Files::ReadWholeFile(const std::u16string& path)
 {
@@ -221,8 +241,12 @@ bool Win32Files::WriteFileAtomically(const std::u16string& path, std::string_vie
     if (replacing && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
 
+    // While the file is missing, a temporary file beside it may hold the only copy of its
+    // bytes (a save whose new file could not be put in place): they stay until there is a
+    // file again.
     const auto [folder, name] = SplitFolder(target);
-    RemoveStaleTemporaries(folder, name);
+    if (replacing)
+        RemoveStaleTemporaries(folder, name);
     UniqueHandle file;
     const std::wstring temp = CreateTemporaryBeside(target, file);
     if (temp.empty())
@@ -236,20 +260,26 @@ bool Win32Files::WriteFileAtomically(const std::u16string& path, std::string_vie
     bool ok = step(WriteAll(file.Get(), bytes), "WriteFile", temp);
     ok = ok && step(::FlushFileBuffers(file.Get()), "FlushFileBuffers", temp);
     ok = step(file.Reset(), "CloseHandle", temp) && ok;
+    bool keepTemporary = false;
     if (ok) {
         // ReplaceFileW keeps the old file's security; its attributes are given to the new file
         // first, since not every implementation of ReplaceFileW carries them over. A new file
         // is moved in.
         if (replacing)
             step(::SetFileAttributesW(temp.c_str(), attributes & kKeptAttributes), "SetFileAttributesW", temp);
-        ok = replacing
-            ? step(::ReplaceFileW(
-                       target.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr),
-                "ReplaceFileW", target)
-            : step(::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH),
-                "MoveFileExW", target);
+        if (replacing) {
+            ok = step(ReplaceWithTemporary(target, temp), "ReplaceFileW", target);
+            // The old file is gone: the new one is moved into its place, and kept where it is
+            // when even that fails.
+            if (!ok && TookTheOldFileAway(::GetLastError())) {
+                ok = step(MoveOver(temp, target), "MoveFileExW", target);
+                keepTemporary = !ok;
+            }
+        } else {
+            ok = step(MoveOver(temp, target), "MoveFileExW", target);
+        }
     }
-    if (!ok)
+    if (!ok && !keepTemporary)
         step(::DeleteFileW(temp.c_str()), "DeleteFileW", temp);
     return ok;
 }

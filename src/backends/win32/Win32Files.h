@@ -3,6 +3,10 @@
 // into a temporary file that then replaces the old one (ReplaceFileW, which keeps the old
 // file's attributes and security, or MoveFileExW for a new file), and the ANSI code page
 // through MultiByteToWideChar and WideCharToMultiByte; GBK through WideCharToMultiByte.
+// When ReplaceFileW fails having taken the old file away (ERROR_UNABLE_TO_MOVE_REPLACEMENT:
+// deleted it; ERROR_UNABLE_TO_MOVE_REPLACEMENT_2: renamed it), as it does while a scanner
+// holds the new file, the new file is renamed in; if that fails too, the temporary file is
+// kept, since it holds the only copy, and the save fails.
 
 #include "platform/Files.h"
 
@@ -29,6 +33,11 @@ public:
     NewTextEncoding NewFileEncoding() override { return NewTextEncoding::AnsiElseUtf16Le; }
     // WideCharToMultiByte with code page 936, whatever the system's code page.
     std::string EncodeGbk(std::u16string_view text) override;
+
+protected:
+    // ReplaceFileW(replaced, replacement) without a backup file; false, with the last error
+    // set, when it failed. The tests put failures in its place that Wine's never gives.
+    virtual bool ReplaceWithTemporary(const std::wstring& replaced, const std::wstring& replacement);
 
 private:
     Win32AnsiCodePage m_ansi;
