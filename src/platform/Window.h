@@ -137,8 +137,8 @@ public:
     // from a later start reaches the outermost open dialog as WM_SHOWINSTANCE. Another user
     // can neither take the claim nor make it look taken.
     virtual bool ClaimInstance(const std::u16string& key) = 0;
-    // Asks the process that answers for key to show its window; false when none took it, or
-    // when what answers is not this program run by this user.
+    // Asks the process that answers for key to show its window; false when what answers is
+    // not this program run by this user, or nothing does.
     virtual bool SignalInstance(const std::u16string& key) = 0;
 };
 

@@ -182,10 +182,10 @@ bool Win32WindowHost::SignalInstance(const std::u16string& key)
         // user just made, holds the right to the foreground and passes it on (a start that
         // holds none has none to pass, a refusal by design).
         ::AllowSetForegroundWindow(pid);
-        if (!::PostMessageW(window, WM_SHOWINSTANCE, 0, 0)) {
+        // The folder's Perennix runs, also when the request cannot reach it (one running
+        // elevated takes no message from this start): this start is not needed.
+        if (!::PostMessageW(window, WM_SHOWINSTANCE, 0, 0))
             LogOsFailure("PostMessageW(WM_SHOWINSTANCE)", ::GetLastError());
-            return false;
-        }
         return true;
     }
     return false;
