@@ -1,5 +1,7 @@
 #include "app/CPerennixApp.h"
 
+#include <iostream>
+
 #include "base/Paths.h"
 #include "platform/System.h"
 #include "ui/CPerennixDlg.h"
@@ -11,8 +13,13 @@ bool CPerennixApp::InitInstance()
     // of the folder untouched, its log included.
     const std::u16string folder = px::PathBesideModule(GetSystem().GetModuleFileName(), u"");
     if (WindowHost* host = GetWindowHost(); host && !host->ClaimInstance(folder)) {
-        host->SignalInstance(folder);
-        return false;
+        if (host->SignalInstance(folder))
+            return false;
+        // What holds the claim is not this user's Perennix (or one that has just ended): a
+        // start never ends unseen because of it. It runs, with the claim when it is free now.
+        std::cerr << "perennix: the claim of this folder is held by something that is not this user's Perennix: "
+                     "starting anyway\n";
+        host->ClaimInstance(folder);
     }
 
     m_ofsLog.Open(LogPathForModule(GetSystem().GetModuleFileName()));

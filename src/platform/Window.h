@@ -133,10 +133,12 @@ public:
     virtual int RunModal(CDialogEx& dialog, DialogWindow* owner) = 0;
 
     // Makes this process the one that answers for key (a folder), for as long as it runs;
-    // false when another live process already does. While it answers, a request from a later
-    // start reaches the outermost open dialog as WM_SHOWINSTANCE.
+    // false when another live process of this user already does. While it answers, a request
+    // from a later start reaches the outermost open dialog as WM_SHOWINSTANCE. Another user
+    // can neither take the claim nor make it look taken.
     virtual bool ClaimInstance(const std::u16string& key) = 0;
-    // Asks the process that answers for key to show its window; false when none took it.
+    // Asks the process that answers for key to show its window; false when what answers is
+    // not this program run by this user, or nothing does.
     virtual bool SignalInstance(const std::u16string& key) = 0;
 };
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QCryptographicHash>
 #include <QFileDialog>
 #include <QFontInfo>
 #include <QGroupBox>
@@ -13,10 +14,15 @@
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QToolButton>
+#include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include "QtHostFixture.h"
 #include "TempDir.h"
@@ -679,6 +685,60 @@ TEST_F(InstanceTest, OneHolderPerFolderAndItsRequestsReachTheOutermostDialog)
     When([&] { return !dialog.Received(WM_SHOWINSTANCE).empty(); }, [&] { Top().EndDialog(IDOK); });
     host.RunModal(dialog, nullptr);
     EXPECT_EQ(dialog.Received(WM_SHOWINSTANCE).size(), 1u);
+}
+
+// The claim lives in the user's runtime folder: a lock file and a socket, both gone with the
+// holder. What stands at the socket's name without the claim (another program's socket) is
+// replaced, not obeyed.
+TEST_F(InstanceTest, TheClaimLivesInTheRuntimeFolderAndGoesWithItsHolder)
+{
+    testsupport::TempDir runtime;
+    std::filesystem::permissions(runtime.Path(), std::filesystem::perms::owner_all);
+    const QByteArray previous = qgetenv("XDG_RUNTIME_DIR");
+    const bool hadPrevious = qEnvironmentVariableIsSet("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.Path().string()));
+    const auto names = [&] {
+        std::vector<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(runtime.Path()))
+            found.push_back(entry.path().extension().string());
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    const std::u16string key = UniqueKey("runtime");
+    {
+        QtWindowHost first;
+        ASSERT_TRUE(first.ClaimInstance(key));
+        EXPECT_EQ(names(), (std::vector<std::string>{".lock", ".lock", ".sock"}));
+        QtWindowHost second;
+        EXPECT_FALSE(second.ClaimInstance(key));
+        EXPECT_TRUE(second.SignalInstance(key));
+    }
+    EXPECT_EQ(names(), std::vector<std::string>{".lock"});  // the lock of all claims stays
+
+    // Another program's socket at the name, without the claim.
+    const std::string name = std::filesystem::path(runtime.Path()).string() + "/perennix-"
+        + QCryptographicHash::hash(QByteArray::fromStdString(px::ToUtf8(key)), QCryptographicHash::Sha256)
+              .toHex()
+              .left(32)
+              .toStdString()
+        + ".sock";
+    const int other = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, name.data(), name.size());
+    ASSERT_EQ(::bind(other, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(other, 4), 0);
+    {
+        QtWindowHost later;
+        EXPECT_TRUE(later.ClaimInstance(key));
+        EXPECT_TRUE(host.SignalInstance(key));
+    }
+    ::close(other);
+
+    if (hadPrevious)
+        qputenv("XDG_RUNTIME_DIR", previous);
+    else
+        qunsetenv("XDG_RUNTIME_DIR");
 }
 
 TEST_F(InstanceTest, AFolderIsFreeAgainOnceItsHolderIsGone)

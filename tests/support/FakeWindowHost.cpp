@@ -357,7 +357,8 @@ int FakeHost::RunModal(CDialogEx& dialog, DialogWindow* owner)
 bool FakeHost::ClaimInstance(const std::u16string& key)
 {
     claims.push_back(key);
-    return std::find(heldElsewhere.begin(), heldElsewhere.end(), key) == heldElsewhere.end();
+    return std::find(heldElsewhere.begin(), heldElsewhere.end(), key) == heldElsewhere.end()
+        && std::find(heldByStranger.begin(), heldByStranger.end(), key) == heldByStranger.end();
 }
 
 bool FakeHost::SignalInstance(const std::u16string& key)

@@ -165,8 +165,10 @@ public:
     int RunModal(CDialogEx& dialog, DialogWindow* owner) override;
     bool ClaimInstance(const std::u16string& key) override;
     bool SignalInstance(const std::u16string& key) override;
-    // Folders another (pretended) process answers for, the claims made, and the requests sent.
+    // Folders another (pretended) process answers for, folders whose claim something that is
+    // not Perennix holds (it takes no request), the claims made, and the requests sent.
     std::vector<std::u16string> heldElsewhere;
+    std::vector<std::u16string> heldByStranger;
     std::vector<std::u16string> claims;
     std::vector<std::u16string> instanceSignals;
 

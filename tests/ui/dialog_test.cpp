@@ -11,6 +11,7 @@
 #include "PlatformPath.h"
 #include "ProgramFixture.h"
 #include "TestGbk.h"
+#include "log/LogEntry.h"
 #include "settings/Scramble.h"
 
 using namespace fake;
@@ -755,6 +756,25 @@ TEST_F(DialogTest, ALaterStartInTheSameFolderShowsTheRunningOneAndLeavesTheFolde
     EXPECT_EQ(Ini(), "[PX_SETTING]\r\nAUTOSTART=1\r\n");
     EXPECT_EQ(Log(), "the running copy's log\r\n");
     EXPECT_TRUE(system.shellLaunches.empty());
+}
+
+// What holds the claim but takes no request (another program in the way of the claim) never
+// makes a start end unseen: it runs, says so on standard error, and claims the folder if it
+// can by now.
+TEST_F(DialogTest, AStartRunsWhenWhatHoldsTheFolderIsNoPerennix)
+{
+    const std::u16string folder = folderPath + px::kPathSeparator;
+    WriteIni(GuardedIni(MakeProgram("guarded.exe"), "AUTOSTART=1\r\n"));
+    host.heldByStranger = {folder};
+    ::testing::internal::CaptureStderr();
+    bool guarded = false;
+    Run([&](FakeWindow& w) { guarded = MainDialog(w).IsGuarding(); });
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+        "perennix: the claim of this folder is held by something that is not this user's Perennix: starting anyway\n");
+    EXPECT_TRUE(guarded);
+    EXPECT_EQ(host.instanceSignals, std::vector<std::u16string>{folder});
+    EXPECT_EQ(host.claims, (std::vector<std::u16string>{folder, folder}));
+    EXPECT_NE(Log().find(logtext::kInitDone), std::string::npos);
 }
 
 TEST_F(DialogTest, TheRunningCopyShowsItsWindowWhenALaterStartAsks)

@@ -10,6 +10,7 @@
 
 #include "TempDir.h"
 #include "Win32HostFixture.h"
+#include "Win32TestSupport.h"
 #include "backends/win32/DialogTemplateEx.h"
 #include "resources/DialogTemplates.h"
 #include "resources/Resource.h"
@@ -688,6 +689,39 @@ TEST_F(ShellTest, OnePerFolderAndALaterStartAsksTheFirstToShowItself)
         When([&] { return dialog.Count({WM_SHOWINSTANCE, 0, 0}) == 1; }, [&] { Top().EndDialog(IDOK); });
     });
     EXPECT_EQ(host.RunModal(dialog, nullptr), IDOK);
+}
+
+// What stands in the way of the claim without being this user's Perennix never makes a start
+// end unseen. Another program's mutex of the claim's name (alone, or with a message-only
+// window of the claim's class and name) leaves the claim taken but takes no request, so the
+// start goes on; another user's mutex, open to this user or not, is no claim at all. (Wine
+// runs every program as one user with one token: a window or a process of another user cannot
+// be made there, only mutexes that name another user as their owner.)
+TEST(InstanceClaim, WhatIsNoPerennixOfThisUserEndsNoStart)
+{
+    testsupport::TempDir dir;
+    const std::wstring pid = std::to_wstring(::GetCurrentProcessId());
+    const struct {
+        const wchar_t* kind;
+        bool claimed;
+    } cases[] = {{L"mutex", false}, {L"window", false}, {L"foreign", true}, {L"closed", true}};
+    for (const auto& c : cases) {
+        const std::wstring kind = c.kind;
+        SCOPED_TRACE(std::string(kind.begin(), kind.end()));
+        const std::wstring folder = L"C:\\Tools\\占用" + pid + L"-" + kind + L"\\";
+        const std::u16string key(folder.begin(), folder.end());
+        const std::filesystem::path report = dir.Path() / (kind + L".txt");
+        pxtest::StartedProcess squatter(
+            pxtest::HelperPath(), L"squat " + pxtest::Quoted(folder) + L" " + kind + L" " + pxtest::Quoted(report));
+        ASSERT_TRUE(pxtest::WaitForReport(report));
+        Win32WindowHost later(ProgramResources());
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(later.ClaimInstance(key), c.claimed);
+        ::testing::internal::GetCapturedStderr();
+        if (!c.claimed) {
+            EXPECT_FALSE(later.SignalInstance(key));
+        }
+    }
 }
 
 TEST_F(ShellTest, TheBrowseButtonPutsTheChosenFileIntoTheEditAndNotifies)

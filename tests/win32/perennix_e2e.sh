@@ -93,3 +93,21 @@ perennix_pid=""
 closed=$(printf '\x2d\x3e\xcd\xcb\xb3\xf6\xb3\xcc\xd0\xf2\xa3\xa8\xb9\xd8\xb1\xd5\xb4\xb0\xbf\xda\xa3\xa9\xa1\xa3\xa1\xa3\xa1\xa3')  # "->退出程序（关闭窗口）。。。"
 tail -n 1 "$dir/log.txt" | LC_ALL=C grep -qF -- "$closed"$'\r' || fail "the log does not end with the end: $(tail -n 1 "$dir/log.txt" | cat -v)"
 echo "ok: 关闭 ended Perennix, logged; the helper keeps running"
+
+# --- another program's mutex and window of the claim's name in the way ends no start --------
+# (Wine runs every program as this user: what another user would put there is not shown.)
+mkdir "$dir/other"
+cp "$exe" "$dir/other/Perennix.exe"
+cp "$helper" "$dir/other/pxguard2.exe"
+cp "$helper" "$dir/squatter.exe"
+kill_at_end+=(pxguard2.exe squatter.exe)
+write_config "$dir/other/config.ini" "FULLPATH=$(windows_path "$dir/other/pxguard2.exe")" EXE_NAME=pxguard2.exe \
+  ARGS=sleep LOOPSEC=1 AUTOSTART=1
+"$wine" "$dir/squatter.exe" squat "$(windows_path "$dir/other")\\" window "$(windows_path "$dir/squat.txt")" \
+  >/dev/null 2>&1 &
+wait_for 10 test -s "$dir/squat.txt" || fail "the squatter did not take the claim's name"
+(cd "$dir/other" && exec "$wine" Perennix.exe) >"$dir/other/stderr.txt" 2>&1 &
+perennix_pid=$!
+wait_for 20 pgrep -x pxguard2.exe >/dev/null || fail "Perennix.exe did not start and guard: $(cat "$dir/other/stderr.txt")"
+wait_for 10 has_main_window || fail "Perennix.exe showed no window"
+echo "ok: another program's mutex and window of the claim's name did not keep Perennix.exe from starting and guarding"

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "backends/win32/OsFailure.h"
+#include "backends/win32/ProcessUser.h"
 #include "backends/win32/UniqueHandle.h"
 #include "backends/win32/WideText.h"
 // After <windows.h>, which the handle header brings in.
@@ -12,6 +13,7 @@
 
 using px::win32::FromWide;
 using px::win32::LogOsFailure;
+using px::win32::TokenUserOf;
 using px::win32::UniqueHandle;
 using px::win32::Wide;
 
@@ -41,24 +43,6 @@ LaunchedProcess MakeLaunch(UniqueHandle process)
     return LaunchedProcess{ToId(job.Take()), ToId(process.Take())};
 }
 
-// The user a process runs as, as a SID; empty when the system does not tell.
-std::vector<BYTE> TokenUserOf(HANDLE process)
-{
-    HANDLE raw = nullptr;
-    if (!::OpenProcessToken(process, TOKEN_QUERY, &raw))
-        return {};
-    const UniqueHandle token(raw);
-    DWORD size = 0;
-    ::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
-    std::vector<BYTE> buffer(size);
-    if (size == 0 || !::GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size))
-        return {};
-    const PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
-    const DWORD length = ::GetLengthSid(sid);
-    const auto* bytes = static_cast<const BYTE*>(sid);
-    return std::vector<BYTE>(bytes, bytes + length);
-}
-
 // When the process was created (100 ns units since 1601); 0 when the system does not tell.
 uint64_t CreationTimeOf(HANDLE process)
 {
@@ -68,18 +52,13 @@ uint64_t CreationTimeOf(HANDLE process)
     return (uint64_t{created.dwHighDateTime} << 32) | created.dwLowDateTime;
 }
 
-// The process runs as this user: its token's user is me. Where the token cannot be read (a
-// process of this user running elevated), the process's logon session tells: another user's
-// processes and the services run in sessions of their own.
+// The process runs as this user (see px::win32::IsOwnProcess); startStamp gets when it was
+// created.
 bool IsOwnProcess(DWORD pid, const std::vector<BYTE>& me, DWORD mySession, uint64_t& startStamp)
 {
     const UniqueHandle handle(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
     startStamp = handle.Valid() ? CreationTimeOf(handle.Get()) : 0;
-    if (handle.Valid() && !me.empty())
-        if (const std::vector<BYTE> user = TokenUserOf(handle.Get()); !user.empty())
-            return user == me;
-    DWORD session = 0;
-    return ::ProcessIdToSessionId(pid, &session) && session == mySession && session != 0;
+    return px::win32::IsOwnProcess(handle.Get(), pid, me, mySession);
 }
 
 }  // namespace

@@ -1,22 +1,61 @@
 #include "backends/win32/Win32WindowHost.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
 
 #include "backends/win32/OsFailure.h"
+#include "backends/win32/ProcessUser.h"
+#include "backends/win32/UniqueHandle.h"
 #include "backends/win32/WideText.h"
 #include "backends/win32/Win32DialogWindow.h"
 #include "resources/Resource.h"
 
 using px::win32::LogOsFailure;
+using px::win32::UniqueHandle;
 
 namespace {
 
-constexpr wchar_t kInstanceClass[] = L"PerennixInstance";
-
-// The name of the claim for key: a folder's path, folded to one case as Windows compares
-// paths, hashed to fit the limits of object names (FNV-1a, 64 bits).
-std::wstring InstanceName(const std::u16string& key)
+// The claim's mutex, open to this user alone (me: this user's SID, empty when unknown).
+HANDLE CreateClaimMutex(const std::wstring& name, std::vector<BYTE>& me)
 {
+    if (me.empty())
+        return ::CreateMutexW(nullptr, FALSE, name.c_str());
+    const PSID sid = me.data();
+    std::vector<BYTE> aclBytes(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + ::GetLengthSid(sid));
+    auto* acl = reinterpret_cast<ACL*>(aclBytes.data());
+    SECURITY_DESCRIPTOR descriptor{};
+    const bool made = ::InitializeAcl(acl, static_cast<DWORD>(aclBytes.size()), ACL_REVISION)
+        && ::AddAccessAllowedAce(acl, ACL_REVISION, MUTEX_ALL_ACCESS, sid)
+        && ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION)
+        && ::SetSecurityDescriptorOwner(&descriptor, sid, FALSE)
+        && ::SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
+    if (!made)
+        LogOsFailure("InitializeSecurityDescriptor", name, ::GetLastError());
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, made ? &descriptor : nullptr, FALSE};
+    return ::CreateMutexW(&attributes, FALSE, name.c_str());
+}
+
+// The owner of a kernel object is me.
+bool OwnedBy(HANDLE object, std::vector<BYTE>& me)
+{
+    DWORD size = 0;
+    ::GetKernelObjectSecurity(object, OWNER_SECURITY_INFORMATION, nullptr, 0, &size);
+    std::vector<BYTE> descriptor(size);
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    return size > 0 && !me.empty()
+        && ::GetKernelObjectSecurity(object, OWNER_SECURITY_INFORMATION, descriptor.data(), size, &size)
+        && ::GetSecurityDescriptorOwner(descriptor.data(), &owner, &defaulted) && owner && ::EqualSid(owner, me.data());
+}
+
+}  // namespace
+
+std::wstring Win32WindowHost::InstanceName(const std::u16string& key)
+{
+    // A folder's path, folded to one case as Windows compares paths, hashed to fit the limits
+    // of object names (FNV-1a, 64 bits).
     std::wstring folded = px::win32::Wide(key);
     if (!folded.empty())
         ::CharUpperBuffW(folded.data(), static_cast<DWORD>(folded.size()));
@@ -30,8 +69,6 @@ std::wstring InstanceName(const std::u16string& key)
         text[i] = L"0123456789abcdef"[hash & 0xF];
     return std::wstring(L"Perennix-") + text;
 }
-
-}  // namespace
 
 Win32WindowHost::Win32WindowHost(HINSTANCE instance)
     : m_instance(instance)
@@ -81,17 +118,8 @@ HICON Win32WindowHost::Icon(IconId id, bool big) const
 bool Win32WindowHost::ClaimInstance(const std::u16string& key)
 {
     const std::wstring name = InstanceName(key);
-    const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, (L"Local\\" + name).c_str());
-    if (!mutex) {
-        LogOsFailure("CreateMutexW(instance)", ::GetLastError());
-        return true;  // none could be made: a start is never refused for want of one
-    }
-    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
-        ::CloseHandle(mutex);
-        return false;
-    }
-    m_instanceMutex = mutex;
-
+    // The window first: a claim another start finds taken already has the window its
+    // requests go to.
     WNDCLASSW wc{};
     wc.lpfnWndProc = &InstanceWindowProc;
     wc.hInstance = ::GetModuleHandleW(nullptr);
@@ -99,31 +127,68 @@ bool Win32WindowHost::ClaimInstance(const std::u16string& key)
     // Registered once per process: a host made before registered it already.
     if (!::RegisterClassW(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
         LogOsFailure("RegisterClassW(instance window)", ::GetLastError());
-    m_instanceWindow = ::CreateWindowExW(
+    const HWND window = ::CreateWindowExW(
         0, kInstanceClass, name.c_str(), 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    if (!window)
+        LogOsFailure("CreateWindowExW(instance window)", ::GetLastError());
+
+    std::vector<BYTE> me = px::win32::TokenUserOf(::GetCurrentProcess());
+    const HANDLE mutex = CreateClaimMutex(L"Local\\" + name, me);
+    const DWORD error = ::GetLastError();
+    const bool taken = mutex && error == ERROR_ALREADY_EXISTS;
+    if (!mutex || taken) {
+        // A mutex that is not this user's (another user's that this user may not open, or one
+        // it may but does not own) holds no claim of this user's: the start goes on without
+        // one. None could be made at all: the same; a start is never refused for want of one.
+        const bool ours = taken && OwnedBy(mutex, me);
+        if (mutex)
+            ::CloseHandle(mutex);
+        if (window)
+            ::DestroyWindow(window);
+        if (ours)
+            return false;
+        if (taken)
+            std::fprintf(stderr,
+                "perennix: the claim Local\\%s is not this user's: starting without the one-copy-per-folder check\n",
+                px::win32::detail::Utf8Of(name).c_str());
+        else
+            LogOsFailure("CreateMutexW(instance)", error);
+        return true;
+    }
+    m_instanceMutex = mutex;
+    m_instanceWindow = window;
     if (m_instanceWindow)
         ::SetWindowLongPtrW(m_instanceWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    else
-        LogOsFailure("CreateWindowExW(instance window)", ::GetLastError());
     return true;
 }
 
 bool Win32WindowHost::SignalInstance(const std::u16string& key)
 {
-    const HWND window = ::FindWindowExW(HWND_MESSAGE, nullptr, kInstanceClass, InstanceName(key).c_str());
-    if (!window)
-        return false;
-    // The running program may then bring its window to the front: this start, which the
-    // user just made, holds the right to the foreground and passes it on (a start that holds
-    // none has none to pass, a refusal by design).
-    DWORD pid = 0;
-    ::GetWindowThreadProcessId(window, &pid);
-    ::AllowSetForegroundWindow(pid);
-    if (!::PostMessageW(window, WM_SHOWINSTANCE, 0, 0)) {
-        LogOsFailure("PostMessageW(WM_SHOWINSTANCE)", ::GetLastError());
-        return false;
+    const std::wstring name = InstanceName(key);
+    const std::vector<BYTE> me = px::win32::TokenUserOf(::GetCurrentProcess());
+    DWORD mySession = 0;
+    ::ProcessIdToSessionId(::GetCurrentProcessId(), &mySession);
+    const std::wstring myProgram = px::win32::ProgramOf(::GetCurrentProcess());
+    // Windows of that name that other programs, or other users, made are passed over.
+    for (HWND window = nullptr; (window = ::FindWindowExW(HWND_MESSAGE, window, kInstanceClass, name.c_str()));) {
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(window, &pid);
+        const UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+        const std::wstring program = process.Valid() ? px::win32::ProgramOf(process.Get()) : std::wstring();
+        if (program.empty() || !px::win32::IsOwnProcess(process.Get(), pid, me, mySession)
+            || ::CompareStringOrdinal(program.c_str(), -1, myProgram.c_str(), -1, TRUE) != CSTR_EQUAL)
+            continue;
+        // The running program may then bring its window to the front: this start, which the
+        // user just made, holds the right to the foreground and passes it on (a start that
+        // holds none has none to pass, a refusal by design).
+        ::AllowSetForegroundWindow(pid);
+        // The folder's Perennix runs, also when the request cannot reach it (one running
+        // elevated takes no message from this start): this start is not needed.
+        if (!::PostMessageW(window, WM_SHOWINSTANCE, 0, 0))
+            LogOsFailure("PostMessageW(WM_SHOWINSTANCE)", ::GetLastError());
+        return true;
     }
-    return true;
+    return false;
 }
 
 LRESULT CALLBACK Win32WindowHost::InstanceWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)

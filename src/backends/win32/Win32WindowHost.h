@@ -4,6 +4,7 @@
 // own modal loop. One per process, installed with SetWindowHost.
 
 #include <map>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -22,9 +23,17 @@ public:
 
     int RunModal(CDialogEx& dialog, DialogWindow* owner) override;
     // A named mutex of the user's session is the claim (the system releases it with the
-    // process, also a killed one); a message-only window of the same name takes the requests.
+    // process, also a killed one), made with a security descriptor that lets this user alone
+    // open it; a message-only window of the same name takes the requests. A mutex of that name
+    // owned by another user is no claim of this user's: the start goes on without one.
     bool ClaimInstance(const std::u16string& key) override;
+    // Only to the window of a process of this user that runs this program.
     bool SignalInstance(const std::u16string& key) override;
+
+    // The window class and the name (of the mutex, in the session's "Local\" namespace, and
+    // of the window) of the claim for key.
+    static constexpr wchar_t kInstanceClass[] = L"PerennixInstance";
+    static std::wstring InstanceName(const std::u16string& key);
 
     // The dialog windows whose modal loops run, outermost first.
     const std::vector<Win32DialogWindow*>& OpenWindows() const { return m_open; }

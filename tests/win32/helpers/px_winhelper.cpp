@@ -16,6 +16,14 @@
 //   px_winhelper dialog CLASS TITLE FILE        a window of class CLASS titled TITLE whose
 //                                               focused default button, when pressed,
 //                                               reports "pressed" and ends the program
+//   px_winhelper squat FOLDER KIND FILE         stands in Perennix's way for FOLDER with a
+//                                               mutex of the claim's name: KIND "mutex" owned
+//                                               by this user (as any program of the user makes
+//                                               it), "window" that and a message-only window of
+//                                               the claim's class and name, "foreign" owned by
+//                                               another user (SYSTEM) and open to all, "closed"
+//                                               another user's that this user may not open;
+//                                               reports "ready", then stays
 
 #include "backends/win32/WinPrelude.h"
 
@@ -27,7 +35,9 @@
 #include <string>
 #include <vector>
 
+#include "backends/win32/ProcessUser.h"
 #include "backends/win32/Win32System.h"
+#include "backends/win32/Win32WindowHost.h"
 
 namespace {
 
@@ -104,6 +114,42 @@ int RunDialog(const std::wstring& className, const std::wstring& title)
         DispatchMessageW(&msg);
     }
     return 0;
+}
+
+// The mutex of Perennix's claim for folder, made as kind says (see the top); false when the
+// system refused it.
+bool Squat(const std::wstring& folder, const std::wstring& kind)
+{
+    const std::wstring name = Win32WindowHost::InstanceName(std::u16string(folder.begin(), folder.end()));
+    std::vector<BYTE> me = px::win32::TokenUserOf(GetCurrentProcess());
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID system = nullptr;
+    if (me.empty() || !AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system))
+        return false;
+    const bool foreign = kind == L"foreign" || kind == L"closed";
+    BYTE aclBytes[256];
+    auto* acl = reinterpret_cast<ACL*>(aclBytes);
+    SECURITY_DESCRIPTOR descriptor{};
+    if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION)
+        || !SetSecurityDescriptorOwner(&descriptor, foreign ? system : me.data(), FALSE)
+        || !InitializeAcl(acl, sizeof aclBytes, ACL_REVISION)
+        || !AddAccessAllowedAce(acl, ACL_REVISION, MUTEX_ALL_ACCESS, system)
+        || !SetSecurityDescriptorDacl(&descriptor, TRUE, kind == L"closed" ? acl : nullptr, FALSE))
+        return false;
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
+    if (!CreateMutexW(&attributes, FALSE, (L"Local\\" + name).c_str()))
+        return false;
+    if (kind == L"window") {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = DefWindowProcW;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = Win32WindowHost::kInstanceClass;
+        RegisterClassW(&wc);
+        if (!CreateWindowExW(
+                0, wc.lpszClassName, name.c_str(), 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr))
+            return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -193,6 +239,16 @@ int wmain()
         }
         Report({std::to_wstring(r.left) + L" " + std::to_wstring(r.top) + L" " + std::to_wstring(r.right) + L" "
             + std::to_wstring(r.bottom)});
+        return 0;
+    }
+    if (mode == L"squat" && argc == 5) {
+        g_reportPath = argv[4];
+        if (!Squat(argv[2], argv[3]))
+            return 1;
+        Report({L"ready"});
+        MSG msg;
+        while (GetMessageW(&msg, nullptr, 0, 0) > 0)
+            DispatchMessageW(&msg);
         return 0;
     }
     if (mode == L"dialog" && argc == 5) {
