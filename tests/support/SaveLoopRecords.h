@@ -1,5 +1,6 @@
 #pragma once
-// The two settings records the save loop writes in turn, known to the loop that kills it.
+// The two settings records the save loops (Linux and Windows) write in turn, known to the
+// loops that kill them.
 
 #include "settings/GuardConfig.h"
 
