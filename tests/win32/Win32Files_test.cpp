@@ -71,14 +71,22 @@ TEST_F(Win32FilesTest, ReplacesAFileWholeAndLeavesNothingBeside)
     EXPECT_EQ(EntriesIn(m_folder), 1u);  // no temporary file stays behind
 }
 
+// Each way of replacing keeps the old file's attributes: the rename Wine is given, and
+// ReplaceFileW, which Windows is given.
 TEST_F(Win32FilesTest, ReplacementKeepsTheOldFilesAttributes)
 {
     const fs::path file = m_folder / L"config.ini";
     Write(file, "old");
     ASSERT_TRUE(::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_HIDDEN));
-    ASSERT_TRUE(m_files.WriteFileAtomically(U16(file), "new"));
-    EXPECT_EQ(Read(file), "new");
-    EXPECT_NE(::GetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+    for (const Win32Files::Replacement replacement :
+        {Win32Files::Replacement::Automatic, Win32Files::Replacement::Replace, Win32Files::Replacement::Rename}) {
+        Win32Files files(replacement);
+        const std::string bytes = "new " + std::to_string(static_cast<int>(replacement));
+        ASSERT_TRUE(files.WriteFileAtomically(U16(file), bytes));
+        EXPECT_EQ(Read(file), bytes);
+        EXPECT_NE(::GetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+        EXPECT_EQ(EntriesIn(m_folder), 1u);
+    }
 }
 
 // ReplaceFileW as it fails on Windows while a scanner or an indexer holds the new file: having
@@ -86,7 +94,8 @@ TEST_F(Win32FilesTest, ReplacementKeepsTheOldFilesAttributes)
 class FailingReplaceFile : public Win32Files {
 public:
     FailingReplaceFile(DWORD error, std::function<void(const fs::path& old)> takeAway)
-        : m_error(error)
+        : Win32Files(Replacement::Replace)
+        , m_error(error)
         , m_takeAway(std::move(takeAway))
     {
     }

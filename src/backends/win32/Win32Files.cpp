@@ -166,7 +166,21 @@ bool TookTheOldFileAway(DWORD error)
     return error == ERROR_UNABLE_TO_MOVE_REPLACEMENT || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
 }
 
+// Wine's ntdll exports wine_get_version; Windows' does not. Wine's ReplaceFileW moves the old
+// file away and deletes it before it renames the new one in; Windows' swaps them in one step.
+bool ReplaceFileSwapsInOneStep()
+{
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return !ntdll || !::GetProcAddress(ntdll, "wine_get_version");
+}
+
 }  // namespace
+
+Win32Files::Win32Files(Replacement replacement)
+    : m_replaceFile(
+        replacement == Replacement::Replace || (replacement == Replacement::Automatic && ReplaceFileSwapsInOneStep()))
+{
+}
 
 bool Win32Files::ReplaceWithTemporary(const std::wstring& replaced, const std::wstring& replacement)
 {
@@ -238,7 +252,9 @@ bool Win32Files::WriteFileAtomically(const std::u16string& path, std::string_vie
     const bool replacing = attributes != INVALID_FILE_ATTRIBUTES;
     if (!replacing && !NotThere(::GetLastError()))
         LogOsFailure("GetFileAttributesW", target, ::GetLastError());
-    if (replacing && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    // A folder is not replaced, nor a read-only file, which ReplaceFileW refuses and Wine's
+    // rename would replace.
+    if (replacing && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
         return false;
 
     // While the file is missing, a temporary file beside it may hold the only copy of its
@@ -262,12 +278,11 @@ bool Win32Files::WriteFileAtomically(const std::u16string& path, std::string_vie
     ok = step(file.Reset(), "CloseHandle", temp) && ok;
     bool keepTemporary = false;
     if (ok) {
-        // ReplaceFileW keeps the old file's security; its attributes are given to the new file
-        // first, since not every implementation of ReplaceFileW carries them over. A new file
-        // is moved in.
+        // The old file's attributes are given to the new file first: a rename keeps none of
+        // them, and not every implementation of ReplaceFileW carries them over.
         if (replacing)
             step(::SetFileAttributesW(temp.c_str(), attributes & kKeptAttributes), "SetFileAttributesW", temp);
-        if (replacing) {
+        if (replacing && m_replaceFile) {
             ok = step(ReplaceWithTemporary(target, temp), "ReplaceFileW", target);
             // The old file is gone: the new one is moved into its place, and kept where it is
             // when even that fails.

@@ -1,12 +1,8 @@
 #pragma once
 // The file service on Windows: files opened with CreateFileW, written through to the disk
-// into a temporary file that then replaces the old one (ReplaceFileW, which keeps the old
-// file's attributes and security, or MoveFileExW for a new file), and the ANSI code page
-// through MultiByteToWideChar and WideCharToMultiByte; GBK through WideCharToMultiByte.
-// When ReplaceFileW fails having taken the old file away (ERROR_UNABLE_TO_MOVE_REPLACEMENT:
-// deleted it; ERROR_UNABLE_TO_MOVE_REPLACEMENT_2: renamed it), as it does while a scanner
-// holds the new file, the new file is renamed in; if that fails too, the temporary file is
-// kept, since it holds the only copy, and the save fails.
+// into a temporary file that then takes the old one's place (see Replacement; MoveFileExW for
+// a new file), and the ANSI code page through MultiByteToWideChar and WideCharToMultiByte; GBK
+// through WideCharToMultiByte.
 
 #include "platform/Files.h"
 
@@ -20,6 +16,25 @@ public:
 
 class Win32Files : public Files {
 public:
+    // How a save puts the new file in the place of an existing one. Either way the old file's
+    // attributes are given to the new one first.
+    enum class Replacement {
+        // ReplaceFileW where it swaps the files in one step (Windows); a rename where it does
+        // not (Wine, whose ReplaceFileW deletes the old file before it renames the new one in,
+        // so a kill between the two leaves no file at all, and keeps nothing a rename does not).
+        Automatic,
+        // ReplaceFileW, which keeps the old file's security too. When it fails having taken
+        // the old file away (ERROR_UNABLE_TO_MOVE_REPLACEMENT: deleted it;
+        // ERROR_UNABLE_TO_MOVE_REPLACEMENT_2: renamed it), as it does while a scanner holds
+        // the new file, the new file is renamed in; if that fails too, the temporary file is
+        // kept, since it holds the only copy, and the save fails.
+        Replace,
+        // MoveFileExW over the old file: a single rename, which the reader sees whole.
+        Rename,
+    };
+
+    explicit Win32Files(Replacement replacement = Replacement::Automatic);
+
     std::optional<std::string> ReadWholeFile(const std::u16string& path) override;
     bool PathExists(const std::u16string& path) override;
     bool WriteFileAtomically(const std::u16string& path, std::string_view bytes) override;
@@ -40,5 +55,6 @@ protected:
     virtual bool ReplaceWithTemporary(const std::wstring& replaced, const std::wstring& replacement);
 
 private:
+    bool m_replaceFile;
     Win32AnsiCodePage m_ansi;
 };

@@ -1,5 +1,5 @@
 #pragma once
-// The two settings records the save loop writes in turn, known to the loops that drive it,
+// The two settings records the save loops (Linux and Windows) write in turn, known to the loops that drive them,
 // and what those loops check in the folder afterwards.
 
 #include <filesystem>
