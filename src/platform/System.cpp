@@ -38,3 +38,7 @@ std::optional<uint64_t> System::RunCommand(const std::u16string&, const std::vec
 }
 
 std::optional<ProcessExit> System::CommandExit(uint64_t) { return std::nullopt; }
+// A system without a login start of its own (a test's) has none to show or change.
+std::optional<bool> System::IsStartAtLogin() { return std::nullopt; }
+
+bool System::SetStartAtLogin(bool /*enable*/) { return false; }

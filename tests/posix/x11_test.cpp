@@ -248,12 +248,21 @@ TEST_F(X11Test, AJavaDialogIsReportedAsTheGatewaysDialogAndTheSpaceKeyPressesIts
     EXPECT_EQ(FindGatewayDialog(m_system, U16(dialogTitle)), dialogs[0].handle);
     EXPECT_EQ(FindGatewayDialog(m_system, U16(frameTitle)), std::nullopt);
 
-    // Once its button holds the focus, the dialog takes a space key press as a click.
+    // Once its button holds the focus, the dialog takes a space key press as a click. Java
+    // drops a key that arrives while it is still moving its own focus after an activation (the
+    // X focus is already on the dialog then), which is why the guard brings the dialog to the
+    // front and presses at every check while the dialog is up: so does this test, a second apart.
     ASSERT_TRUE(pxtest::WaitUntil([&] { return access(focused.c_str(), F_OK) == 0; }, kJavaWaitMs))
         << "the dialog's button never took the focus";
-    ASSERT_TRUE(m_system.BringToFront(dialogs[0].handle));
-    m_system.PressSpaceKey();
-    const std::optional<int> status = java.WaitForExit(kJavaWaitMs);
+    std::optional<int> status;
+    for (int check = 0; check < kJavaWaitMs / 1000 && !status; ++check) {
+        if (!m_system.BringToFront(dialogs[0].handle))
+            break;  // the dialog is gone: the program is ending
+        m_system.PressSpaceKey();
+        status = java.WaitForExit(1000);
+    }
+    if (!status)
+        status = java.WaitForExit(kJavaWaitMs);
     ASSERT_TRUE(status) << "the dialog's button was not pressed";
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
 #else

@@ -111,3 +111,34 @@ perennix_pid=$!
 wait_for 20 pgrep -x pxguard2.exe >/dev/null || fail "Perennix.exe did not start and guard: $(cat "$dir/other/stderr.txt")"
 wait_for 10 has_main_window || fail "Perennix.exe showed no window"
 echo "ok: another program's mutex and window of the claim's name did not keep Perennix.exe from starting and guarding"
+kill "$perennix_pid"
+wait "$perennix_pid" 2>/dev/null || true
+perennix_pid=""
+
+# --- a script that runs for 30 s at every check leaves the window answering ----------------
+# Guarding a name no process has, each check launches the script again; a click on "停止"
+# asks, and the answer stops guarding, long before any script ends.
+mkdir "$dir/script"
+cp "$exe" "$dir/script/Perennix.exe"
+cp "$helper" "$dir/script/pxguard3.exe"
+kill_at_end+=(pxguard3.exe)
+printf '@"%s" report 30000 "%s" finished\r\n' "$(windows_path "$dir/script/pxguard3.exe")" \
+  "$(windows_path "$dir/script/never.txt")" >"$dir/script/sleeper.bat"
+write_config "$dir/script/config.ini" "FULLPATH=$(windows_path "$dir/script/sleeper.bat")" EXE_NAME=px-no-such.exe \
+  LOOPSEC=2 AUTOSTART=1
+(cd "$dir/script" && exec "$wine" Perennix.exe) >/dev/null 2>&1 &
+perennix_pid=$!
+wait_for 20 pgrep -x pxguard3.exe >/dev/null || fail "the script was not run"
+wait_for 10 has_main_window || fail "Perennix.exe showed no window"
+sleep 3  # more checks, each running the script again while the first ones still wait
+t0=$(date +%s%3N)
+click_control_id 1002 # IDC_START, "停止" while guarding
+wait_for 10 has_titled_window 提示 "$menu_class" || fail "the click on 停止 asked nothing"
+t1=$(date +%s%3N)
+xdotool windowactivate --sync "$(titled_window 提示 "$menu_class")" key --clearmodifiers Return
+stopped=$(printf '\x2d\x3e\xcd\xa3\xd6\xb9\xca\xd8\xbb\xa4\xa3\xa8\xd3\xc3\xbb\xa7\xb2\xd9\xd7\xf7\xa3\xa9') # "->停止守护（用户操作）"
+wait_for 10 eval '(($(run_log_count "$dir/script/log.txt" "$stopped") >= 1))' || fail "guarding did not stop"
+t2=$(date +%s%3N)
+[[ ! -e "$dir/script/never.txt" ]] || fail "a script ended before the window answered"
+echo "click on 停止 to its question: $((t1 - t0)) ms; answer to guarding stopped: $((t2 - t1)) ms"
+echo "ok: scripts that run for 30 s at every check leave the window answering"

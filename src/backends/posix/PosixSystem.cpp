@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "backends/posix/Autostart.h"
 #include "backends/posix/OsFailure.h"
 #include "backends/posix/PosixHandles.h"
 #include "backends/posix/ProcFs.h"
@@ -311,4 +312,18 @@ void PosixSystem::Release(const LaunchedProcess& process)
         return;
     m_ended.erase(launch->second.first);
     m_launches.erase(launch);
+}
+
+std::optional<bool> PosixSystem::IsStartAtLogin()
+{
+    const std::u16string executable = GetModuleFileName();
+    if (executable.empty())
+        return std::nullopt;
+    return px::posix::IsAutostartEnabled(px::ToUtf8(executable));
+}
+
+bool PosixSystem::SetStartAtLogin(bool enable)
+{
+    const std::u16string executable = GetModuleFileName();
+    return !executable.empty() && px::posix::SetAutostart(px::ToUtf8(executable), enable);
 }
