@@ -101,8 +101,8 @@ void GuardEngine::LogExit(const std::optional<ProcessExit>& exit)
         WriteLogText(u"->同样的退出又重复了 " + Decimal(m_nRepeatedExits) + u" 次");
     m_nRepeatedExits = 0;
     if (!exit)
-        WriteLogText(u"->程序已退出，退出状态未知");
-    else if (exit->bySignal)
+        return;  // the system cannot tell (another reaper took it): nothing to say
+    if (exit->bySignal)
         WriteLogText(u"->程序已退出，被信号结束：" + ExitText(*exit));
     else
         WriteLogText(u"->程序已退出，退出码：" + ExitText(*exit));

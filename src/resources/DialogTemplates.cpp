@@ -13,7 +13,7 @@ constexpr StyleSet<ControlStyle> kEditStyle = ControlStyle::Border | ControlStyl
 // 高级设置 is a column of rows, one setting each, with its buttons below the last row: a new
 // setting is a row of controls at SettingsRowY(n) and one more in kSettingsRows.
 constexpr int kSettingsRowHeight = 16;
-constexpr int kSettingsRows = 1;
+constexpr int kSettingsRows = 7;
 constexpr int SettingsRowY(int row) { return 10 + row * kSettingsRowHeight; }
 constexpr int kSettingsButtonsY = SettingsRowY(kSettingsRows) + 6;
 
@@ -83,6 +83,22 @@ const std::vector<DialogTemplate>& Templates()
             {
                 {IDC_STARTATLOGIN, ControlKind::AutoCheckBox, u"登录时自动启动 Perennix", 10, SettingsRowY(0), 200, 10,
                     ControlStyle::TabStop | ControlStyle::Group},
+                {IDC_BACKOFF, ControlKind::AutoCheckBox, u"程序反复崩溃时逐次加倍等待后再重启", 10, SettingsRowY(1),
+                    200, 10, ControlStyle::TabStop | ControlStyle::Group},
+                {IDC_STATIC, ControlKind::Label, u"最长等待（秒）：", 10, SettingsRowY(2) + 3, 85, 8,
+                    ControlStyle::Left | ControlStyle::Group},
+                {IDC_BACKOFFMAX, ControlKind::Edit, u"", 100, SettingsRowY(2), 110, 14, kEditStyle},
+                {IDC_STATIC, ControlKind::Label, u"最短运行时间（秒）：", 10, SettingsRowY(3) + 3, 85, 8,
+                    ControlStyle::Left | ControlStyle::Group},
+                {IDC_MINUPTIME, ControlKind::Edit, u"", 100, SettingsRowY(3), 110, 14, kEditStyle},
+                {IDC_NOTIFY, ControlKind::AutoCheckBox, u"托盘通知", 10, SettingsRowY(4), 200, 10,
+                    ControlStyle::TabStop | ControlStyle::Group},
+                {IDC_STATIC, ControlKind::Label, u"事件命令：", 10, SettingsRowY(5) + 3, 85, 8,
+                    ControlStyle::Left | ControlStyle::Group},
+                {IDC_EVENTCMD, ControlKind::Edit, u"", 100, SettingsRowY(5), 110, 14, kEditStyle},
+                {IDC_STATIC, ControlKind::Label, u"指标文件：", 10, SettingsRowY(6) + 3, 85, 8,
+                    ControlStyle::Left | ControlStyle::Group},
+                {IDC_METRICSFILE, ControlKind::Edit, u"", 100, SettingsRowY(6), 110, 14, kEditStyle},
                 {IDOK, ControlKind::DefPushButton, u"确定", 104, kSettingsButtonsY, 50, 14,
                     ControlStyle::TabStop | ControlStyle::Group},
                 {IDCANCEL, ControlKind::PushButton, u"取消", 160, kSettingsButtonsY, 50, 14, ControlStyle::TabStop},

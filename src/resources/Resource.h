@@ -37,6 +37,12 @@ inline constexpr int IDC_PASSWD_PROMPT = 1013;
 
 // Controls of IDD_SETTINGS, one row of the dialog each
 inline constexpr int IDC_STARTATLOGIN = 1016;
+inline constexpr int IDC_BACKOFF = 1017;
+inline constexpr int IDC_BACKOFFMAX = 1018;
+inline constexpr int IDC_MINUPTIME = 1019;
+inline constexpr int IDC_NOTIFY = 1020;
+inline constexpr int IDC_EVENTCMD = 1021;
+inline constexpr int IDC_METRICSFILE = 1022;
 
 // Controls nobody addresses
 inline constexpr int IDC_STATIC = -1;

@@ -117,6 +117,19 @@ bool WriteGuardConfig(const std::u16string& iniPath, const GuardConfig& config)
         });
 }
 
+bool WriteAlertSettings(const std::u16string& iniPath, const GuardConfig& config)
+{
+    return px::WriteProfileStrings(iniPath, SETTINGS_SECTION,
+        {
+            {KEY_BACKOFF, Flag(config.bBackoff)},
+            {KEY_BACKOFF_MAX_SEC, px::IToW(config.nBackoffMaxSec)},
+            {KEY_MIN_UPTIME_SEC, px::IToW(config.nMinUptimeSec)},
+            {KEY_NOTIFY, Flag(config.bNotify)},
+            {KEY_EVENT_CMD, config.strEventCmd},
+            {KEY_METRICS_FILE, config.strMetricsFile},
+        });
+}
+
 bool WriteAutoStart(const std::u16string& iniPath, bool autoStart)
 {
     return px::WriteProfileString(iniPath, SETTINGS_SECTION, KEY_AUTOSTART, Flag(autoStart));

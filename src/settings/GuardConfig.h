@@ -52,6 +52,9 @@ bool KeepsUnreadableArgs(const GuardConfig& config);
 // as stored while KeepsUnreadableArgs), ARGSCRYPT, LOOPSEC, ISTIMEDCLOSE, in that order. False
 // when a write failed.
 bool WriteGuardConfig(const std::u16string& iniPath, const GuardConfig& config);
+// Writes BACKOFF, BACKOFF_MAX_SEC, MIN_UPTIME_SEC, NOTIFY, EVENT_CMD and METRICS_FILE, the
+// settings of 高级设置, in one replacement of the file. False when the write failed.
+bool WriteAlertSettings(const std::u16string& iniPath, const GuardConfig& config);
 // Writes AUTOSTART alone ("1" or "0"). False when the write failed.
 bool WriteAutoStart(const std::u16string& iniPath, bool autoStart);
 // name can be a process's image name: not empty, and no path (no separator in it).

@@ -231,7 +231,7 @@ void CPerennixDlg::OpenTrayMenu()
 
 void CPerennixDlg::OnSettings()
 {
-    CSettingsDlg dlgSettings;
+    CSettingsDlg dlgSettings(this, m_strIniPath, m_config);
     dlgSettings.DoModal();
 }
 

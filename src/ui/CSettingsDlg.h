@@ -3,11 +3,16 @@
 // Each row shows its setting as it stands when the dialog opens and applies it on "确定";
 // "取消" and Esc change nothing.
 
+#include <string>
+
 #include "platform/Window.h"
+#include "settings/GuardConfig.h"
 
 class CSettingsDlg : public CDialogEx {
 public:
-    explicit CSettingsDlg(CDialogEx* parent = nullptr);
+    // config: the main window's settings, whose rows of this dialog are shown and, on "确定",
+    // saved to iniPath and taken into it (guarding uses them from its next start).
+    CSettingsDlg(CDialogEx* parent, std::u16string iniPath, GuardConfig& config);
 
     bool OnInitDialog() override;
 
@@ -20,5 +25,11 @@ private:
     void LoadStartAtLogin();
     bool ApplyStartAtLogin();
 
+    // What happens when the guarded program dies: the keys beside the main window's in config.ini.
+    void LoadAlertSettings();
+    bool ApplyAlertSettings();
+
     bool m_bStartAtLoginShown = false;
+    std::u16string m_strIniPath;
+    GuardConfig& m_config;
 };

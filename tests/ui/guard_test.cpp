@@ -421,6 +421,7 @@ TEST_F(GuardTest, ALaunchedProgramUnderAnotherNameIsNotLaunchedAgainWhileItLives
         host.AdvanceBy(5 * kSecond);
         EXPECT_EQ(system.shellLaunches.size(), 2u);
         EXPECT_EQ(w.Text(IDC_STATUS), kLaunching);
+        host.AdvanceBy(10 * kSecond);  // up past the minimum uptime: its end is no quick exit
         // And a launch that comes up under the configured name is let go of.
         system.launchStartsProcess = u"guarded.exe";
         system.RemoveProcessesNamed(u"guarded-real-name");

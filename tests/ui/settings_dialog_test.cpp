@@ -144,4 +144,43 @@ TEST_F(SettingsDialogTest, ARefusedChangeSaysSoAndKeepsTheDialogOpenShowingTheRe
     EXPECT_EQ(system.startAtLoginSets, std::vector<bool>{true});
 }
 
+TEST_F(SettingsDialogTest, TheRowsOfWhatHappensWhenTheProgramDiesShowConfigIniAndOkSavesThem)
+{
+    WriteIni("[PX_SETTING]\r\nLOOPSEC=5\r\nMIN_UPTIME_SEC=20\r\nEVENT_CMD=/opt/hook\r\n");
+    Run([&](FakeWindow& w) {
+        host.OnModal(IDD_SETTINGS, [&](FakeWindow& s) {
+            EXPECT_TRUE(s.Checked(IDC_BACKOFF));
+            EXPECT_EQ(s.Text(IDC_BACKOFFMAX), u"300");
+            EXPECT_EQ(s.Text(IDC_MINUPTIME), u"20");
+            EXPECT_TRUE(s.Checked(IDC_NOTIFY));
+            EXPECT_EQ(s.Text(IDC_EVENTCMD), u"/opt/hook");
+            EXPECT_EQ(s.Text(IDC_METRICSFILE), u"");
+            // Cancelled, nothing is written.
+            s.Click(IDC_BACKOFF);
+            s.Click(IDCANCEL);
+        });
+        w.SysCommand(IDM_SETTINGS);
+        EXPECT_EQ(Ini().find("BACKOFF"), std::string::npos);
+
+        host.OnModal(IDD_SETTINGS, [&](FakeWindow& s) {
+            EXPECT_TRUE(s.Checked(IDC_BACKOFF)) << "the cancelled change is gone";
+            s.Click(IDC_BACKOFF);
+            s.Type(IDC_BACKOFFMAX, u"600");
+            s.Click(IDC_NOTIFY);
+            s.Type(IDC_METRICSFILE, u"/var/lib/prometheus/node-exporter/perennix.prom");
+            s.Click(IDOK);
+            EXPECT_TRUE(s.ended);
+        });
+        w.SysCommand(IDM_SETTINGS);
+    });
+    const StoredSettings stored = ReadStoredSettings(IniPath());
+    EXPECT_FALSE(stored.config.bBackoff);
+    EXPECT_EQ(stored.config.nBackoffMaxSec, 600);
+    EXPECT_EQ(stored.config.nMinUptimeSec, 20);
+    EXPECT_FALSE(stored.config.bNotify);
+    EXPECT_EQ(stored.config.strEventCmd, u"/opt/hook");
+    EXPECT_EQ(stored.config.strMetricsFile, u"/var/lib/prometheus/node-exporter/perennix.prom");
+    EXPECT_EQ(stored.config.nLoopSec, 5) << "the main window's keys stay as they were";
+}
+
 }  // namespace
