@@ -3,7 +3,10 @@
 #include <iostream>
 
 #include "base/Paths.h"
+#include "base/Unicode.h"
+#include "log/LogEntry.h"
 #include "platform/System.h"
+#include "settings/DataFolder.h"
 #include "ui/CPerennixDlg.h"
 
 bool CPerennixApp::InitInstance()
@@ -22,10 +25,18 @@ bool CPerennixApp::InitInstance()
         host->ClaimInstance(folder);
     }
 
-    m_ofsLog.Open(LogPathForModule(GetSystem().GetModuleFileName()));
+    // config.ini and log.txt beside the program when its folder is writable, else per user;
+    // a copy that keeps them per user says where in the log's first lines.
+    const DataFolder data = ChooseDataFolder(GetFiles(), GetSystem().GetModuleFileName());
+    m_ofsLog.Open(data.path + u"log.txt");
     m_ofsLog.WriteBanner(__DATE__, __TIME__);
+    if (data.perUser)
+        WriteLogEntry(logtext::kDataFolderPerUser, data.path);
+    if (!data.problem.empty())
+        std::cerr << "perennix: " << px::ToUtf8(data.problem) << "\n";
 
     CPerennixDlg dlg;
+    dlg.SetDataFolder(data);
     dlg.DoModal();  // guarding lives and ends with this modal run
 
     m_ofsLog.Close();

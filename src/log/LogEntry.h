@@ -29,6 +29,7 @@ extern const char kEndWindowClosed[];  // "->退出程序（关闭窗口）。�
 extern const char kEndConfirmed[];  // "->退出程序（确认退出）。。。"
 extern const char kEndSignal[];  // "->退出程序，收到信号：" + the signal's name
 extern const char kEndSession[];  // "->退出程序（会话结束）。。。"
+extern const char kDataFolderPerUser[];  // "->配置文件夹（程序所在文件夹不可写，按用户）：" + the folder
 extern const char kEndDisplayLost[];  // "->退出程序（与显示服务器的连接断开）。。。"
 }  // namespace logtext
 

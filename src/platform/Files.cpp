@@ -14,3 +14,9 @@ Files& GetFiles()
 }
 
 void SetFiles(Files* files) { g_files = files; }
+
+bool Files::CanWriteInFolder(const std::u16string& /*folder*/) { return true; }
+
+std::u16string Files::PerUserFolder() { return {}; }
+
+FolderState Files::MakePrivateFolder(const std::u16string& /*folder*/) { return FolderState::Ready; }

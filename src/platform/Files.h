@@ -43,9 +43,26 @@ public:
     virtual bool Append(std::string_view bytes) = 0;
 };
 
+// What became of a folder the program wants to keep its files in.
+enum class FolderState {
+    Ready,  // a folder (made now, private to this user, or there already)
+    NotAFolder,  // something else (a file) is in its place
+    Failed,  // it could not be made (the failure is on standard error)
+};
+
 class Files {
 public:
     virtual ~Files() = default;
+
+    // This user can create and replace files in folder. A file service without real folders
+    // (the tests' in-memory one) can write everywhere.
+    virtual bool CanWriteInFolder(const std::u16string& folder);
+    // The folder a copy of the program keeps its files in when it cannot keep them beside
+    // itself: Linux $XDG_CONFIG_HOME/perennix (else ~/.config/perennix), Windows
+    // %APPDATA%\Perennix; empty when the environment names none.
+    virtual std::u16string PerUserFolder();
+    // Makes folder, and any missing folder above it, private to this user where it is new.
+    virtual FolderState MakePrivateFolder(const std::u16string& folder);
 
     // The whole file as bytes; nullopt when it cannot be opened or read (a folder, a pipe,
     // a missing file).

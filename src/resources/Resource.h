@@ -35,6 +35,9 @@ inline constexpr int IDC_FULLPATH = 1015;
 inline constexpr int IDC_PASSWD = 1012;
 inline constexpr int IDC_PASSWD_PROMPT = 1013;
 
+// Controls of IDD_ABOUTBOX
+inline constexpr int IDC_ABOUT_FOLDER = 1017;  // where config.ini and log.txt are kept
+
 // Controls of IDD_SETTINGS, one row of the dialog each
 inline constexpr int IDC_STARTATLOGIN = 1016;
 inline constexpr int IDC_BACKOFF = 1017;

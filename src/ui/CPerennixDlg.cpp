@@ -88,6 +88,9 @@ bool CPerennixDlg::OnInitDialog()
     m_nid.uID = IDR_MAINFRAME;
 
     LoadSettings();
+    // A folder where nothing can be saved: said at once, and guarding runs all the same.
+    if (m_dataFolder && !m_dataFolder->problem.empty())
+        MessageBox(m_dataFolder->problem, std::u16string(u"提示"), MB_OK | MB_ICONWARNING);
 
     WriteLogEntry(logtext::kInitDone);
     return true;
@@ -140,7 +143,8 @@ bool CPerennixDlg::OnCommand(int id, int code)
 void CPerennixDlg::OnSysCommand(unsigned nID, intptr_t lParam)
 {
     if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
-        CAboutDlg dlgAbout;
+        CAboutDlg dlgAbout(
+            m_dataFolder ? m_dataFolder->path : px::PathBesideModule(GetSystem().GetModuleFileName(), u""));
         dlgAbout.DoModal();
         return;
     }

@@ -11,6 +11,7 @@
 #include "guard/RestartSchedule.h"
 #include "platform/System.h"
 #include "platform/Window.h"
+#include "settings/DataFolder.h"
 #include "settings/GuardConfig.h"
 #include "settings/SettingsSave.h"
 
@@ -31,6 +32,8 @@ public:
     ~CPerennixDlg() override;
 
     bool OnInitDialog() override;
+    // Where config.ini is kept (before the dialog runs; by default beside the program).
+    void SetDataFolder(const DataFolder& folder) { m_dataFolder = folder; }
 
     // Read access for the hosts and for tests.
     const GuardConfig& Config() const { return m_config; }
@@ -116,5 +119,6 @@ private:
     NotifyIconData m_nid;
     CMFCEditBrowseCtrl m_editFullPath;
     std::u16string m_strPathText;
-    bool m_bStartAtLaunchPending = false;  // the start that start-on-launch posted has not run yet
+    bool m_bStartAtLaunchPending = false;
+    std::optional<DataFolder> m_dataFolder;  // the start that start-on-launch posted has not run yet
 };

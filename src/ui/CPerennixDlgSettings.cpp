@@ -15,7 +15,8 @@ constexpr char16_t kMaskChar = u'*';
 
 void CPerennixDlg::LoadSettings()
 {
-    m_strIniPath = IniPathForModule(GetSystem().GetModuleFileName());
+    m_strIniPath
+        = m_dataFolder ? m_dataFolder->path + u"config.ini" : IniPathForModule(GetSystem().GetModuleFileName());
     const StoredSettings stored = ReadStoredSettings(m_strIniPath);
     m_config = stored.config;
     m_editArgs.SetPasswordChar(m_config.bArgsCrypt ? kMaskChar : 0);

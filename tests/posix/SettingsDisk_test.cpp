@@ -21,6 +21,7 @@
 #include "TempDir.h"
 #include "backends/posix/PosixFiles.h"
 #include "backends/posix/PosixHandles.h"
+#include "settings/DataFolder.h"
 #include "settings/GuardConfig.h"
 
 namespace {
@@ -230,6 +231,64 @@ TEST_F(ProgramOnDisk, GuardsWithoutALogWhenLogTxtIsNoFileOfItsOwn)
             EXPECT_LE(::read(reader.Get(), &byte, 1), 0);  // nothing was written into the pipe
         }
     }
+}
+
+// Where config.ini and log.txt go, on real folders: beside a program in a writable folder; in
+// the per-user folder (made 0700, parents and all) beside one on a read-only disk or in a folder
+// the user may not write; and a clear problem where the per-user folder is a file.
+TEST_F(FileServiceOnDisk, TheDataFolderIsBesideTheProgramWhenWritableElsePerUser)
+{
+    PosixFiles files;
+    const fs::path config = dir.Path() / "xdg";
+    const char* saved = std::getenv("XDG_CONFIG_HOME");
+    const std::string savedValue = saved ? saved : "";
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    const std::u16string perUser = px::FromUtf8((config / "perennix").string() + "/");
+
+    // A portable copy in a writable folder: beside it, nothing made per user.
+    const fs::path portable = dir.Path() / "portable";
+    fs::create_directories(portable);
+    DataFolder data = ChooseDataFolder(files, px::FromUtf8((portable / "perennix").string()));
+    EXPECT_EQ(data.path, px::FromUtf8(portable.string() + "/"));
+    EXPECT_FALSE(data.perUser);
+    EXPECT_TRUE(data.problem.empty());
+    EXPECT_FALSE(fs::exists(config));
+
+    // A folder this user may not write (as "nobody": root writes anywhere): per user, made 0700.
+    const fs::path locked = dir.Path() / "locked";
+    fs::create_directories(locked);
+    fs::permissions(locked, fs::perms(0555));
+    const long chosePerUser = pxtest::RunUnprivileged(
+        [&] { return ChooseDataFolder(files, px::FromUtf8((locked / "perennix").string())).perUser ? 1L : 0L; });
+    EXPECT_EQ(chosePerUser, 1);
+
+    // A read-only disk (root too): the per-user folder, made with 0700 and its parents.
+    Tmpfs disk(dir.Path() / "read-only");
+    if (disk.Mounted()) {
+        ASSERT_TRUE(disk.MakeReadOnly());
+        data = ChooseDataFolder(files, px::FromUtf8((dir.Path() / "read-only" / "perennix").string()));
+        EXPECT_EQ(data.path, perUser);
+        EXPECT_TRUE(data.perUser);
+        EXPECT_TRUE(data.problem.empty()) << px::ToUtf8(data.problem);
+        struct stat st { };
+        ASSERT_EQ(::stat((config / "perennix").c_str(), &st), 0);
+        EXPECT_TRUE(S_ISDIR(st.st_mode));
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+        // The per-user folder is a file: said, and the path still names where saves would go.
+        fs::remove(config / "perennix");
+        WriteBytes(px::FromUtf8((config / "perennix").string()), "a file");
+        data = ChooseDataFolder(files, px::FromUtf8((dir.Path() / "read-only" / "perennix").string()));
+        EXPECT_TRUE(data.perUser);
+        EXPECT_NE(data.problem.find(u"是一个文件"), std::u16string::npos) << px::ToUtf8(data.problem);
+    } else {
+        ADD_FAILURE() << "cannot mount a tmpfs here: " << disk.Error();
+    }
+    fs::permissions(locked, fs::perms(0755));
+    if (saved)
+        ::setenv("XDG_CONFIG_HOME", savedValue.c_str(), 1);
+    else
+        ::unsetenv("XDG_CONFIG_HOME");
 }
 
 }  // namespace

@@ -51,7 +51,7 @@ struct PinnedTemplate {
 const PinnedTemplate kPinnedTemplates[] = {
     {IDD_MAIN, {7, 15}, {537, 467}},  // 10 points, 307 x 249 units
     {IDD_PASSWD, {6, 13}, {333, 125}},  // 8 points, 222 x 77 units
-    {IDD_ABOUTBOX, {7, 14}, {313, 149}},  // 9 points, 179 x 85 units
+    {IDD_ABOUTBOX, {7, 14}, {313, 173}},  // 9 points, 179 x 99 units
     {IDD_SETTINGS, {7, 14}, {}},  // 9 points
 };
 

@@ -26,8 +26,27 @@ bool MemoryFiles::FolderExists(const std::u16string& path) const
     return separator == std::u16string::npos || m_folders.count(path.substr(0, separator)) != 0;
 }
 
+bool MemoryFiles::CanWriteInFolder(const std::u16string& folder)
+{
+    std::u16string name = folder;
+    while (!name.empty() && (name.back() == u'/' || name.back() == u'\\'))
+        name.pop_back();
+    return !readOnlyFolders.count(name) && (name.empty() || m_folders.count(name) != 0);
+}
+
+FolderState MemoryFiles::MakePrivateFolder(const std::u16string& folder)
+{
+    if (m_files.count(folder))
+        return FolderState::NotAFolder;
+    m_folders.insert(folder);
+    return FolderState::Ready;
+}
+
 bool MemoryFiles::WriteFileAtomically(const std::u16string& path, std::string_view bytes)
 {
+    const size_t separator = path.find_last_of(u"/\\");
+    if (separator != std::u16string::npos && readOnlyFolders.count(path.substr(0, separator)))
+        return false;
     if (path.empty() || diskFull || unwritable.count(path) || m_folders.count(path) || !FolderExists(path))
         return false;
     m_files[path] = std::string(bytes);

@@ -25,6 +25,10 @@ public:
     std::set<std::u16string> unreadable;
     std::set<std::u16string> unwritable;
     bool diskFull = false;  // every write fails
+    // Folders this user may not write in (named without a final separator), and the per-user
+    // folder the service names (empty: none).
+    std::set<std::u16string> readOnlyFolders;
+    std::u16string perUserFolder;
     // The legacy code page; by default one that holds ASCII alone.
     const AnsiCodePage* codePage = &AsciiCodePage();
     // Encodes GBK; unset: ASCII alone, "?" for everything else.
@@ -38,6 +42,10 @@ public:
     bool PathExists(const std::u16string& path) override;
     bool WriteFileAtomically(const std::u16string& path, std::string_view bytes) override;
     bool CanOpenFileForReading(const std::u16string& path) override;
+    bool CanWriteInFolder(const std::u16string& folder) override;
+    std::u16string PerUserFolder() override { return perUserFolder; }
+    // A file at the path is no folder; otherwise the folder now exists.
+    FolderState MakePrivateFolder(const std::u16string& folder) override;
     // The file's bytes as the log writes them; refused into a folder that is not there, at a
     // path in unwritable, and for a folder.
     std::unique_ptr<AppendFile> OpenRunLog(const std::u16string& path) override;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ProgramFixture.h"
+#include "base/Paths.h"
 
 using namespace fake;
 
@@ -181,6 +182,57 @@ TEST_F(SettingsDialogTest, TheRowsOfWhatHappensWhenTheProgramDiesShowConfigIniAn
     EXPECT_EQ(stored.config.strEventCmd, u"/opt/hook");
     EXPECT_EQ(stored.config.strMetricsFile, u"/var/lib/prometheus/node-exporter/perennix.prom");
     EXPECT_EQ(stored.config.nLoopSec, 5) << "the main window's keys stay as they were";
+}
+
+}  // namespace
+
+namespace {
+
+using DataFolderTest = ProgramTest;
+
+// A copy in a folder it cannot write keeps config.ini and log.txt in the per-user folder, says
+// so in the log's first lines and in the About box; a per-user folder that is a file is said at
+// once, and guarding still runs.
+TEST_F(DataFolderTest, AProgramInAReadOnlyFolderKeepsItsFilesPerUser)
+{
+    const std::u16string perUser = folderPath + px::kPathSeparator + u"user";
+    const std::u16string program = folderPath + px::kPathSeparator + u"guarded.exe";
+    files.Put(program, "MZ");
+    system.executablePrograms.push_back(program);
+    files.readOnlyFolders.insert(folderPath);
+    files.perUserFolder = perUser;
+    const std::u16string perUserIni = perUser + px::kPathSeparator + u"config.ini";
+    const std::u16string perUserLog = perUser + px::kPathSeparator + u"log.txt";
+
+    std::u16string aboutFolder;
+    Run([&](FakeWindow& w) {
+        EXPECT_TRUE(host.boxes.empty());
+        host.OnModal(IDD_ABOUTBOX, [&](FakeWindow& a) { aboutFolder = a.Text(IDC_ABOUT_FOLDER); });
+        w.SysCommand(IDM_ABOUTBOX);
+        w.Type(IDC_FULLPATH, program);
+        w.Click(IDC_SAVE);
+    });
+    EXPECT_EQ(aboutFolder, u"配置文件夹：" + perUser + px::kPathSeparator);
+    ASSERT_NE(files.Find(perUserIni), nullptr) << "saved per user";
+    EXPECT_EQ(files.Find(IniPath()), nullptr) << "nothing beside the program";
+    ASSERT_NE(files.Find(perUserLog), nullptr);
+    EXPECT_EQ(files.Find(folderPath + px::kPathSeparator + u"log.txt"), nullptr);
+    EXPECT_NE(files.Find(perUserLog)->find("user"), std::string::npos) << "the log names the folder";
+
+    // The per-user folder is a file: a box says so, and guarding starts all the same.
+    files.Remove(perUserIni);
+    files.Remove(perUserLog);
+    files.Put(perUser, "a file");
+    host.boxes.clear();
+    Run([&](FakeWindow& w) {
+        ASSERT_EQ(host.boxes.size(), 1u);
+        EXPECT_NE(host.boxes[0].text.find(u"是一个文件"), std::u16string::npos);
+        w.Type(IDC_FULLPATH, program);
+        w.Type(IDC_EXENAME, u"guarded.exe");
+        host.boxAnswers.push_back({IDOK});  // "开始" asks first
+        w.Click(IDC_START);
+        EXPECT_TRUE(MainDialog(w).IsGuarding());
+    });
 }
 
 }  // namespace

@@ -394,4 +394,32 @@ TEST_F(Win32FilesTest, EncodesGbkWhateverTheSystemsCodePage)
         EXPECT_EQ(m_files.EncodeGbk(c.text), c.bytes);
 }
 
+// The per-user folder of a copy that cannot write beside itself: %APPDATA%\Perennix, made when
+// missing; a file in its place is told apart; a folder is writable only when a file can be made.
+TEST(Win32DataFolder, PerUserFolderWritableFoldersAndAFileInThePlace)
+{
+    Win32Files files;
+    testsupport::TempDir temp;
+    const std::wstring appData = [] {
+        wchar_t value[1024] = {};
+        ::GetEnvironmentVariableW(L"APPDATA", value, 1024);
+        return std::wstring(value);
+    }();
+    ASSERT_FALSE(appData.empty());
+    const std::u16string perUser = files.PerUserFolder();
+    EXPECT_EQ(std::wstring(perUser.begin(), perUser.end()), appData + L"\\Perennix");
+
+    EXPECT_TRUE(files.CanWriteInFolder(temp.Path().u16string()));
+    EXPECT_FALSE(files.CanWriteInFolder((temp.Path() / L"missing").u16string()));
+    EXPECT_TRUE(std::filesystem::is_empty(temp.Path())) << "the probe file is gone";
+
+    const std::filesystem::path made = temp.Path() / L"用户";
+    EXPECT_EQ(files.MakePrivateFolder(made.u16string()), FolderState::Ready);
+    EXPECT_TRUE(std::filesystem::is_directory(made));
+    EXPECT_EQ(files.MakePrivateFolder(made.u16string()), FolderState::Ready) << "there already";
+    const std::filesystem::path file = temp.Path() / L"file";
+    std::ofstream(file) << "x";
+    EXPECT_EQ(files.MakePrivateFolder(file.u16string()), FolderState::NotAFolder);
+}
+
 }  // namespace

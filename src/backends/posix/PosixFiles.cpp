@@ -342,3 +342,42 @@ std::string PosixFiles::EncodeGbk(std::u16string_view text)
     }
     return bytes;
 }
+
+bool PosixFiles::CanWriteInFolder(const std::u16string& folder)
+{
+    const std::string path = px::ToUtf8(folder);
+    struct stat st { };
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && ::access(path.c_str(), W_OK | X_OK) == 0;
+}
+
+std::u16string PosixFiles::PerUserFolder()
+{
+    // As the desktop's ${XDG_CONFIG_HOME:-$HOME/.config}; a relative XDG_CONFIG_HOME is to be
+    // ignored, by the base directory rules.
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config && config[0] == '/')
+        return px::FromUtf8(std::string(config) + "/perennix");
+    const char* home = std::getenv("HOME");
+    if (home && home[0] == '/')
+        return px::FromUtf8(std::string(home) + "/.config/perennix");
+    return {};
+}
+
+FolderState PosixFiles::MakePrivateFolder(const std::u16string& folder)
+{
+    const std::string path = px::ToUtf8(folder);
+    struct stat st { };
+    if (::stat(path.c_str(), &st) == 0)
+        return S_ISDIR(st.st_mode) ? FolderState::Ready : FolderState::NotAFolder;
+    const size_t slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0) {
+        const FolderState parent = MakePrivateFolder(px::FromUtf8(path.substr(0, slash)));
+        if (parent != FolderState::Ready)
+            return parent;
+    }
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        px::posix::LogOsFailure("mkdir", path, errno);
+        return FolderState::Failed;
+    }
+    return FolderState::Ready;
+}

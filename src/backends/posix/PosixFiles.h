@@ -10,6 +10,11 @@ class PosixFiles : public Files {
 public:
     std::optional<std::string> ReadWholeFile(const std::u16string& path) override;
     bool PathExists(const std::u16string& path) override;
+    // access(W_OK | X_OK) on the folder: its owner, group and others' bits, and a read-only mount.
+    bool CanWriteInFolder(const std::u16string& folder) override;
+    std::u16string PerUserFolder() override;
+    // New folders get mode 0700.
+    FolderState MakePrivateFolder(const std::u16string& folder) override;
     // A temporary file ".NAME.XXXXXX" in the same folder, flushed to disk, then renamed over
     // the old one, whose mode, owner and group it takes as far as the process may set them.
     // A symbolic link is followed, so a linked file is updated where it lives; a hard link is

@@ -435,3 +435,45 @@ std::string Win32Files::EncodeGbk(std::u16string_view text)
     }
     return bytes;
 }
+
+bool Win32Files::CanWriteInFolder(const std::u16string& folder)
+{
+    std::wstring probe = Wide(folder);
+    if (!probe.empty() && probe.back() != L'\\')
+        probe += L'\\';
+    probe += L".perennix-write-" + std::to_wstring(::GetCurrentProcessId()) + L".tmp";
+    const HANDLE file = ::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    ::CloseHandle(file);
+    return true;
+}
+
+std::u16string Win32Files::PerUserFolder()
+{
+    const DWORD size = ::GetEnvironmentVariableW(L"APPDATA", nullptr, 0);
+    if (size == 0)
+        return {};
+    std::wstring appData(size, L'\0');
+    appData.resize(::GetEnvironmentVariableW(L"APPDATA", appData.data(), size));
+    if (appData.empty())
+        return {};
+    if (appData.back() != L'\\')
+        appData += L'\\';
+    appData += L"Perennix";
+    return std::u16string(appData.begin(), appData.end());
+}
+
+FolderState Win32Files::MakePrivateFolder(const std::u16string& folder)
+{
+    const std::wstring path = Wide(folder);
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? FolderState::Ready : FolderState::NotAFolder;
+    if (!::CreateDirectoryW(path.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+        LogOsFailure("CreateDirectoryW", path, ::GetLastError());
+        return FolderState::Failed;
+    }
+    return FolderState::Ready;
+}

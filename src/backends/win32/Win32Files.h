@@ -37,6 +37,12 @@ public:
 
     std::optional<std::string> ReadWholeFile(const std::u16string& path) override;
     bool PathExists(const std::u16string& path) override;
+    // A file made and deleted in the folder: Windows' access checks answer only by trying.
+    bool CanWriteInFolder(const std::u16string& folder) override;
+    // %APPDATA%\Perennix.
+    std::u16string PerUserFolder() override;
+    // New folders take the user profile's permissions, which are this user's alone.
+    FolderState MakePrivateFolder(const std::u16string& folder) override;
     bool WriteFileAtomically(const std::u16string& path, std::string_view bytes) override;
     bool CanOpenFileForReading(const std::u16string& path) override;
     // Opened with FILE_FLAG_OPEN_REPARSE_POINT, so a symbolic link or junction is opened
