@@ -22,3 +22,8 @@ int64_t System::GetSteadyMs()
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
+
+// A system without a login start of its own (a test's) has none to show or change.
+std::optional<bool> System::IsStartAtLogin() { return std::nullopt; }
+
+bool System::SetStartAtLogin(bool /*enable*/) { return false; }

@@ -165,6 +165,15 @@ public:
     virtual int64_t GetSteadyMs();
     // The running executable's full path.
     virtual std::u16string GetModuleFileName() = 0;
+
+    // Whether the desktop starts this executable when the user logs in, as the system records
+    // it at this moment (another tool may have changed it since the program last looked);
+    // nullopt when the record cannot be read. Windows: the user's Run key; Linux: the user's
+    // XDG autostart entry for this executable.
+    virtual std::optional<bool> IsStartAtLogin();
+    // Records (enable) or removes the start at login of this executable; false when the
+    // system refused (a failure the back end has written to standard error).
+    virtual bool SetStartAtLogin(bool enable);
 };
 
 // The process's system services, chosen at start-up (the real one, or a test's fake).

@@ -6,6 +6,13 @@ namespace {
 
 constexpr StyleSet<ControlStyle> kEditStyle = ControlStyle::Border | ControlStyle::TabStop | ControlStyle::AutoHScroll;
 
+// 高级设置 is a column of rows, one setting each, with its buttons below the last row: a new
+// setting is a row of controls at SettingsRowY(n) and one more in kSettingsRows.
+constexpr int kSettingsRowHeight = 16;
+constexpr int kSettingsRows = 1;
+constexpr int SettingsRowY(int row) { return 10 + row * kSettingsRowHeight; }
+constexpr int kSettingsButtonsY = SettingsRowY(kSettingsRows) + 6;
+
 const std::vector<DialogTemplate>& Templates()
 {
     static const std::vector<DialogTemplate> templates = {
@@ -67,6 +74,15 @@ const std::vector<DialogTemplate>& Templates()
                 {IDOK, ControlKind::DefPushButton, u"确定", 89, 69, 50, 14,
                     ControlStyle::TabStop | ControlStyle::Group},
             }},
+        {IDD_SETTINGS, u"高级设置", 220, kSettingsButtonsY + 22, u"MS Shell Dlg", 9, 400,
+            DialogStyle::Caption | DialogStyle::SysMenu | DialogStyle::ModalFrame | DialogStyle::FixedSys,
+            {
+                {IDC_STARTATLOGIN, ControlKind::AutoCheckBox, u"登录时自动启动 Perennix", 10, SettingsRowY(0), 200, 10,
+                    ControlStyle::TabStop | ControlStyle::Group},
+                {IDOK, ControlKind::DefPushButton, u"确定", 104, kSettingsButtonsY, 50, 14,
+                    ControlStyle::TabStop | ControlStyle::Group},
+                {IDCANCEL, ControlKind::PushButton, u"取消", 160, kSettingsButtonsY, 50, 14, ControlStyle::TabStop},
+            }},
     };
     return templates;
 }
@@ -87,6 +103,8 @@ std::u16string_view LoadStringResource(int id)
 {
     if (id == IDS_ABOUTBOX)
         return u"关于 Perennix(&A)...";
+    if (id == IDS_SETTINGS)
+        return u"高级设置(&S)...";
     return {};
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// The program's resources as data, like a resource script: the three dialog templates
+// The program's resources as data, like a resource script: the dialog templates
 // (every back end builds its windows from this table, so the layout exists once), the texts a
 // host shows on the program's behalf, and the string table.
 
@@ -10,7 +10,7 @@
 
 // The template with this id, or nullptr.
 const DialogTemplate* FindDialogTemplate(int id);
-// All templates (IDD_MAIN, IDD_PASSWD, IDD_ABOUTBOX).
+// All templates (IDD_MAIN, IDD_PASSWD, IDD_ABOUTBOX, IDD_SETTINGS).
 const std::vector<DialogTemplate>& AllDialogTemplates();
 // Texts a host shows on the program's behalf where the platform's own could be in another
 // language, or where a control the template names has parts of the host's making: the
@@ -23,5 +23,5 @@ enum class HostText {
 };
 std::u16string_view GetHostText(HostText text);
 
-// String resources (IDS_ABOUTBOX); empty when there is none.
+// String resources (IDS_ABOUTBOX, IDS_SETTINGS); empty when there is none.
 std::u16string_view LoadStringResource(int id);

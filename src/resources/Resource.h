@@ -9,10 +9,12 @@
 inline constexpr int IDD_ABOUTBOX = 100;
 inline constexpr int IDD_MAIN = 102;
 inline constexpr int IDD_PASSWD = 129;
+inline constexpr int IDD_SETTINGS = 130;  // 高级设置
 
 // Icons and strings
 inline constexpr int IDR_MAINFRAME = 128;
 inline constexpr int IDS_ABOUTBOX = 101;
+inline constexpr int IDS_SETTINGS = 103;  // the menus' entry of 高级设置
 
 // Controls of IDD_MAIN
 inline constexpr int IDC_LOOPSEC = 1001;
@@ -33,13 +35,18 @@ inline constexpr int IDC_FULLPATH = 1015;
 inline constexpr int IDC_PASSWD = 1012;
 inline constexpr int IDC_PASSWD_PROMPT = 1013;
 
+// Controls of IDD_SETTINGS, one row of the dialog each
+inline constexpr int IDC_STARTATLOGIN = 1016;
+
 // Controls nobody addresses
 inline constexpr int IDC_STATIC = -1;
 
 // System-menu and tray commands
 inline constexpr unsigned IDM_ABOUTBOX = 0x0010;
+inline constexpr unsigned IDM_SETTINGS = 0x0020;
 inline constexpr unsigned ID_TRAY_EXIT = 10005;
 inline constexpr unsigned ID_TRAY_SHOWHIDE = 10008;
+inline constexpr unsigned ID_TRAY_SETTINGS = 10009;
 
 // The tray icon's callback message
 inline constexpr unsigned WM_TRAYNOTIFY = WM_USER + 101;  // 1125

@@ -3,6 +3,7 @@
 #include "ui/CPerennixDlg.h"
 
 #include <array>
+#include <utility>
 
 #include "base/DecimalText.h"
 #include "base/Paths.h"
@@ -10,6 +11,7 @@
 #include "resources/DialogTemplates.h"
 #include "resources/Resource.h"
 #include "ui/CAboutDlg.h"
+#include "ui/CSettingsDlg.h"
 
 namespace {
 // The size the platform's tray record has; kept so the record reads as the shell expects.
@@ -64,11 +66,14 @@ bool CPerennixDlg::OnInitDialog()
 
     // The path edit browses for files: the host builds it that way from the template.
 
-    // The About entry where the platform keeps a window's own commands: its system menu, or
-    // the window's context menu where the desktop's window menu cannot be extended.
-    const std::u16string_view aboutText = LoadStringResource(IDS_ABOUTBOX);
-    if (!aboutText.empty())
-        AppendWindowMenuItem(std::u16string(aboutText), IDM_ABOUTBOX);
+    // 高级设置 and About where the platform keeps a window's own commands: its system menu,
+    // or the window's context menu where the desktop's window menu cannot be extended.
+    for (const auto& [textId, commandId] :
+        {std::pair{IDS_SETTINGS, IDM_SETTINGS}, std::pair{IDS_ABOUTBOX, IDM_ABOUTBOX}}) {
+        const std::u16string_view text = LoadStringResource(textId);
+        if (!text.empty())
+            AppendWindowMenuItem(std::u16string(text), commandId);
+    }
 
     m_pWnd->SetIcon(m_hIcon, true);
     m_pWnd->SetIcon(m_hIcon, false);
@@ -106,6 +111,9 @@ bool CPerennixDlg::OnCommand(int id, int code)
     case static_cast<int>(ID_TRAY_SHOWHIDE):
         OnTrayShowHide();
         return true;
+    case static_cast<int>(ID_TRAY_SETTINGS):
+        OnSettings();
+        return true;
     case IDC_START:
         OnBnClickedStart();
         return true;
@@ -134,6 +142,10 @@ void CPerennixDlg::OnSysCommand(unsigned nID, intptr_t lParam)
     if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
         CAboutDlg dlgAbout;
         dlgAbout.DoModal();
+        return;
+    }
+    if ((nID & 0xFFF0) == IDM_SETTINGS) {
+        OnSettings();
         return;
     }
     CDialogEx::OnSysCommand(nID, lParam);
@@ -210,10 +222,17 @@ void CPerennixDlg::OpenTrayMenu()
 {
     const std::vector<MenuItem> menu = {
         {u"显示/隐藏", ID_TRAY_SHOWHIDE, false},
+        {std::u16string(LoadStringResource(IDS_SETTINGS)), ID_TRAY_SETTINGS, false},
         {u"", 0, true},
         {u"退出程序", ID_TRAY_EXIT, false},
     };
     m_pWnd->TrackPopupMenu(menu);
+}
+
+void CPerennixDlg::OnSettings()
+{
+    CSettingsDlg dlgSettings;
+    dlgSettings.DoModal();
 }
 
 void CPerennixDlg::OnTrayShowHide()

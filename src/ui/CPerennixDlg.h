@@ -62,6 +62,8 @@ public:
     void OnEnChangeFullPath();
     void OnTrayShowHide();
     void OnTrayExit();
+    // 高级设置, from the window's menu or the tray's.
+    void OnSettings();
     // A later start in this folder asked for the window.
     void OnShowInstance();
     // The system asked the program to end (a signal, the end of the session, the display gone).

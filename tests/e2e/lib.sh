@@ -312,12 +312,13 @@ panel_menu() {
 }
 panel_menu_open() { [[ -n "$(panel_menu)" ]]; }
 
-# Clicks entry N of an open tray menu: its two entries ("显示/隐藏", "退出程序") are equally
-# high around a thin separator, so the upper and lower quarter of the menu are within them.
+# Clicks entry N of an open tray menu: its three entries ("显示/隐藏", "高级设置", "退出程序") are
+# equally high with a thin separator before the last, so the middle of each sixth 1, 3 and 5 of
+# the menu's height is within entry 1, 2 and 3.
 click_menu_entry() {
   local width height
   read -r width height < <(window_size "$1")
-  xdotool mousemove --window "$1" $((width / 2)) $((height * (2 * $2 - 1) / 4)) click 1
+  xdotool mousemove --window "$1" $((width / 2)) $((height * (2 * $2 - 1) / 6)) click 1
 }
 
 # --- the XEmbed tray ----------------------------------------------------------------------

@@ -33,16 +33,16 @@ wait_for 30 one_item || fail "hide: $(sni_item_count) items registered"
 menu_path=$(sni_item_property "$(item)" Menu)
 [[ "$menu_path" != *NO_DBUSMENU* ]] || fail "the item publishes no menu: $menu_path"
 entries=$(sni_menu_entries "$(item)" | paste -sd '|')
-[[ "$entries" == "显示/隐藏|-|退出程序" ]] || fail "the item's menu holds '$entries'"
+[[ "$entries" == "显示/隐藏|高级设置(_S)...|-|退出程序" ]] || fail "the item's menu holds '$entries'"
 [[ "$(sni_item_property "$(item)" ToolTip)" == *"'Perennix'"* ]] || fail "tooltip: $(sni_item_property "$(item)" ToolTip)"
-echo "ok: hidden; the item's menu is 显示/隐藏 | - | 退出程序"
+echo "ok: hidden; the item's menu is 显示/隐藏 | 高级设置(_S)... | - | 退出程序"
 
 # --- the panel restarted while hidden: the item registers again --------------------------
 sni_stop_panel
 sni_start_panel
 wait_for 30 one_item || fail "the item did not come back to the restarted panel"
 entries=$(sni_menu_entries "$(item)" | paste -sd '|')
-[[ "$entries" == "显示/隐藏|-|退出程序" ]] || fail "after the panel restart the menu holds '$entries'"
+[[ "$entries" == "显示/隐藏|高级设置(_S)...|-|退出程序" ]] || fail "after the panel restart the menu holds '$entries'"
 echo "ok: the item came back to the restarted panel with its menu"
 
 # --- the panel's right click shows our menu; "显示/隐藏" brings the window back -------------

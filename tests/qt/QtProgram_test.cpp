@@ -1,5 +1,5 @@
 // The whole program on the Qt host (offscreen, with a scripted system): the tray menu, the
-// About entry of the background menu, the browse button and the password dialog, driven
+// 高级设置 and About entries of the background menu, the browse button and the password dialog, driven
 // through the widgets as a user would.
 
 #include <gtest/gtest.h>
@@ -104,7 +104,8 @@ TEST_F(ProgramTest, TrayMenuCommandsReachTheirHandlersAndExitAsks)
         When([] { return ActiveMenu() != nullptr; },
             [main] {
                 EXPECT_EQ(MenuTexts(ActiveMenu()),
-                    (QStringList{QStringLiteral("显示/隐藏"), QStringLiteral("-"), QStringLiteral("退出程序")}));
+                    (QStringList{QStringLiteral("显示/隐藏"), QStringLiteral("高级设置(&S)..."), QStringLiteral("-"),
+                        QStringLiteral("退出程序")}));
                 Pick(ActiveMenu(), QStringLiteral("退出程序"));
                 // Cancelled: nothing changes.
                 When([] { return ActiveBox() != nullptr; },
@@ -203,7 +204,8 @@ TEST_F(ProgramTest, AWindowPaintedWhileMinimisedShowsNoIconWhenRestored)
 
 TEST_F(ProgramTest, TheTrayMenuHoldsTheDialogsEntriesAndOpensOncePerRightClick)
 {
-    const QStringList entries{QStringLiteral("显示/隐藏"), QStringLiteral("-"), QStringLiteral("退出程序")};
+    const QStringList entries{QStringLiteral("显示/隐藏"), QStringLiteral("高级设置(&S)..."), QStringLiteral("-"),
+        QStringLiteral("退出程序")};
     Run([&](QtDialogWindow& w) {
         // No tray offscreen: the window is minimised, the icon and its menu are made all the same.
         QTest::mouseClick(w.Item(IDC_HIDE), Qt::LeftButton);
@@ -233,41 +235,70 @@ TEST_F(ProgramTest, TheTrayMenuHoldsTheDialogsEntriesAndOpensOncePerRightClick)
         Pause(50);
         EXPECT_EQ(ActiveMenu(), nullptr);
 
-        // A host's pick arrives as the entry's command: 退出程序 asks, OK ends the program.
-        When([] { return ActiveBox() != nullptr; },
-            [] {
-                EXPECT_EQ(ActiveBox()->text(), QStringLiteral("确定退出？"));
-                Answer(ActiveBox(), QStringLiteral("确定"));
+        // A host's pick arrives as the entry's command. 高级设置 opens over the window, showing
+        // start at login as the system has it; then 退出程序 asks, and OK ends the program.
+        system.startAtLogin = true;
+        When([this] { return host.OpenWindows().size() == 2; },
+            [this, actions] {
+                QtDialogWindow& settings = Top();
+                EXPECT_EQ(settings.TemplateId(), IDD_SETTINGS);
+                EXPECT_EQ(settings.Widget()->windowTitle(), QStringLiteral("高级设置"));
+                auto* startAtLogin = qobject_cast<QCheckBox*>(settings.Item(IDC_STARTATLOGIN));
+                EXPECT_TRUE(startAtLogin && startAtLogin->isChecked());
+                QTest::keyClick(settings.Widget(), Qt::Key_Escape);
+                When([this] { return host.OpenWindows().size() == 1; },
+                    [actions] {
+                        When([] { return ActiveBox() != nullptr; },
+                            [] {
+                                EXPECT_EQ(ActiveBox()->text(), QStringLiteral("确定退出？"));
+                                Answer(ActiveBox(), QStringLiteral("确定"));
+                            });
+                        actions.back()->trigger();
+                    });
             });
-        actions.back()->trigger();
+        actions[1]->trigger();
     });
+    EXPECT_TRUE(system.startAtLoginSets.empty()) << "Esc changed nothing";
 }
 
-TEST_F(ProgramTest, TheBackgroundMenuOpensTheAboutBox)
+TEST_F(ProgramTest, TheBackgroundMenuOpensTheSettingsAndTheAboutBox)
 {
-    Run([&](QtDialogWindow& w) {
-        When([] { return ActiveMenu() != nullptr; },
-            [&] {
-                EXPECT_EQ(MenuTexts(ActiveMenu()), QStringList{QStringLiteral("关于 Perennix(&A)...")});
-                Pick(ActiveMenu(), QStringLiteral("关于 Perennix(&A)..."));
-            });
-        When([this] { return host.OpenWindows().size() == 2; },
-            [this] {
-                QtDialogWindow& about = Top();
-                EXPECT_EQ(about.TemplateId(), IDD_ABOUTBOX);
-                EXPECT_EQ(about.Widget()->windowTitle(), QStringLiteral("关于 Perennix"));
-                QTest::keyClick(about.Widget(), Qt::Key_Escape);
-                QTimer::singleShot(20, [this] {
-                    ASSERT_EQ(host.OpenWindows().size(), 1u);
-                    EXPECT_FALSE(Top().Ended()) << "the main window stays as it was";
-                    Top().Widget()->close();
+    struct Case {
+        QString entry;
+        int templateId;
+        QString title;
+    };
+    const Case cases[] = {
+        {QStringLiteral("高级设置(&S)..."), IDD_SETTINGS, QStringLiteral("高级设置")},
+        {QStringLiteral("关于 Perennix(&A)..."), IDD_ABOUTBOX, QStringLiteral("关于 Perennix")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.entry.toStdString());
+        Run([&](QtDialogWindow& w) {
+            When([] { return ActiveMenu() != nullptr; },
+                [&] {
+                    EXPECT_EQ(MenuTexts(ActiveMenu()),
+                        (QStringList{QStringLiteral("高级设置(&S)..."), QStringLiteral("关于 Perennix(&A)...")}));
+                    Pick(ActiveMenu(), c.entry);
                 });
-            });
-        // A right click on a label reaches the window's background.
-        QWidget* label = w.Controls()[1];
-        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2), label->mapToGlobal(QPoint(2, 2)));
-        QApplication::sendEvent(label, &event);
-    });
+            When([this] { return host.OpenWindows().size() == 2; },
+                [this, &c] {
+                    QtDialogWindow& opened = Top();
+                    EXPECT_EQ(opened.TemplateId(), c.templateId);
+                    EXPECT_EQ(opened.Widget()->windowTitle(), c.title);
+                    QTest::keyClick(opened.Widget(), Qt::Key_Escape);
+                    When([this] { return host.OpenWindows().size() == 1; },
+                        [this] {
+                            EXPECT_FALSE(Top().Ended()) << "the main window stays as it was";
+                            Top().Widget()->close();
+                        });
+                });
+            // A right click on a label reaches the window's background.
+            QWidget* label = w.Controls()[1];
+            QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2), label->mapToGlobal(QPoint(2, 2)));
+            QApplication::sendEvent(label, &event);
+        });
+    }
 }
 
 using MenuTest = QtHostTest;

@@ -143,6 +143,12 @@ public:
 
     std::u16string modulePath = testsupport::PlatformPath(u"/opt/perennix/perennix");
 
+    // Start at login as the system records it (nullopt: the record cannot be read), whether
+    // the system refuses changes, and the changes asked for.
+    std::optional<bool> startAtLogin = false;
+    bool startAtLoginRefused = false;
+    std::vector<bool> startAtLoginSets;
+
     bool EnumerateProcesses(ProcessDetail detail, const std::function<bool(const ProcessEntry&)>& visit) override;
     bool QuickNamesAreComplete() const override { return quickNamesComplete; }
     bool TerminateProcess(uint32_t pid, uint64_t startStamp) override;
@@ -168,6 +174,15 @@ public:
     SystemTime GetLocalTime() override { return m_clock.LocalTime(); }
     int64_t GetSteadyMs() override { return m_clock.NowMs(); }
     std::u16string GetModuleFileName() override { return modulePath; }
+    std::optional<bool> IsStartAtLogin() override { return startAtLogin; }
+    bool SetStartAtLogin(bool enable) override
+    {
+        startAtLoginSets.push_back(enable);
+        if (startAtLoginRefused)
+            return false;
+        startAtLogin = enable;
+        return true;
+    }
 
 private:
     VirtualClock& m_clock;

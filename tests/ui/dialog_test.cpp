@@ -45,6 +45,10 @@ std::string IniValue(const std::string& ini, const std::string& key)
 
 using DialogTest = ProgramTest;
 
+// The entries the main window adds to its own menu, in order.
+const std::vector<std::pair<std::u16string, unsigned>> kWindowMenu
+    = {{u"高级设置(&S)...", IDM_SETTINGS}, {u"关于 Perennix(&A)...", IDM_ABOUTBOX}};
+
 TEST_F(DialogTest, FreshStartShowsDefaultsAndWritesTheLog)
 {
     const bool result = Run([&](FakeWindow& w) {
@@ -61,10 +65,8 @@ TEST_F(DialogTest, FreshStartShowsDefaultsAndWritesTheLog)
         EXPECT_EQ(w.Item(IDC_ARGS).passwordChar, 0);
         EXPECT_TRUE(w.visible);
         EXPECT_FALSE(w.trayIconPresent);
-        // The About entry, the icons and the tray record.
-        ASSERT_EQ(w.systemMenu.size(), 1u);
-        EXPECT_EQ(w.systemMenu[0].first, u"关于 Perennix(&A)...");
-        EXPECT_EQ(w.systemMenu[0].second, IDM_ABOUTBOX);
+        // The 高级设置 and About entries, the icons and the tray record.
+        EXPECT_EQ(w.systemMenu, kWindowMenu);
         EXPECT_EQ(w.iconsSet, (std::vector<std::pair<IconId, bool>>{{IDR_MAINFRAME, true}, {IDR_MAINFRAME, false}}));
         const NotifyIconData& nid = MainDialog(w).TrayRecord();
         EXPECT_EQ(nid.cbSize, 956u);
@@ -581,12 +583,9 @@ TEST_F(DialogTest, HideShowAndExitThroughTheTray)
         w.TrayNotify(WM_RBUTTONDOWN);
         ASSERT_EQ(host.menus.size(), 1u);
         const std::vector<MenuItem>& menu = host.menus[0];
-        ASSERT_EQ(menu.size(), 3u);
-        EXPECT_EQ(menu[0].text, u"显示/隐藏");
-        EXPECT_EQ(menu[0].id, ID_TRAY_SHOWHIDE);
-        EXPECT_TRUE(menu[1].separator);
-        EXPECT_EQ(menu[2].text, u"退出程序");
-        EXPECT_EQ(menu[2].id, ID_TRAY_EXIT);
+        EXPECT_EQ(menu,
+            (std::vector<MenuItem>{{u"显示/隐藏", ID_TRAY_SHOWHIDE, false},
+                {u"高级设置(&S)...", ID_TRAY_SETTINGS, false}, {u"", 0, true}, {u"退出程序", ID_TRAY_EXIT, false}}));
 
         // Show: the window comes back first, then the icon goes.
         host.nextMenuPick = ID_TRAY_SHOWHIDE;
@@ -893,15 +892,16 @@ TEST_F(DialogTest, TheAboutEntryIsWhereTheWindowKeepsItsCommandsAndOpensTheAbout
         host.hasSystemMenu = c.systemMenu;
         host.hasContextMenu = c.contextMenu;
         host.modalsOpened.clear();
+        host.owners.clear();
         Run([&](FakeWindow& w) {
             const auto& holder = c.systemMenu ? w.systemMenu : w.contextMenu;
             const auto& other = c.systemMenu ? w.contextMenu : w.systemMenu;
-            ASSERT_EQ(holder.size(), 1u);
-            EXPECT_EQ(holder[0].first, u"关于 Perennix(&A)...");
-            EXPECT_EQ(holder[0].second, IDM_ABOUTBOX);
-            EXPECT_TRUE(other.empty()) << "one entry, in one place";
+            EXPECT_EQ(holder, kWindowMenu);
+            EXPECT_TRUE(other.empty()) << "each entry once, in one place";
             w.PickWindowMenuEntry(u"关于 Perennix(&A)...");
-            EXPECT_EQ(host.modalsOpened, (std::vector<int>{IDD_MAIN, IDD_ABOUTBOX}));
+            w.PickWindowMenuEntry(u"高级设置(&S)...");
+            EXPECT_EQ(host.modalsOpened, (std::vector<int>{IDD_MAIN, IDD_ABOUTBOX, IDD_SETTINGS}));
+            EXPECT_EQ(host.owners, (std::vector<DialogWindow*>{nullptr, &w, &w}));
             EXPECT_FALSE(w.ended);
         });
     }

@@ -28,14 +28,17 @@ std::string ResourceBytes(LPCWSTR type, int id)
     return std::string(data, ::SizeofResource(module, found));
 }
 
-TEST(Resources, TheSystemMenuStringIsTheProgramsOwn)
+TEST(Resources, TheSystemMenuStringsAreTheProgramsOwn)
 {
     ASSERT_NE(ProgramResources(), nullptr);
-    const wchar_t* text = nullptr;
-    const int length = ::LoadStringW(ProgramResources(), IDS_ABOUTBOX, reinterpret_cast<LPWSTR>(&text), 0);
-    ASSERT_GT(length, 0);
-    const std::u16string_view expected = LoadStringResource(IDS_ABOUTBOX);
-    EXPECT_EQ(std::wstring(text, static_cast<size_t>(length)), std::wstring(expected.begin(), expected.end()));
+    for (int id : {IDS_ABOUTBOX, IDS_SETTINGS}) {
+        SCOPED_TRACE(id);
+        const wchar_t* text = nullptr;
+        const int length = ::LoadStringW(ProgramResources(), id, reinterpret_cast<LPWSTR>(&text), 0);
+        ASSERT_GT(length, 0);
+        const std::u16string_view expected = LoadStringResource(id);
+        EXPECT_EQ(std::wstring(text, static_cast<size_t>(length)), std::wstring(expected.begin(), expected.end()));
+    }
 }
 
 TEST(Resources, TheIconComesIn16To256Pixels)

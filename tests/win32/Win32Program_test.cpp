@@ -176,4 +176,53 @@ TEST_F(Win32ProgramTest, ANewConfigIniReadsBackThroughTheWindowsProfileFunctions
     }
 }
 
+// 高级设置 on the window host: reached from the system menu and from the tray icon's menu, it
+// shows start at login as the system records it and changes it with "确定".
+TEST_F(Win32ProgramTest, TheSettingsDialogOpensFromTheSystemMenuAndTheTrayMenu)
+{
+    struct Case {
+        const char* name;
+        bool fromTray;
+        bool before;
+    };
+    const Case cases[] = {{"the system menu", false, false}, {"the tray menu", true, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fakeSystem.startAtLogin = c.before;
+        fakeSystem.startAtLoginSets.clear();
+        std::wstring title;
+        Run([&](HWND main) {
+            When([main] { return OwnedDialog(main) != nullptr; },
+                [main, &title, &c] {
+                    const HWND settings = OwnedDialog(main);
+                    title = TextOf(settings);
+                    EXPECT_EQ(::IsDlgButtonChecked(settings, IDC_STARTATLOGIN), c.before ? BST_CHECKED : BST_UNCHECKED);
+                    ::SendDlgItemMessageW(settings, IDC_STARTATLOGIN, BM_CLICK, 0, 0);
+                    ::SendDlgItemMessageW(settings, IDOK, BM_CLICK, 0, 0);
+                    When([main] { return OwnedDialog(main) == nullptr; }, [main] { Close(main); });
+                });
+            if (!c.fromTray) {
+                const HMENU menu = ::GetSystemMenu(main, FALSE);
+                bool offered = false;
+                for (int i = 0; i < ::GetMenuItemCount(menu); ++i)
+                    offered = offered || ::GetMenuItemID(menu, i) == IDM_SETTINGS;
+                EXPECT_TRUE(offered);
+                ::PostMessageW(main, WM_SYSCOMMAND, IDM_SETTINGS, 0);
+                return;
+            }
+            // The tray icon's menu, its second entry picked with the keyboard as a user does.
+            When([] { return ::FindWindowW(L"#32768", nullptr) != nullptr; },
+                [] {
+                    for (WORD key : {VK_DOWN, VK_DOWN, VK_RETURN}) {
+                        ::keybd_event(static_cast<BYTE>(key), 0, 0, 0);
+                        ::keybd_event(static_cast<BYTE>(key), 0, KEYEVENTF_KEYUP, 0);
+                    }
+                });
+            ::PostMessageW(main, WM_TRAYNOTIFY, IDR_MAINFRAME, WM_RBUTTONDOWN);
+        });
+        EXPECT_EQ(title, L"高级设置");
+        EXPECT_EQ(fakeSystem.startAtLoginSets, std::vector<bool>{!c.before});
+    }
+}
+
 }  // namespace

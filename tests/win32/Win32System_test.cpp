@@ -1,11 +1,14 @@
 // The Windows system services against real programs: the process snapshot and termination,
-// the shell's open, the command interpreter, window lookup, the foreground and the space key.
+// the shell's open, the command interpreter, window lookup, the foreground and the space key, the Run key.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwctype>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <utility>
 
 #include "TempDir.h"
 #include "Win32TestSupport.h"
@@ -318,6 +321,57 @@ TEST_F(Win32SystemTest, ModulePathIsTheWholePathInAnyFolder)
     ASSERT_TRUE(lines.has_value());
     ASSERT_EQ(lines->size(), 1u);
     EXPECT_EQ(lines->front(), U16(program.wstring()));
+}
+
+// Start at login is the value "Perennix" of the user's Run key holding this program's quoted
+// path; what is shown is the value as it is, also after another tool changed it.
+TEST_F(Win32SystemTest, StartAtLoginIsTheRunKeysValueForThisProgram)
+{
+    constexpr wchar_t kRun[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    const std::u16string module = m_system.GetModuleFileName();
+    const std::wstring program(module.begin(), module.end());
+    const auto read = [&]() -> std::optional<std::wstring> {
+        wchar_t data[4096] = {};
+        DWORD size = sizeof data;
+        if (::RegGetValueW(HKEY_CURRENT_USER, kRun, L"Perennix", RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS)
+            return std::nullopt;
+        return std::wstring(data);
+    };
+    const auto writeOutside = [&](const std::wstring& value) {
+        ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, kRun, L"Perennix", REG_SZ, value.c_str(),
+                      static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
+            ERROR_SUCCESS);
+    };
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRun, L"Perennix");
+    EXPECT_EQ(m_system.IsStartAtLogin(), false);
+
+    ASSERT_TRUE(m_system.SetStartAtLogin(true));
+    EXPECT_EQ(read(), L"\"" + program + L"\"");
+    EXPECT_EQ(m_system.IsStartAtLogin(), true);
+
+    // Changed by another tool: this program in another letter case and unquoted is still it;
+    // another program, or the value gone, is not.
+    std::wstring upper = program;
+    for (wchar_t& c : upper)
+        c = static_cast<wchar_t>(::towupper(c));
+    const std::pair<std::optional<std::wstring>, bool> outside[] = {
+        {upper, true},
+        {L"\"C:\\Other\\Perennix.exe\"", false},
+        {std::nullopt, false},
+        {L"\"" + program + L"\"", true},
+    };
+    for (const auto& [value, on] : outside) {
+        if (value)
+            writeOutside(*value);
+        else
+            ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kRun, L"Perennix");
+        EXPECT_EQ(m_system.IsStartAtLogin(), on) << (value ? px::ToUtf8(U16(*value)) : "no value");
+    }
+
+    ASSERT_TRUE(m_system.SetStartAtLogin(false));
+    EXPECT_EQ(read(), std::nullopt);
+    EXPECT_EQ(m_system.IsStartAtLogin(), false);
+    EXPECT_TRUE(m_system.SetStartAtLogin(false)) << "removing what is not there is no failure";
 }
 
 }  // namespace

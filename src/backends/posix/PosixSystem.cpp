@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "backends/posix/Autostart.h"
 #include "backends/posix/OsFailure.h"
 #include "backends/posix/PosixHandles.h"
 #include "backends/posix/ProcFs.h"
@@ -246,4 +247,18 @@ std::u16string PosixSystem::GetModuleFileName()
     if (path.ends_with(kDeleted))
         path.resize(path.size() - kDeleted.size());
     return px::FromUtf8(path);
+}
+
+std::optional<bool> PosixSystem::IsStartAtLogin()
+{
+    const std::u16string executable = GetModuleFileName();
+    if (executable.empty())
+        return std::nullopt;
+    return px::posix::IsAutostartEnabled(px::ToUtf8(executable));
+}
+
+bool PosixSystem::SetStartAtLogin(bool enable)
+{
+    const std::u16string executable = GetModuleFileName();
+    return !executable.empty() && px::posix::SetAutostart(px::ToUtf8(executable), enable);
 }

@@ -56,6 +56,9 @@ public:
     SystemTime GetLocalTime() override;
     int64_t GetSteadyMs() override;
     std::u16string GetModuleFileName() override;
+    // The user's XDG autostart entry for this executable (backends/posix/Autostart.h).
+    std::optional<bool> IsStartAtLogin() override;
+    bool SetStartAtLogin(bool enable) override;
 
 private:
     // What is known of a launch between looks: its scope and the members seen so far.

@@ -60,6 +60,10 @@ public:
     SystemTime GetLocalTime() override;
     int64_t GetSteadyMs() override;
     std::u16string GetModuleFileName() override;
+    // The value "Perennix" under HKCU\Software\Microsoft\Windows\CurrentVersion\Run: on when
+    // it starts this executable (its quoted full path, in any letter case).
+    std::optional<bool> IsStartAtLogin() override;
+    bool SetStartAtLogin(bool enable) override;
 
 private:
     struct Attempt {

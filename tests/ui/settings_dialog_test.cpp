@@ -1,0 +1,147 @@
+// 高级设置 on the scripted host: where it opens from, what it shows of start at login, and what
+// "确定" and "取消" do with it.
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ProgramFixture.h"
+
+using namespace fake;
+
+namespace {
+
+using SettingsDialogTest = ProgramTest;
+
+TEST_F(SettingsDialogTest, OpensFromTheWindowsMenuAndTheTrayMenuOwnedByTheMainWindow)
+{
+    struct Case {
+        const char* name;
+        bool systemMenu;  // Windows: the system menu; Linux: the window's context menu
+        bool fromTray;
+    };
+    const Case cases[] = {
+        {"the system menu", true, false},
+        {"the context menu", false, false},
+        {"the tray menu", true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        host.hasSystemMenu = c.systemMenu;
+        host.modalsOpened.clear();
+        host.owners.clear();
+        Run([&](FakeWindow& w) {
+            bool shown = false;
+            host.OnModal(IDD_SETTINGS, [&](FakeWindow& s) {
+                shown = true;
+                EXPECT_EQ(s.Item(IDC_STARTATLOGIN).kind, ControlKind::AutoCheckBox);
+                EXPECT_EQ(s.Text(IDC_STARTATLOGIN), u"登录时自动启动 Perennix");
+            });
+            if (c.fromTray) {
+                w.Click(IDC_HIDE);
+                host.nextMenuPick = ID_TRAY_SETTINGS;
+                w.TrayNotify(WM_RBUTTONDOWN);
+            } else {
+                w.PickWindowMenuEntry(u"高级设置(&S)...");
+            }
+            EXPECT_TRUE(shown);
+            EXPECT_EQ(host.modalsOpened, (std::vector<int>{IDD_MAIN, IDD_SETTINGS}));
+            EXPECT_EQ(host.owners, (std::vector<DialogWindow*>{nullptr, &w}));
+            EXPECT_FALSE(w.ended);
+        });
+    }
+}
+
+TEST_F(SettingsDialogTest, ShowsStartAtLoginAsTheSystemRecordsItAtEachOpening)
+{
+    Run([&](FakeWindow& w) {
+        // The record as another tool leaves it between openings: on, off, unreadable.
+        const std::optional<bool> records[] = {true, false, std::nullopt, true};
+        for (const std::optional<bool>& record : records) {
+            system.startAtLogin = record;
+            bool shown = false;
+            host.OnModal(IDD_SETTINGS, [&](FakeWindow& s) {
+                shown = true;
+                EXPECT_EQ(s.Checked(IDC_STARTATLOGIN), record.value_or(false));
+                EXPECT_EQ(s.Enabled(IDC_STARTATLOGIN), record.has_value()) << "an unreadable record is not offered";
+            });
+            w.SysCommand(IDM_SETTINGS);
+            EXPECT_TRUE(shown);
+        }
+        EXPECT_TRUE(system.startAtLoginSets.empty()) << "opening and closing changes nothing";
+    });
+}
+
+TEST_F(SettingsDialogTest, OkAppliesAChangedStartAtLoginAndCancelLeavesIt)
+{
+    enum class Leave { Ok, Enter, Cancel, Escape };
+    struct Case {
+        const char* name;
+        bool before;
+        bool click;
+        Leave leave;
+        std::vector<bool> sets;
+        bool after;
+    };
+    const Case cases[] = {
+        {"switched on, 确定", false, true, Leave::Ok, {true}, true},
+        {"switched on, Enter", false, true, Leave::Enter, {true}, true},
+        {"switched off, 确定", true, true, Leave::Ok, {false}, false},
+        {"switched on, 取消", false, true, Leave::Cancel, {}, false},
+        {"switched off, Esc", true, true, Leave::Escape, {}, true},
+        {"untouched, 确定", true, false, Leave::Ok, {}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        system.startAtLogin = c.before;
+        system.startAtLoginSets.clear();
+        Run([&](FakeWindow& w) {
+            host.OnModal(IDD_SETTINGS, [&](FakeWindow& s) {
+                if (c.click)
+                    s.Click(IDC_STARTATLOGIN);
+                switch (c.leave) {
+                case Leave::Ok:
+                    s.Click(IDOK);
+                    break;
+                case Leave::Enter:
+                    s.PressEnter();
+                    break;
+                case Leave::Cancel:
+                    s.Click(IDCANCEL);
+                    break;
+                case Leave::Escape:
+                    s.PressEscape();
+                    break;
+                }
+                EXPECT_TRUE(s.ended);
+            });
+            w.SysCommand(IDM_SETTINGS);
+        });
+        EXPECT_EQ(system.startAtLoginSets, c.sets);
+        EXPECT_EQ(system.startAtLogin, c.after);
+        EXPECT_TRUE(host.boxes.empty());
+    }
+}
+
+TEST_F(SettingsDialogTest, ARefusedChangeSaysSoAndKeepsTheDialogOpenShowingTheRecord)
+{
+    system.startAtLogin = false;
+    system.startAtLoginRefused = true;
+    Run([&](FakeWindow& w) {
+        host.OnModal(IDD_SETTINGS, [&](FakeWindow& s) {
+            s.Click(IDC_STARTATLOGIN);
+            s.Click(IDOK);
+            ASSERT_EQ(host.boxes.size(), 1u);
+            EXPECT_EQ(host.boxes[0].text, u"无法设置登录时自动启动。");
+            EXPECT_FALSE(s.ended);
+            EXPECT_FALSE(s.Checked(IDC_STARTATLOGIN)) << "the record as it is";
+            s.Click(IDCANCEL);
+        });
+        w.SysCommand(IDM_SETTINGS);
+    });
+    EXPECT_EQ(system.startAtLoginSets, std::vector<bool>{true});
+}
+
+}  // namespace
