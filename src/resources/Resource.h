@@ -37,6 +37,13 @@ inline constexpr int IDC_PASSWD_PROMPT = 1013;
 
 // Controls of IDD_SETTINGS, one row of the dialog each
 inline constexpr int IDC_STARTATLOGIN = 1016;
+inline constexpr int IDC_PROBE_TCP = 1030;
+inline constexpr int IDC_PROBE_WINDOW = 1031;
+inline constexpr int IDC_PROBE_FILE = 1032;
+inline constexpr int IDC_PROBE_FILE_SEC = 1033;
+inline constexpr int IDC_PROBE_FAILS = 1034;
+inline constexpr int IDC_PROBE_GRACE_SEC = 1035;
+inline constexpr int IDC_STOP_TIMEOUT_SEC = 1036;
 
 // Controls nobody addresses
 inline constexpr int IDC_STATIC = -1;

@@ -38,6 +38,10 @@ struct TcpTarget {
 // surrounding blanks ignored. Host names other than localhost are refused: resolving one
 // could block the window's thread. None when the text is malformed.
 std::optional<TcpTarget> ParseTcpTarget(const std::u16string& text);
+// What the user is told when a TCP probe's address is refused.
+inline constexpr char16_t kTcpTargetRefused[]
+    = u"TCP 探测地址格式不对，请填写端口，或 IPv4 地址:端口（如 127.0.0.1:4001）！";
+
 // Any probe is configured.
 bool AnyProbe(const ProbeSettings& probes);
 // The numbers moved into their ranges.

@@ -231,7 +231,7 @@ void CPerennixDlg::OpenTrayMenu()
 
 void CPerennixDlg::OnSettings()
 {
-    CSettingsDlg dlgSettings;
+    CSettingsDlg dlgSettings(m_config.probes);
     dlgSettings.DoModal();
 }
 

@@ -4,10 +4,13 @@
 // "取消" and Esc change nothing.
 
 #include "platform/Window.h"
+#include "settings/ProbeSettings.h"
 
 class CSettingsDlg : public CDialogEx {
 public:
-    explicit CSettingsDlg(CDialogEx* parent = nullptr);
+    // probes: the health probes' settings, shown at opening and changed on "确定" (they are
+    // written to config.ini with the rest on "保存" and "开始").
+    explicit CSettingsDlg(ProbeSettings& probes, CDialogEx* parent = nullptr);
 
     bool OnInitDialog() override;
 
@@ -20,5 +23,10 @@ private:
     void LoadStartAtLogin();
     bool ApplyStartAtLogin();
 
+    void LoadProbes();
+    // Takes the probes' rows; false, after saying why, when a value is refused.
+    bool ApplyProbes();
+
+    ProbeSettings& m_probes;
     bool m_bStartAtLoginShown = false;
 };
