@@ -3,6 +3,9 @@
 //   px_probe_helper tcp PORT SECONDS
 //     listens on 127.0.0.1:PORT and takes connections for SECONDS (0: for ever), then closes
 //     its listening socket and sleeps until it is killed: alive, no longer accepting.
+//   px_probe_helper x11 SECONDS
+//     shows a window that lists _NET_WM_PING and answers pings for SECONDS, then stops reading
+//     its events (a blocked event loop) and sleeps until it is killed.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +16,9 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
 
 namespace {
 
@@ -48,12 +54,57 @@ int ServeTcp(int port, int seconds)
         pause();
 }
 
+int ServeWindow(int seconds)
+{
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        std::fprintf(stderr, "px_probe_helper: no display\n");
+        return 1;
+    }
+    const Window root = DefaultRootWindow(display);
+    const Window window = XCreateSimpleWindow(display, root, 0, 0, 200, 100, 0, 0, 0xFFFFFF);
+    Atom protocols[] = {XInternAtom(display, "WM_DELETE_WINDOW", False), XInternAtom(display, "_NET_WM_PING", False)};
+    XSetWMProtocols(display, window, protocols, 2);
+    const long pid = getpid();
+    XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
+        reinterpret_cast<const unsigned char*>(&pid), 1);
+    XStoreName(display, window, "px_probe_helper");
+    XMapWindow(display, window);
+    XFlush(display);
+    const Atom wmProtocols = XInternAtom(display, "WM_PROTOCOLS", False);
+    timespec start{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        if (seconds > 0 && now.tv_sec - start.tv_sec >= seconds)
+            break;
+        while (XPending(display) > 0) {
+            XEvent event{};
+            XNextEvent(display, &event);
+            // A ping goes back to the root window, as the window manager's protocol asks.
+            if (event.type == ClientMessage && event.xclient.message_type == wmProtocols
+                && static_cast<Atom>(event.xclient.data.l[0]) == protocols[1]) {
+                event.xclient.window = root;
+                XSendEvent(display, root, False, SubstructureNotifyMask | SubstructureRedirectMask, &event);
+                XFlush(display);
+            }
+        }
+        pollfd watch{ConnectionNumber(display), POLLIN, 0};
+        poll(&watch, 1, 200);
+    }
+    for (;;)
+        pause();
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     if (argc == 4 && std::strcmp(argv[1], "tcp") == 0)
         return ServeTcp(std::atoi(argv[2]), std::atoi(argv[3]));
-    std::fprintf(stderr, "usage: %s tcp PORT SECONDS\n", argv[0]);
+    if (argc == 3 && std::strcmp(argv[1], "x11") == 0)
+        return ServeWindow(std::atoi(argv[2]));
+    std::fprintf(stderr, "usage: %s tcp PORT SECONDS | %s x11 SECONDS\n", argv[0], argv[0]);
     return 2;
 }
