@@ -3,8 +3,12 @@
 
 #include <QApplication>
 #include <clocale>
+#include <cstdio>
+#include <string>
+#include <vector>
 
 #include "app/CPerennixApp.h"
+#include "app/CommandLine.h"
 #include "backends/posix/PosixFiles.h"
 #include "backends/posix/PosixSystem.h"
 #include "backends/qt/QtWindowHost.h"
@@ -12,6 +16,13 @@
 
 int main(int argc, char** argv)
 {
+    // --version and --help print and end before the toolkit starts: no window, no display needed.
+    const CommandLineOutcome outcome = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    std::fputs(outcome.standardOutput.c_str(), stdout);
+    std::fputs(outcome.standardError.c_str(), stderr);
+    if (!outcome.run)
+        return outcome.exitCode;
+
     QApplication application(argc, argv);
     // QApplication takes the environment's locale; the program runs in the "C" locale, so
     // character classes and number formats do not depend on the user's settings.

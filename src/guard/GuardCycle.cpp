@@ -106,6 +106,7 @@ void GuardEngine::GuardedCheck(uintptr_t id)
     // programs they started in the background included.
     if (IsProcessRunning(m_config.strExeName)) {
         ShowStatus(kStatusRunning);
+        NoteProgramStaysUp();
         if (m_config.strExeName == kGatewayImage)
             ConfirmGatewayDialog();
         CheckHealth();
@@ -114,20 +115,33 @@ void GuardEngine::GuardedCheck(uintptr_t id)
         // real program running in the background), but under another name than the one
         // configured: launching again would only pile up copies of it.
         ShowStatus(kStatusNameNotFound + m_config.strExeName);
-    } else if (!LaunchProgram()) {
-        return;  // guarding has stopped
+        NoteProgramStaysUp();
+    } else {
+        if (m_bProgramUp)
+            NoteProgramEnded();
+        if (!WaitingAfterQuickExit() && !LaunchProgram())
+            return;  // guarding has stopped
     }
     CheckRestartSoon();
     // Killed last, so a one-shot re-armed by a relaunch in this very tick is cancelled too:
     // the next check is the next loop tick.
     if (id == TIMER_LAUNCHED)
         m_view.CancelTimer(TIMER_LAUNCHED);
+    CollectEventCommands();
+    UpdateMetrics(false);
 }
 
 bool GuardEngine::LaunchProgram()
 {
     ForgetLaunchedProcess();
     ShowStatus(kStatusLaunching);
+    if (m_counters.nLaunches > 0 && !m_bRestartLaunch)
+        ++m_counters.nCrashRestarts;
+    m_bRestartLaunch = false;
+    ++m_counters.nLaunches;
+    m_counters.lastLaunchUnixSec = GetSystem().GetUnixTimeMs() / 1000;
+    m_launchedAtMs = GetSystem().GetSteadyMs();
+    m_bProgramUp = true;
     const std::u16string& path = m_config.strFullPath;
     if (LaunchesThroughShell(path, GetSystem())) {
         const std::u16string* parameters = m_config.strArgs.empty() ? nullptr : &m_config.strArgs;
@@ -157,6 +171,8 @@ bool GuardEngine::LaunchProgram()
 
 void GuardEngine::StopLaunchFailed()
 {
+    m_bProgramUp = false;
+    RaiseEvent("launch_failed");
     Stop(kStatusLaunchFailed);
     WriteLogEntry(logtext::kGuardStoppedLaunchFailed);
 }
@@ -234,6 +250,12 @@ bool GuardEngine::FireJumpedOverRestarts(std::optional<int32_t> jumpedFrom, int3
 void GuardEngine::FireRestart(RestartEntry& entry, int32_t dayNow)
 {
     WriteRestartLogEntry(entry.minuteOfDay, logtext::kRestartFired);
+    // Ended on purpose: no exit to report, no back-off, and the next launch is the restart's.
+    m_bProgramUp = false;
+    EndBackoffRun();
+    ++m_counters.nDailyRestarts;
+    m_bRestartLaunch = true;
+    RaiseEvent("daily_restart");
     m_view.CancelTimer(TIMER_RESTART);
     m_bRestartPending = false;
     EndProgramForRestart();

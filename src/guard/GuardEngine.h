@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "guard/HealthProbes.h"
+#include "guard/Metrics.h"
 #include "guard/RestartSchedule.h"
 #include "platform/System.h"
 #include "settings/GuardConfig.h"
@@ -76,6 +78,11 @@ public:
     const RestartSchedule& Schedule() const { return m_schedule; }
     // The settings guarding runs with (those of the last start).
     const GuardConfig& Config() const { return m_config; }
+    // Quick exits in a row (the back-off's count); 0 when the program last stayed up.
+    int32_t QuickExits() const { return m_nQuickExits; }
+    // The wait the back-off put before the next launch, in ms; 0 when none.
+    int64_t BackoffWaitMs() const { return m_backoffWaitMs; }
+    const GuardCounters& Counters() const { return m_counters; }
 
 private:
     void GuardedCheck(uintptr_t id);
@@ -101,6 +108,21 @@ private:
     void EndProgramNow();
     void OnStopTick();
     void EndHealthWork();
+    // After a crash: the program that was up has gone. Logs how it ended and decides the
+    // back-off's wait.
+    void NoteProgramEnded();
+    // The program has stayed up past the minimum uptime: the back-off run is over.
+    void NoteProgramStaysUp();
+    // True while the back-off's wait runs; shows it in the status line.
+    bool WaitingAfterQuickExit();
+    void LogExit(const std::optional<ProcessExit>& exit);
+    // Writes how often the last exit repeated in the run that ends now.
+    void EndBackoffRun();
+    // Runs the event command (when set) for event, and logs how earlier runs ended.
+    void RaiseEvent(const char* event);
+    void CollectEventCommands();
+    // Writes the metrics file when something changed or a minute has passed (force: now).
+    void UpdateMetrics(bool force);
 
     GuardView& m_view;
     GuardConfig m_config;
@@ -110,4 +132,21 @@ private:
     std::optional<LaunchedProcess> m_launched;  // what the last launch started, when the system knows it
     std::optional<ClockReading> m_lastClockLook;  // the clocks at the schedule's last look
     HealthState m_health;
+
+    // The program this engine launched is taken as up until a check finds it gone.
+    bool m_bProgramUp = false;
+    bool m_bRestartLaunch = false;  // the next launch is the daily restart's
+    int64_t m_launchedAtMs = 0;  // steady clock at the last launch
+    int32_t m_nQuickExits = 0;
+    int64_t m_backoffWaitMs = 0;
+    int64_t m_backoffUntilMs = 0;  // steady clock at the end of the wait
+    std::optional<ProcessExit> m_lastExit;  // the exit the back-off run logged
+    bool m_bLastExitLogged = false;
+    int32_t m_nRepeatedExits = 0;  // identical exits since, not logged one by one
+    std::optional<ProcessExit> m_lastExitForEvent;
+    std::vector<uint64_t> m_eventRuns;  // event commands not yet known to have ended
+    GuardCounters m_counters;
+    std::string m_lastMetrics;  // the text last written
+    int64_t m_lastMetricsMs = 0;
+    bool m_bMetricsFailureLogged = false;
 };

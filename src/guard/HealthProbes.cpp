@@ -136,6 +136,10 @@ void GuardEngine::RestartForHealth(const ProbeOutcome& failed)
         failed.probe + u"：" + failed.seen + u"（连续 " + px::IToW(m_config.probes.nFails) + u" 次）");
     ShowStatus(u"健康探测失败（" + failed.probe + u"），正在重启程序。。。");
     m_health.streaks.Reset();
+    // Ended on purpose, as the daily restart ends it: no exit to report, no back-off.
+    m_bProgramUp = false;
+    EndBackoffRun();
+    m_bRestartLaunch = true;
     EndProgramForRestart();
 }
 

@@ -28,6 +28,8 @@ void GuardEngine::Start(bool askFirst, bool atLaunch)
     WriteLogEntry(atLaunch ? logtext::kGuardStartedAtLaunch : logtext::kGuardStartedByUser);
 
     m_bGuarding = true;
+    m_bProgramUp = false;
+    EndBackoffRun();
     // Clock changes count from this start's first look on.
     m_lastClockLook.reset();
     if (m_config.bTimedClose)
@@ -65,4 +67,8 @@ void GuardEngine::Stop(const std::u16string& statusText)
     EndHealthWork();
     m_view.EnableSettingsControls(true);
     ForgetLaunchedProcess();
+    // The run of quick exits ends with guarding: its repeats are counted in the log now.
+    EndBackoffRun();
+    RaiseEvent("stopped");
+    UpdateMetrics(true);
 }

@@ -73,6 +73,8 @@ void WriteLogEntry(const char* message, std::u16string_view text)
     WriteLogEntry(std::string(message) + GetFiles().EncodeGbk(text));
 }
 
+void WriteLogText(std::u16string_view message) { WriteLogEntry(GetFiles().EncodeGbk(message)); }
+
 void WriteLogEntry(const char* message, int64_t number)
 {
     WriteLogEntry(std::string(message) + std::to_string(number));

@@ -43,6 +43,8 @@ inline constexpr char LOG_LINE_END[] = "\r\n";
 void WriteLogEntry(std::string_view message);
 // An entry of a fixed message followed by text (a path, a title) in GBK.
 void WriteLogEntry(const char* message, std::u16string_view text);
+// An entry of a whole message given as text, written in GBK.
+void WriteLogText(std::u16string_view message);
 // An entry of a fixed message followed by a number in plain decimal.
 void WriteLogEntry(const char* message, int64_t number);
 // The restart entries: timestamp, "->", hour, ":", minute (plain decimal), message.

@@ -23,6 +23,21 @@ int64_t System::GetSteadyMs()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+int64_t System::GetUnixTimeMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+// A system that cannot tell how its processes end, or run commands, says so.
+std::optional<ProcessExit> System::ExitOf(const LaunchedProcess&) { return std::nullopt; }
+
+std::optional<uint64_t> System::RunCommand(const std::u16string&, const std::vector<EnvironmentVariable>&)
+{
+    return std::nullopt;
+}
+
+std::optional<ProcessExit> System::CommandExit(uint64_t) { return std::nullopt; }
 // A system without a login start of its own (a test's) has none to show or change.
 std::optional<bool> System::IsStartAtLogin() { return std::nullopt; }
 

@@ -58,6 +58,20 @@ struct LaunchedProcess {
     bool operator==(const LaunchedProcess&) const = default;
 };
 
+// How a process ended.
+struct ProcessExit {
+    bool bySignal = false;  // ended by a signal (Linux) rather than by exiting
+    int64_t code = 0;  // the exit code, or the signal's number
+    std::u16string signalName;  // the signal's name ("SIGKILL"), when ended by one
+    bool operator==(const ProcessExit&) const = default;
+};
+
+// One variable of a command's environment.
+struct EnvironmentVariable {
+    std::u16string name;
+    std::u16string value;
+};
+
 // Opaque reference to a top-level window of another program.
 using ForeignWindow = uint64_t;
 
@@ -125,6 +139,18 @@ public:
     // read). When launched is given, it gets the launch: the interpreter and all it starts.
     virtual bool StartScript(const std::u16string& path, std::optional<LaunchedProcess>* launched) = 0;
 
+    // How the first process of the launch (the program, or the interpreter of a script) ended;
+    // none while it runs, or when the system cannot tell (another reaper took it).
+    virtual std::optional<ProcessExit> ExitOf(const LaunchedProcess& process);
+    // Starts program (no shell, no arguments) with this process's environment plus the given
+    // variables, detached, and returns at once; the id to ask CommandExit with, or none when
+    // it could not be started. Its output goes nowhere: a command that floods it or never
+    // ends holds nothing of this program.
+    virtual std::optional<uint64_t> RunCommand(
+        const std::u16string& program, const std::vector<EnvironmentVariable>& environment);
+    // How a command of RunCommand ended, once: none while it runs. Once told, the id is gone.
+    virtual std::optional<ProcessExit> CommandExit(uint64_t id);
+
     // Every top-level window with exactly this title, topmost first.
     virtual std::vector<TopWindow> FindTopWindows(const std::u16string& title) = 0;
     // Brings the window to the front; true when it (or a child of it) now holds the keyboard focus.
@@ -163,6 +189,8 @@ public:
     // wall clock (a restart time slept through is missed, as one the program was not running
     // for). Only differences of it mean anything. By default the C++ library's steady clock.
     virtual int64_t GetSteadyMs();
+    // Milliseconds since 1970-01-01 00:00 UTC. By default the C++ library's system clock.
+    virtual int64_t GetUnixTimeMs();
     // The running executable's full path.
     virtual std::u16string GetModuleFileName() = 0;
 

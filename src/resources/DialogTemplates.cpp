@@ -2,6 +2,10 @@
 
 #include "resources/Resource.h"
 
+// The version comes from the build as narrow text; the texts here are UTF-16.
+#define PX_UTF16_(text) u##text
+#define PX_UTF16(text) PX_UTF16_(text)
+
 namespace {
 
 constexpr StyleSet<ControlStyle> kEditStyle = ControlStyle::Border | ControlStyle::TabStop | ControlStyle::AutoHScroll;
@@ -76,7 +80,7 @@ const std::vector<DialogTemplate>& Templates()
             DialogStyle::Caption | DialogStyle::SysMenu | DialogStyle::ModalFrame | DialogStyle::FixedSys,
             {
                 {IDC_STATIC, ControlKind::Icon, u"", 14, 14, 21, 20, {}, IDR_MAINFRAME},
-                {IDC_STATIC, ControlKind::Label, u"Perennix，1.0 版", 42, 9, 114, 8,
+                {IDC_STATIC, ControlKind::Label, u"Perennix，" PX_UTF16(PERENNIX_VERSION_TEXT) u" 版", 42, 9, 114, 8,
                     ControlStyle::Left | ControlStyle::NoPrefix},
                 {IDC_STATIC, ControlKind::Label, u"版权所有 (C) 2026 Perennix 项目", 42, 26, 114, 8,
                     ControlStyle::Left},
@@ -124,6 +128,8 @@ const DialogTemplate* FindDialogTemplate(int id)
             return &t;
     return nullptr;
 }
+
+std::u16string_view ProgramVersion() { return PX_UTF16(PERENNIX_VERSION_TEXT); }
 
 std::u16string_view LoadStringResource(int id)
 {

@@ -23,5 +23,8 @@ enum class HostText {
 };
 std::u16string_view GetHostText(HostText text);
 
+// The program's version ("1.0.0"), set in one place: the project's version in CMakeLists.txt.
+std::u16string_view ProgramVersion();
+
 // String resources (IDS_ABOUTBOX, IDS_SETTINGS); empty when there is none.
 std::u16string_view LoadStringResource(int id);

@@ -29,6 +29,13 @@ constexpr char16_t KEY_PROBE_FAILS[] = u"PROBE_FAILS";
 constexpr char16_t KEY_PROBE_GRACE_SEC[] = u"PROBE_GRACE_SEC";
 constexpr char16_t KEY_STOP_TIMEOUT_SEC[] = u"STOP_TIMEOUT_SEC";
 
+constexpr char16_t KEY_BACKOFF[] = u"BACKOFF";
+constexpr char16_t KEY_BACKOFF_MAX_SEC[] = u"BACKOFF_MAX_SEC";
+constexpr char16_t KEY_MIN_UPTIME_SEC[] = u"MIN_UPTIME_SEC";
+constexpr char16_t KEY_NOTIFY[] = u"NOTIFY";
+constexpr char16_t KEY_EVENT_CMD[] = u"EVENT_CMD";
+constexpr char16_t KEY_METRICS_FILE[] = u"METRICS_FILE";
+
 constexpr int32_t DEFAULT_LOOPSEC = 60;
 
 std::u16string Flag(bool on) { return on ? u"1" : u"0"; }
@@ -106,6 +113,14 @@ StoredSettings ReadStoredSettings(const std::u16string& iniPath)
     config.bTimedClose = profile.GetInt(section, KEY_ISTIMEDCLOSE, 0) != 0;
     stored.bAutoStart = profile.GetInt(section, KEY_AUTOSTART, 0) != 0;
     config.probes = ReadProbeSettings(profile, section);
+
+    const GuardConfig defaults;
+    config.bBackoff = profile.GetInt(section, KEY_BACKOFF, defaults.bBackoff ? 1 : 0) != 0;
+    config.nBackoffMaxSec = profile.GetInt(section, KEY_BACKOFF_MAX_SEC, defaults.nBackoffMaxSec);
+    config.nMinUptimeSec = profile.GetInt(section, KEY_MIN_UPTIME_SEC, defaults.nMinUptimeSec);
+    config.bNotify = profile.GetInt(section, KEY_NOTIFY, defaults.bNotify ? 1 : 0) != 0;
+    config.strEventCmd = profile.GetString(section, KEY_EVENT_CMD, u"");
+    config.strMetricsFile = profile.GetString(section, KEY_METRICS_FILE, u"");
     return stored;
 }
 

@@ -22,6 +22,15 @@ struct GuardConfig {
     std::optional<std::u16string> strUnreadableArgs;
     // The health probes and the stop's wait (keys of their own, after the others).
     ProbeSettings probes;
+
+    // Keys beside the ones above, for what happens when the program dies. A file without them
+    // gets these defaults; an older copy of the program ignores them.
+    bool bBackoff = true;  // BACKOFF: wait longer after each quick exit
+    int32_t nBackoffMaxSec = 300;  // BACKOFF_MAX_SEC: the longest wait
+    int32_t nMinUptimeSec = 10;  // MIN_UPTIME_SEC: an exit before this is a quick exit
+    bool bNotify = true;  // NOTIFY: tray notifications
+    std::u16string strEventCmd;  // EVENT_CMD: a program run on each event; empty: none
+    std::u16string strMetricsFile;  // METRICS_FILE: the metrics file's path; empty: none
 };
 
 inline constexpr char16_t SETTINGS_SECTION[] = u"PX_SETTING";

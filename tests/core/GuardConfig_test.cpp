@@ -49,6 +49,12 @@ void ExpectSameConfig(const GuardConfig& a, const GuardConfig& b)
     EXPECT_EQ(a.strRebTime, b.strRebTime);
     EXPECT_EQ(a.strUnreadableArgs, b.strUnreadableArgs);
     EXPECT_EQ(a.probes, b.probes);
+    EXPECT_EQ(a.bBackoff, b.bBackoff);
+    EXPECT_EQ(a.nBackoffMaxSec, b.nBackoffMaxSec);
+    EXPECT_EQ(a.nMinUptimeSec, b.nMinUptimeSec);
+    EXPECT_EQ(a.bNotify, b.bNotify);
+    EXPECT_EQ(a.strEventCmd, b.strEventCmd);
+    EXPECT_EQ(a.strMetricsFile, b.strMetricsFile);
 }
 
 // The cases of the path cut are in Paths_test.cpp.
@@ -74,7 +80,8 @@ TEST(GuardConfigNames, OnlyAsciiLettersAreLowerCased)
 TEST_F(GuardConfigFile, MissingFileGivesEveryDefault)
 {
     const StoredSettings stored = ReadStoredSettings(ini);
-    ExpectSameConfig(stored.config, GuardConfig{u"", u"", u"", false, u"", 60, false, u"0", std::nullopt, {}});
+    ExpectSameConfig(stored.config,
+        GuardConfig{u"", u"", u"", false, u"", 60, false, u"0", std::nullopt, {}, true, 300, 10, true, u"", u""});
     EXPECT_FALSE(stored.bAutoStart);
     EXPECT_FALSE(dir.Exists(ini));
 }
@@ -93,9 +100,29 @@ TEST_F(GuardConfigFile, ReadsEveryKey)
            "AUTOSTART=1\r\n"));
     const StoredSettings stored = ReadStoredSettings(ini);
     ExpectSameConfig(stored.config,
-        GuardConfig{
-            u"/opt/App/run.sh", u"--Plain @ text", u"", false, u"run.sh\u00C0", -7, true, u"", std::nullopt, {}});
+        GuardConfig{u"/opt/App/run.sh", u"--Plain @ text", u"", false, u"run.sh\u00C0", -7, true, u"", std::nullopt, {},
+            true, 300, 10, true, u"", u""});
     EXPECT_TRUE(stored.bAutoStart);
+}
+
+TEST_F(GuardConfigFile, ReadsTheKeysOfWhatHappensWhenTheProgramDies)
+{
+    dir.Write(ini,
+        U8(u8"[PX_SETTING]\r\n"
+           "LOOPSEC=1\r\n"
+           "BACKOFF=0\r\n"
+           "BACKOFF_MAX_SEC=600\r\n"
+           "MIN_UPTIME_SEC=30\r\n"
+           "NOTIFY=0\r\n"
+           "EVENT_CMD=/opt/事件/notify\r\n"
+           "METRICS_FILE=/var/lib/node_exporter/perennix.prom\r\n"));
+    const StoredSettings stored = ReadStoredSettings(ini);
+    ExpectSameConfig(stored.config,
+        GuardConfig{u"", u"", u"", false, u"", 1, false, u"0", std::nullopt, {}, false, 600, 30, false,
+            u"/opt/事件/notify", u"/var/lib/node_exporter/perennix.prom"});
+    // A save of the settings the window shows leaves them as they are.
+    ASSERT_TRUE(WriteGuardConfig(ini, stored.config));
+    ExpectSameConfig(ReadStoredSettings(ini).config, stored.config);
 }
 
 TEST_F(GuardConfigFile, FreshWriteHasTheKeysInOrder)

@@ -11,6 +11,7 @@
 #include "FakeSystem.h"
 #include "GuardEngineFixture.h"
 #include "GuardTexts.h"
+#include "LogMessages.h"
 #include "MemoryFolder.h"
 #include "TestGbk.h"
 #include "base/Unicode.h"

@@ -41,17 +41,27 @@ namespace {
 const QString kFixedFont = QStringLiteral("WenQuanYi Micro Hei");
 
 // Each template's base units in that font (at the template's point size) and its client size
-// in pixels.
+// in pixels. The 高级设置 dialog grows by a row with each setting: its size is pinned through
+// its base units alone (units times base units, a quarter and an eighth, rounded as MulDiv).
 struct PinnedTemplate {
     int id;
     px::qt::BaseUnits base;
-    QSize size;
+    QSize size;  // none: from the template's units
 };
 const PinnedTemplate kPinnedTemplates[] = {
     {IDD_MAIN, {7, 15}, {537, 467}},  // 10 points, 307 x 249 units
     {IDD_PASSWD, {6, 13}, {333, 125}},  // 8 points, 222 x 77 units
     {IDD_ABOUTBOX, {7, 14}, {313, 149}},  // 9 points, 179 x 85 units
+    {IDD_SETTINGS, {7, 14}, {}},  // 9 points
 };
+
+QSize PinnedSize(const PinnedTemplate& pinned, const DialogTemplate& tpl)
+{
+    if (pinned.size.isValid())
+        return pinned.size;
+    const auto scale = [](int units, int base, int divisor) { return (units * base + divisor / 2) / divisor; };
+    return {scale(tpl.cx, pinned.base.cx, 4), scale(tpl.cy, pinned.base.cy, 8)};
+}
 
 const PinnedTemplate* FindPinned(int id)
 {
@@ -114,7 +124,7 @@ TEST_F(TemplateTest, EveryTemplateBuildsItsControlsWithTextIdPlaceAndTabOrder)
             EXPECT_EQ(w.Base().cx, base.cx);
             EXPECT_EQ(w.Base().cy, base.cy);
             EXPECT_EQ(w.Widget()->windowTitle(), px::qt::ToQString(tpl.title));
-            EXPECT_EQ(w.Widget()->size(), pinned->size);
+            EXPECT_EQ(w.Widget()->size(), PinnedSize(*pinned, tpl));
             // The title bar's buttons are the template's, and the size is fixed: a window
             // manager offers maximising any window whose size can change.
             const Qt::WindowFlags flags = w.Widget()->windowFlags();
@@ -122,8 +132,8 @@ TEST_F(TemplateTest, EveryTemplateBuildsItsControlsWithTextIdPlaceAndTabOrder)
             EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
             EXPECT_EQ(flags.testFlag(Qt::WindowMinimizeButtonHint), tpl.style.Has(DialogStyle::MinimizeBox));
             EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
-            EXPECT_EQ(w.Widget()->minimumSize(), pinned->size);
-            EXPECT_EQ(w.Widget()->maximumSize(), pinned->size);
+            EXPECT_EQ(w.Widget()->minimumSize(), PinnedSize(*pinned, tpl));
+            EXPECT_EQ(w.Widget()->maximumSize(), PinnedSize(*pinned, tpl));
 
             ASSERT_EQ(w.Controls().size(), tpl.controls.size());
             std::vector<QWidget*> tabStops;

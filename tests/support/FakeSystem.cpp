@@ -163,7 +163,12 @@ intptr_t FakeSystem::ShellOpen(
     l.atMs = m_clock.NowMs();
     l.result = shellResult;
     shellLaunches.push_back(l);
-    if (shellResult > 32 && !launchStartsProcess.empty()) {
+    if (shellResult > 32 && launchEndsAtOnce) {
+        const uint64_t launch = m_nextPid++;
+        launchExits[launch] = *launchEndsAtOnce;
+        if (launched)
+            *launched = LaunchedProcess{launch, 0};
+    } else if (shellResult > 32 && !launchStartsProcess.empty()) {
         lastLaunch = AddToLaunch(m_nextPid, launchStartsProcess);
         if (launched)
             *launched = LaunchedProcess{lastLaunch, 0};
@@ -211,6 +216,39 @@ bool FakeSystem::StartScript(const std::u16string& path, std::optional<LaunchedP
             *launched = LaunchedProcess{lastLaunch, 0};
     }
     return scriptStarts;
+}
+
+void FakeSystem::EndLaunch(uint64_t launch, const ProcessExit& exit)
+{
+    std::erase_if(processes, [&](const FakeProcess& p) { return p.launch == launch; });
+    launchExits[launch] = exit;
+}
+
+std::optional<ProcessExit> FakeSystem::ExitOf(const LaunchedProcess& process)
+{
+    const auto it = launchExits.find(process.id);
+    if (IsAlive(process) || it == launchExits.end())
+        return std::nullopt;
+    return it->second;
+}
+
+std::optional<uint64_t> FakeSystem::RunCommand(
+    const std::u16string& program, const std::vector<EnvironmentVariable>& environment)
+{
+    commands.push_back({program, environment});
+    if (!commandStarts)
+        return std::nullopt;
+    return commands.size() - 1;
+}
+
+std::optional<ProcessExit> FakeSystem::CommandExit(uint64_t id)
+{
+    const auto it = commandExits.find(id);
+    if (it == commandExits.end())
+        return std::nullopt;
+    const ProcessExit exit = it->second;
+    commandExits.erase(it);
+    return exit;
 }
 
 std::vector<TopWindow> FakeSystem::FindTopWindows(const std::u16string& title)

@@ -121,6 +121,22 @@ public:
     std::vector<std::u16string> scriptFiles;
     std::vector<std::u16string> scripts;  // the paths run as scripts
     bool scriptStarts = true;  // false: the interpreter could not run the file
+    // When set, a successful launch starts a process that has already ended this way by the
+    // next look (a program that dies at once); launchStartsProcess is not used then.
+    std::optional<ProcessExit> launchEndsAtOnce;
+    // How the processes of each launch ended (by launch id), for ExitOf.
+    std::map<uint64_t, ProcessExit> launchExits;
+    // Ends the launch's processes with exit.
+    void EndLaunch(uint64_t launch, const ProcessExit& exit);
+
+    // Commands: what RunCommand was asked, whether it starts them, and how they ended.
+    struct CommandRun {
+        std::u16string program;
+        std::vector<EnvironmentVariable> environment;
+    };
+    std::vector<CommandRun> commands;
+    bool commandStarts = true;
+    std::map<uint64_t, ProcessExit> commandExits;  // by id (the index in commands)
     std::vector<uint64_t> released;  // launches let go of
     std::vector<uint64_t> launchesEnded;  // launches ended whole
 
@@ -161,6 +177,11 @@ public:
     bool IsExecutableProgram(const std::u16string& path) override;
     bool IsScriptFile(const std::u16string& path) override;
     bool StartScript(const std::u16string& path, std::optional<LaunchedProcess>* launched) override;
+    std::optional<ProcessExit> ExitOf(const LaunchedProcess& process) override;
+    std::optional<uint64_t> RunCommand(
+        const std::u16string& program, const std::vector<EnvironmentVariable>& environment) override;
+    std::optional<ProcessExit> CommandExit(uint64_t id) override;
+    int64_t GetUnixTimeMs() override { return m_clock.NowMs(); }
     std::vector<TopWindow> FindTopWindows(const std::u16string& title) override;
     bool BringToFront(ForeignWindow window) override;
     void PressSpaceKey() override;

@@ -11,6 +11,7 @@
 #include "FakeGuardView.h"
 #include "FakeSystem.h"
 #include "GuardTexts.h"
+#include "LogMessages.h"
 #include "MemoryFolder.h"
 #include "TestGbk.h"
 #include "guard/GuardEngine.h"
@@ -33,17 +34,7 @@ protected:
     void Advance(int64_t ms) { view.AdvanceBy(engine, ms); }
 
     // The run log's messages so far, decoded from GBK, without their timestamps.
-    std::vector<std::string> LogMessages() const
-    {
-        std::vector<std::string> messages;
-        const std::string text = log.Text();
-        for (size_t start = 0; start < text.size();) {
-            const size_t end = text.find("\r\n", start);
-            messages.push_back(testsupport::GbkToUtf8(text.substr(start + 23, end - start - 23)));
-            start = end + 2;
-        }
-        return messages;
-    }
+    std::vector<std::string> LogMessages() const { return testsupport::LogMessagesOf(log.Text()); }
 
     testsupport::MemoryFolder memory;  // the file service, for the log's GBK
     testsupport::CapturedStdout log;

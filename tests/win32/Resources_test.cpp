@@ -66,10 +66,20 @@ TEST(Resources, VersionNamesTheProgramInChinese)
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT size = 0;
     ASSERT_TRUE(::VerQueryValueW(copy.data(), L"\\", reinterpret_cast<void**>(&fixed), &size));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0x00000001u);
+    // The program's one version, "major.minor.patch", as numbers: major.minor.patch.0.
+    const std::u16string_view text = ProgramVersion();
+    std::vector<DWORD> parts(1, 0);
+    for (char16_t c : text) {
+        if (c == u'.')
+            parts.push_back(0);
+        else
+            parts.back() = parts.back() * 10 + static_cast<DWORD>(c - u'0');
+    }
+    ASSERT_EQ(parts.size(), 3u) << "the version is major.minor.patch";
+    EXPECT_EQ(fixed->dwFileVersionMS, (parts[0] << 16) | parts[1]);
+    EXPECT_EQ(fixed->dwFileVersionLS, parts[2] << 16);
+    EXPECT_EQ(fixed->dwProductVersionMS, (parts[0] << 16) | parts[1]);
+    EXPECT_EQ(fixed->dwProductVersionLS, parts[2] << 16);
     const auto value = [&](const wchar_t* name) {
         wchar_t* text = nullptr;
         UINT length = 0;
@@ -79,8 +89,9 @@ TEST(Resources, VersionNamesTheProgramInChinese)
         return std::wstring(text);
     };
     EXPECT_EQ(value(L"FileDescription"), L"Perennix");
-    EXPECT_EQ(value(L"FileVersion"), L"1.0.0.1");
-    EXPECT_EQ(value(L"ProductVersion"), L"1.0.0.1");
+    const std::wstring versionText(text.begin(), text.end());
+    EXPECT_EQ(value(L"FileVersion"), versionText);
+    EXPECT_EQ(value(L"ProductVersion"), versionText);
     EXPECT_EQ(value(L"InternalName"), L"Perennix.exe");
     EXPECT_EQ(value(L"OriginalFilename"), L"Perennix.exe");
 }

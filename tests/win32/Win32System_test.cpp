@@ -123,6 +123,33 @@ TEST_F(Win32SystemTest, ShellOpenPassesArgumentsIntactKeepsTheProcessAndReportsA
     EXPECT_TRUE(logged.starts_with(start) && logged.find('\n') == logged.size() - 1) << logged;
 }
 
+TEST_F(Win32SystemTest, TheLaunchedProgramsExitCodeAndACommandsEnvironmentAndExitAreKnown)
+{
+    const fs::path program = HelperCopy(L"pxexit" + m_tag + L".exe");
+    const std::u16string parameters = u"exit 3";
+    std::optional<LaunchedProcess> launched;
+    ASSERT_GT(m_system.ShellOpen(U16(program.wstring()), &parameters, &launched), 32);
+    ASSERT_TRUE(launched.has_value());
+    ASSERT_TRUE(WaitUntil([&] { return !m_system.IsAlive(*launched); }, 5000));
+    EXPECT_EQ(m_system.ExitOf(*launched), (ProcessExit{false, 3, u""}));
+    m_system.Release(*launched);
+
+    // An event command: the program alone, the variables in its environment, its exit told once.
+    const fs::path report = m_dir.Path() / L"事件.txt";
+    const std::optional<uint64_t> id = m_system.RunCommand(
+        U16(program.wstring()), {{u"PERENNIX_EVENT", u"died"}, {u"PX_ENV_REPORT", U16(report.wstring())}});
+    ASSERT_TRUE(id.has_value());
+    std::optional<ProcessExit> exit;
+    ASSERT_TRUE(WaitUntil([&] { return (exit = m_system.CommandExit(*id)).has_value(); }, 5000));
+    EXPECT_EQ(exit, (ProcessExit{false, 5, u""}));
+    EXPECT_FALSE(m_system.CommandExit(*id).has_value());
+    EXPECT_EQ(WaitForReport(report), std::vector<std::u16string>{u"died"});
+
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(m_system.RunCommand(U16((m_dir.Path() / L"missing.exe").wstring()), {}).has_value());
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("CreateProcessW"), std::string::npos);
+}
+
 TEST_F(Win32SystemTest, ScriptRunsAsOneWordBesideTheProgram)
 {
     // Folders and scripts whose names the interpreter would otherwise read as command text.

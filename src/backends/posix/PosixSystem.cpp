@@ -1,5 +1,6 @@
 #include "backends/posix/PosixSystem.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <ctime>
@@ -31,10 +32,88 @@ bool PosixSystem::AdoptLaunchedOrphans()
 
 void PosixSystem::ReapAdopted()
 {
-    if (!m_adopting)
-        return;
+    // How a launch's first process or a command ended is kept until asked for; everything
+    // else adopted is only reaped.
+    const auto keep = [this](pid_t pid, int status) {
+        const bool isCommand = m_commands.erase(pid) > 0;
+        const bool isLaunch = std::any_of(
+            m_launches.begin(), m_launches.end(), [pid](const auto& launch) { return launch.second.first == pid; });
+        if (isCommand || isLaunch)
+            m_ended[pid] = status;
+    };
     int status = 0;
-    while (waitpid(-1, &status, WNOHANG) > 0) { }
+    if (m_adopting) {
+        pid_t pid;
+        while ((pid = waitpid(-1, &status, WNOHANG)) > 0)
+            keep(pid, status);
+        return;
+    }
+    // Commands are this process's own children also when it adopts nothing.
+    for (const pid_t pid : std::vector<pid_t>(m_commands.begin(), m_commands.end()))
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            keep(pid, status);
+}
+
+namespace {
+
+ProcessExit ExitOfStatus(int status)
+{
+    ProcessExit exit;
+    if (WIFSIGNALED(status)) {
+        exit.bySignal = true;
+        exit.code = WTERMSIG(status);
+        if (const char* name = sigabbrev_np(WTERMSIG(status)))
+            exit.signalName = px::FromUtf8(std::string("SIG") + name);
+    } else {
+        exit.code = WEXITSTATUS(status);
+    }
+    return exit;
+}
+
+}  // namespace
+
+std::optional<ProcessExit> PosixSystem::ExitOf(const LaunchedProcess& process)
+{
+    const auto launch = m_launches.find(process.id);
+    if (launch == m_launches.end() || launch->second.first <= 0)
+        return std::nullopt;
+    ReapAdopted();
+    const auto ended = m_ended.find(launch->second.first);
+    if (ended == m_ended.end())
+        return std::nullopt;
+    return ExitOfStatus(ended->second);
+}
+
+std::optional<uint64_t> PosixSystem::RunCommand(
+    const std::u16string& program, const std::vector<EnvironmentVariable>& environment)
+{
+    std::vector<std::string> variables;
+    std::set<std::string> given;
+    for (const EnvironmentVariable& variable : environment) {
+        given.insert(px::ToUtf8(variable.name));
+        variables.push_back(px::ToUtf8(variable.name) + "=" + px::ToUtf8(variable.value));
+    }
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string_view text = *entry;
+        if (!given.count(std::string(text.substr(0, text.find('=')))))
+            variables.emplace_back(text);
+    }
+    const pid_t child = px::posix::SpawnCommand(px::ToUtf8(program), variables);
+    if (child <= 0)
+        return std::nullopt;
+    m_commands.insert(child);
+    return static_cast<uint64_t>(child);
+}
+
+std::optional<ProcessExit> PosixSystem::CommandExit(uint64_t id)
+{
+    ReapAdopted();
+    const auto ended = m_ended.find(static_cast<pid_t>(id));
+    if (ended == m_ended.end())
+        return std::nullopt;
+    const ProcessExit exit = ExitOfStatus(ended->second);
+    m_ended.erase(ended);
+    return exit;
 }
 
 bool PosixSystem::EnumerateProcesses(ProcessDetail detail, const std::function<bool(const ProcessEntry&)>& visit)
@@ -103,19 +182,21 @@ intptr_t PosixSystem::ShellOpen(
     const std::string path = px::ToUtf8(file);
     const std::string words = parameters ? px::ToUtf8(*parameters) : std::string();
     px::posix::LaunchSession session;
-    const intptr_t code = px::posix::ShellOpenFile(path, parameters ? &words : nullptr, nullptr, &session);
+    pid_t first = 0;
+    const intptr_t code = px::posix::ShellOpenFile(path, parameters ? &words : nullptr, &first, &session);
     if (code > 32)
-        Remember(launched, session);
+        Remember(launched, session, first);
     return code;
 }
 
-void PosixSystem::Remember(std::optional<LaunchedProcess>* launched, const px::posix::LaunchSession& session)
+void PosixSystem::Remember(
+    std::optional<LaunchedProcess>* launched, const px::posix::LaunchSession& session, pid_t first)
 {
     if (!launched || session.session <= 0)
         return;
     *launched = LaunchedProcess{static_cast<uint64_t>(session.session), session.since};
     m_launches.erase(static_cast<uint64_t>(session.session));
-    RecordOf(**launched);
+    RecordOf(**launched).first = first;
 }
 
 PosixSystem::LaunchRecord& PosixSystem::RecordOf(const LaunchedProcess& process)
@@ -184,9 +265,10 @@ bool PosixSystem::IsScriptFile(const std::u16string& path)
 bool PosixSystem::StartScript(const std::u16string& path, std::optional<LaunchedProcess>* launched)
 {
     px::posix::LaunchSession session;
-    const bool started = px::posix::StartScriptFile(px::ToUtf8(path), &session);
+    pid_t first = 0;
+    const bool started = px::posix::StartScriptFile(px::ToUtf8(path), &session, &first);
     if (started)
-        Remember(launched, session);
+        Remember(launched, session, first);
     return started;
 }
 
@@ -247,6 +329,15 @@ std::u16string PosixSystem::GetModuleFileName()
     if (path.ends_with(kDeleted))
         path.resize(path.size() - kDeleted.size());
     return px::FromUtf8(path);
+}
+
+void PosixSystem::Release(const LaunchedProcess& process)
+{
+    const auto launch = m_launches.find(process.id);
+    if (launch == m_launches.end())
+        return;
+    m_ended.erase(launch->second.first);
+    m_launches.erase(launch);
 }
 
 std::optional<bool> PosixSystem::IsStartAtLogin()

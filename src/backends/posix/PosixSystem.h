@@ -33,10 +33,17 @@ public:
     // adopted); a member's start time tells a reused pid from it.
     bool IsAlive(const LaunchedProcess& process) override;
     bool TerminateLaunched(const LaunchedProcess& process) override;
-    void Release(const LaunchedProcess& process) override { m_launches.erase(process.id); }
+    void Release(const LaunchedProcess& process) override;
     bool IsExecutableProgram(const std::u16string& path) override;
     bool IsScriptFile(const std::u16string& path) override;
     bool StartScript(const std::u16string& path, std::optional<LaunchedProcess>* launched) override;
+    // The wait status of the launch's first process, which this process reaps as the adopter
+    // of what it launches (only while adopting).
+    std::optional<ProcessExit> ExitOf(const LaunchedProcess& process) override;
+    // A child of this process, reaped at the next look after it ended.
+    std::optional<uint64_t> RunCommand(
+        const std::u16string& program, const std::vector<EnvironmentVariable>& environment) override;
+    std::optional<ProcessExit> CommandExit(uint64_t id) override;
 
     std::vector<TopWindow> FindTopWindows(const std::u16string& title) override;
     bool BringToFront(ForeignWindow window) override;
@@ -65,9 +72,10 @@ private:
     struct LaunchRecord {
         px::posix::LaunchScope scope;
         std::set<uint64_t> known;
+        pid_t first = 0;  // the process that runs the program (or the script's interpreter)
     };
     LaunchRecord& RecordOf(const LaunchedProcess& process);
-    void Remember(std::optional<LaunchedProcess>* launched, const px::posix::LaunchSession& session);
+    void Remember(std::optional<LaunchedProcess>* launched, const px::posix::LaunchSession& session, pid_t first);
     // Reaps the adopted processes that have ended (only while adopting).
     void ReapAdopted();
     bool SignalProcess(uint32_t pid, uint64_t startStamp, int signal);
@@ -77,4 +85,7 @@ private:
     uint32_t m_lastQuickStop = 0;  // the process the last quick scan stopped at
     bool m_adopting = false;
     std::map<uint64_t, LaunchRecord> m_launches;  // by session
+    // The wait status of each reaped process that a launch or a command is known by.
+    std::map<pid_t, int> m_ended;
+    std::set<pid_t> m_commands;  // commands not yet reaped
 };

@@ -11,6 +11,7 @@
 #include <glib.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -478,7 +479,7 @@ intptr_t ShellOpenFile(const std::string& file, const std::string* parameters, p
     return Launch(opener, {"xdg-open", path}, LaunchKind::Opener, started, session);
 }
 
-bool StartScriptFile(const std::string& path, LaunchSession* session)
+bool StartScriptFile(const std::string& path, LaunchSession* session, pid_t* started)
 {
     // The interpreter reads the file: one it cannot open is not run at all (dash would say so
     // on standard error and exit with 2, which a script may exit with too).
@@ -501,7 +502,41 @@ bool StartScriptFile(const std::string& path, LaunchSession* session)
     // "--": a path that begins with "-" is still the file, never an option. The interpreter
     // is started as a program is, in a session of its own: what the script leaves running in
     // the background stays known as the script's.
-    return Launch("/bin/sh", {"sh", "--", path}, LaunchKind::Program, nullptr, session) == kOpenSucceeded;
+    return Launch("/bin/sh", {"sh", "--", path}, LaunchKind::Program, started, session) == kOpenSucceeded;
+}
+
+pid_t SpawnCommand(const std::string& program, const std::vector<std::string>& environment)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    for (int fd = 0; fd <= 2; ++fd)
+        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+    // Nothing else of this program (the run log, the X connection) reaches the command.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    sigset_t all;
+    sigset_t none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+    std::vector<std::string> words{program};
+    std::vector<char*> argv = ArgvOf(words);
+    std::vector<std::string> variables = environment;
+    std::vector<char*> envp = ArgvOf(variables);
+    pid_t child = -1;
+    // posix_spawnp: a name without '/' is looked for along PATH, as a shell would.
+    const int error = posix_spawnp(&child, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (error != 0) {
+        LogOsFailure("posix_spawnp", program, error);
+        return -1;
+    }
+    return child;
 }
 
 }  // namespace px::posix

@@ -54,6 +54,12 @@ intptr_t ShellOpenFile(
 // Starts "/bin/sh -- path", the file as a script, detached as ShellOpenFile starts a program,
 // and returns at once. False when path is no regular file this process can read, or the
 // interpreter could not be started. session (when given) gets the script's session.
-bool StartScriptFile(const std::string& path, LaunchSession* session = nullptr);
+bool StartScriptFile(const std::string& path, LaunchSession* session = nullptr, pid_t* started = nullptr);
+
+// Starts program (an absolute path, or a name looked up along PATH) with no arguments, as a
+// child of this process in a session of its own: the environment given (each "NAME=value"),
+// standard input, output and error on /dev/null, no other descriptor, the signals at their
+// defaults. Returns its pid, or -1 (logged) when it could not be executed.
+pid_t SpawnCommand(const std::string& program, const std::vector<std::string>& environment);
 
 }  // namespace px::posix

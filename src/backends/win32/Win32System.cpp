@@ -272,6 +272,79 @@ bool Win32System::StartScript(const std::u16string& path, std::optional<Launched
     return true;
 }
 
+namespace {
+// How a process that has ended ended; nullopt while it runs or when the system does not tell.
+std::optional<ProcessExit> ExitOfProcess(HANDLE process)
+{
+    if (::WaitForSingleObject(process, 0) != WAIT_OBJECT_0)
+        return std::nullopt;
+    DWORD code = 0;
+    if (!::GetExitCodeProcess(process, &code)) {
+        LogOsFailure("GetExitCodeProcess", ::GetLastError());
+        return std::nullopt;
+    }
+    return ProcessExit{false, static_cast<int64_t>(code), u""};
+}
+}  // namespace
+
+std::optional<ProcessExit> Win32System::ExitOf(const LaunchedProcess& process)
+{
+    const HANDLE first = FromId(process.stamp);
+    return first ? ExitOfProcess(first) : std::nullopt;
+}
+
+std::optional<uint64_t> Win32System::RunCommand(
+    const std::u16string& program, const std::vector<EnvironmentVariable>& environment)
+{
+    // This process's environment without the variables given, then the variables.
+    std::wstring block;
+    if (wchar_t* own = ::GetEnvironmentStringsW()) {
+        for (const wchar_t* entry = own; *entry; entry += wcslen(entry) + 1) {
+            const std::wstring_view text = entry;
+            const std::wstring_view name = text.substr(0, text.find(L'=', 1));
+            const bool replaced
+                = std::any_of(environment.begin(), environment.end(), [&](const EnvironmentVariable& v) {
+                      return ::CompareStringOrdinal(
+                                 name.data(), static_cast<int>(name.size()), Wide(v.name).c_str(), -1, TRUE)
+                          == CSTR_EQUAL;
+                  });
+            if (!replaced)
+                block.append(text).push_back(L'\0');
+        }
+        ::FreeEnvironmentStringsW(own);
+    }
+    for (const EnvironmentVariable& variable : environment)
+        block.append(Wide(variable.name)).append(L"=").append(Wide(variable.value)).push_back(L'\0');
+    block.push_back(L'\0');
+
+    const std::wstring path = Wide(program);
+    std::wstring command = L"\"" + path + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!::CreateProcessW(path.c_str(), command.data(), nullptr, nullptr, FALSE,
+            CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, block.data(), nullptr, &startup, &started)) {
+        LogOsFailure("CreateProcessW", path, ::GetLastError());
+        return std::nullopt;
+    }
+    const UniqueHandle thread(started.hThread);
+    m_commands[started.dwProcessId] = ToId(started.hProcess);
+    return uint64_t{started.dwProcessId};
+}
+
+std::optional<ProcessExit> Win32System::CommandExit(uint64_t id)
+{
+    const auto it = m_commands.find(id);
+    if (it == m_commands.end())
+        return std::nullopt;
+    const std::optional<ProcessExit> exit = ExitOfProcess(FromId(it->second));
+    if (exit) {
+        UniqueHandle closing(FromId(it->second));
+        m_commands.erase(it);
+    }
+    return exit;
+}
+
 std::vector<TopWindow> Win32System::FindTopWindows(const std::u16string& title)
 {
     struct Search {

@@ -37,6 +37,14 @@ public:
     // path reaches the interpreter through an environment variable, so that no character of
     // it is read as command text.
     bool StartScript(const std::u16string& path, std::optional<LaunchedProcess>* launched) override;
+    // GetExitCodeProcess on the handle of the process the launch started.
+    std::optional<ProcessExit> ExitOf(const LaunchedProcess& process) override;
+    // CreateProcessW of the program alone (no interpreter), with a copy of this process's
+    // environment and the variables, no window, no handle of this process; the process handle
+    // is kept until its exit has been told.
+    std::optional<uint64_t> RunCommand(
+        const std::u16string& program, const std::vector<EnvironmentVariable>& environment) override;
+    std::optional<ProcessExit> CommandExit(uint64_t id) override;
 
     // A window of the dialog class (#32770) or with a dialog frame counts as a dialog.
     std::vector<TopWindow> FindTopWindows(const std::u16string& title) override;
@@ -74,4 +82,5 @@ private:
     uint64_t m_nextConnect = 1;
     bool m_winsockStarted = false;
     std::vector<uint32_t> m_windowPids;
+    std::map<uint64_t, uint64_t> m_commands;  // by process id: the process handle
 };

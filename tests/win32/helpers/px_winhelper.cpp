@@ -158,9 +158,22 @@ int wmain()
 {
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (!argv || argc < 2)
+    if (!argv)
         return 2;
+    // Without arguments, as an event command runs: reports the event it was given, ends with 5.
+    if (argc < 2) {
+        wchar_t report[MAX_PATH] = {};
+        wchar_t event[64] = {};
+        if (!GetEnvironmentVariableW(L"PX_ENV_REPORT", report, MAX_PATH))
+            return 2;
+        GetEnvironmentVariableW(L"PERENNIX_EVENT", event, 64);
+        g_reportPath = report;
+        Report({event});
+        return 5;
+    }
     const std::wstring mode = argv[1];
+    if (mode == L"exit" && argc == 3)
+        return _wtoi(argv[2]);
     if (mode == L"sleep") {
         Sleep(INFINITE);
         return 0;

@@ -1,0 +1,30 @@
+#pragma once
+// The metrics file: the guard's state in the text format that Prometheus's node_exporter (and
+// windows_exporter) read from a folder of *.prom files.
+
+#include <cstdint>
+#include <string>
+
+// What the guard has done since this program started.
+struct GuardCounters {
+    uint64_t nLaunches = 0;
+    uint64_t nProbeFailures = 0;  // no health probe yet: stays 0
+    uint64_t nCrashRestarts = 0;  // launches after the program had ended
+    uint64_t nDailyRestarts = 0;
+    int64_t lastLaunchUnixSec = 0;  // 0: none yet
+};
+
+// The state the metrics file shows.
+struct MetricsState {
+    std::u16string image;  // the image name guarded
+    std::u16string folder;  // this program's folder
+    bool guarding = false;
+    bool programUp = false;
+    double backoffSeconds = 0;  // the wait before the next launch
+    GuardCounters counters;
+};
+
+// The whole file: every metric with its HELP and TYPE lines, labelled image and folder.
+std::string MetricsText(const MetricsState& state);
+// value as a label value: UTF-8, with backslash, double quote and line feed escaped.
+std::string LabelValue(const std::u16string& value);
