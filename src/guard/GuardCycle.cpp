@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr uint32_t kLaunchedCheckMs = 3000;
 constexpr uint32_t kRestartPollMs = 35000;  // shorter than a minute: every minute gets a tick
 
 constexpr char16_t kStatusLaunching[] = u"正在打开目录程序。。。";
@@ -87,11 +86,21 @@ void GuardEngine::OnTimer(uintptr_t id)
         GuardedCheck(id);
     else if (id == TIMER_RESTART)
         FireDueRestart();
+    else if (id == TIMER_PROBE)
+        FinishProbeRound();
+    else if (id == TIMER_STOP)
+        OnStopTick();
     // Anything else, such as a loop tick already queued when guarding stopped, does nothing.
 }
 
 void GuardEngine::GuardedCheck(uintptr_t id)
 {
+    if (IsStopping()) {
+        // The stop's own tick ends the program and arms the check that launches it again.
+        if (id == TIMER_LAUNCHED)
+            m_view.CancelTimer(TIMER_LAUNCHED);
+        return;
+    }
     // What the last launch started is kept while any of its processes lives, also while the
     // program is found by name: the daily restart ends all of it, launcher scripts and the
     // programs they started in the background included.
@@ -100,6 +109,7 @@ void GuardEngine::GuardedCheck(uintptr_t id)
         NoteProgramStaysUp();
         if (m_config.strExeName == kGatewayImage)
             ConfirmGatewayDialog();
+        CheckHealth();
     } else if (m_launched && GetSystem().IsAlive(*m_launched)) {
         // What the last launch started still runs (a launcher that returned may have left the
         // real program running in the background), but under another name than the one
@@ -154,6 +164,7 @@ bool GuardEngine::LaunchProgram()
             return false;
         }
     }
+    StartGrace();
     m_view.ArmTimer(TIMER_LAUNCHED, kLaunchedCheckMs);
     return true;
 }
@@ -238,13 +249,6 @@ bool GuardEngine::FireJumpedOverRestarts(std::optional<int32_t> jumpedFrom, int3
 
 void GuardEngine::FireRestart(RestartEntry& entry, int32_t dayNow)
 {
-    // Everything the last launch started goes, then whatever else runs under the image name:
-    // ending only a launcher would leave its program running beside the next launch's. The
-    // launch stays known until its last process is gone, so a check in the moment its
-    // processes take to die starts no second copy.
-    if (m_launched)
-        GetSystem().TerminateLaunched(*m_launched);
-    TerminateProcessesByName(m_config.strExeName);
     WriteRestartLogEntry(entry.minuteOfDay, logtext::kRestartFired);
     // Ended on purpose: no exit to report, no back-off, and the next launch is the restart's.
     m_bProgramUp = false;
@@ -254,7 +258,7 @@ void GuardEngine::FireRestart(RestartEntry& entry, int32_t dayNow)
     RaiseEvent("daily_restart");
     m_view.CancelTimer(TIMER_RESTART);
     m_bRestartPending = false;
-    m_view.ArmTimer(TIMER_LAUNCHED, kLaunchedCheckMs);
+    EndProgramForRestart();
     entry.lastFiredDay = dayNow;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "guard/HealthProbes.h"
 #include "guard/Metrics.h"
 #include "guard/RestartSchedule.h"
 #include "platform/System.h"
@@ -36,6 +37,9 @@ public:
     virtual void ArmTimer(unsigned id, uint32_t elapseMs) = 0;
     virtual void CancelTimer(unsigned id) = 0;
     virtual void PostTimerTick(unsigned id) = 0;
+    // The health the probes found, for the tray icon's tooltip ("健康", "探测失败 2/3"); empty
+    // when no probe runs.
+    virtual void ShowHealth(const std::u16string& text) = 0;
 };
 
 class GuardEngine {
@@ -69,6 +73,8 @@ public:
 
     bool IsGuarding() const { return m_bGuarding; }
     bool IsRestartPending() const { return m_bRestartPending; }
+    // A stop that asked the program to close waits for it.
+    bool IsStopping() const { return m_health.stopDeadlineMs.has_value(); }
     const RestartSchedule& Schedule() const { return m_schedule; }
     // The settings guarding runs with (those of the last start).
     const GuardConfig& Config() const { return m_config; }
@@ -91,6 +97,17 @@ private:
     bool FireJumpedOverRestarts(std::optional<int32_t> jumpedFrom, int32_t minuteNow, int32_t dayNow);
     void FireRestart(RestartEntry& entry, int32_t dayNow);
 
+    // Health probes and the stop that asks first (HealthProbes.cpp).
+    void StartGrace();
+    void CheckHealth();
+    void FinishProbeRound();
+    void RestartForHealth(const ProbeOutcome& failed);
+    // Ends the program for the next check to launch it again: at once, or, with a stop
+    // timeout, after asking it to close and waiting up to the timeout.
+    void EndProgramForRestart();
+    void EndProgramNow();
+    void OnStopTick();
+    void EndHealthWork();
     // After a crash: the program that was up has gone. Logs how it ended and decides the
     // back-off's wait.
     void NoteProgramEnded();
@@ -114,6 +131,7 @@ private:
     bool m_bRestartPending = false;
     std::optional<LaunchedProcess> m_launched;  // what the last launch started, when the system knows it
     std::optional<ClockReading> m_lastClockLook;  // the clocks at the schedule's last look
+    HealthState m_health;
 
     // The program this engine launched is taken as up until a check finds it gone.
     bool m_bProgramUp = false;

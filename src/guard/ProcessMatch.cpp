@@ -59,21 +59,44 @@ bool IsGuardedProcess(const std::u16string& imageName, const ProcessEntry& proce
     return process.ownUser && ProcessMatches(imageName, process);
 }
 
-bool TerminateAllNamed(System& system, const std::u16string& imageName)
+std::optional<std::vector<ProcessId>> ListGuardedProcesses(System& system, const std::u16string& imageName)
 {
     if (imageName.empty())
-        return false;
-    std::vector<std::pair<uint32_t, uint64_t>> matches;
+        return std::nullopt;
+    std::vector<ProcessId> matches;
     const bool listed = system.EnumerateProcesses(ProcessDetail::Full, [&](const ProcessEntry& p) {
         if (IsGuardedProcess(imageName, p))
-            matches.emplace_back(p.pid, p.startStamp);
+            matches.push_back({p.pid, p.startStamp});
         return true;
     });
     if (!listed)
-        return false;
+        return std::nullopt;
+    return matches;
+}
+
+namespace {
+
+// Acts on every guarded process; true when act succeeded for at least one.
+template <typename Act> bool ForEachGuarded(System& system, const std::u16string& imageName, Act act)
+{
+    const std::optional<std::vector<ProcessId>> matches = ListGuardedProcesses(system, imageName);
     bool any = false;
-    for (const auto& [pid, startStamp] : matches)
-        if (system.TerminateProcess(pid, startStamp))
+    for (const ProcessId& process : matches.value_or(std::vector<ProcessId>()))
+        if (act(process))
             any = true;
     return any;
+}
+
+}  // namespace
+
+bool TerminateAllNamed(System& system, const std::u16string& imageName)
+{
+    return ForEachGuarded(
+        system, imageName, [&](const ProcessId& p) { return system.TerminateProcess(p.pid, p.startStamp); });
+}
+
+bool AskAllNamedToClose(System& system, const std::u16string& imageName)
+{
+    return ForEachGuarded(
+        system, imageName, [&](const ProcessId& p) { return system.AskToClose(p.pid, p.startStamp); });
 }

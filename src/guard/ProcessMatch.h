@@ -2,7 +2,9 @@
 // Finding and ending the guarded program's processes by image name, over a System's
 // point-in-time process list.
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/System.h"
 
@@ -26,3 +28,14 @@ bool AnyProcessNamed(System& system, const std::u16string& imageName);
 // Ends every process of this user with this image name; true when at least one could be
 // opened and told to end.
 bool TerminateAllNamed(System& system, const std::u16string& imageName);
+// Asks every process of this user with this image name to close by itself; true when at
+// least one could be asked.
+bool AskAllNamedToClose(System& system, const std::u16string& imageName);
+
+// One process for good: its pid and start stamp.
+struct ProcessId {
+    uint32_t pid = 0;
+    uint64_t startStamp = 0;
+};
+// Every process of this user with this image name; none when the list cannot be read.
+std::optional<std::vector<ProcessId>> ListGuardedProcesses(System& system, const std::u16string& imageName);

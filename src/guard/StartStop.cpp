@@ -39,6 +39,7 @@ void GuardEngine::Start(bool askFirst, bool atLaunch)
     m_view.EnableSettingsControls(false);
     m_view.SetStatusText(u"正在启用。。。");
     m_view.SetStartCaption(u"停止");
+    StartGrace();
     m_view.ArmTimer(TIMER_LOOP, LoopIntervalMs(m_config.nLoopSec));
     if (m_config.bTimedClose)
         CheckRestartSoon();
@@ -63,6 +64,7 @@ void GuardEngine::Stop(const std::u16string& statusText)
     m_view.CancelTimer(TIMER_RESTART);
     m_bRestartPending = false;
     m_view.CancelTimer(TIMER_LAUNCHED);
+    EndHealthWork();
     m_view.EnableSettingsControls(true);
     ForgetLaunchedProcess();
     // The run of quick exits ends with guarding: its repeats are counted in the log now.

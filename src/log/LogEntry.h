@@ -24,6 +24,10 @@ extern const char kProgramLaunched[];  // "->程序未运行，已启动：" + t
 extern const char kLaunchFailed[];  // "->打开程序失败，错误码：" + the system's code
 extern const char kScriptNotRun[];  // "->命令解释器无法运行该文件。。。"
 extern const char kGatewayConfirmed[];  // "->已确认网关对话框：" + the dialog's title
+// Health probes and the stop that asks first.
+extern const char kHealthRestart[];  // "->健康探测失败，重启程序：" + the probe and what it saw
+extern const char kStopAsked[];  // "->已请求程序关闭，最多等待秒数：" + the stop timeout
+extern const char kStopForced[];  // "->程序未在等待时间内关闭，已结束。。。"
 // How the program ended.
 extern const char kEndWindowClosed[];  // "->退出程序（关闭窗口）。。。"
 extern const char kEndConfirmed[];  // "->退出程序（确认退出）。。。"

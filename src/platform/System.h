@@ -83,6 +83,19 @@ struct TopWindow {
     ProcessEntry owner;  // the process that shows it, with every name; pid 0 and no names: unknown
 };
 
+// Where a TCP connection attempt stands.
+enum class ConnectState {
+    Pending,  // neither accepted nor refused yet
+    Accepted,
+    Refused,  // refused, unreachable, or could not be started
+};
+
+// What the guarded program's top-level windows answered.
+struct WindowAnswer {
+    int judged = 0;  // windows that could be asked (a window that cannot is not judged)
+    int unanswered = 0;  // of them, those that did not answer (hung)
+};
+
 class System {
 public:
     virtual ~System() = default;
@@ -144,6 +157,28 @@ public:
     virtual bool BringToFront(ForeignWindow window) = 0;
     // Synthesises one press of the space key (down, then up) to the focused window.
     virtual void PressSpaceKey() = 0;
+
+    // Asks a process to close by itself (Windows: WM_CLOSE to its top-level windows; Linux:
+    // SIGTERM) and returns at once; false when it could not be asked. startStamp as for
+    // TerminateProcess.
+    virtual bool AskToClose(uint32_t pid, uint64_t startStamp) = 0;
+
+    // Health probes: the system reports, the guard judges.
+    // Starts connecting to a dotted IPv4 host and port without waiting; an id to poll with.
+    virtual uint64_t StartConnect(const std::u16string& host, uint16_t port) = 0;
+    // Where the attempt stands now, without waiting (an unknown id: Refused).
+    virtual ConnectState PollConnect(uint64_t id) = 0;
+    // Drops the attempt and closes its connection.
+    virtual void EndConnect(uint64_t id) = 0;
+    // Milliseconds since the file was last modified, by the wall clock (negative: a time in
+    // the future); none when the file cannot be read.
+    virtual std::optional<int64_t> FileAgeMs(const std::u16string& path) = 0;
+    // Starts a look at the top-level windows of these processes (X11: sends each window that
+    // takes pings a _NET_WM_PING); WindowsAnswered, on a later tick, says what they answered.
+    virtual void AskWindows(const std::vector<uint32_t>& pids) = 0;
+    // What the windows of the last AskWindows answered since (Windows: whether the system
+    // counts them as hung now).
+    virtual WindowAnswer WindowsAnswered() = 0;
 
     // The wall-clock time in the time zone in force at the moment of reading: a change of the
     // zone while the program runs shows at the next reading (as a jump of the wall clock).

@@ -205,6 +205,15 @@ bool CDialogEx::NotifyIconDelete(const NotifyIconData& nid)
     return removed;
 }
 
+void CDialogEx::NotifyIconSetTip(const NotifyIconData& nid)
+{
+    if (!m_trayIcon)
+        return;
+    m_trayIcon->szTip = nid.szTip;
+    if (m_pWnd)
+        m_pWnd->NotifyIconSetTip(*m_trayIcon);
+}
+
 void CDialogEx::OnTrayReturned()
 {
     if (m_trayIcon && m_pWnd)

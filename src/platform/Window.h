@@ -98,6 +98,8 @@ public:
     // and adds it again if it wants it: a host never adds an icon on its own.
     virtual bool NotifyIconAdd(const NotifyIconData& nid) = 0;
     virtual bool NotifyIconDelete(const NotifyIconData& nid) = 0;
+    // Changes the tooltip of the icon the record describes; false when it is not there.
+    virtual bool NotifyIconSetTip(const NotifyIconData& nid) = 0;
     // Shows a popup menu at the mouse position; a picked item reaches the dialog as WM_COMMAND
     // with the item's id. A host whose tray shows the icon's menu itself asks for it with the
     // tray callback's WM_RBUTTONDOWN just before, and takes the entries from this call.
@@ -278,6 +280,8 @@ protected:
     // and removes it when the window goes, however the dialog ended.
     bool NotifyIconAdd(const NotifyIconData& nid);
     bool NotifyIconDelete(const NotifyIconData& nid);
+    // Changes the icon's tooltip to nid's, also in the record kept for a tray that comes back.
+    void NotifyIconSetTip(const NotifyIconData& nid);
     // An icon this dialog added and has not removed since: it belongs in the tray (a tray that
     // went may have taken it, and one that comes back gets it again).
     bool HasTrayIcon() const { return m_trayIcon.has_value(); }

@@ -13,9 +13,20 @@ constexpr StyleSet<ControlStyle> kEditStyle = ControlStyle::Border | ControlStyl
 // 高级设置 is a column of rows, one setting each, with its buttons below the last row: a new
 // setting is a row of controls at SettingsRowY(n) and one more in kSettingsRows.
 constexpr int kSettingsRowHeight = 16;
-constexpr int kSettingsRows = 7;
+constexpr int kSettingsRows = 14;
 constexpr int SettingsRowY(int row) { return 10 + row * kSettingsRowHeight; }
 constexpr int kSettingsButtonsY = SettingsRowY(kSettingsRows) + 6;
+
+// A row of 高级设置 that names its value on the left and takes it in an edit on the right.
+ControlTemplate SettingsRowLabel(int row, std::u16string_view text)
+{
+    return {IDC_STATIC, ControlKind::Label, text, 10, SettingsRowY(row) + 3, 110, 8,
+        ControlStyle::Left | ControlStyle::Group};
+}
+ControlTemplate SettingsRowEdit(int row, int id)
+{
+    return {id, ControlKind::Edit, u"", 124, SettingsRowY(row), 86, 14, kEditStyle};
+}
 
 const std::vector<DialogTemplate>& Templates()
 {
@@ -101,6 +112,21 @@ const std::vector<DialogTemplate>& Templates()
                 {IDC_STATIC, ControlKind::Label, u"指标文件：", 10, SettingsRowY(6) + 3, 85, 8,
                     ControlStyle::Left | ControlStyle::Group},
                 {IDC_METRICSFILE, ControlKind::Edit, u"", 100, SettingsRowY(6), 110, 14, kEditStyle},
+                // The health probes and the stop's wait: a label, then its edit or box.
+                SettingsRowLabel(7, u"TCP 探测（端口或 IP:端口）："),
+                SettingsRowEdit(7, IDC_PROBE_TCP),
+                {IDC_PROBE_WINDOW, ControlKind::AutoCheckBox, u"窗口无响应时重启", 10, SettingsRowY(8) + 2, 200, 10,
+                    ControlStyle::TabStop},
+                SettingsRowLabel(9, u"心跳文件："),
+                SettingsRowEdit(9, IDC_PROBE_FILE),
+                SettingsRowLabel(10, u"心跳最长间隔（秒）："),
+                SettingsRowEdit(10, IDC_PROBE_FILE_SEC),
+                SettingsRowLabel(11, u"连续失败几次后重启："),
+                SettingsRowEdit(11, IDC_PROBE_FAILS),
+                SettingsRowLabel(12, u"启动宽限期（秒）："),
+                SettingsRowEdit(12, IDC_PROBE_GRACE_SEC),
+                SettingsRowLabel(13, u"关闭等待（秒，0 为立即结束）："),
+                SettingsRowEdit(13, IDC_STOP_TIMEOUT_SEC),
                 {IDOK, ControlKind::DefPushButton, u"确定", 104, kSettingsButtonsY, 50, 14,
                     ControlStyle::TabStop | ControlStyle::Group},
                 {IDCANCEL, ControlKind::PushButton, u"取消", 160, kSettingsButtonsY, 50, 14, ControlStyle::TabStop},

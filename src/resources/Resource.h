@@ -46,6 +46,13 @@ inline constexpr int IDC_MINUPTIME = 1019;
 inline constexpr int IDC_NOTIFY = 1020;
 inline constexpr int IDC_EVENTCMD = 1021;
 inline constexpr int IDC_METRICSFILE = 1022;
+inline constexpr int IDC_PROBE_TCP = 1030;
+inline constexpr int IDC_PROBE_WINDOW = 1031;
+inline constexpr int IDC_PROBE_FILE = 1032;
+inline constexpr int IDC_PROBE_FILE_SEC = 1033;
+inline constexpr int IDC_PROBE_FAILS = 1034;
+inline constexpr int IDC_PROBE_GRACE_SEC = 1035;
+inline constexpr int IDC_STOP_TIMEOUT_SEC = 1036;
 
 // Controls nobody addresses
 inline constexpr int IDC_STATIC = -1;
@@ -74,3 +81,5 @@ enum EndCause : uintptr_t {
 inline constexpr unsigned TIMER_LOOP = 30;
 inline constexpr unsigned TIMER_RESTART = 31;
 inline constexpr unsigned TIMER_LAUNCHED = 32;
+inline constexpr unsigned TIMER_PROBE = 33;  // a check's probes are read
+inline constexpr unsigned TIMER_STOP = 34;  // a stop that asked first looks whether the program closed

@@ -1,6 +1,8 @@
 #include "settings/GuardConfig.h"
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/AsciiCase.h"
 #include "base/DecimalText.h"
@@ -19,6 +21,13 @@ constexpr char16_t KEY_ARGSCRYPT[] = u"ARGSCRYPT";
 constexpr char16_t KEY_LOOPSEC[] = u"LOOPSEC";
 constexpr char16_t KEY_ISTIMEDCLOSE[] = u"ISTIMEDCLOSE";
 constexpr char16_t KEY_AUTOSTART[] = u"AUTOSTART";
+constexpr char16_t KEY_PROBE_TCP[] = u"PROBE_TCP";
+constexpr char16_t KEY_PROBE_WINDOW[] = u"PROBE_WINDOW";
+constexpr char16_t KEY_PROBE_FILE[] = u"PROBE_FILE";
+constexpr char16_t KEY_PROBE_FILE_SEC[] = u"PROBE_FILE_SEC";
+constexpr char16_t KEY_PROBE_FAILS[] = u"PROBE_FAILS";
+constexpr char16_t KEY_PROBE_GRACE_SEC[] = u"PROBE_GRACE_SEC";
+constexpr char16_t KEY_STOP_TIMEOUT_SEC[] = u"STOP_TIMEOUT_SEC";
 
 constexpr char16_t KEY_BACKOFF[] = u"BACKOFF";
 constexpr char16_t KEY_BACKOFF_MAX_SEC[] = u"BACKOFF_MAX_SEC";
@@ -30,6 +39,36 @@ constexpr char16_t KEY_METRICS_FILE[] = u"METRICS_FILE";
 constexpr int32_t DEFAULT_LOOPSEC = 60;
 
 std::u16string Flag(bool on) { return on ? u"1" : u"0"; }
+
+ProbeSettings ReadProbeSettings(const px::ParsedProfile& profile, std::u16string_view section)
+{
+    const ProbeSettings defaults;
+    ProbeSettings probes;
+    probes.strTcp = profile.GetString(section, KEY_PROBE_TCP, u"");
+    probes.bWindow = profile.GetInt(section, KEY_PROBE_WINDOW, 0) != 0;
+    probes.strFile = profile.GetString(section, KEY_PROBE_FILE, u"");
+    probes.nFileSec = profile.GetInt(section, KEY_PROBE_FILE_SEC, defaults.nFileSec);
+    probes.nFails = profile.GetInt(section, KEY_PROBE_FAILS, defaults.nFails);
+    probes.nGraceSec = profile.GetInt(section, KEY_PROBE_GRACE_SEC, defaults.nGraceSec);
+    probes.nStopTimeoutSec = profile.GetInt(section, KEY_STOP_TIMEOUT_SEC, defaults.nStopTimeoutSec);
+    // A hand-edited number out of range is moved into it rather than refused: guarding goes on.
+    return ClampedProbeSettings(std::move(probes));
+}
+
+// The probe keys, each written only once it differs from its default or the file has it.
+std::vector<px::OptionalKey> ProbeKeys(const ProbeSettings& probes)
+{
+    const ProbeSettings defaults;
+    return {
+        {KEY_PROBE_TCP, probes.strTcp, defaults.strTcp},
+        {KEY_PROBE_WINDOW, Flag(probes.bWindow), Flag(defaults.bWindow)},
+        {KEY_PROBE_FILE, probes.strFile, defaults.strFile},
+        {KEY_PROBE_FILE_SEC, px::IToW(probes.nFileSec), px::IToW(defaults.nFileSec)},
+        {KEY_PROBE_FAILS, px::IToW(probes.nFails), px::IToW(defaults.nFails)},
+        {KEY_PROBE_GRACE_SEC, px::IToW(probes.nGraceSec), px::IToW(defaults.nGraceSec)},
+        {KEY_STOP_TIMEOUT_SEC, px::IToW(probes.nStopTimeoutSec), px::IToW(defaults.nStopTimeoutSec)},
+    };
+}
 
 }  // namespace
 
@@ -73,6 +112,7 @@ StoredSettings ReadStoredSettings(const std::u16string& iniPath)
     config.nLoopSec = profile.GetInt(section, KEY_LOOPSEC, DEFAULT_LOOPSEC);
     config.bTimedClose = profile.GetInt(section, KEY_ISTIMEDCLOSE, 0) != 0;
     stored.bAutoStart = profile.GetInt(section, KEY_AUTOSTART, 0) != 0;
+    config.probes = ReadProbeSettings(profile, section);
 
     const GuardConfig defaults;
     config.bBackoff = profile.GetInt(section, KEY_BACKOFF, defaults.bBackoff ? 1 : 0) != 0;
@@ -114,7 +154,8 @@ bool WriteGuardConfig(const std::u16string& iniPath, const GuardConfig& config)
             {KEY_ARGSCRYPT, Flag(config.bArgsCrypt)},
             {KEY_LOOPSEC, px::IToW(config.nLoopSec)},
             {KEY_ISTIMEDCLOSE, Flag(config.bTimedClose)},
-        });
+        },
+        ProbeKeys(config.probes));
 }
 
 bool WriteAlertSettings(const std::u16string& iniPath, const GuardConfig& config)

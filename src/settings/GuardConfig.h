@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "settings/ProbeSettings.h"
+
 struct GuardConfig {
     std::u16string strFullPath;  // FULLPATH
     std::u16string strArgs;  // ARGS, always plain text here
@@ -18,6 +20,8 @@ struct GuardConfig {
     // then empty): written back as it is while the arguments stay empty and scrambled, so that
     // a save never destroys what it could not read.
     std::optional<std::u16string> strUnreadableArgs;
+    // The health probes and the stop's wait (keys of their own, after the others).
+    ProbeSettings probes;
 
     // Keys beside the ones above, for what happens when the program dies. A file without them
     // gets these defaults; an older copy of the program ignores them.
@@ -49,8 +53,9 @@ StoredSettings ReadStoredSettings(const std::u16string& iniPath);
 // The unreadable ARGS are written back as stored: the arguments are still empty and scrambled.
 bool KeepsUnreadableArgs(const GuardConfig& config);
 // Writes REB_TIME, FULLPATH, EXE_NAME, ARGS (scrambled when bArgsCrypt, or the unreadable ARGS
-// as stored while KeepsUnreadableArgs), ARGSCRYPT, LOOPSEC, ISTIMEDCLOSE, in that order. False
-// when a write failed.
+// as stored while KeepsUnreadableArgs), ARGSCRYPT, LOOPSEC, ISTIMEDCLOSE, in that order, then
+// each probe key that differs from its default or is in the file already (a file that never
+// had a probe keeps exactly the keys it had). False when a write failed.
 bool WriteGuardConfig(const std::u16string& iniPath, const GuardConfig& config);
 // Writes BACKOFF, BACKOFF_MAX_SEC, MIN_UPTIME_SEC, NOTIFY, EVENT_CMD and METRICS_FILE, the
 // settings of 高级设置, in one replacement of the file. False when the write failed.

@@ -671,7 +671,8 @@ bool WriteProfileString(
 }
 
 bool WriteProfileStrings(const std::u16string& path, const std::u16string& section,
-    const std::vector<std::pair<std::u16string, std::u16string>>& keyValues)
+    const std::vector<std::pair<std::u16string, std::u16string>>& keyValues,
+    const std::vector<OptionalKey>& optionalKeys)
 {
     if (path.empty())
         return false;
@@ -684,6 +685,10 @@ bool WriteProfileStrings(const std::u16string& path, const std::u16string& secti
         std::move(bytes).value_or(std::string()), files.LegacyCodePage(), files.NewFileEncoding());
     for (const auto& [key, value] : keyValues)
         profile.Set(section, key, value);
+    constexpr char16_t kAbsent[] = u"\x01";  // no value a file can hold
+    for (const OptionalKey& optional : optionalKeys)
+        if (optional.value != optional.defaultValue || profile.GetString(section, optional.key, kAbsent) != kAbsent)
+            profile.Set(section, optional.key, optional.value);
     return files.WriteFileAtomically(path, profile.Bytes());
 }
 

@@ -135,9 +135,19 @@ ParsedProfile LoadProfile(const std::u16string& path);
 // (it is then unchanged).
 bool WriteProfileString(
     const std::u16string& path, const std::u16string& section, const std::u16string& key, const std::u16string& value);
+// A key that a file without it does without while its value is the default: written when
+// the value differs from the default or the file has the key already.
+struct OptionalKey {
+    std::u16string key;
+    std::u16string value;
+    std::u16string defaultValue;
+};
+
 // Sets several keys of section in one replacement of the file, in the given order, as the
-// same calls one by one would; either all of them are written or none.
+// same calls one by one would, then the optional keys that are due; either all of them are
+// written or none.
 bool WriteProfileStrings(const std::u16string& path, const std::u16string& section,
-    const std::vector<std::pair<std::u16string, std::u16string>>& keyValues);
+    const std::vector<std::pair<std::u16string, std::u16string>>& keyValues,
+    const std::vector<OptionalKey>& optionalKeys = {});
 
 }  // namespace px

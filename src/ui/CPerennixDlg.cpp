@@ -366,3 +366,9 @@ void CPerennixDlg::ArmTimer(unsigned id, uint32_t elapseMs) { SetTimer(id, elaps
 void CPerennixDlg::CancelTimer(unsigned id) { KillTimer(id); }
 
 void CPerennixDlg::PostTimerTick(unsigned id) { m_pWnd->PostMessage(WM_TIMER, id, 0); }
+
+void CPerennixDlg::ShowHealth(const std::u16string& text)
+{
+    m_nid.szTip = text.empty() ? u"Perennix" : u"Perennix - " + text;
+    NotifyIconSetTip(m_nid);
+}

@@ -97,6 +97,7 @@ private:
     void ArmTimer(unsigned id, uint32_t elapseMs) override;
     void CancelTimer(unsigned id) override;
     void PostTimerTick(unsigned id) override;
+    void ShowHealth(const std::u16string& text) override;
 
     SaveOutcome SaveSettingsToFile();
     // After a save: names the restart times that will not fire as written.

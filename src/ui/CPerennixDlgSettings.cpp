@@ -63,6 +63,11 @@ SaveOutcome CPerennixDlg::SaveSettingsToFile()
         MessageBox(u"进程名无效，请填写程序的映像名（不含路径）！", std::u16string(u"提示"), MB_OK);
         return SaveOutcome::Refused;
     }
+    if (!m_config.probes.strTcp.empty() && !ParseTcpTarget(m_config.probes.strTcp)) {
+        // A hand-edited address the probe could not use: said before guarding runs without it.
+        MessageBox(kTcpTargetRefused, std::u16string(u"提示"), MB_OK);
+        return SaveOutcome::Refused;
+    }
     if (!WriteGuardConfig(m_strIniPath, m_config))
         return SaveOutcome::WriteFailed;
     // Once a save has replaced the unreadable arguments, a later one must not bring them back.

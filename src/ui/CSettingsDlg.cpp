@@ -4,14 +4,29 @@
 #include <utility>
 
 #include "base/DecimalText.h"
-
 #include "platform/System.h"
 #include "resources/Resource.h"
+
+namespace {
+
+// Digits only, at most nine of them: a number of seconds or checks as typed; none otherwise.
+std::optional<int32_t> WholeNumber(std::u16string_view text)
+{
+    if (text.empty() || text.size() > 9)
+        return std::nullopt;
+    for (const char16_t c : text)
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+    return px::WToI(text);
+}
+
+}  // namespace
 
 CSettingsDlg::CSettingsDlg(CDialogEx* parent, std::u16string iniPath, GuardConfig& config)
     : CDialogEx(IDD_SETTINGS, parent)
     , m_strIniPath(std::move(iniPath))
     , m_config(config)
+    , m_probes(config.probes)
 {
 }
 
@@ -20,6 +35,7 @@ bool CSettingsDlg::OnInitDialog()
     CDialogEx::OnInitDialog();
     LoadStartAtLogin();
     LoadAlertSettings();
+    LoadProbes();
     return true;
 }
 
@@ -27,6 +43,9 @@ void CSettingsDlg::OnOK()
 {
     // Every row is applied; a row the system refused keeps the dialog open with its state as
     // the system now has it, so what it shows stays true.
+    // The probes first: a value refused keeps the dialog open before anything is changed.
+    if (!ApplyProbes())
+        return;
     bool applied = true;
     applied = ApplyStartAtLogin() && applied;
     applied = ApplyAlertSettings() && applied;
@@ -81,5 +100,52 @@ bool CSettingsDlg::ApplyAlertSettings()
         return false;
     }
     m_config = std::move(wanted);
+    return true;
+}
+
+void CSettingsDlg::LoadProbes()
+{
+    m_pWnd->SetDlgItemText(IDC_PROBE_TCP, m_probes.strTcp);
+    m_pWnd->CheckDlgButton(IDC_PROBE_WINDOW, m_probes.bWindow);
+    m_pWnd->SetDlgItemText(IDC_PROBE_FILE, m_probes.strFile);
+    m_pWnd->SetDlgItemText(IDC_PROBE_FILE_SEC, px::IToW(m_probes.nFileSec));
+    m_pWnd->SetDlgItemText(IDC_PROBE_FAILS, px::IToW(m_probes.nFails));
+    m_pWnd->SetDlgItemText(IDC_PROBE_GRACE_SEC, px::IToW(m_probes.nGraceSec));
+    m_pWnd->SetDlgItemText(IDC_STOP_TIMEOUT_SEC, px::IToW(m_probes.nStopTimeoutSec));
+}
+
+bool CSettingsDlg::ApplyProbes()
+{
+    ProbeSettings probes;
+    probes.strTcp = GetDlgItemText(IDC_PROBE_TCP);
+    if (!probes.strTcp.empty() && !ParseTcpTarget(probes.strTcp)) {
+        MessageBox(kTcpTargetRefused, std::u16string(u"提示"), MB_OK);
+        return false;
+    }
+    probes.bWindow = m_pWnd->IsDlgButtonChecked(IDC_PROBE_WINDOW);
+    probes.strFile = GetDlgItemText(IDC_PROBE_FILE);
+    const struct {
+        int id;
+        int32_t ProbeSettings::*field;
+        int32_t low;
+        int32_t high;
+        const char16_t* name;
+    } numbers[] = {
+        {IDC_PROBE_FILE_SEC, &ProbeSettings::nFileSec, kMinFileSec, kMaxFileSec, u"心跳最长间隔"},
+        {IDC_PROBE_FAILS, &ProbeSettings::nFails, kMinFails, kMaxFails, u"连续失败次数"},
+        {IDC_PROBE_GRACE_SEC, &ProbeSettings::nGraceSec, 0, kMaxGraceSec, u"启动宽限期"},
+        {IDC_STOP_TIMEOUT_SEC, &ProbeSettings::nStopTimeoutSec, 0, kMaxStopTimeoutSec, u"关闭等待时间"},
+    };
+    for (const auto& number : numbers) {
+        const std::optional<int32_t> value = WholeNumber(GetDlgItemText(number.id));
+        if (!value || *value < number.low || *value > number.high) {
+            MessageBox(std::u16string(number.name) + u"应为 " + px::IToW(number.low) + u" 到 " + px::IToW(number.high)
+                    + u" 之间的整数！",
+                std::u16string(u"提示"), MB_OK);
+            return false;
+        }
+        probes.*number.field = *value;
+    }
+    m_probes = probes;
     return true;
 }

@@ -29,7 +29,14 @@ private:
     void LoadAlertSettings();
     bool ApplyAlertSettings();
 
+    void LoadProbes();
+    // Takes the probes' rows; false, after saying why, when a value is refused.
+    bool ApplyProbes();
+
     bool m_bStartAtLoginShown = false;
     std::u16string m_strIniPath;
     GuardConfig& m_config;
+    // The health probes' rows change the main window's settings, written with the rest on
+    // "保存" and "开始".
+    ProbeSettings& m_probes;
 };

@@ -48,6 +48,7 @@ void ExpectSameConfig(const GuardConfig& a, const GuardConfig& b)
     EXPECT_EQ(a.bTimedClose, b.bTimedClose);
     EXPECT_EQ(a.strRebTime, b.strRebTime);
     EXPECT_EQ(a.strUnreadableArgs, b.strUnreadableArgs);
+    EXPECT_EQ(a.probes, b.probes);
     EXPECT_EQ(a.bBackoff, b.bBackoff);
     EXPECT_EQ(a.nBackoffMaxSec, b.nBackoffMaxSec);
     EXPECT_EQ(a.nMinUptimeSec, b.nMinUptimeSec);
@@ -80,7 +81,7 @@ TEST_F(GuardConfigFile, MissingFileGivesEveryDefault)
 {
     const StoredSettings stored = ReadStoredSettings(ini);
     ExpectSameConfig(stored.config,
-        GuardConfig{u"", u"", u"", false, u"", 60, false, u"0", std::nullopt, true, 300, 10, true, u"", u""});
+        GuardConfig{u"", u"", u"", false, u"", 60, false, u"0", std::nullopt, {}, true, 300, 10, true, u"", u""});
     EXPECT_FALSE(stored.bAutoStart);
     EXPECT_FALSE(dir.Exists(ini));
 }
@@ -99,7 +100,7 @@ TEST_F(GuardConfigFile, ReadsEveryKey)
            "AUTOSTART=1\r\n"));
     const StoredSettings stored = ReadStoredSettings(ini);
     ExpectSameConfig(stored.config,
-        GuardConfig{u"/opt/App/run.sh", u"--Plain @ text", u"", false, u"run.sh\u00C0", -7, true, u"", std::nullopt,
+        GuardConfig{u"/opt/App/run.sh", u"--Plain @ text", u"", false, u"run.sh\u00C0", -7, true, u"", std::nullopt, {},
             true, 300, 10, true, u"", u""});
     EXPECT_TRUE(stored.bAutoStart);
 }
@@ -117,8 +118,8 @@ TEST_F(GuardConfigFile, ReadsTheKeysOfWhatHappensWhenTheProgramDies)
            "METRICS_FILE=/var/lib/node_exporter/perennix.prom\r\n"));
     const StoredSettings stored = ReadStoredSettings(ini);
     ExpectSameConfig(stored.config,
-        GuardConfig{u"", u"", u"", false, u"", 1, false, u"0", std::nullopt, false, 600, 30, false, u"/opt/事件/notify",
-            u"/var/lib/node_exporter/perennix.prom"});
+        GuardConfig{u"", u"", u"", false, u"", 1, false, u"0", std::nullopt, {}, false, 600, 30, false,
+            u"/opt/事件/notify", u"/var/lib/node_exporter/perennix.prom"});
     // A save of the settings the window shows leaves them as they are.
     ASSERT_TRUE(WriteGuardConfig(ini, stored.config));
     ExpectSameConfig(ReadStoredSettings(ini).config, stored.config);
@@ -319,3 +320,64 @@ TEST_F(GuardConfigFile, CanOpenForReadingNamesReadableFilesOnly)
 }
 
 }  // namespace
+
+TEST_F(GuardConfigFile, ProbeKeysAreWrittenOnlyOnceSetAndReadBackClamped)
+{
+    // Default probes add no key: the file is what it always was.
+    ASSERT_TRUE(WriteGuardConfig(ini, SampleConfig()));
+    EXPECT_EQ(dir.Read(ini).find("PROBE_"), std::string::npos);
+    EXPECT_EQ(dir.Read(ini).find("STOP_TIMEOUT_SEC"), std::string::npos);
+
+    GuardConfig config = SampleConfig();
+    config.probes.strTcp = u"127.0.0.1:4001";
+    config.probes.nStopTimeoutSec = 20;
+    ASSERT_TRUE(WriteGuardConfig(ini, config));
+    EXPECT_NE(
+        dir.Read(ini).find("ISTIMEDCLOSE=1\r\nPROBE_TCP=127.0.0.1:4001\r\nSTOP_TIMEOUT_SEC=20\r\n"), std::string::npos)
+        << dir.Read(ini);
+    EXPECT_EQ(ReadStoredSettings(ini).config.probes, config.probes);
+
+    // Set back to its default, a key the file has is written again, not left stale.
+    config.probes.nStopTimeoutSec = 0;
+    ASSERT_TRUE(WriteGuardConfig(ini, config));
+    EXPECT_NE(dir.Read(ini).find("STOP_TIMEOUT_SEC=0\r\n"), std::string::npos);
+    EXPECT_EQ(ReadStoredSettings(ini).config.probes.nStopTimeoutSec, 0);
+
+    // Hand-edited numbers out of range are moved into it.
+    dir.Write(ini,
+        "[PX_SETTING]\r\nPROBE_WINDOW=1\r\nPROBE_FAILS=0\r\nPROBE_GRACE_SEC=-5\r\nSTOP_TIMEOUT_SEC=99999\r\n"
+        "PROBE_FILE=/run/hb\r\nPROBE_FILE_SEC=0\r\n");
+    const ProbeSettings probes = ReadStoredSettings(ini).config.probes;
+    EXPECT_TRUE(probes.bWindow);
+    EXPECT_EQ(probes.nFails, kMinFails);
+    EXPECT_EQ(probes.nGraceSec, 0);
+    EXPECT_EQ(probes.nStopTimeoutSec, kMaxStopTimeoutSec);
+    EXPECT_EQ(probes.strFile, u"/run/hb");
+    EXPECT_EQ(probes.nFileSec, kMinFileSec);
+}
+
+TEST(ProbeSettingsText, TcpTargets)
+{
+    const struct {
+        std::u16string text;
+        std::optional<TcpTarget> target;
+    } cases[] = {
+        {u"4001", TcpTarget{u"127.0.0.1", 4001}},
+        {u" 127.0.0.1:4001 ", TcpTarget{u"127.0.0.1", 4001}},
+        {u"localhost:7497", TcpTarget{u"127.0.0.1", 7497}},
+        {u"10.0.0.255:65535", TcpTarget{u"10.0.0.255", 65535}},
+        {u"127.0.0.1:0", std::nullopt},
+        {u"127.0.0.1:65536", std::nullopt},
+        {u"127.0.0.1:", std::nullopt},
+        {u"127.0.0.1", std::nullopt},
+        {u"256.0.0.1:80", std::nullopt},
+        {u"1.2.3:80", std::nullopt},
+        {u"1.2.3.4.5:80", std::nullopt},
+        {u"gateway.example:4001", std::nullopt},
+        {u"127.0.0.1:40a1", std::nullopt},
+        {u"-1", std::nullopt},
+        {u"", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ParseTcpTarget(c.text), c.target) << px::ToUtf8(c.text);
+}

@@ -9,6 +9,7 @@
 #include "CapturedStdout.h"
 #include "FakeGuardView.h"
 #include "FakeSystem.h"
+#include "GuardEngineFixture.h"
 #include "GuardTexts.h"
 #include "LogMessages.h"
 #include "MemoryFolder.h"
@@ -22,32 +23,7 @@ using namespace fake;
 
 namespace {
 
-class GuardEngineTest : public ::testing::Test {
-protected:
-    GuardEngineTest()
-    {
-        clock.Set(2026, 3, 10, 12, 0, 0);
-        GuardConfig config;
-        config.strFullPath = u"/opt/guarded/guarded.exe";
-        config.strExeName = u"guarded.exe";
-        config.nLoopSec = 10;
-        view.settings = config;
-        system.launchStartsProcess = u"guarded.exe";
-    }
-
-    void Advance(int64_t ms) { view.AdvanceBy(engine, ms); }
-
-    // The run log's messages so far, decoded from GBK, without their timestamps.
-    std::vector<std::string> LogMessages() const { return testsupport::LogMessagesOf(log.Text()); }
-
-    testsupport::MemoryFolder memory;  // the file service, for the log's GBK
-    testsupport::CapturedStdout log;
-    VirtualClock clock;
-    FakeSystem system{clock};
-    ScopedSystem systemGuard{system};
-    FakeGuardView view{clock};
-    GuardEngine engine{view};
-};
+class GuardEngineTest : public GuardEngineFixture { };
 
 TEST_F(GuardEngineTest, StartAsksLocksArmsTheLoopAndLaunchesAtOnce)
 {

@@ -51,6 +51,13 @@ public:
     }
     void CancelTimer(unsigned id) override { m_timers.erase(id); }
     void PostTimerTick(unsigned id) override { m_posted.push_back(id); }
+    void ShowHealth(const std::u16string& text) override
+    {
+        if (healthHistory.empty() || healthHistory.back() != text)
+            healthHistory.push_back(text);
+    }
+    // The health shown, each change once.
+    std::vector<std::u16string> healthHistory;
 
     bool HasTimer(unsigned id) const { return m_timers.count(id) != 0; }
     std::optional<uint32_t> TimerInterval(unsigned id) const

@@ -284,4 +284,42 @@ void FakeSystem::PressSpaceKey()
     m_front = 0;
 }
 
+bool FakeSystem::AskToClose(uint32_t pid, uint64_t /*startStamp*/)
+{
+    const auto it
+        = std::find_if(processes.begin(), processes.end(), [&](const FakeProcess& p) { return p.pid == pid; });
+    if (it == processes.end() || !it->canOpen)
+        return false;
+    closeAsked.push_back(pid);
+    if (it->closesWhenAsked)
+        processes.erase(it);
+    return true;
+}
+
+uint64_t FakeSystem::StartConnect(const std::u16string& host, uint16_t port)
+{
+    ++connectsStarted;
+    const uint64_t id = m_nextConnect++;
+    const std::string digits = std::to_string(port);
+    m_connects[id] = host + u":" + std::u16string(digits.begin(), digits.end());
+    return id;
+}
+
+ConnectState FakeSystem::PollConnect(uint64_t id)
+{
+    const auto attempt = m_connects.find(id);
+    if (attempt == m_connects.end())
+        return ConnectState::Refused;
+    const auto listener = listeners.find(attempt->second);
+    return listener == listeners.end() ? ConnectState::Refused : listener->second;
+}
+
+std::optional<int64_t> FakeSystem::FileAgeMs(const std::u16string& path)
+{
+    const auto it = fileModifiedMs.find(path);
+    if (it == fileModifiedMs.end())
+        return std::nullopt;
+    return m_clock.NowMs() - it->second;
+}
+
 }  // namespace fake

@@ -68,6 +68,7 @@ struct FakeProcess {
     uint64_t launch = 0;  // the launch it belongs to (its first process's pid); 0: none of ours
     bool ownUser = true;  // false: another user's process
     uint64_t startStamp = 0;
+    bool closesWhenAsked = true;  // false: it ignores a request to close
 };
 
 struct ShellLaunch {
@@ -145,6 +146,16 @@ public:
     std::vector<ForeignWindow> broughtToFront;
     std::vector<ForeignWindow> spacePresses;  // the window in front at each press (0: none)
     std::vector<uint32_t> terminated;
+    std::vector<uint32_t> closeAsked;  // the processes asked to close
+
+    // Health probes: what listens where ("host:port"; absent: refused), when each file was last
+    // modified (by the virtual clock), and what the windows answer.
+    std::map<std::u16string, ConnectState> listeners;
+    std::map<std::u16string, int64_t> fileModifiedMs;
+    WindowAnswer windowAnswer;
+    std::vector<std::vector<uint32_t>> windowAsks;
+    int connectsStarted = 0;
+    size_t OpenConnects() const { return m_connects.size(); }
 
     std::u16string modulePath = testsupport::PlatformPath(u"/opt/perennix/perennix");
 
@@ -174,6 +185,13 @@ public:
     std::vector<TopWindow> FindTopWindows(const std::u16string& title) override;
     bool BringToFront(ForeignWindow window) override;
     void PressSpaceKey() override;
+    bool AskToClose(uint32_t pid, uint64_t startStamp) override;
+    uint64_t StartConnect(const std::u16string& host, uint16_t port) override;
+    ConnectState PollConnect(uint64_t id) override;
+    void EndConnect(uint64_t id) override { m_connects.erase(id); }
+    std::optional<int64_t> FileAgeMs(const std::u16string& path) override;
+    void AskWindows(const std::vector<uint32_t>& pids) override { windowAsks.push_back(pids); }
+    WindowAnswer WindowsAnswered() override { return windowAnswer; }
     SystemTime GetLocalTime() override { return m_clock.LocalTime(); }
     int64_t GetSteadyMs() override { return m_clock.NowMs(); }
     std::u16string GetModuleFileName() override { return modulePath; }
@@ -191,6 +209,8 @@ private:
     VirtualClock& m_clock;
     uint32_t m_nextPid = 1000;
     ForeignWindow m_front = 0;
+    std::map<uint64_t, std::u16string> m_connects;  // open attempts: their "host:port"
+    uint64_t m_nextConnect = 1;
 };
 
 // Installs a FakeSystem as the process's system for the lifetime of the guard.

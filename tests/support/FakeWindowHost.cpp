@@ -221,6 +221,14 @@ bool FakeWindow::NotifyIconDelete(const NotifyIconData&)
     return was;
 }
 
+bool FakeWindow::NotifyIconSetTip(const NotifyIconData& nid)
+{
+    if (!trayIconPresent)
+        return false;
+    trayTip = nid.szTip;
+    return true;
+}
+
 void FakeWindow::TrackPopupMenu(const std::vector<MenuItem>& items)
 {
     m_host.menus.push_back(items);

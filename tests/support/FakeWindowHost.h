@@ -122,6 +122,7 @@ public:
     void SetIcon(IconId icon, bool bigIcon) override { iconsSet.emplace_back(icon, bigIcon); }
     bool NotifyIconAdd(const NotifyIconData& nid) override;
     bool NotifyIconDelete(const NotifyIconData& nid) override;
+    bool NotifyIconSetTip(const NotifyIconData& nid) override;
     void TrackPopupMenu(const std::vector<MenuItem>& items) override;
     bool HasSystemMenu() override;
     bool AppendSystemMenuItem(const std::u16string& text, unsigned commandId) override;

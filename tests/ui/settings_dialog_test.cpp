@@ -184,6 +184,67 @@ TEST_F(SettingsDialogTest, TheRowsOfWhatHappensWhenTheProgramDiesShowConfigIniAn
     EXPECT_EQ(stored.config.nLoopSec, 5) << "the main window's keys stay as they were";
 }
 
+TEST_F(SettingsDialogTest, ProbeRowsShowTheFileTakeValidValuesAndRefuseMalformedOnes)
+{
+    const std::u16string program = MakeProgram("guarded.exe");
+    WriteIni(GuardedIni(program, "PROBE_TCP=4001\r\nPROBE_FAILS=5\r\n"));
+    Run([&](FakeWindow& w) {
+        host.OnModal(IDD_SETTINGS, [&](FakeWindow& s) {
+            EXPECT_EQ(s.Text(IDC_PROBE_TCP), u"4001");
+            EXPECT_EQ(s.Text(IDC_PROBE_FAILS), u"5");
+            EXPECT_EQ(s.Text(IDC_PROBE_GRACE_SEC), u"120");
+            EXPECT_EQ(s.Text(IDC_STOP_TIMEOUT_SEC), u"0");
+            EXPECT_FALSE(s.Checked(IDC_PROBE_WINDOW));
+
+            // Each refused value says why and keeps the dialog open.
+            const struct {
+                int id;
+                std::u16string typed;
+                std::u16string box;
+            } refused[] = {
+                {IDC_PROBE_TCP, u"gateway:4001",
+                    u"TCP 探测地址格式不对，请填写端口，或 IPv4 地址:端口（如 127.0.0.1:4001）！"},
+                {IDC_PROBE_FAILS, u"0", u"连续失败次数应为 1 到 100 之间的整数！"},
+                {IDC_STOP_TIMEOUT_SEC, u"601", u"关闭等待时间应为 0 到 600 之间的整数！"},
+                {IDC_PROBE_GRACE_SEC, u"-1", u"启动宽限期应为 0 到 86400 之间的整数！"},
+            };
+            for (const auto& r : refused) {
+                const std::u16string before = s.Text(r.id);
+                s.Type(r.id, r.typed);
+                s.Click(IDOK);
+                ASSERT_FALSE(host.boxes.empty());
+                EXPECT_EQ(host.boxes.back().text, r.box);
+                EXPECT_FALSE(s.ended);
+                s.Type(r.id, before);
+            }
+            s.Type(IDC_PROBE_TCP, u"127.0.0.1:7497");
+            s.Click(IDC_PROBE_WINDOW);
+            s.Type(IDC_STOP_TIMEOUT_SEC, u"30");
+            s.Click(IDOK);
+            EXPECT_TRUE(s.ended);
+        });
+        w.SysCommand(IDM_SETTINGS);
+        EXPECT_EQ(Ini().find("PROBE_WINDOW"), std::string::npos) << "written on 保存, not on 确定";
+        w.Click(IDC_SAVE);
+    });
+    for (const char* line :
+        {"\nPROBE_TCP=127.0.0.1:7497\r\n", "\nPROBE_WINDOW=1\r\n", "\nPROBE_FAILS=5\r\n", "\nSTOP_TIMEOUT_SEC=30\r\n"})
+        EXPECT_NE(Ini().find(line), std::string::npos) << line << Ini();
+}
+
+TEST_F(SettingsDialogTest, AMalformedAddressInTheFileRefusesTheSaveWithTheSameWords)
+{
+    const std::u16string program = MakeProgram("guarded.exe");
+    WriteIni(GuardedIni(program, "PROBE_TCP=127.0.0.1:99999\r\n"));
+    const std::string before = Ini();
+    Run([&](FakeWindow& w) {
+        w.Click(IDC_SAVE);
+        ASSERT_EQ(host.boxes.size(), 1u);
+        EXPECT_EQ(host.boxes[0].text, u"TCP 探测地址格式不对，请填写端口，或 IPv4 地址:端口（如 127.0.0.1:4001）！");
+    });
+    EXPECT_EQ(Ini(), before);
+}
+
 }  // namespace
 
 namespace {

@@ -128,6 +128,32 @@ bool PosixSystem::EnumerateProcesses(ProcessDetail detail, const std::function<b
 
 bool PosixSystem::TerminateProcess(uint32_t pid, uint64_t startStamp)
 {
+    return SignalProcess(pid, startStamp, SIGKILL);
+}
+
+bool PosixSystem::AskToClose(uint32_t pid, uint64_t startStamp) { return SignalProcess(pid, startStamp, SIGTERM); }
+
+uint64_t PosixSystem::StartConnect(const std::u16string& host, uint16_t port)
+{
+    return m_connects.Start(px::ToUtf8(host), port);
+}
+
+std::optional<int64_t> PosixSystem::FileAgeMs(const std::u16string& path)
+{
+    struct stat info { };
+    timespec now{};
+    if (stat(px::ToUtf8(path).c_str(), &info) != 0 || clock_gettime(CLOCK_REALTIME, &now) != 0)
+        return std::nullopt;
+    const int64_t modifiedMs = int64_t{info.st_mtim.tv_sec} * 1000 + info.st_mtim.tv_nsec / 1000000;
+    return int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000 - modifiedMs;
+}
+
+void PosixSystem::AskWindows(const std::vector<uint32_t>& pids) { m_desktop.PingWindows(pids); }
+
+WindowAnswer PosixSystem::WindowsAnswered() { return m_desktop.PingAnswers(); }
+
+bool PosixSystem::SignalProcess(uint32_t pid, uint64_t startStamp, int signal)
+{
     // kill() reads 0 as "my process group" and negative numbers as groups or "everyone".
     if (pid == 0 || pid > static_cast<uint32_t>(INT_MAX) || static_cast<pid_t>(pid) == getpid())
         return false;
@@ -143,7 +169,7 @@ bool PosixSystem::TerminateProcess(uint32_t pid, uint64_t startStamp)
     }
     if (startStamp != 0 && px::posix::ProcessStartTime("/proc", pid) != startStamp)
         return false;
-    if (syscall(SYS_pidfd_send_signal, process.Get(), SIGKILL, nullptr, 0) == 0)
+    if (syscall(SYS_pidfd_send_signal, process.Get(), signal, nullptr, 0) == 0)
         return true;
     if (errno != ESRCH)
         px::posix::LogOsFailure("pidfd_send_signal", std::to_string(pid), errno);

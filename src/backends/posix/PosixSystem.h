@@ -7,6 +7,7 @@
 
 #include "backends/posix/ProcFs.h"
 #include "backends/posix/Spawn.h"
+#include "backends/posix/TcpConnect.h"
 #include "backends/posix/X11Desktop.h"
 #include "platform/System.h"
 
@@ -48,6 +49,17 @@ public:
     bool BringToFront(ForeignWindow window) override;
     void PressSpaceKey() override;
 
+    // SIGTERM, through a process descriptor as for TerminateProcess.
+    bool AskToClose(uint32_t pid, uint64_t startStamp) override;
+    uint64_t StartConnect(const std::u16string& host, uint16_t port) override;
+    ConnectState PollConnect(uint64_t id) override { return m_connects.Poll(id); }
+    void EndConnect(uint64_t id) override { m_connects.End(id); }
+    std::optional<int64_t> FileAgeMs(const std::u16string& path) override;
+    // _NET_WM_PING to the windows of the processes that take it; the answers are read from
+    // the display's queue at WindowsAnswered.
+    void AskWindows(const std::vector<uint32_t>& pids) override;
+    WindowAnswer WindowsAnswered() override;
+
     SystemTime GetLocalTime() override;
     int64_t GetSteadyMs() override;
     std::u16string GetModuleFileName() override;
@@ -66,8 +78,10 @@ private:
     void Remember(std::optional<LaunchedProcess>* launched, const px::posix::LaunchSession& session, pid_t first);
     // Reaps the adopted processes that have ended (only while adopting).
     void ReapAdopted();
+    bool SignalProcess(uint32_t pid, uint64_t startStamp, int signal);
 
     px::posix::X11Desktop m_desktop;
+    px::posix::ConnectAttempts m_connects;
     uint32_t m_lastQuickStop = 0;  // the process the last quick scan stopped at
     bool m_adopting = false;
     std::map<uint64_t, LaunchRecord> m_launches;  // by session

@@ -102,6 +102,8 @@ struct X11Desktop::Connection {
     Atom wmState = 0;
     Atom wmProtocols = 0;
     Atom wmTakeFocus = 0;
+    Atom netWmPing = 0;
+    bool watchingRoot = false;  // the root's substructure events (where ping answers go) are selected
 
     explicit Connection(Display* opened)
         : display(opened)
@@ -127,6 +129,7 @@ struct X11Desktop::Connection {
             {"WM_STATE", &Connection::wmState},
             {"WM_PROTOCOLS", &Connection::wmProtocols},
             {"WM_TAKE_FOCUS", &Connection::wmTakeFocus},
+            {"_NET_WM_PING", &Connection::netWmPing},
         };
         char* names[std::size(kAtoms)];
         for (size_t i = 0; i < std::size(kAtoms); ++i)
@@ -407,6 +410,80 @@ X11Desktop::Connection* X11Desktop::Connect()
         m_connection = std::make_unique<Connection>(display);
     }
     return m_connection.get();
+}
+
+void X11Desktop::PingWindows(const std::vector<uint32_t>& pids)
+{
+    // The answers to the last pings are dropped: a new look begins.
+    m_pinged.clear();
+    Connection* c = Connect();
+    if (!c)
+        return;
+    ErrorTrap trap(c->display);
+    if (!c->watchingRoot) {
+        // A client answers a ping by sending it back to the root window, to those who watch
+        // its substructure (EWMH); watching it costs an event per window change, drained below.
+        XWindowAttributes attributes{};
+        XGetWindowAttributes(c->display, c->root, &attributes);
+        XSelectInput(c->display, c->root, attributes.your_event_mask | SubstructureNotifyMask);
+        c->watchingRoot = true;
+    }
+    DrainPingAnswers();
+    for (const Window window : c->TopLevelWindows()) {
+        const std::vector<unsigned long> pid = c->Items(window, c->netWmPid, XA_CARDINAL);
+        if (pid.empty() || std::find(pids.begin(), pids.end(), pid[0]) == pids.end())
+            continue;
+        // A window that does not list _NET_WM_PING cannot be asked, and is not judged.
+        Atom* protocols = nullptr;
+        int count = 0;
+        bool takesPing = false;
+        if (XGetWMProtocols(c->display, window, &protocols, &count) && protocols) {
+            takesPing = std::find(protocols, protocols + count, c->netWmPing) != protocols + count;
+            XFree(protocols);
+        }
+        if (!takesPing)
+            continue;
+        XEvent ping{};
+        ping.xclient.type = ClientMessage;
+        ping.xclient.window = window;
+        ping.xclient.message_type = c->wmProtocols;
+        ping.xclient.format = 32;
+        ping.xclient.data.l[0] = static_cast<long>(c->netWmPing);
+        ping.xclient.data.l[1] = CurrentTime;
+        ping.xclient.data.l[2] = static_cast<long>(window);
+        XSendEvent(c->display, window, False, NoEventMask, &ping);
+        m_pinged[window] = false;
+    }
+    XFlush(c->display);
+}
+
+void X11Desktop::DrainPingAnswers()
+{
+    Connection* c = m_connection.get();
+    if (!c || c->lost)
+        return;
+    while (XPending(c->display) > 0) {
+        XEvent event{};
+        XNextEvent(c->display, &event);
+        if (event.type != ClientMessage || event.xclient.message_type != c->wmProtocols
+            || static_cast<Atom>(event.xclient.data.l[0]) != c->netWmPing)
+            continue;
+        const auto it = m_pinged.find(static_cast<uint64_t>(event.xclient.data.l[2]));
+        if (it != m_pinged.end())
+            it->second = true;
+    }
+}
+
+WindowAnswer X11Desktop::PingAnswers()
+{
+    DrainPingAnswers();
+    WindowAnswer answer;
+    for (const auto& [window, answered] : m_pinged) {
+        ++answer.judged;
+        if (!answered)
+            ++answer.unanswered;
+    }
+    return answer;
 }
 
 std::vector<TopWindow> X11Desktop::FindTopWindows(const std::u16string& title)

@@ -2,6 +2,7 @@
 // Other programs' top-level windows on the X display, and synthetic key presses.
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,11 +31,17 @@ public:
     bool BringToFront(uint64_t window);
     // The space key down and up through XTest, to whichever window has the focus.
     void PressSpaceKey();
+    // Sends _NET_WM_PING to the top-level windows whose _NET_WM_PID is one of pids and that
+    // list _NET_WM_PING in WM_PROTOCOLS; PingAnswers, later, says how many answered.
+    void PingWindows(const std::vector<uint32_t>& pids);
+    WindowAnswer PingAnswers();
 
 private:
     struct Connection;
     Connection* Connect();
     std::unique_ptr<Connection> m_connection;
+    void DrainPingAnswers();
+    std::map<uint64_t, bool> m_pinged;  // the windows pinged last, and whether each answered
     bool m_unreachableLogged = false;  // the display could not be reached; said once
 };
 

@@ -689,6 +689,14 @@ bool QtDialogWindow::NotifyIconAdd(const NotifyIconData& nid)
     return true;
 }
 
+bool QtDialogWindow::NotifyIconSetTip(const NotifyIconData& nid)
+{
+    if (!m_tray)
+        return false;
+    m_tray->setToolTip(px::qt::ToQString(nid.szTip));
+    return true;
+}
+
 QMenu* QtDialogWindow::TrayMenu()
 {
     if (!m_trayMenu) {

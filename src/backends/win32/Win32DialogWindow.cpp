@@ -413,6 +413,16 @@ bool Win32DialogWindow::NotifyIconAdd(const NotifyIconData& nid)
     return true;
 }
 
+bool Win32DialogWindow::NotifyIconSetTip(const NotifyIconData& nid)
+{
+    if (!m_hwnd || m_ended)
+        return false;
+    NotifyIconData tipOnly = nid;
+    tipOnly.uFlags = NIF_TIP;
+    NOTIFYICONDATAW record = ShellRecord(tipOnly);
+    return ::Shell_NotifyIconW(NIM_MODIFY, &record) != FALSE;
+}
+
 bool Win32DialogWindow::NotifyIconDelete(const NotifyIconData& nid)
 {
     if (!m_hwnd)

@@ -113,6 +113,35 @@ bool Win32System::TerminateProcess(uint32_t pid, uint64_t startStamp)
     return false;
 }
 
+bool Win32System::AskToClose(uint32_t pid, uint64_t startStamp)
+{
+    if (pid == 0 || pid == ::GetCurrentProcessId())
+        return false;
+    if (startStamp != 0) {
+        const UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+        if (!process.Valid() || CreationTimeOf(process.Get()) != startStamp)
+            return false;
+    }
+    // WM_CLOSE is what the window's close button sends: the program may save and end, or
+    // ask, as it would for the user. Posted, so a hung program never holds this one up.
+    struct Search {
+        DWORD pid;
+        bool posted;
+    } search{pid, false};
+    ::EnumWindows(
+        [](HWND window, LPARAM context) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(context);
+            DWORD owner = 0;
+            ::GetWindowThreadProcessId(window, &owner);
+            if (owner == s->pid && ::IsWindowVisible(window) && ::GetWindow(window, GW_OWNER) == nullptr
+                && ::PostMessageW(window, WM_CLOSE, 0, 0))
+                s->posted = true;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.posted;
+}
+
 intptr_t Win32System::ShellOpen(
     const std::u16string& file, const std::u16string* parameters, std::optional<LaunchedProcess>* launched)
 {

@@ -6,6 +6,7 @@
 // GetModuleFileNameW.
 
 #include <map>
+#include <vector>
 
 #include "platform/System.h"
 
@@ -51,6 +52,19 @@ public:
     bool BringToFront(ForeignWindow window) override;
     void PressSpaceKey() override;
 
+    // Health probes (Win32Probes.cpp). WM_CLOSE posted to the process's visible top-level
+    // windows, never waited for.
+    bool AskToClose(uint32_t pid, uint64_t startStamp) override;
+    // A non-blocking Winsock connect, looked at with a select of zero timeout.
+    uint64_t StartConnect(const std::u16string& host, uint16_t port) override;
+    ConnectState PollConnect(uint64_t id) override;
+    void EndConnect(uint64_t id) override;
+    std::optional<int64_t> FileAgeMs(const std::u16string& path) override;
+    // IsHungAppWindow on the processes' visible top-level windows, at WindowsAnswered: the
+    // system itself tracks whether a window stopped taking its messages.
+    void AskWindows(const std::vector<uint32_t>& pids) override { m_windowPids = pids; }
+    WindowAnswer WindowsAnswered() override;
+
     SystemTime GetLocalTime() override;
     int64_t GetSteadyMs() override;
     std::u16string GetModuleFileName() override;
@@ -60,5 +74,13 @@ public:
     bool SetStartAtLogin(bool enable) override;
 
 private:
+    struct Attempt {
+        uintptr_t socket = 0;  // a SOCKET
+        ConnectState state = ConnectState::Refused;
+    };
+    std::map<uint64_t, Attempt> m_connects;
+    uint64_t m_nextConnect = 1;
+    bool m_winsockStarted = false;
+    std::vector<uint32_t> m_windowPids;
     std::map<uint64_t, uint64_t> m_commands;  // by process id: the process handle
 };
