@@ -32,7 +32,7 @@ constexpr char16_t KEY_STOP_TIMEOUT_SEC[] = u"STOP_TIMEOUT_SEC";
 constexpr char16_t KEY_BACKOFF[] = u"BACKOFF";
 constexpr char16_t KEY_BACKOFF_MAX_SEC[] = u"BACKOFF_MAX_SEC";
 constexpr char16_t KEY_MIN_UPTIME_SEC[] = u"MIN_UPTIME_SEC";
-constexpr char16_t KEY_NOTIFY[] = u"NOTIFY";
+constexpr char16_t KEY_TRAY_NOTIFY[] = u"NOTIFY";
 constexpr char16_t KEY_EVENT_CMD[] = u"EVENT_CMD";
 constexpr char16_t KEY_METRICS_FILE[] = u"METRICS_FILE";
 
@@ -118,7 +118,7 @@ StoredSettings ReadStoredSettings(const std::u16string& iniPath)
     config.bBackoff = profile.GetInt(section, KEY_BACKOFF, defaults.bBackoff ? 1 : 0) != 0;
     config.nBackoffMaxSec = profile.GetInt(section, KEY_BACKOFF_MAX_SEC, defaults.nBackoffMaxSec);
     config.nMinUptimeSec = profile.GetInt(section, KEY_MIN_UPTIME_SEC, defaults.nMinUptimeSec);
-    config.bNotify = profile.GetInt(section, KEY_NOTIFY, defaults.bNotify ? 1 : 0) != 0;
+    config.bNotify = profile.GetInt(section, KEY_TRAY_NOTIFY, defaults.bNotify ? 1 : 0) != 0;
     config.strEventCmd = profile.GetString(section, KEY_EVENT_CMD, u"");
     config.strMetricsFile = profile.GetString(section, KEY_METRICS_FILE, u"");
     return stored;
@@ -165,7 +165,7 @@ bool WriteAlertSettings(const std::u16string& iniPath, const GuardConfig& config
             {KEY_BACKOFF, Flag(config.bBackoff)},
             {KEY_BACKOFF_MAX_SEC, px::IToW(config.nBackoffMaxSec)},
             {KEY_MIN_UPTIME_SEC, px::IToW(config.nMinUptimeSec)},
-            {KEY_NOTIFY, Flag(config.bNotify)},
+            {KEY_TRAY_NOTIFY, Flag(config.bNotify)},
             {KEY_EVENT_CMD, config.strEventCmd},
             {KEY_METRICS_FILE, config.strMetricsFile},
         });
