@@ -12,7 +12,8 @@ std::string HelpText()
            "Perennix keeps one program running: while guarding is on it checks at a set interval\n"
            "whether a process of the configured image name exists and starts the program again\n"
            "when none does; it can also restart it every day at set times. The settings are made\n"
-           "in its window and kept in config.ini, with the run log log.txt, beside the program.\n"
+           "in its window and kept in config.ini, with the run log log.txt, beside the program\n"
+           "(in $XDG_CONFIG_HOME/perennix when that folder is not writable and holds no config.ini).\n"
            "\n"
            "  --version  print the version and exit\n"
            "  --help     print this help and exit\n";

@@ -5,7 +5,10 @@
 DataFolder ChooseDataFolder(Files& files, const std::u16string& modulePath)
 {
     const std::u16string beside = px::PathBesideModule(modulePath, u"");
-    if (files.CanWriteInFolder(beside))
+    // A config.ini beside the program holds this copy's settings even where the folder cannot
+    // be written (made read-only after it was set up): they are read from there, and a save
+    // fails as in any folder that refuses it.
+    if (files.CanWriteInFolder(beside) || files.PathExists(beside + u"config.ini"))
         return {beside, false, {}};
     const std::u16string perUser = files.PerUserFolder();
     if (perUser.empty())

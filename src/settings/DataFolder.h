@@ -1,7 +1,7 @@
 #pragma once
 // Where this copy of the program keeps config.ini and log.txt: beside the program when that
-// folder is writable (a portable copy, as always), else in the per-user folder (an installed
-// copy in a folder only an administrator may write).
+// folder is writable (a portable copy, as always) or already holds a config.ini, else in the
+// per-user folder (an installed copy in a folder only an administrator may write).
 
 #include <string>
 

@@ -147,13 +147,13 @@ protected:
     PosixFiles posixFiles;
 };
 
-// (A folder the program may not write at all sends config.ini and log.txt to the per-user
-// folder instead: the folder-choice tests hold that case.)
-TEST_F(ProgramOnDisk, GuardsOnWhenItsFolderIsFull)
+// A folder made read-only after its config.ini was written keeps that file as the settings:
+// they are read from there and a save fails, as on a full disk.
+TEST_F(ProgramOnDisk, GuardsOnWhenItsFolderIsFullOrReadOnly)
 {
     const fs::path programPath = fs::path(NativePath(folder.File("program.exe")));
     WriteBytes(folder.File("program.exe"), "#!/bin/sh\n");
-    for (const bool readOnly : {false}) {
+    for (const bool readOnly : {false, true}) {
         const fs::path home = fs::path(NativePath(folder.File(readOnly ? "read-only" : "full")));
         Tmpfs disk(home);
         if (!disk.Mounted())
@@ -235,9 +235,10 @@ TEST_F(ProgramOnDisk, GuardsWithoutALogWhenLogTxtIsNoFileOfItsOwn)
     }
 }
 
-// Where config.ini and log.txt go, on real folders: beside a program in a writable folder; in
-// the per-user folder (made 0700, parents and all) beside one on a read-only disk or in a folder
-// the user may not write; and a clear problem where the per-user folder is a file.
+// Where config.ini and log.txt go, on real folders: beside a program in a writable folder or in
+// one that holds a config.ini; in the per-user folder (made 0700, parents and all) beside one on
+// a read-only disk or in a folder the user may not write; and a clear problem where the per-user
+// folder is a file.
 TEST_F(FileServiceOnDisk, TheDataFolderIsBesideTheProgramWhenWritableElsePerUser)
 {
     PosixFiles files;
@@ -263,6 +264,15 @@ TEST_F(FileServiceOnDisk, TheDataFolderIsBesideTheProgramWhenWritableElsePerUser
     const long chosePerUser = pxtest::RunUnprivileged(
         [&] { return ChooseDataFolder(files, px::FromUtf8((locked / "perennix").string())).perUser ? 1L : 0L; });
     EXPECT_EQ(chosePerUser, 1);
+    // The same folder with a config.ini in it (made read-only after it was set up): beside it.
+    fs::permissions(locked, fs::perms(0755));
+    WriteBytes(px::FromUtf8((locked / "config.ini").string()), "[PX_SETTING]\r\nLOOPSEC=5\r\n");
+    fs::permissions(locked, fs::perms(0555));
+    const long choseBeside = pxtest::RunUnprivileged([&] {
+        const DataFolder lockedData = ChooseDataFolder(files, px::FromUtf8((locked / "perennix").string()));
+        return !lockedData.perUser && lockedData.path == px::FromUtf8(locked.string() + "/") ? 1L : 0L;
+    });
+    EXPECT_EQ(choseBeside, 1);
 
     // A read-only disk (root too): the per-user folder, made with 0700 and its parents.
     Tmpfs disk(dir.Path() / "read-only");
