@@ -90,6 +90,8 @@ void GuardEngine::OnTimer(uintptr_t id)
         FinishProbeRound();
     else if (id == TIMER_STOP)
         OnStopTick();
+    else if (id == TIMER_NOTIFY)
+        ShowHeldNotice();
     // Anything else, such as a loop tick already queued when guarding stopped, does nothing.
 }
 
@@ -173,6 +175,7 @@ void GuardEngine::StopLaunchFailed()
 {
     m_bProgramUp = false;
     RaiseEvent("launch_failed");
+    Notice(NoticeKind::LaunchFailed, kStatusLaunchFailed);
     Stop(kStatusLaunchFailed);
     WriteLogEntry(logtext::kGuardStoppedLaunchFailed);
 }

@@ -19,19 +19,8 @@ using namespace fake;
 
 namespace {
 
-const ProcessExit kExit3{false, 3, u""};
-const ProcessExit kKilled{true, 9, u"SIGKILL"};
-
-// The shared fixture at LOOPSEC=1, where a program launched finds no process of its own: each
-// test says what its launches start or how they end.
-class ProgramExitTest : public GuardEngineFixture {
+class ProgramExitTest : public ExitingProgramFixture {
 protected:
-    ProgramExitTest()
-    {
-        view.settings->nLoopSec = 1;
-        system.launchStartsProcess.clear();
-    }
-
     // The seconds between launches, in order.
     std::vector<int64_t> LaunchGaps() const
     {
