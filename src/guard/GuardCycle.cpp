@@ -93,6 +93,8 @@ void GuardEngine::OnTimer(uintptr_t id)
     else if (id == TIMER_NOTIFY)
         ShowHeldNotice();
     // Anything else, such as a loop tick already queued when guarding stopped, does nothing.
+    // Every event to tell comes from a tick: the tick's events make one notification.
+    FlushNotices();
 }
 
 void GuardEngine::GuardedCheck(uintptr_t id)

@@ -129,9 +129,11 @@ private:
     // Writes the metrics file when something changed or a minute has passed (force: now).
     void UpdateMetrics(bool force);
 
-    // Tray notifications and the tooltip (Notifications.cpp). Notice shows a notification now,
-    // or holds it for the summary when one was shown less than a minute ago.
+    // Tray notifications and the tooltip (Notifications.cpp). Notice takes an event to tell;
+    // FlushNotices, after each tick, shows the weightiest of the tick's events, or holds it
+    // for the summary when a notification was shown less than a minute ago.
     void Notice(NoticeKind kind, const std::u16string& text);
+    void FlushNotices();
     void ShowNotice(const std::u16string& text);
     // The minute after a notification is over: the summary of what was held, if anything.
     void ShowHeldNotice();

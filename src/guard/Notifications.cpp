@@ -21,30 +21,32 @@ std::u16string NoticeSummary(uint64_t restarts, const std::u16string& heldText)
 
 void GuardEngine::Notice(NoticeKind kind, const std::u16string& text)
 {
-    if (!m_config.bNotify)
-        return;
-    // Of the events since the last notification, the weightiest is the one to tell.
-    const bool earlierHeld = m_notices.held.has_value();
-    if (!earlierHeld || kind >= m_notices.held->kind)
+    // Of the events since the last notification, the weightiest is the one to tell: a check
+    // whose relaunch failed after the program died tells of the failure.
+    if (m_config.bNotify && (!m_notices.held || kind >= m_notices.held->kind))
         m_notices.held = HeldNotice{kind, text};
+}
+
+void GuardEngine::FlushNotices()
+{
+    if (!m_notices.held || m_notices.bWaiting)
+        return;
     const int64_t now = GetSystem().GetSteadyMs();
     if (!m_notices.lastShownMs || now - *m_notices.lastShownMs >= kNoticeIntervalMs) {
-        // The minute is over: told now, as the summary of what was held when anything was.
-        if (earlierHeld)
-            ShowHeldNotice();
-        else
-            ShowNotice(text);
+        const std::u16string text = m_notices.held->text;  // the notice goes with the showing
+        ShowNotice(text);
         return;
     }
     // Within the minute after the last one: held for the summary at the minute's end. A crash
     // loop thus shows one notification a minute however fast it turns.
-    if (!earlierHeld)
-        m_view.ArmTimer(TIMER_NOTIFY, static_cast<uint32_t>(*m_notices.lastShownMs + kNoticeIntervalMs - now));
+    m_notices.bWaiting = true;
+    m_view.ArmTimer(TIMER_NOTIFY, static_cast<uint32_t>(*m_notices.lastShownMs + kNoticeIntervalMs - now));
 }
 
 void GuardEngine::ShowNotice(const std::u16string& text)
 {
     m_view.CancelTimer(TIMER_NOTIFY);
+    m_notices.bWaiting = false;
     m_notices.lastShownMs = GetSystem().GetSteadyMs();
     m_notices.restartsAtLastShown = m_counters.Restarts();
     m_notices.held.reset();
@@ -55,6 +57,7 @@ void GuardEngine::ShowHeldNotice()
 {
     // Also after guarding stopped: a failed launch that stopped it within the minute is told.
     m_view.CancelTimer(TIMER_NOTIFY);
+    m_notices.bWaiting = false;
     if (!m_notices.held || !m_config.bNotify) {
         m_notices.held.reset();
         return;

@@ -24,6 +24,7 @@ struct NoticeState {
     std::optional<int64_t> lastShownMs;  // steady clock at the last notification shown
     uint64_t restartsAtLastShown = 0;  // the guard's restarts then
     std::optional<HeldNotice> held;  // what came since, for the summary
+    bool bWaiting = false;  // held until the minute after the last one is over
 };
 
 // The title every notification has: "Perennix：" and the image name.

@@ -184,6 +184,20 @@ TEST_F(NotificationTest, AFailedLaunchThatStopsGuardingWithinTheMinuteIsStillTol
     EXPECT_TRUE(Contains(view.notifications[1].text, kLaunchFailed)) << px::ToUtf8(view.notifications[1].text);
 }
 
+TEST_F(NotificationTest, ARelaunchThatFailsRightAfterTheExitMakesOneNotificationOfTheFailure)
+{
+    system.launchStartsProcess = u"guarded.exe";
+    engine.Start(false, false);
+    Advance(kMinute);
+    system.shellResult = 2;
+    system.EndLaunch(system.lastLaunch, kExit3);
+    Advance(1 * kSecond);  // one check: the exit, then the launch that fails
+    ASSERT_FALSE(engine.IsGuarding());
+    ASSERT_EQ(view.notifications.size(), 1u);
+    EXPECT_EQ(view.notifications[0].text, kLaunchFailed);
+    EXPECT_FALSE(view.HasTimer(TIMER_NOTIFY));
+}
+
 TEST_F(NotificationTest, WithTheSettingOffNothingIsNotified)
 {
     view.settings->bNotify = false;
