@@ -33,7 +33,6 @@ wait_for 30 grep -q 'string "monitor-ready"' "$dir/monitor" || fail "dbus-monito
 
 # --- Perennix guarding a helper that runs until told to crash, then exits with 3 at once ---
 mkdir -p "$dir/app" "$dir/helper-exe"
-cp "$binary" "$dir/app/perennix"
 cat >"$dir/helper-exe/notifycrasher" <<SCRIPT
 #!/bin/sh
 while [ ! -e "$dir/crash" ]; do sleep 0.2; done
@@ -41,14 +40,8 @@ exit 3
 SCRIPT
 chmod 755 "$dir/helper-exe/notifycrasher"
 write_config "$dir/app/config.ini" "FULLPATH=$dir/helper-exe/notifycrasher" EXE_NAME=notifycrasher LOOPSEC=1 AUTOSTART=1
-(cd "$dir/app" && exec ./perennix) >"$dir/perennix.log" 2>&1 &
-perennix_pid=$!
-wait_for 30 has_main_window || fail "the main window did not show"
-window=$(main_window)
-wait_for 30 window_shown || fail "the main window is $(window_state)"
-click_hide
-wait_for 30 window_withdrawn || fail "hide: the window is still $(window_state)"
-wait_for 30 eval '[[ "$(sni_item_count)" -eq 1 ]]' || fail "hide: $(sni_item_count) items registered"
+sni_start_perennix
+sni_hide_into_tray
 item=$(sni_items | awk 'NR == 1')
 echo "ok: Perennix guards the helper from the tray"
 
