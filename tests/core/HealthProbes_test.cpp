@@ -142,6 +142,7 @@ TEST_F(HealthProbeTest, EachProbeRestartsAfterTheCountNamingWhatItSaw)
         config.probes.strTcp = c.tcp;
         config.probes.bWindow = c.window;
         config.probes.strFile = c.file;
+        config.strEventCmd = u"/usr/local/bin/on-event";
         CaseGuard g(config);
         const uint32_t pid = g.system.AddProcess(u"guarded.exe");
         c.arrange(g.system, g.clock);
@@ -153,6 +154,11 @@ TEST_F(HealthProbeTest, EachProbeRestartsAfterTheCountNamingWhatItSaw)
         EXPECT_EQ(g.system.terminated, std::vector<uint32_t>{pid});
         EXPECT_NE(g.LogText().find("->健康探测失败，重启程序：" + c.entry + "（连续 3 次）"), std::string::npos)
             << g.LogText();
+        // The restart is the event command's probe_restart and counted for the metrics file.
+        ASSERT_EQ(g.system.commands.size(), 1u);
+        EXPECT_EQ(g.system.commands[0].environment.front().name, u"PERENNIX_EVENT");
+        EXPECT_EQ(g.system.commands[0].environment.front().value, u"probe_restart");
+        EXPECT_EQ(g.engine.Counters().nProbeFailures, 1u);
         if (c.window) {
             EXPECT_EQ(g.system.windowAsks.front(), std::vector<uint32_t>{pid});
         }
