@@ -3,7 +3,9 @@
 # binary, hidden into a StatusNotifier tray (xfce4-panel on a session bus of the test's own),
 # guards a helper that starts crashing once told to; dunst serves org.freedesktop.Notifications
 # on that bus. What dunst was sent and what it answered is read from the bus with dbus-monitor,
-# not from Perennix; so is the tray item's tooltip, which counts the back-off's wait down.
+# not from Perennix; so is the tray item's tooltip, which counts the back-off's wait down. The
+# first death is told at once, the deaths within the next minute in one summary when it is over
+# (about 75 s in all).
 #
 # Usage: notify_e2e.sh PERENNIX_BINARY REPO_ROOT
 set -euo pipefail
@@ -47,12 +49,14 @@ echo "ok: Perennix guards the helper from the tray"
 
 # --- the helper dies: one notification, which the server took --------------------------
 touch "$dir/crash"
-# The Notify calls of Perennix's connection: serial, then summary and body, tab-separated.
+# The Notify calls of Perennix's connection: serial, the bus's time of the call, summary and
+# body, tab-separated.
 notifications() {
-  awk -v server="$server" '
-    /^method call .*member=Notify$/ { n = 0; serial = $0; sub(/.* serial=/, "", serial); sub(/ .*/, "", serial); next }
+  awk '
+    /^method call .*member=Notify$/ { n = 0; serial = $0; sub(/.* serial=/, "", serial); sub(/ .*/, "", serial)
+      at = $0; sub(/.* time=/, "", at); sub(/ .*/, "", at); next }
     serial != "" && /^   string "/ { n++; s = $0; sub(/^   string "/, "", s); sub(/"$/, "", s); str[n] = s
-      if (n == 4) { print serial "\t" str[3] "\t" str[4]; serial = "" } }
+      if (n == 4) { print serial "\t" at "\t" str[3] "\t" str[4]; serial = "" } }
   ' "$dir/monitor" | grep -v monitor-ready || true
 }
 # The server's answer to the call with this serial: the notification's id, above 0.
@@ -63,7 +67,7 @@ answered() {
 }
 notified() { [[ -n "$(notifications)" ]]; }
 wait_for 30 notified || fail "no notification reached the bus: $(cat "$dir/monitor")"
-IFS=$'\t' read -r serial summary body < <(notifications | awk 'NR == 1')
+IFS=$'\t' read -r serial first_at summary body < <(notifications | awk 'NR == 1')
 [[ "$summary" == "Perennix：notifycrasher" ]] || fail "the notification's summary is '$summary'"
 [[ "$body" == "程序已退出，退出码：3"* ]] || fail "the notification's body is '$body'"
 wait_for 10 answered "$serial" || fail "dunst did not answer the notification: $(cat "$dir/monitor")"
@@ -78,3 +82,13 @@ third_wait() { log_text | grep -qF "等待 8 秒后重启（第 3 次）"; }
 wait_for 60 third_wait || fail "the back-off did not reach its third wait: $(log_text)"
 [[ "$(notifications | awk 'END {print NR}')" -eq 1 ]] || fail "more than one notification within the minute: $(notifications)"
 echo "ok: the tooltip shows the wait; one notification for $(log_text | grep -c '程序未运行，已启动') launches"
+
+# --- a minute after the first, one notification sums up the restarts since ----------------
+two_notified() { [[ "$(notifications | awk 'END {print NR}')" -ge 2 ]]; }
+wait_for 90 two_notified || fail "no summary came: $(notifications)"
+IFS=$'\t' read -r serial second_at summary body < <(notifications | awk 'NR == 2')
+[[ "$body" =~ ^已重启\ [1-9][0-9]*\ 次。程序已退出，退出码：3 ]] || fail "the summary's body is '$body'"
+awk -v a="$first_at" -v b="$second_at" 'BEGIN { exit !(b - a >= 59.5) }' ||
+  fail "the summary came $first_at → $second_at, within the minute"
+wait_for 10 answered "$serial" || fail "dunst did not answer the summary: $(cat "$dir/monitor")"
+echo "ok: dunst got the summary \"$body\" $(awk -v a="$first_at" -v b="$second_at" 'BEGIN { printf "%.1f", b - a }') s after the first"
