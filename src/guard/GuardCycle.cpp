@@ -90,7 +90,11 @@ void GuardEngine::OnTimer(uintptr_t id)
         FinishProbeRound();
     else if (id == TIMER_STOP)
         OnStopTick();
+    else if (id == TIMER_NOTIFY)
+        ShowHeldNotice();
     // Anything else, such as a loop tick already queued when guarding stopped, does nothing.
+    // Every event to tell comes from a tick: the tick's events make one notification.
+    FlushNotices();
 }
 
 void GuardEngine::GuardedCheck(uintptr_t id)
@@ -173,6 +177,7 @@ void GuardEngine::StopLaunchFailed()
 {
     m_bProgramUp = false;
     RaiseEvent("launch_failed");
+    Notice(NoticeKind::LaunchFailed, kStatusLaunchFailed);
     Stop(kStatusLaunchFailed);
     WriteLogEntry(logtext::kGuardStoppedLaunchFailed);
 }

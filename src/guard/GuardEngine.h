@@ -11,6 +11,7 @@
 
 #include "guard/HealthProbes.h"
 #include "guard/Metrics.h"
+#include "guard/Notifications.h"
 #include "guard/RestartSchedule.h"
 #include "platform/System.h"
 #include "settings/GuardConfig.h"
@@ -37,9 +38,13 @@ public:
     virtual void ArmTimer(unsigned id, uint32_t elapseMs) = 0;
     virtual void CancelTimer(unsigned id) = 0;
     virtual void PostTimerTick(unsigned id) = 0;
-    // The health the probes found, for the tray icon's tooltip ("健康", "探测失败 2/3"); empty
-    // when no probe runs.
-    virtual void ShowHealth(const std::u16string& text) = 0;
+    // What the tray icon's tooltip says after "Perennix - ": the back-off's wait while it runs
+    // ("等待 8 秒后重启（第 3 次）"), else the health the probes found ("健康", "探测失败 2/3");
+    // empty when there is nothing to say.
+    virtual void ShowTrayStatus(const std::u16string& text) = 0;
+    // A notification from the tray icon: a title and a text. The engine has decided it is due
+    // (one a minute at most); the window shows it where its icon is.
+    virtual void Notify(const std::u16string& title, const std::u16string& text) = 0;
 };
 
 class GuardEngine {
@@ -124,6 +129,17 @@ private:
     // Writes the metrics file when something changed or a minute has passed (force: now).
     void UpdateMetrics(bool force);
 
+    // Tray notifications and the tooltip (Notifications.cpp). Notice takes an event to tell;
+    // FlushNotices, after each tick, shows the weightiest of the tick's events, or holds it
+    // for the summary when a notification was shown less than a minute ago.
+    void Notice(NoticeKind kind, const std::u16string& text);
+    void FlushNotices();
+    void ShowNotice(const std::u16string& text);
+    // The minute after a notification is over: the summary of what was held, if anything.
+    void ShowHeldNotice();
+    void ShowHealth(const std::u16string& text);
+    void UpdateTrayStatus();
+
     GuardView& m_view;
     GuardConfig m_config;
     RestartSchedule m_schedule;
@@ -149,4 +165,8 @@ private:
     std::string m_lastMetrics;  // the text last written
     int64_t m_lastMetricsMs = 0;
     bool m_bMetricsFailureLogged = false;
+    NoticeState m_notices;
+    std::u16string m_strHealth;  // the probes' word for the tooltip
+    std::u16string m_strBackoffTip;  // the back-off's wait, while it runs
+    std::u16string m_strTrayStatus;  // what the tooltip was last given
 };

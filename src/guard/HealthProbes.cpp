@@ -52,7 +52,7 @@ void GuardEngine::StartGrace()
     m_health.streaks.Reset();
     m_health.graceEndsMs = GetSystem().GetSteadyMs() + int64_t{m_config.probes.nGraceSec} * 1000;
     if (AnyProbe(m_config.probes))
-        m_view.ShowHealth(u"启动宽限期");
+        ShowHealth(u"启动宽限期");
 }
 
 void GuardEngine::CheckHealth()
@@ -125,7 +125,7 @@ void GuardEngine::FinishProbeRound()
     }
 
     const std::optional<ProbeOutcome> due = m_health.streaks.Record(outcomes, probes.nFails);
-    m_view.ShowHealth(HealthText(m_health.streaks.Longest(), probes.nFails));
+    ShowHealth(HealthText(m_health.streaks.Longest(), probes.nFails));
     if (due)
         RestartForHealth(*due);
 }
@@ -140,6 +140,10 @@ void GuardEngine::RestartForHealth(const ProbeOutcome& failed)
     m_bProgramUp = false;
     EndBackoffRun();
     m_bRestartLaunch = true;
+    ++m_counters.nProbeFailures;
+    RaiseEvent("probe_restart");
+    Notice(
+        NoticeKind::ProbeRestart, u"健康探测失败（" + failed.probe + u"：" + failed.seen + u"），正在重启程序。。。");
     EndProgramForRestart();
 }
 
@@ -193,5 +197,5 @@ void GuardEngine::EndHealthWork()
         GetSystem().EndConnect(*m_health.round->connect);
     m_health.round.reset();
     m_health.stopDeadlineMs.reset();
-    m_view.ShowHealth(u"");
+    ShowHealth(u"");
 }

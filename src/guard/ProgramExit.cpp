@@ -1,6 +1,6 @@
 // What the engine does when the program it guards has ended: how it ended goes to the log, a
 // program that keeps dying at once is launched ever less often (never given up on), the
-// event command hears of it, and the metrics file shows it.
+// event command and the tray's notifications tell of it, and the metrics file shows it.
 
 #include <algorithm>
 #include <string>
@@ -24,6 +24,14 @@ std::u16string ExitText(const ProcessExit& exit)
     if (exit.bySignal)
         return exit.signalName.empty() ? Decimal(exit.code) : exit.signalName + u" (" + Decimal(exit.code) + u")";
     return Decimal(exit.code);
+}
+
+// How the program ended, as the notification says it.
+std::u16string DiedText(const std::optional<ProcessExit>& exit)
+{
+    if (!exit)
+        return u"程序已退出";
+    return (exit->bySignal ? u"程序已退出，被信号结束：" : u"程序已退出，退出码：") + ExitText(*exit);
 }
 
 }  // namespace
@@ -55,8 +63,10 @@ void GuardEngine::NoteProgramEnded()
         LogExit(exit);
     m_lastExitForEvent = exit;
     RaiseEvent("died");
-    if (!m_config.bBackoff || !quick)
+    if (!m_config.bBackoff || !quick) {
+        Notice(NoticeKind::Died, DiedText(exit));
         return;
+    }
 
     // The k-th quick exit in a row waits LOOPSEC × 2^k, up to the cap; never less than the
     // loop, so a cap below it only means "no back-off beyond the loop".
@@ -70,24 +80,32 @@ void GuardEngine::NoteProgramEnded()
     m_backoffUntilMs = now + waitMs;
     // Each new length of the wait is logged once: at the cap, a crash loop adds only the
     // launch lines, one per wait.
+    const std::u16string wait = BackoffStatusText(waitMs / 1000, m_nQuickExits);
     if (grew) {
-        WriteLogText(u"->程序启动后不到 " + Decimal(m_config.nMinUptimeSec) + u" 秒即退出，" + u"等待 "
-            + Decimal(waitMs / 1000) + u" 秒后重启（第 " + Decimal(m_nQuickExits) + u" 次）");
+        WriteLogText(u"->程序启动后不到 " + Decimal(m_config.nMinUptimeSec) + u" 秒即退出，" + wait);
         RaiseEvent("backoff");
     }
+    // The wait reaching its cap is told once a run: from here on the program is launched at
+    // the cap's pace for as long as it keeps dying.
+    if (grew && waitMs == capMs && m_nQuickExits > 1)
+        Notice(NoticeKind::BackoffCap, DiedText(exit) + u"。反复退出，已达最长等待：" + wait);
+    else
+        Notice(NoticeKind::Died, DiedText(exit) + u"。" + wait);
 }
 
 bool GuardEngine::WaitingAfterQuickExit()
 {
-    if (m_backoffWaitMs == 0)
-        return false;
     // Within half a loop of its end the wait is over: the tick that falls there launches, not
     // the one after it, however the timer's ticks drift.
     const int64_t remainingMs = m_backoffUntilMs - GetSystem().GetSteadyMs();
-    if (remainingMs <= static_cast<int64_t>(LoopIntervalMs(m_config.nLoopSec)) / 2)
-        return false;
-    ShowStatus(BackoffStatusText((remainingMs + 999) / 1000, m_nQuickExits));
-    return true;
+    const bool waiting
+        = m_backoffWaitMs != 0 && remainingMs > static_cast<int64_t>(LoopIntervalMs(m_config.nLoopSec)) / 2;
+    // The status line and the tray icon's tooltip count the wait down.
+    m_strBackoffTip = waiting ? BackoffStatusText((remainingMs + 999) / 1000, m_nQuickExits) : u"";
+    UpdateTrayStatus();
+    if (waiting)
+        ShowStatus(m_strBackoffTip);
+    return waiting;
 }
 
 void GuardEngine::LogExit(const std::optional<ProcessExit>& exit)
@@ -120,6 +138,8 @@ void GuardEngine::EndBackoffRun()
     m_backoffUntilMs = 0;
     m_lastExit.reset();
     m_bLastExitLogged = false;
+    m_strBackoffTip.clear();
+    UpdateTrayStatus();
 }
 
 void GuardEngine::RaiseEvent(const char* event)
@@ -127,7 +147,7 @@ void GuardEngine::RaiseEvent(const char* event)
     CollectEventCommands();
     if (m_config.strEventCmd.empty())
         return;
-    const uint64_t restarts = m_counters.nCrashRestarts + m_counters.nDailyRestarts + m_counters.nProbeFailures;
+    const uint64_t restarts = m_counters.Restarts();
     std::u16string exitCode;
     if (m_lastExitForEvent && std::string_view(event) == "died")
         exitCode = m_lastExitForEvent->bySignal && !m_lastExitForEvent->signalName.empty()

@@ -100,6 +100,9 @@
 #ifndef NIF_TIP
 #define NIF_TIP 0x00000004U
 #endif
+#ifndef NIF_INFO
+#define NIF_INFO 0x00000010U
+#endif
 
 #ifndef SW_HIDE
 #define SW_HIDE 0

@@ -214,6 +214,17 @@ void CDialogEx::NotifyIconSetTip(const NotifyIconData& nid)
         m_pWnd->NotifyIconSetTip(*m_trayIcon);
 }
 
+bool CDialogEx::NotifyIconShowInfo(const std::u16string& title, const std::u16string& text)
+{
+    if (!m_trayIcon || !m_pWnd)
+        return false;
+    NotifyIconData info = *m_trayIcon;
+    info.uFlags = NIF_INFO;
+    info.szInfoTitle = title;
+    info.szInfo = text;
+    return m_pWnd->NotifyIconShowInfo(info);
+}
+
 void CDialogEx::OnTrayReturned()
 {
     if (m_trayIcon && m_pWnd)

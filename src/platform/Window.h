@@ -34,6 +34,9 @@ struct NotifyIconData {
     uint32_t uCallbackMessage = 0;
     IconId hIcon = 0;
     std::u16string szTip;  // holds at most 127 units on Windows
+    // A notification's title and text (NIF_INFO); at most 63 and 255 units on Windows.
+    std::u16string szInfoTitle;
+    std::u16string szInfo;
 };
 
 // One entry of a popup menu; a separator has no text and id 0.
@@ -100,6 +103,10 @@ public:
     virtual bool NotifyIconDelete(const NotifyIconData& nid) = 0;
     // Changes the tooltip of the icon the record describes; false when it is not there.
     virtual bool NotifyIconSetTip(const NotifyIconData& nid) = 0;
+    // Shows a notification from the icon the record describes, titled szInfoTitle, saying
+    // szInfo (Windows: the icon's balloon; Linux: the tray's message, which a desktop with a
+    // notification server shows as its notification); false when the icon is not there.
+    virtual bool NotifyIconShowInfo(const NotifyIconData& nid) = 0;
     // Shows a popup menu at the mouse position; a picked item reaches the dialog as WM_COMMAND
     // with the item's id. A host whose tray shows the icon's menu itself asks for it with the
     // tray callback's WM_RBUTTONDOWN just before, and takes the entries from this call.
@@ -282,6 +289,9 @@ protected:
     bool NotifyIconDelete(const NotifyIconData& nid);
     // Changes the icon's tooltip to nid's, also in the record kept for a tray that comes back.
     void NotifyIconSetTip(const NotifyIconData& nid);
+    // A notification from the icon this dialog added, titled title; false when it has none in
+    // the tray. The record kept for a tray that comes back does not repeat it.
+    bool NotifyIconShowInfo(const std::u16string& title, const std::u16string& text);
     // An icon this dialog added and has not removed since: it belongs in the tray (a tray that
     // went may have taken it, and one that comes back gets it again).
     bool HasTrayIcon() const { return m_trayIcon.has_value(); }

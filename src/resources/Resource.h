@@ -83,3 +83,4 @@ inline constexpr unsigned TIMER_RESTART = 31;
 inline constexpr unsigned TIMER_LAUNCHED = 32;
 inline constexpr unsigned TIMER_PROBE = 33;  // a check's probes are read
 inline constexpr unsigned TIMER_STOP = 34;  // a stop that asked first looks whether the program closed
+inline constexpr unsigned TIMER_NOTIFY = 35;  // the minute after a notification is over

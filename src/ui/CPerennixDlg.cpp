@@ -367,8 +367,15 @@ void CPerennixDlg::CancelTimer(unsigned id) { KillTimer(id); }
 
 void CPerennixDlg::PostTimerTick(unsigned id) { m_pWnd->PostMessage(WM_TIMER, id, 0); }
 
-void CPerennixDlg::ShowHealth(const std::u16string& text)
+void CPerennixDlg::ShowTrayStatus(const std::u16string& text)
 {
     m_nid.szTip = text.empty() ? u"Perennix" : u"Perennix - " + text;
     NotifyIconSetTip(m_nid);
+}
+
+void CPerennixDlg::Notify(const std::u16string& title, const std::u16string& text)
+{
+    // Shown from the tray icon, which is there while the window is hidden into the tray; an
+    // open window says the same in its status line.
+    NotifyIconShowInfo(title, text);
 }

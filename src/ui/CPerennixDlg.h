@@ -97,7 +97,8 @@ private:
     void ArmTimer(unsigned id, uint32_t elapseMs) override;
     void CancelTimer(unsigned id) override;
     void PostTimerTick(unsigned id) override;
-    void ShowHealth(const std::u16string& text) override;
+    void ShowTrayStatus(const std::u16string& text) override;
+    void Notify(const std::u16string& title, const std::u16string& text) override;
 
     SaveOutcome SaveSettingsToFile();
     // After a save: names the restart times that will not fire as written.

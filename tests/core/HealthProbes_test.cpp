@@ -69,7 +69,7 @@ TEST_F(HealthProbeTest, NothingIsJudgedDuringTheGracePeriodAfterTheLaunch)
 
     Advance(119 * kSecond);
     EXPECT_EQ(system.connectsStarted, 0);
-    EXPECT_EQ(view.healthHistory, std::vector<std::u16string>{u"启动宽限期"});
+    EXPECT_EQ(view.trayHistory, std::vector<std::u16string>{u"启动宽限期"});
 
     // Checks at 12:02:00, :10 and :20 fail; the third one's answer, read at :23, restarts.
     Advance(23 * kSecond);
@@ -101,13 +101,13 @@ TEST_F(HealthProbeTest, FailuresShortOfTheCountThenARecoveryRestartNothing)
     EXPECT_EQ(HealthRestarts(), 0u);
     EXPECT_TRUE(system.terminated.empty());
     EXPECT_EQ(
-        view.healthHistory, (std::vector<std::u16string>{u"启动宽限期", u"探测失败 1/3", u"探测失败 2/3", u"健康"}));
+        view.trayHistory, (std::vector<std::u16string>{u"启动宽限期", u"探测失败 1/3", u"探测失败 2/3", u"健康"}));
 
     // Counting starts again from nothing: two more failures are still short of three.
     system.listeners.clear();
     Advance(20 * kSecond);
     EXPECT_EQ(HealthRestarts(), 0u);
-    EXPECT_EQ(view.healthHistory.back(), u"探测失败 2/3");
+    EXPECT_EQ(view.trayHistory.back(), u"探测失败 2/3");
 }
 
 TEST_F(HealthProbeTest, EachProbeRestartsAfterTheCountNamingWhatItSaw)
@@ -142,6 +142,7 @@ TEST_F(HealthProbeTest, EachProbeRestartsAfterTheCountNamingWhatItSaw)
         config.probes.strTcp = c.tcp;
         config.probes.bWindow = c.window;
         config.probes.strFile = c.file;
+        config.strEventCmd = u"/usr/local/bin/on-event";
         CaseGuard g(config);
         const uint32_t pid = g.system.AddProcess(u"guarded.exe");
         c.arrange(g.system, g.clock);
@@ -153,6 +154,11 @@ TEST_F(HealthProbeTest, EachProbeRestartsAfterTheCountNamingWhatItSaw)
         EXPECT_EQ(g.system.terminated, std::vector<uint32_t>{pid});
         EXPECT_NE(g.LogText().find("->健康探测失败，重启程序：" + c.entry + "（连续 3 次）"), std::string::npos)
             << g.LogText();
+        // The restart is the event command's probe_restart and counted for the metrics file.
+        ASSERT_EQ(g.system.commands.size(), 1u);
+        EXPECT_EQ(g.system.commands[0].environment.front().name, u"PERENNIX_EVENT");
+        EXPECT_EQ(g.system.commands[0].environment.front().value, u"probe_restart");
+        EXPECT_EQ(g.engine.Counters().nProbeFailures, 1u);
         if (c.window) {
             EXPECT_EQ(g.system.windowAsks.front(), std::vector<uint32_t>{pid});
         }
@@ -223,7 +229,7 @@ TEST_F(HealthProbeTest, TheDailyRestartAsksFirstOnlyWhenAStopTimeoutIsSet)
         EXPECT_EQ(g.system.CountProcessesNamed(u"guarded.exe"), 0u);
         g.Advance(5 * kSecond);
         EXPECT_EQ(g.system.shellLaunches.size(), 1u);
-        EXPECT_EQ(g.view.healthHistory, std::vector<std::u16string>{}) << "no probe, no health shown";
+        EXPECT_EQ(g.view.trayHistory, std::vector<std::u16string>{}) << "no probe, no health shown";
     }
 }
 

@@ -7,12 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "CapturedStdout.h"
-#include "FakeGuardView.h"
-#include "FakeSystem.h"
+#include "GuardEngineFixture.h"
 #include "GuardTexts.h"
-#include "LogMessages.h"
-#include "MemoryFolder.h"
 #include "TestGbk.h"
 #include "guard/GuardEngine.h"
 #include "guard/Metrics.h"
@@ -23,25 +19,8 @@ using namespace fake;
 
 namespace {
 
-const ProcessExit kExit3{false, 3, u""};
-const ProcessExit kKilled{true, 9, u"SIGKILL"};
-
-class ProgramExitTest : public ::testing::Test {
+class ProgramExitTest : public ExitingProgramFixture {
 protected:
-    ProgramExitTest()
-    {
-        clock.Set(2026, 3, 10, 12, 0, 0);
-        GuardConfig config;
-        config.strFullPath = u"/opt/guarded/guarded.exe";
-        config.strExeName = u"guarded.exe";
-        config.nLoopSec = 1;
-        view.settings = config;
-    }
-
-    void Advance(int64_t ms) { view.AdvanceBy(engine, ms); }
-
-    std::vector<std::string> LogMessages() const { return testsupport::LogMessagesOf(log.Text()); }
-
     // The seconds between launches, in order.
     std::vector<int64_t> LaunchGaps() const
     {
@@ -58,14 +37,6 @@ protected:
                 return &variable.value;
         return nullptr;
     }
-
-    testsupport::MemoryFolder memory;
-    testsupport::CapturedStdout log;
-    VirtualClock clock;
-    FakeSystem system{clock};
-    ScopedSystem systemGuard{system};
-    FakeGuardView view{clock};
-    GuardEngine engine{view};
 };
 
 TEST_F(ProgramExitTest, AnHourOfExitsAtOnceWaitsDoublingToTheCapAndLogsAFewDozenLines)

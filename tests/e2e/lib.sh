@@ -475,6 +475,24 @@ sni_menu_click() {
     --method com.canonical.dbusmenu.Event "$id" clicked '<int32 0>' 0 >/dev/null
 }
 
+# Starts $dir/app/perennix (a copy of $binary, with whatever config.ini the folder holds) from
+# its folder and waits until its main window, $window, shows.
+sni_start_perennix() {
+  mkdir -p "$dir/app"
+  cp "$binary" "$dir/app/perennix"
+  (cd "$dir/app" && exec ./perennix) >"$dir/perennix.log" 2>&1 &
+  perennix_pid=$!
+  wait_for 30 has_main_window || fail "the main window did not show"
+  window=$(main_window)
+  wait_for 30 window_shown || fail "the main window is $(window_state)"
+}
+# "隐藏": the window goes, and one item is registered with the panel's tray.
+sni_hide_into_tray() {
+  click_hide
+  wait_for 30 window_withdrawn || fail "hide: the window is still $(window_state)"
+  wait_for 30 eval '[[ "$(sni_item_count)" -eq 1 ]]' || fail "hide: $(sni_item_count) items registered"
+}
+
 # Stops both trays, each waited for until it is gone.
 sni_stop_all() {
   stop_trayer

@@ -18,18 +18,10 @@ no_item() { [[ "$(sni_item_count)" -eq 0 ]]; }
 # --- the desktop: a session bus, the panel, then Perennix in a folder of its own ----------
 sni_start_bus
 sni_start_panel
-mkdir "$dir/app"
-cp "$binary" "$dir/app/perennix"
-(cd "$dir/app" && exec ./perennix) >"$dir/perennix.log" 2>&1 &
-perennix_pid=$!
-wait_for 30 has_main_window || fail "the main window did not show"
-window=$(main_window)
-wait_for 30 window_shown || fail "the main window is $(window_state)"
+sni_start_perennix
 
 # --- "隐藏" registers one item whose menu is the dialog's ---------------------------------
-click_hide
-wait_for 30 window_withdrawn || fail "hide: the window is still $(window_state)"
-wait_for 30 one_item || fail "hide: $(sni_item_count) items registered"
+sni_hide_into_tray
 menu_path=$(sni_item_property "$(item)" Menu)
 [[ "$menu_path" != *NO_DBUSMENU* ]] || fail "the item publishes no menu: $menu_path"
 entries=$(sni_menu_entries "$(item)" | paste -sd '|')

@@ -51,13 +51,24 @@ public:
     }
     void CancelTimer(unsigned id) override { m_timers.erase(id); }
     void PostTimerTick(unsigned id) override { m_posted.push_back(id); }
-    void ShowHealth(const std::u16string& text) override
+    void ShowTrayStatus(const std::u16string& text) override
     {
-        if (healthHistory.empty() || healthHistory.back() != text)
-            healthHistory.push_back(text);
+        if (trayHistory.empty() || trayHistory.back() != text)
+            trayHistory.push_back(text);
     }
-    // The health shown, each change once.
-    std::vector<std::u16string> healthHistory;
+    void Notify(const std::u16string& title, const std::u16string& text) override
+    {
+        notifications.push_back({m_clock.NowMs(), title, text});
+    }
+    // What the tray icon's tooltip said, each change once.
+    std::vector<std::u16string> trayHistory;
+    // The notifications asked for, with the virtual time of each.
+    struct Notification {
+        int64_t atMs = 0;
+        std::u16string title;
+        std::u16string text;
+    };
+    std::vector<Notification> notifications;
 
     bool HasTimer(unsigned id) const { return m_timers.count(id) != 0; }
     std::optional<uint32_t> TimerInterval(unsigned id) const

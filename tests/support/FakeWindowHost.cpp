@@ -229,6 +229,14 @@ bool FakeWindow::NotifyIconSetTip(const NotifyIconData& nid)
     return true;
 }
 
+bool FakeWindow::NotifyIconShowInfo(const NotifyIconData& nid)
+{
+    if (!trayIconPresent)
+        return false;
+    trayNotifications.emplace_back(nid.szInfoTitle, nid.szInfo);
+    return true;
+}
+
 void FakeWindow::TrackPopupMenu(const std::vector<MenuItem>& items)
 {
     m_host.menus.push_back(items);

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FakeSystem.h"
@@ -97,6 +98,8 @@ public:
     std::vector<std::pair<int, bool>> enableCalls;  // (id, enable) in call order
     bool trayIconPresent = false;
     std::u16string trayTip;
+    // The notifications shown from the icon: title and text.
+    std::vector<std::pair<std::u16string, std::u16string>> trayNotifications;
     std::vector<std::string> trayCalls;  // "add", "delete", "show", "hide", "minimize" in call order
     CDialogEx& dialog;
     int templateId;
@@ -123,6 +126,7 @@ public:
     bool NotifyIconAdd(const NotifyIconData& nid) override;
     bool NotifyIconDelete(const NotifyIconData& nid) override;
     bool NotifyIconSetTip(const NotifyIconData& nid) override;
+    bool NotifyIconShowInfo(const NotifyIconData& nid) override;
     void TrackPopupMenu(const std::vector<MenuItem>& items) override;
     bool HasSystemMenu() override;
     bool AppendSystemMenuItem(const std::u16string& text, unsigned commandId) override;

@@ -45,4 +45,19 @@ protected:
     GuardEngine engine{view};
 };
 
+// Two ways a program ends: exit code 3, and SIGKILL.
+inline const ProcessExit kExit3{false, 3, u""};
+inline const ProcessExit kKilled{true, 9, u"SIGKILL"};
+
+// The fixture at LOOPSEC=1, where a launch starts no process of the image name: each test
+// says what its launches start or how they end.
+class ExitingProgramFixture : public GuardEngineFixture {
+protected:
+    ExitingProgramFixture()
+    {
+        view.settings->nLoopSec = 1;
+        system.launchStartsProcess.clear();
+    }
+};
+
 }  // namespace fake

@@ -1227,3 +1227,29 @@ TEST_F(GuardTest, SaveNamesTheRestartTimesThatWillNotFireAsWritten)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(GuardTest, NotificationsAndTheBackoffsWaitReachTheTrayIconWhileTheWindowIsHiddenInIt)
+{
+    WriteIni(GuardedIni(MakeProgram("guarded.exe"), "", 1));
+    system.launchEndsAtOnce = ProcessExit{false, 3, u""};
+    Run([&](FakeWindow& w) {
+        Start(w);
+        host.AdvanceBy(1 * kSecond);  // the first exit: the window is open, its status says it
+        EXPECT_TRUE(w.trayNotifications.empty());
+        EXPECT_EQ(w.Text(IDC_STATUS), u"等待 2 秒后重启（第 1 次）");
+
+        w.Click(IDC_HIDE);
+        ASSERT_TRUE(w.trayIconPresent);
+        host.AdvanceBy(kMinute);
+        // Held since the first, within the minute: the summary, from the icon.
+        ASSERT_EQ(w.trayNotifications.size(), 1u);
+        EXPECT_EQ(w.trayNotifications[0].first, u"Perennix：guarded.exe");
+        EXPECT_EQ(w.trayNotifications[0].second.substr(0, 4), u"已重启 ");
+        EXPECT_EQ(w.trayTip, u"Perennix - " + w.Text(IDC_STATUS));
+        EXPECT_EQ(w.trayTip.substr(0, 14), u"Perennix - 等待 ");
+    });
+}
+
+}  // namespace

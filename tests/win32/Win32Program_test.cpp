@@ -4,15 +4,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "FakeSystem.h"
 #include "TempDir.h"
 #include "Win32HostFixture.h"
+#include "Win32TestSupport.h"
 #include "app/CPerennixApp.h"
 #include "backends/win32/Win32Files.h"
 #include "base/Unicode.h"
@@ -223,6 +227,98 @@ TEST_F(Win32ProgramTest, TheSettingsDialogOpensFromTheSystemMenuAndTheTrayMenu)
         EXPECT_EQ(title, L"高级设置");
         EXPECT_EQ(fakeSystem.startAtLoginSets, std::vector<bool>{!c.before});
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Every tray call the window host makes, as the shell got it, and the shell's answer.
+struct ShellCall {
+    DWORD message = 0;
+    UINT flags = 0;
+    std::wstring infoTitle;
+    std::wstring info;
+    BOOL result = FALSE;
+};
+std::vector<ShellCall> g_shellCalls;
+
+BOOL WINAPI RecordShellCall(DWORD message, PNOTIFYICONDATAW record)
+{
+    const BOOL result = ::Shell_NotifyIconW(message, record);
+    g_shellCalls.push_back({message, record->uFlags, record->szInfoTitle, record->szInfo, result});
+    return result;
+}
+
+// The real system, with the program's folder a temporary one.
+class FolderSystem : public Win32System {
+public:
+    explicit FolderSystem(std::u16string modulePath)
+        : m_modulePath(std::move(modulePath))
+    {
+    }
+    std::u16string GetModuleFileName() override { return m_modulePath; }
+
+private:
+    std::u16string m_modulePath;
+};
+
+// The whole program on the Windows window host and the real system, guarding the helper
+// started as pxcrash.exe with "exit 3": it ends at once with code 3, at every launch.
+class Win32CrashTest : public Win32HostTest {
+protected:
+    Win32CrashTest()
+    {
+        fs::copy_file(pxtest::HelperPath(), folder / L"pxcrash.exe");
+        std::ofstream(folder / L"config.ini", std::ios::binary)
+            << "[PX_SETTING]\r\nFULLPATH=" << (folder / L"pxcrash.exe").string()
+            << "\r\nEXE_NAME=pxcrash.exe\r\nARGS=exit 3\r\nLOOPSEC=1\r\nAUTOSTART=1\r\n";
+        SetSystem(&folderSystem);
+        SetFiles(&files);
+        g_shellCalls.clear();
+        Win32DialogWindow::s_shellNotifyIcon = &RecordShellCall;
+    }
+    ~Win32CrashTest() override
+    {
+        Win32DialogWindow::s_shellNotifyIcon = &::Shell_NotifyIconW;
+        SetFiles(nullptr);
+    }
+
+    testsupport::TempDir temp;
+    const fs::path folder = temp.Path();
+    FolderSystem folderSystem{(folder / L"Perennix.exe").u16string()};
+    Win32Files files;
+};
+
+TEST_F(Win32CrashTest, AHelperThatDiesIsToldInTheTrayIconsBalloon)
+{
+    const auto balloon = [] {
+        return std::find_if(g_shellCalls.begin(), g_shellCalls.end(),
+            [](const ShellCall& call) { return call.message == NIM_MODIFY && call.flags == NIF_INFO; });
+    };
+    Win32WindowHost runHost(ProgramResources());
+    SetWindowHost(&runHost);
+    When([&] { return !runHost.OpenWindows().empty(); },
+        [&] {
+            // Into the tray before the first check finds the helper gone, a second after its launch.
+            const HWND main = runHost.OpenWindows().back()->Hwnd();
+            ::SendDlgItemMessageW(main, IDC_HIDE, BM_CLICK, 0, 0);
+            When([&] { return balloon() != g_shellCalls.end(); },
+                [main] { ::PostMessageW(main, WM_COMMAND, IDCANCEL, 0); });
+        });
+    CPerennixApp app;
+    EXPECT_FALSE(app.InitInstance());
+    SetWindowHost(&host);
+
+    ASSERT_FALSE(g_shellCalls.empty());
+    EXPECT_EQ(g_shellCalls.front().message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_TRUE(g_shellCalls.front().result) << "the shell took no icon";
+    const auto call = balloon();
+    ASSERT_NE(call, g_shellCalls.end()) << "no balloon was asked for";
+    EXPECT_TRUE(call->result) << "the shell refused the balloon";
+    EXPECT_EQ(call->infoTitle, L"Perennix：pxcrash.exe");
+    EXPECT_EQ(call->info.rfind(L"程序已退出，退出码：3", 0), 0u)
+        << px::ToUtf8(std::u16string(call->info.begin(), call->info.end()));
 }
 
 }  // namespace

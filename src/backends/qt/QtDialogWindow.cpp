@@ -37,6 +37,8 @@ namespace {
 constexpr unsigned kMiddleButtonDown = 0x0207;  // WM_MBUTTONDOWN
 // The range a window timer's interval is held to (USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM).
 constexpr uint32_t kTimerMinimumMs = 10;
+// How long a notification stays up, where the desktop lets the program say.
+constexpr int kNotificationShownMs = 10000;
 constexpr uint32_t kTimerMaximumMs = 0x7FFFFFFF;
 // Room a title bar keeps beside the title for the window's icon and its buttons.
 constexpr int kTitleBarButtonsWidth = 96;
@@ -694,6 +696,17 @@ bool QtDialogWindow::NotifyIconSetTip(const NotifyIconData& nid)
     if (!m_tray)
         return false;
     m_tray->setToolTip(px::qt::ToQString(nid.szTip));
+    return true;
+}
+
+bool QtDialogWindow::NotifyIconShowInfo(const NotifyIconData& nid)
+{
+    if (!m_tray || !m_tray->isVisible())
+        return false;
+    // A StatusNotifier tray's icon sends it to the desktop's notification server
+    // (org.freedesktop.Notifications); on an XEmbed tray Qt shows a balloon by the icon.
+    m_tray->showMessage(px::qt::ToQString(nid.szInfoTitle), px::qt::ToQString(nid.szInfo), QSystemTrayIcon::Information,
+        kNotificationShownMs);
     return true;
 }
 

@@ -92,6 +92,7 @@ public:
     bool NotifyIconAdd(const NotifyIconData& nid) override;
     bool NotifyIconDelete(const NotifyIconData& nid) override;
     bool NotifyIconSetTip(const NotifyIconData& nid) override;
+    bool NotifyIconShowInfo(const NotifyIconData& nid) override;
     void TrackPopupMenu(const std::vector<MenuItem>& items) override;
     bool HasSystemMenu() override;
     bool AppendSystemMenuItem(const std::u16string& text, unsigned commandId) override;

@@ -16,6 +16,8 @@ using px::win32::FromWide;
 using px::win32::LogOsFailure;
 using px::win32::Wide;
 
+Win32DialogWindow::ShellNotifyIconCall Win32DialogWindow::s_shellNotifyIcon = ::Shell_NotifyIconW;
+
 namespace {
 
 // Explorer broadcasts this when it (re)starts, holding none of the icons it had.
@@ -398,6 +400,14 @@ NOTIFYICONDATAW Win32DialogWindow::ShellRecord(const NotifyIconData& nid) const
     record.hIcon = m_host.Icon(nid.hIcon, false);
     const std::wstring tip = Wide(nid.szTip).substr(0, std::size(record.szTip) - 1);
     std::copy(tip.begin(), tip.end(), record.szTip);
+    const std::wstring infoTitle = Wide(nid.szInfoTitle).substr(0, std::size(record.szInfoTitle) - 1);
+    std::copy(infoTitle.begin(), infoTitle.end(), record.szInfoTitle);
+    const std::wstring info = Wide(nid.szInfo).substr(0, std::size(record.szInfo) - 1);
+    std::copy(info.begin(), info.end(), record.szInfo);
+    // A notification has the information icon and the shell's own time to show it (it is no
+    // longer the program's to choose).
+    if (nid.uFlags & NIF_INFO)
+        record.dwInfoFlags = NIIF_INFO;
     return record;
 }
 
@@ -406,21 +416,34 @@ bool Win32DialogWindow::NotifyIconAdd(const NotifyIconData& nid)
     if (!m_hwnd || m_ended)
         return false;
     NOTIFYICONDATAW record = ShellRecord(nid);
-    if (!::Shell_NotifyIconW(NIM_ADD, &record)) {
+    if (!s_shellNotifyIcon(NIM_ADD, &record)) {
         LogOsFailure("Shell_NotifyIconW(NIM_ADD)", ::GetLastError());
         return false;
     }
     return true;
 }
 
+bool Win32DialogWindow::ModifyIcon(NotifyIconData nid, uint32_t flags)
+{
+    nid.uFlags = flags;
+    NOTIFYICONDATAW record = ShellRecord(nid);
+    return s_shellNotifyIcon(NIM_MODIFY, &record) != FALSE;
+}
+
 bool Win32DialogWindow::NotifyIconSetTip(const NotifyIconData& nid)
+{
+    return m_hwnd && !m_ended && ModifyIcon(nid, NIF_TIP);
+}
+
+bool Win32DialogWindow::NotifyIconShowInfo(const NotifyIconData& nid)
 {
     if (!m_hwnd || m_ended)
         return false;
-    NotifyIconData tipOnly = nid;
-    tipOnly.uFlags = NIF_TIP;
-    NOTIFYICONDATAW record = ShellRecord(tipOnly);
-    return ::Shell_NotifyIconW(NIM_MODIFY, &record) != FALSE;
+    if (!ModifyIcon(nid, NIF_INFO)) {
+        LogOsFailure("Shell_NotifyIconW(NIM_MODIFY, NIF_INFO)", ::GetLastError());
+        return false;
+    }
+    return true;
 }
 
 bool Win32DialogWindow::NotifyIconDelete(const NotifyIconData& nid)
@@ -428,7 +451,7 @@ bool Win32DialogWindow::NotifyIconDelete(const NotifyIconData& nid)
     if (!m_hwnd)
         return false;
     NOTIFYICONDATAW record = ShellRecord(nid);
-    if (!::Shell_NotifyIconW(NIM_DELETE, &record)) {
+    if (!s_shellNotifyIcon(NIM_DELETE, &record)) {
         LogOsFailure("Shell_NotifyIconW(NIM_DELETE)", ::GetLastError());
         return false;
     }

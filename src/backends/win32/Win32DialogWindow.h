@@ -24,6 +24,12 @@ public:
     // manager's modal loop until EndDialog; returns the end code, -1 when no window was made.
     int RunModal(HWND owner);
 
+    // The shell's tray call, through which every icon change and notification goes. A test
+    // puts a recorder in front of the shell here (one that passes each call on) to see what
+    // the shell was asked for; it is Shell_NotifyIconW otherwise.
+    using ShellNotifyIconCall = BOOL(WINAPI*)(DWORD message, PNOTIFYICONDATAW record);
+    static ShellNotifyIconCall s_shellNotifyIcon;
+
     HWND Hwnd() const { return m_hwnd; }
     int TemplateId() const { return m_tpl.id; }
     bool Ended() const { return m_ended; }
@@ -50,6 +56,7 @@ public:
     bool NotifyIconAdd(const NotifyIconData& nid) override;
     bool NotifyIconDelete(const NotifyIconData& nid) override;
     bool NotifyIconSetTip(const NotifyIconData& nid) override;
+    bool NotifyIconShowInfo(const NotifyIconData& nid) override;
     void TrackPopupMenu(const std::vector<MenuItem>& items) override;
     bool HasSystemMenu() override;
     bool AppendSystemMenuItem(const std::u16string& text, unsigned commandId) override;
@@ -65,6 +72,8 @@ private:
     void BrowseForFile(int editId);
     HWND Item(int id) const;
     NOTIFYICONDATAW ShellRecord(const NotifyIconData& nid) const;
+    // NIM_MODIFY with the record's fields that flags name.
+    bool ModifyIcon(NotifyIconData nid, uint32_t flags);
 
     Win32WindowHost& m_host;
     CDialogEx& m_dialog;
