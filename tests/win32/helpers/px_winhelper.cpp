@@ -24,9 +24,11 @@
 //                                               another user (SYSTEM) and open to all, "closed"
 //                                               another user's that this user may not open;
 //                                               reports "ready", then stays
-//   px_winhelper hang TITLE SECONDS             a window titled TITLE that takes its messages
-//                                               for SECONDS, then blocks in its window
-//                                               procedure for good (a hung window)
+//   px_winhelper hang TITLE SECONDS FILE        a window titled TITLE that takes its messages
+//                                               for SECONDS, then appends "blocked <pid>" to
+//                                               FILE and blocks in its window procedure for
+//                                               good (a hung window); on WM_CLOSE before, as
+//                                               heartbeat
 //   px_winhelper tcp PORT SECONDS               listens on 127.0.0.1:PORT and accepts for
 //                                               SECONDS, then closes its listening socket and
 //                                               stays: alive, no longer accepting
@@ -68,6 +70,20 @@ std::string Utf8(const std::wstring& text)
     std::string bytes(static_cast<size_t>(size), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
     return bytes;
+}
+
+// Appends line to the file at path, which many processes may share.
+bool AppendLine(const std::wstring& path, const std::string& line)
+{
+    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+        FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const std::string bytes = line + "\n";
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    return true;
 }
 
 void Report(const std::vector<std::wstring>& lines)
@@ -114,6 +130,7 @@ LRESULT CALLBACK ProbedWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     switch (message) {
     case kBlockMessage:
         // The window procedure never returns: the thread takes no message any more.
+        AppendLine(g_reportPath, "blocked " + std::to_string(GetCurrentProcessId()));
         Sleep(INFINITE);
         return 0;
     case WM_CLOSE:
@@ -302,14 +319,8 @@ int wmain()
         // 100 ns units since 1601 to ns since 1970.
         const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
         const uint64_t ns = (ticks - 116444736000000000ull) * 100;
-        const std::string line = std::to_string(GetCurrentProcessId()) + " " + std::to_string(ns) + "\n";
-        HANDLE file = CreateFileW(argv[2], FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-            FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
+        if (!AppendLine(argv[2], std::to_string(GetCurrentProcessId()) + " " + std::to_string(ns)))
             return 1;
-        DWORD written = 0;
-        WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-        CloseHandle(file);
         Sleep(3600 * 1000);
         return 0;
     }
@@ -362,8 +373,9 @@ int wmain()
             DispatchMessageW(&msg);
         return 0;
     }
-    if (mode == L"hang" && argc == 4) {
+    if (mode == L"hang" && argc == 5) {
         const int seconds = _wtoi(argv[3]);
+        g_reportPath = argv[4];
         return RunProbedWindow(argv[2], [seconds](HWND window, int elapsed) {
             if (elapsed >= seconds)
                 PostMessageW(window, kBlockMessage, 0, 0);
