@@ -124,6 +124,8 @@ void GuardEngine::FinishProbeRound()
         outcomes.push_back(file);
     }
 
+    for (const ProbeOutcome& outcome : outcomes)
+        m_counters.nProbeFailures += outcome.failed ? 1 : 0;
     const std::optional<ProbeOutcome> due = m_health.streaks.Record(outcomes, probes.nFails);
     m_view.ShowHealth(HealthText(m_health.streaks.Longest(), probes.nFails));
     if (due)
@@ -139,7 +141,9 @@ void GuardEngine::RestartForHealth(const ProbeOutcome& failed)
     // Ended on purpose, as the daily restart ends it: no exit to report, no back-off.
     m_bProgramUp = false;
     EndBackoffRun();
+    ++m_counters.nProbeRestarts;
     m_bRestartLaunch = true;
+    RaiseEvent("probe_restart");
     EndProgramForRestart();
 }
 

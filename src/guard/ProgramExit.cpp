@@ -127,7 +127,7 @@ void GuardEngine::RaiseEvent(const char* event)
     CollectEventCommands();
     if (m_config.strEventCmd.empty())
         return;
-    const uint64_t restarts = m_counters.nCrashRestarts + m_counters.nDailyRestarts + m_counters.nProbeFailures;
+    const uint64_t restarts = m_counters.nCrashRestarts + m_counters.nDailyRestarts + m_counters.nProbeRestarts;
     std::u16string exitCode;
     if (m_lastExitForEvent && std::string_view(event) == "died")
         exitCode = m_lastExitForEvent->bySignal && !m_lastExitForEvent->signalName.empty()
