@@ -124,6 +124,8 @@ void GuardEngine::FinishProbeRound()
         outcomes.push_back(file);
     }
 
+    for (const ProbeOutcome& outcome : outcomes)
+        m_counters.nProbeFailures += outcome.failed ? 1 : 0;
     const std::optional<ProbeOutcome> due = m_health.streaks.Record(outcomes, probes.nFails);
     ShowHealth(HealthText(m_health.streaks.Longest(), probes.nFails));
     if (due)
@@ -139,8 +141,8 @@ void GuardEngine::RestartForHealth(const ProbeOutcome& failed)
     // Ended on purpose, as the daily restart ends it: no exit to report, no back-off.
     m_bProgramUp = false;
     EndBackoffRun();
+    ++m_counters.nProbeRestarts;
     m_bRestartLaunch = true;
-    ++m_counters.nProbeFailures;
     RaiseEvent("probe_restart");
     Notice(
         NoticeKind::ProbeRestart, u"健康探测失败（" + failed.probe + u"：" + failed.seen + u"），正在重启程序。。。");

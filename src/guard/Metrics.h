@@ -8,13 +8,14 @@
 // What the guard has done since this program started.
 struct GuardCounters {
     uint64_t nLaunches = 0;
-    uint64_t nProbeFailures = 0;  // restarts after a health probe failed
+    uint64_t nProbeFailures = 0;  // failed checks of the health probes, each probe counted
+    uint64_t nProbeRestarts = 0;  // restarts after a probe failed PROBE_FAILS checks in a row
     uint64_t nCrashRestarts = 0;  // launches after the program had ended
     uint64_t nDailyRestarts = 0;
     int64_t lastLaunchUnixSec = 0;  // 0: none yet
 
     // Every launch after the program had ended or was ended: crashes, daily and probe restarts.
-    uint64_t Restarts() const { return nCrashRestarts + nDailyRestarts + nProbeFailures; }
+    uint64_t Restarts() const { return nCrashRestarts + nDailyRestarts + nProbeRestarts; }
 };
 
 // The state the metrics file shows.

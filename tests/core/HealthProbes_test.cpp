@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
 #include "GuardEngineFixture.h"
 #include "base/Unicode.h"
 #include "guard/HealthProbes.h"
+#include "guard/Metrics.h"
 #include "resources/Resource.h"
 
 using namespace fake;
@@ -158,12 +160,39 @@ TEST_F(HealthProbeTest, EachProbeRestartsAfterTheCountNamingWhatItSaw)
         ASSERT_EQ(g.system.commands.size(), 1u);
         EXPECT_EQ(g.system.commands[0].environment.front().name, u"PERENNIX_EVENT");
         EXPECT_EQ(g.system.commands[0].environment.front().value, u"probe_restart");
-        EXPECT_EQ(g.engine.Counters().nProbeFailures, 1u);
+        EXPECT_EQ(g.engine.Counters().nProbeRestarts, 1u);
+        EXPECT_EQ(g.engine.Counters().nProbeFailures, 3u);
         if (c.window) {
             EXPECT_EQ(g.system.windowAsks.front(), std::vector<uint32_t>{pid});
         }
         g.engine.Stop(u"");
     }
+}
+
+TEST_F(HealthProbeTest, EachFailedCheckIsCountedAndTheRestartIsAnEventAndARestartByProbe)
+{
+    view.settings->strEventCmd = u"/usr/local/bin/on-event";
+    view.settings->probes.strFile = u"/run/hb";  // missing: a second probe failing at every check
+    StartWithProgramRunning();
+    Advance(23 * kSecond);  // the third check's answers restart the program
+
+    ASSERT_EQ(system.commands.size(), 1u);
+    std::map<std::u16string, std::u16string> environment;
+    for (const EnvironmentVariable& variable : system.commands[0].environment)
+        environment[variable.name] = variable.value;
+    EXPECT_EQ(environment[u"PERENNIX_EVENT"], u"probe_restart");
+    EXPECT_EQ(environment[u"PERENNIX_RESTARTS"], u"1");
+    EXPECT_EQ(environment[u"PERENNIX_EXIT_CODE"], u"");
+    EXPECT_EQ(engine.Counters().nProbeFailures, 6u);
+    EXPECT_EQ(engine.Counters().nProbeRestarts, 1u);
+    EXPECT_EQ(engine.Counters().nCrashRestarts, 0u);
+    MetricsState state;
+    state.counters = engine.Counters();
+    const std::string metrics = MetricsText(state);
+    EXPECT_NE(metrics.find("\nperennix_probe_failures_total{image=\"\",folder=\"\"} 6\n"), std::string::npos)
+        << metrics;
+    EXPECT_NE(metrics.find("\nperennix_restarts_total{image=\"\",folder=\"\",reason=\"probe\"} 1\n"), std::string::npos)
+        << metrics;
 }
 
 TEST_F(HealthProbeTest, AProgramThatClosesWhenAskedIsNeverKilled)

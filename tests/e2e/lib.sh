@@ -198,6 +198,9 @@ memory_of() { awk '/^Rss:/ {r = $2} /^Pss:/ {p = $2} END {printf "%.1f %.1f", r 
 run_log_launched=$(printf '\x2d\x3e\xb3\xcc\xd0\xf2\xce\xb4\xd4\xcb\xd0\xd0\xa3\xac\xd2\xd1\xc6\xf4\xb6\xaf\xa3\xba')  # "->程序未运行，已启动："
 run_log_restart_fired=$(printf '\x20\xb4\xa5\xb7\xa2\xa3\xac\xd6\xb4\xd0\xd0\xb9\xd8\xb1\xd5\xa1\xa3\xa1\xa3\xa1\xa3')  # " 触发，执行关闭。。。"
 
+# gbk TEXT: TEXT (UTF-8) in GBK, as the run log holds it.
+gbk() { printf '%s' "$1" | iconv -f UTF-8 -t GBK; }
+
 # run_log_count LOG TEXT: how many lines of LOG hold TEXT (0 when there is no LOG yet).
 run_log_count() {
   if [[ -f "$1" ]]; then LC_ALL=C grep -cF -- "$2" "$1" || true; else echo 0; fi
@@ -221,6 +224,19 @@ check_run_log() {
   autostart=$(printf '\x2d\x3e\xbf\xaa\xca\xbc\xca\xd8\xbb\xa4\xa3\xa8\xc8\xed\xbc\xfe\xc6\xf4\xb6\xaf\xca\xb1\xd7\xd4\xb6\xaf\xbf\xaa\xca\xbc\xa3\xa9\xa1\xa3\xa1\xa3\xa1\xa3')  # "->开始守护（软件启动时自动开始）。。。"
   sed -n 3p "$log" | LC_ALL=C grep -qF -- "$autostart" || fail "start entry: $(sed -n 3p "$log" | cat -v)"
   [[ $(run_log_count "$log" "$run_log_launched$program"$'\r') -ge 2 ]] || fail "launch entries: $(cat -v "$log")"
+}
+
+# free_port: a local TCP port nothing listens on now (Wine's sockets are Linux sockets too).
+free_port() {
+  local port
+  for _ in $(seq 50); do
+    port=$((20000 + RANDOM % 20000))
+    ss -Htln "sport = :$port" | grep -q . || {
+      echo "$port"
+      return
+    }
+  done
+  fail "no free port found"
 }
 
 # --- Perennix's windows -------------------------------------------------------------------

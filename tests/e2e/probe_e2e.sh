@@ -16,19 +16,6 @@ linux_guard_e2e "$@"
 export LC_ALL=C
 cp "$probe_helper" "$dir/helper-exe/guardhelper"
 
-# A port nothing listens on now.
-free_port() {
-  local port
-  for _ in $(seq 50); do
-    port=$((20000 + RANDOM % 20000))
-    ss -Htln "sport = :$port" | grep -q . || {
-      echo "$port"
-      return
-    }
-  done
-  fail "no free port found"
-}
-gbk() { printf '%s' "$1" | iconv -f UTF-8 -t GBK; }
 health_entries() { run_log_count "$dir/log.txt" "$(gbk '->健康探测失败，重启程序：')"; }
 
 start_perennix() {

@@ -37,6 +37,7 @@ struct WindowRecipe {
     bool dialog = false;  // _NET_WM_WINDOW_TYPE_DIALOG
     std::optional<Window> transientFor = std::nullopt;
     bool withPid = true;  // _NET_WM_PID: this process
+    bool takesPing = false;  // _NET_WM_PING in WM_PROTOCOLS
 };
 
 // Bounds that only a fault reaches, however loaded the machine is.
@@ -94,10 +95,27 @@ protected:
             const long pid = getpid();
             SetProperty(window, "_NET_WM_PID", XA_CARDINAL, 32, &pid, 1);
         }
+        if (recipe.takesPing) {
+            Atom protocols[] = {XInternAtom(m_display, "WM_DELETE_WINDOW", False), PingAtom()};
+            XSetWMProtocols(m_display, window, protocols, 2);
+        }
         XSelectInput(m_display, window, KeyPressMask | KeyReleaseMask | FocusChangeMask);
         XMapWindow(m_display, window);
         XFlush(m_display);
         return window;
+    }
+
+    Atom PingAtom() const { return XInternAtom(m_display, "_NET_WM_PING", False); }
+    // The window lists _NET_WM_PING in its WM_PROTOCOLS.
+    bool TakesPing(Window window) const
+    {
+        Atom* protocols = nullptr;
+        int count = 0;
+        if (!XGetWMProtocols(m_display, window, &protocols, &count) || !protocols)
+            return false;
+        const bool found = std::find(protocols, protocols + count, PingAtom()) != protocols + count;
+        XFree(protocols);
+        return found;
     }
 
     void SetProperty(Window window, const char* name, Atom type, int format, const void* data, size_t count)
@@ -228,6 +246,11 @@ TEST_F(X11Test, AJavaDialogIsReportedAsTheGatewaysDialogAndTheSpaceKeyPressesIts
     const std::string frameTitle = "Gateway " + m_tag;
     const testsupport::TempDir folder;
     const std::string focused = (folder.Path() / "focused").string();
+    // A window of this process that takes pings, up before Java's, so that they take the focus.
+    const std::string pingTitle = "Px Ping " + m_tag;
+    const Window pinged
+        = Create({"pxping" + m_tag, "PxPing" + m_tag, pingTitle, std::nullopt, false, std::nullopt, true, true});
+    ASSERT_EQ(WaitForWindow(U16(pingTitle)), pinged);
     pxtest::ChildProcess java(
         PX_JAVA, {"java", "-cp", PX_GATEWAY_DIALOG_JAR, "GatewayDialog", dialogTitle, frameTitle, focused});
     ASSERT_TRUE(java.Started());
@@ -245,6 +268,16 @@ TEST_F(X11Test, AJavaDialogIsReportedAsTheGatewaysDialogAndTheSpaceKeyPressesIts
     }
     EXPECT_TRUE(dialogs[0].isDialog);
     EXPECT_FALSE(frames[0].isDialog);
+
+    // The JDK's windows do not take _NET_WM_PING (their WM_PROTOCOLS list WM_DELETE_WINDOW and
+    // WM_TAKE_FOCUS only), so the window probe does not judge them; the window of this process
+    // that takes pings, asked with them, is judged.
+    for (const TopWindow& window : {dialogs[0], frames[0]})
+        EXPECT_FALSE(TakesPing(static_cast<Window>(window.handle)));
+    m_system.AskWindows({static_cast<uint32_t>(java.Pid()), static_cast<uint32_t>(getpid())});
+    const WindowAnswer answer = m_system.WindowsAnswered();
+    EXPECT_EQ(answer.judged, 1);
+    EXPECT_EQ(answer.unanswered, 1);  // this test does not read its events
     EXPECT_EQ(FindGatewayDialog(m_system, U16(dialogTitle)), dialogs[0].handle);
     EXPECT_EQ(FindGatewayDialog(m_system, U16(frameTitle)), std::nullopt);
 

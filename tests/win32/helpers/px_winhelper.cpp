@@ -24,8 +24,25 @@
 //                                               another user (SYSTEM) and open to all, "closed"
 //                                               another user's that this user may not open;
 //                                               reports "ready", then stays
+//   px_winhelper hang TITLE SECONDS FILE        a window titled TITLE that takes its messages
+//                                               for SECONDS, then appends "blocked <pid>" to
+//                                               FILE and blocks in its window procedure for
+//                                               good (a hung window); on WM_CLOSE before, as
+//                                               heartbeat
+//   px_winhelper tcp PORT SECONDS               listens on 127.0.0.1:PORT and accepts for
+//                                               SECONDS, then closes its listening socket and
+//                                               stays: alive, no longer accepting
+//   px_winhelper heartbeat TITLE BEAT SECONDS FILE
+//                                               a window titled TITLE; touches BEAT every
+//                                               half second for SECONDS, then no more; on
+//                                               WM_CLOSE reports "WM_CLOSE" and ends with
+//                                               code 42
+//   px_winhelper exitcode IMAGE FILE            waits for a process named IMAGE, then for its
+//                                               end, and reports "<pid> <exit code>"
 
 #include "backends/win32/WinPrelude.h"
+
+#include <winsock2.h>
 
 #include <psapi.h>
 #include <shellapi.h>
@@ -53,6 +70,20 @@ std::string Utf8(const std::wstring& text)
     std::string bytes(static_cast<size_t>(size), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
     return bytes;
+}
+
+// Appends line to the file at path, which many processes may share.
+bool AppendLine(const std::wstring& path, const std::string& line)
+{
+    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+        FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const std::string bytes = line + "\n";
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    return true;
 }
 
 void Report(const std::vector<std::wstring>& lines)
@@ -89,6 +120,98 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     default:
         return DefWindowProcW(window, message, wParam, lParam);
     }
+}
+
+constexpr UINT kBlockMessage = WM_APP + 1;
+constexpr int kClosedCode = 42;
+
+LRESULT CALLBACK ProbedWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case kBlockMessage:
+        // The window procedure never returns: the thread takes no message any more.
+        AppendLine(g_reportPath, "blocked " + std::to_string(GetCurrentProcessId()));
+        Sleep(INFINITE);
+        return 0;
+    case WM_CLOSE:
+        Report({L"WM_CLOSE"});
+        PostQuitMessage(kClosedCode);
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+// A visible top-level window titled title; its thread takes messages until the quit message.
+// Every half second onTick runs with the seconds since the start.
+template <typename OnTick> int RunProbedWindow(const std::wstring& title, OnTick onTick)
+{
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = ProbedWindowProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = L"px_probed";
+    if (!RegisterClassW(&wc))
+        return 3;
+    HWND window = CreateWindowExW(0, wc.lpszClassName, title.c_str(), WS_OVERLAPPEDWINDOW, 120, 120, 240, 120, nullptr,
+        nullptr, wc.hInstance, nullptr);
+    if (!window)
+        return 4;
+    ShowWindow(window, SW_SHOWNOACTIVATE);
+    SetTimer(window, 1, 500, nullptr);
+    const ULONGLONG start = GetTickCount64();
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (msg.message == WM_TIMER && msg.hwnd == window)
+            onTick(window, static_cast<int>((GetTickCount64() - start) / 1000));
+        DispatchMessageW(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}
+
+int ServeTcp(int port, int seconds)
+{
+    WSADATA data{};
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
+        return 3;
+    const SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (listener == INVALID_SOCKET || bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0
+        || listen(listener, 16) != 0)
+        return 4;
+    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
+    while (GetTickCount64() < end) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(listener, &readable);
+        timeval wait{0, 200 * 1000};
+        if (select(0, &readable, nullptr, nullptr, &wait) == 1) {
+            const SOCKET connection = accept(listener, nullptr, nullptr);
+            if (connection != INVALID_SOCKET)
+                closesocket(connection);
+        }
+    }
+    closesocket(listener);
+    Sleep(INFINITE);
+    return 0;
+}
+
+// The id of the first process named image, 0 when none runs.
+DWORD ProcessNamed(const wchar_t* image)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    DWORD pid = 0;
+    for (BOOL ok = Process32FirstW(snapshot, &entry); ok && !pid; ok = Process32NextW(snapshot, &entry)) {
+        if (_wcsicmp(entry.szExeFile, image) == 0)
+            pid = entry.th32ProcessID;
+    }
+    CloseHandle(snapshot);
+    return pid;
 }
 
 int RunDialog(const std::wstring& className, const std::wstring& title)
@@ -196,28 +319,14 @@ int wmain()
         // 100 ns units since 1601 to ns since 1970.
         const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
         const uint64_t ns = (ticks - 116444736000000000ull) * 100;
-        const std::string line = std::to_string(GetCurrentProcessId()) + " " + std::to_string(ns) + "\n";
-        HANDLE file = CreateFileW(argv[2], FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-            FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
+        if (!AppendLine(argv[2], std::to_string(GetCurrentProcessId()) + " " + std::to_string(ns)))
             return 1;
-        DWORD written = 0;
-        WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-        CloseHandle(file);
         Sleep(3600 * 1000);
         return 0;
     }
     if (mode == L"memory" && argc == 4) {
         g_reportPath = argv[3];
-        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-        PROCESSENTRY32W entry{};
-        entry.dwSize = sizeof entry;
-        DWORD pid = 0;
-        for (BOOL ok = Process32FirstW(snapshot, &entry); ok && !pid; ok = Process32NextW(snapshot, &entry)) {
-            if (_wcsicmp(entry.szExeFile, argv[2]) == 0)
-                pid = entry.th32ProcessID;
-        }
-        CloseHandle(snapshot);
+        const DWORD pid = ProcessNamed(argv[2]);
         HANDLE process = pid ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid) : nullptr;
         PROCESS_MEMORY_COUNTERS counters{};
         counters.cb = sizeof counters;
@@ -262,6 +371,50 @@ int wmain()
         MSG msg;
         while (GetMessageW(&msg, nullptr, 0, 0) > 0)
             DispatchMessageW(&msg);
+        return 0;
+    }
+    if (mode == L"hang" && argc == 5) {
+        const int seconds = _wtoi(argv[3]);
+        g_reportPath = argv[4];
+        return RunProbedWindow(argv[2], [seconds](HWND window, int elapsed) {
+            if (elapsed >= seconds)
+                PostMessageW(window, kBlockMessage, 0, 0);
+        });
+    }
+    if (mode == L"tcp" && argc == 4)
+        return ServeTcp(_wtoi(argv[2]), _wtoi(argv[3]));
+    if (mode == L"heartbeat" && argc == 6) {
+        const std::wstring beat = argv[3];
+        const int seconds = _wtoi(argv[4]);
+        g_reportPath = argv[5];
+        return RunProbedWindow(argv[2], [&beat, seconds](HWND, int elapsed) {
+            if (elapsed >= seconds)
+                return;
+            HANDLE file = CreateFileW(beat.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (file == INVALID_HANDLE_VALUE)
+                return;
+            FILETIME now{};
+            GetSystemTimeAsFileTime(&now);
+            SetFileTime(file, nullptr, nullptr, &now);
+            CloseHandle(file);
+        });
+    }
+    if (mode == L"exitcode" && argc == 4) {
+        g_reportPath = argv[3];
+        HANDLE process = nullptr;
+        DWORD pid = 0;
+        while (!process) {
+            pid = ProcessNamed(argv[2]);
+            process = pid ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid) : nullptr;
+            if (!process)
+                Sleep(50);
+        }
+        DWORD code = 0;
+        WaitForSingleObject(process, INFINITE);
+        GetExitCodeProcess(process, &code);
+        CloseHandle(process);
+        Report({std::to_wstring(pid) + L" " + std::to_wstring(code)});
         return 0;
     }
     if (mode == L"dialog" && argc == 5) {
