@@ -1,10 +1,8 @@
 // The guard cycle: what the engine does on each tick of the window's three guard timers.
 
-#include <array>
 #include <ctime>
 #include <optional>
 
-#include "guard/GatewayDialog.h"
 #include "guard/GuardCycle.h"
 #include "guard/GuardEngine.h"
 #include "guard/ProcessMatch.h"
@@ -20,10 +18,6 @@ constexpr char16_t kStatusLaunching[] = u"正在打开目录程序。。。";
 constexpr char16_t kStatusRunning[] = u"守护正在运行。。。";
 constexpr char16_t kStatusLaunchFailed[] = u"打开程序失败，已停止守护。。。！";
 constexpr char16_t kStatusNameNotFound[] = u"已启动，但找不到进程名：";
-
-constexpr char16_t kGatewayImage[] = u"ibgateway.exe";
-constexpr std::array<const char16_t*, 4> kGatewayDialogTitles
-    = {u"Warning", u"警告", u"Re-login is required", u"要求重新登录"};
 
 // A wall clock that ran this much ahead of real time between two looks was moved forward.
 constexpr int64_t kClockJumpMs = 60 * 1000;
@@ -105,11 +99,14 @@ void GuardEngine::GuardedCheck(uintptr_t id)
     // program is found by name: the daily restart ends all of it, launcher scripts and the
     // programs they started in the background included.
     if (IsProcessRunning(m_config.strExeName)) {
-        ShowStatus(kStatusRunning);
         NoteProgramStaysUp();
-        if (m_config.strExeName == kGatewayImage)
-            ConfirmGatewayDialog();
-        CheckHealth();
+        // A dialog the user must see (an alert, a dialog given up on) says so instead.
+        std::u16string status = kStatusRunning;
+        const bool restarting = IsGatewayProgram(m_config) && RunGatewayStep(status);
+        if (!restarting) {
+            ShowStatus(status);
+            CheckHealth();
+        }
     } else if (m_launched && GetSystem().IsAlive(*m_launched)) {
         // What the last launch started still runs (a launcher that returned may have left the
         // real program running in the background), but under another name than the one
@@ -141,6 +138,7 @@ bool GuardEngine::LaunchProgram()
     ++m_counters.nLaunches;
     m_counters.lastLaunchUnixSec = GetSystem().GetUnixTimeMs() / 1000;
     m_launchedAtMs = GetSystem().GetSteadyMs();
+    m_gateway.loginJudged = false;  // this launch's login window is looked for in time
     m_bProgramUp = true;
     const std::u16string& path = m_config.strFullPath;
     if (LaunchesThroughShell(path, GetSystem())) {
@@ -189,23 +187,6 @@ void GuardEngine::ShowStatus(const std::u16string& text)
     // Set only when it differs, so the status line does not flicker on every tick.
     if (m_view.StatusText() != text)
         m_view.SetStatusText(text);
-}
-
-void GuardEngine::ConfirmGatewayDialog()
-{
-    System& system = GetSystem();
-    for (const char16_t* title : kGatewayDialogTitles) {
-        const std::optional<ForeignWindow> dialog = FindGatewayDialog(system, title);
-        if (!dialog)
-            continue;
-        // The key goes to whatever holds the focus: press it only when the dialog does, so a
-        // refused activation never types into the user's own window. The next tick retries.
-        if (system.BringToFront(*dialog)) {
-            system.PressSpaceKey();
-            WriteLogEntry(logtext::kGatewayConfirmed, title);
-        }
-        return;
-    }
 }
 
 void GuardEngine::CheckRestartSoon()
@@ -262,9 +243,19 @@ void GuardEngine::FireRestart(RestartEntry& entry, int32_t dayNow)
     entry.lastFiredDay = dayNow;
 }
 
-bool GuardEngine::IsProcessRunning(const std::u16string& imageName) { return AnyProcessNamed(GetSystem(), imageName); }
+// The command-line text of the settings applies to every look at the program's processes.
+bool GuardEngine::IsProcessRunning(const std::u16string& imageName)
+{
+    m_program.imageName = imageName;
+    const bool running = AnyProcessNamed(GetSystem(), m_program);
+    NoteUnreadableCommandLine();
+    return running;
+}
 
 bool GuardEngine::TerminateProcessesByName(const std::u16string& imageName)
 {
-    return TerminateAllNamed(GetSystem(), imageName);
+    m_program.imageName = imageName;
+    const bool ended = TerminateAllNamed(GetSystem(), m_program);
+    NoteUnreadableCommandLine();
+    return ended;
 }

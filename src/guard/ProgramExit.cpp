@@ -61,10 +61,7 @@ void GuardEngine::NoteProgramEnded()
     // The k-th quick exit in a row waits LOOPSEC × 2^k, up to the cap; never less than the
     // loop, so a cap below it only means "no back-off beyond the loop".
     ++m_nQuickExits;
-    const int64_t loopMs = LoopIntervalMs(m_config.nLoopSec);
-    const int64_t capMs = std::max<int64_t>(int64_t{m_config.nBackoffMaxSec} * 1000, loopMs);
-    const int shift = std::min(m_nQuickExits, 30);
-    const int64_t waitMs = std::min(capMs, loopMs << shift);
+    const int64_t waitMs = BackoffWaitMs(m_nQuickExits);
     const bool grew = waitMs != m_backoffWaitMs;
     m_backoffWaitMs = waitMs;
     m_backoffUntilMs = now + waitMs;
@@ -75,6 +72,14 @@ void GuardEngine::NoteProgramEnded()
             + Decimal(waitMs / 1000) + u" 秒后重启（第 " + Decimal(m_nQuickExits) + u" 次）");
         RaiseEvent("backoff");
     }
+}
+
+int64_t GuardEngine::BackoffWaitMs(int32_t n) const
+{
+    const int64_t loopMs = LoopIntervalMs(m_config.nLoopSec);
+    const int64_t capMs = std::max<int64_t>(int64_t{m_config.nBackoffMaxSec} * 1000, loopMs);
+    const int shift = std::clamp(n, 0, 30);
+    return std::min(capMs, loopMs << shift);
 }
 
 bool GuardEngine::WaitingAfterQuickExit()

@@ -54,6 +54,7 @@ void ExpectSameConfig(const GuardConfig& a, const GuardConfig& b)
     EXPECT_EQ(a.nMinUptimeSec, b.nMinUptimeSec);
     EXPECT_EQ(a.bNotify, b.bNotify);
     EXPECT_EQ(a.strEventCmd, b.strEventCmd);
+    EXPECT_EQ(a.gateway, b.gateway);
     EXPECT_EQ(a.strMetricsFile, b.strMetricsFile);
 }
 
@@ -81,7 +82,7 @@ TEST_F(GuardConfigFile, MissingFileGivesEveryDefault)
 {
     const StoredSettings stored = ReadStoredSettings(ini);
     ExpectSameConfig(stored.config,
-        GuardConfig{u"", u"", u"", false, u"", 60, false, u"0", std::nullopt, {}, true, 300, 10, true, u"", u""});
+        GuardConfig{u"", u"", u"", false, u"", 60, false, u"0", std::nullopt, {}, true, 300, 10, true, u"", u"", {}});
     EXPECT_FALSE(stored.bAutoStart);
     EXPECT_FALSE(dir.Exists(ini));
 }
@@ -101,7 +102,7 @@ TEST_F(GuardConfigFile, ReadsEveryKey)
     const StoredSettings stored = ReadStoredSettings(ini);
     ExpectSameConfig(stored.config,
         GuardConfig{u"/opt/App/run.sh", u"--Plain @ text", u"", false, u"run.sh\u00C0", -7, true, u"", std::nullopt, {},
-            true, 300, 10, true, u"", u""});
+            true, 300, 10, true, u"", u"", {}});
     EXPECT_TRUE(stored.bAutoStart);
 }
 
@@ -119,7 +120,7 @@ TEST_F(GuardConfigFile, ReadsTheKeysOfWhatHappensWhenTheProgramDies)
     const StoredSettings stored = ReadStoredSettings(ini);
     ExpectSameConfig(stored.config,
         GuardConfig{u"", u"", u"", false, u"", 1, false, u"0", std::nullopt, {}, false, 600, 30, false,
-            u"/opt/事件/notify", u"/var/lib/node_exporter/perennix.prom"});
+            u"/opt/事件/notify", u"/var/lib/node_exporter/perennix.prom", {}});
     // A save of the settings the window shows leaves them as they are.
     ASSERT_TRUE(WriteGuardConfig(ini, stored.config));
     ExpectSameConfig(ReadStoredSettings(ini).config, stored.config);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "backends/win32/OsFailure.h"
 #include "backends/win32/ProcessUser.h"
@@ -89,6 +91,60 @@ bool Win32System::EnumerateProcesses(ProcessDetail, const std::function<bool(con
             break;
     } while (::Process32NextW(snapshot.Get(), &entry));
     return true;
+}
+
+namespace {
+
+// The ntdll call that reads another process's command line, as the SDK declares it.
+using NtQueryInformationProcessFn = LONG(WINAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+constexpr ULONG kProcessCommandLineInformation = 60;
+
+// The UNICODE_STRING the call writes first, its text following in the same buffer.
+struct CommandLineHeader {
+    USHORT length;  // in bytes
+    USHORT maximumLength;
+    PWSTR buffer;
+};
+
+NtQueryInformationProcessFn NtQueryInformationProcessCall()
+{
+    static const NtQueryInformationProcessFn call = [] {
+        const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+        const FARPROC found = ntdll ? ::GetProcAddress(ntdll, "NtQueryInformationProcess") : nullptr;
+        return reinterpret_cast<NtQueryInformationProcessFn>(reinterpret_cast<void (*)()>(found));
+    }();
+    return call;
+}
+
+}  // namespace
+
+std::optional<std::u16string> Win32System::CommandLineOf(uint32_t pid, uint64_t startStamp)
+{
+    const NtQueryInformationProcessFn query = NtQueryInformationProcessCall();
+    if (!query || pid == 0)
+        return std::nullopt;
+    UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (!process.Valid())
+        return std::nullopt;
+    if (startStamp != 0 && CreationTimeOf(process.Get()) != startStamp)
+        return std::nullopt;
+    // The first call tells the size; the line may change between the calls only in a process
+    // that rewrites its own record, which the second call then reports as too small.
+    ULONG needed = 0;
+    query(process.Get(), kProcessCommandLineInformation, nullptr, 0, &needed);
+    if (needed < sizeof(CommandLineHeader) || needed > 1024 * 1024)
+        return std::nullopt;
+    std::vector<unsigned char> buffer(needed);
+    if (query(process.Get(), kProcessCommandLineInformation, buffer.data(), needed, &needed) < 0)
+        return std::nullopt;
+    CommandLineHeader header{};
+    std::memcpy(&header, buffer.data(), sizeof header);
+    const auto* begin = reinterpret_cast<const unsigned char*>(header.buffer);
+    if (!begin || begin < buffer.data() || begin + header.length > buffer.data() + buffer.size())
+        return std::nullopt;
+    std::wstring text(header.length / sizeof(wchar_t), L'\0');
+    std::memcpy(text.data(), begin, text.size() * sizeof(wchar_t));
+    return FromWide(text);
 }
 
 bool Win32System::TerminateProcess(uint32_t pid, uint64_t startStamp)
