@@ -31,6 +31,7 @@ int64_t DayNumber(int64_t wallMs) { return (wallMs >= 0 ? wallMs : wallMs - kMsP
 struct ClockLook {
     int32_t minute;  // of the day now
     int32_t day;  // of the year now
+    int32_t weekday;  // 0 = Sunday
     // When the wall clock jumped forward since the last look: the minute of that look, or -1
     // when it was on an earlier day. Every minute after it up to now went by unseen.
     std::optional<int32_t> jumpedFrom;
@@ -39,7 +40,7 @@ struct ClockLook {
 ClockLook LookAtClock(std::optional<ClockReading>& lastLook)
 {
     const ClockReading now = ReadClocks();
-    ClockLook look{MinuteOfDay(now.calendar), now.calendar.tm_yday, std::nullopt};
+    ClockLook look{MinuteOfDay(now.calendar), now.calendar.tm_yday, now.calendar.tm_wday, std::nullopt};
     if (lastLook && WallClockJumpMs(*lastLook, now) >= kClockJumpMs) {
         const bool sameDay = DayNumber(lastLook->wallMs) == DayNumber(now.wallMs);
         look.jumpedFrom = sameDay ? MinuteOfDay(lastLook->calendar) : -1;
@@ -194,8 +195,8 @@ void GuardEngine::CheckRestartSoon()
     if (!m_config.bTimedClose || m_bRestartPending)
         return;
     const ClockLook now = LookAtClock(m_lastClockLook);
-    FireJumpedOverRestarts(now.jumpedFrom, now.minute, now.day);
-    const RestartEntry* entry = m_schedule.FindDueSoon(now.minute, now.day);
+    FireJumpedOverRestarts(now.jumpedFrom, now.minute, now.day, now.weekday);
+    const RestartEntry* entry = m_schedule.FindDueSoon(now.minute, now.day, now.weekday);
     if (!entry)
         return;
     m_view.ArmTimer(TIMER_RESTART, kRestartPollMs);
@@ -206,14 +207,15 @@ void GuardEngine::CheckRestartSoon()
 void GuardEngine::FireDueRestart()
 {
     const ClockLook now = LookAtClock(m_lastClockLook);
-    if (FireJumpedOverRestarts(now.jumpedFrom, now.minute, now.day))
+    if (FireJumpedOverRestarts(now.jumpedFrom, now.minute, now.day, now.weekday))
         return;
-    if (RestartEntry* entry = m_schedule.FindDueNow(now.minute, now.day))
+    if (RestartEntry* entry = m_schedule.FindDueNow(now.minute, now.day, now.weekday))
         FireRestart(*entry, now.day);
     // Otherwise it is not the minute yet: the countdown polls again.
 }
 
-bool GuardEngine::FireJumpedOverRestarts(std::optional<int32_t> jumpedFrom, int32_t minuteNow, int32_t dayNow)
+bool GuardEngine::FireJumpedOverRestarts(
+    std::optional<int32_t> jumpedFrom, int32_t minuteNow, int32_t dayNow, int32_t weekdayNow)
 {
     // The wall clock skipped the minutes of these restart times (daylight saving time began,
     // or the clock was set forward): each fires now, in the first minute shown after the
@@ -221,7 +223,7 @@ bool GuardEngine::FireJumpedOverRestarts(std::optional<int32_t> jumpedFrom, int3
     if (!jumpedFrom)
         return false;
     bool fired = false;
-    while (RestartEntry* entry = m_schedule.FindJumpedOver(*jumpedFrom, minuteNow, dayNow)) {
+    while (RestartEntry* entry = m_schedule.FindJumpedOver(*jumpedFrom, minuteNow, dayNow, weekdayNow)) {
         FireRestart(*entry, dayNow);
         fired = true;
     }

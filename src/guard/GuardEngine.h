@@ -110,7 +110,8 @@ private:
     void NoteUnreadableCommandLine();
     // Fires the restarts whose times the wall clock jumped over since jumpedFrom (none: it did
     // not jump); true when one fired.
-    bool FireJumpedOverRestarts(std::optional<int32_t> jumpedFrom, int32_t minuteNow, int32_t dayNow);
+    bool FireJumpedOverRestarts(
+        std::optional<int32_t> jumpedFrom, int32_t minuteNow, int32_t dayNow, int32_t weekdayNow);
     void FireRestart(RestartEntry& entry, int32_t dayNow);
 
     // Health probes and the stop that asks first (HealthProbes.cpp).
