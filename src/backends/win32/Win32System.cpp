@@ -118,33 +118,101 @@ NtQueryInformationProcessFn NtQueryInformationProcessCall()
 
 }  // namespace
 
-std::optional<std::u16string> Win32System::CommandLineOf(uint32_t pid, uint64_t startStamp)
+namespace {
+
+constexpr ULONG kProcessBasicInformation = 0;
+constexpr size_t kMaxCommandLineBytes = 1024 * 1024;
+
+// PROCESS_BASIC_INFORMATION as the SDK lays it out.
+struct BasicInformation {
+    LONG exitStatus;
+    PVOID pebBaseAddress;
+    ULONG_PTR affinityMask;
+    LONG basePriority;
+    ULONG_PTR uniqueProcessId;
+    ULONG_PTR inheritedFromUniqueProcessId;
+};
+
+// Where the command line lies in another process of this program's kind (64-bit): the PEB's
+// ProcessParameters, and that block's CommandLine.
+constexpr size_t kPebProcessParameters = 0x20;
+constexpr size_t kParametersCommandLine = 0x70;
+
+std::wstring TextOf(const CommandLineHeader& header, const unsigned char* begin)
 {
-    const NtQueryInformationProcessFn query = NtQueryInformationProcessCall();
-    if (!query || pid == 0)
-        return std::nullopt;
-    UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-    if (!process.Valid())
-        return std::nullopt;
-    if (startStamp != 0 && CreationTimeOf(process.Get()) != startStamp)
-        return std::nullopt;
-    // The first call tells the size; the line may change between the calls only in a process
-    // that rewrites its own record, which the second call then reports as too small.
+    std::wstring text(header.length / sizeof(wchar_t), L'\0');
+    std::memcpy(text.data(), begin, text.size() * sizeof(wchar_t));
+    return text;
+}
+
+// Windows 8.1 and later: the system copies the line out.
+std::optional<std::wstring> QueriedCommandLine(NtQueryInformationProcessFn query, HANDLE process)
+{
+    std::vector<unsigned char> buffer(4096);
     ULONG needed = 0;
-    query(process.Get(), kProcessCommandLineInformation, nullptr, 0, &needed);
-    if (needed < sizeof(CommandLineHeader) || needed > 1024 * 1024)
-        return std::nullopt;
-    std::vector<unsigned char> buffer(needed);
-    if (query(process.Get(), kProcessCommandLineInformation, buffer.data(), needed, &needed) < 0)
+    LONG status
+        = query(process, kProcessCommandLineInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+    if (status < 0 && needed > buffer.size() && needed <= kMaxCommandLineBytes) {
+        buffer.resize(needed);
+        status
+            = query(process, kProcessCommandLineInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+    }
+    if (status < 0)
         return std::nullopt;
     CommandLineHeader header{};
     std::memcpy(&header, buffer.data(), sizeof header);
     const auto* begin = reinterpret_cast<const unsigned char*>(header.buffer);
     if (!begin || begin < buffer.data() || begin + header.length > buffer.data() + buffer.size())
         return std::nullopt;
-    std::wstring text(header.length / sizeof(wchar_t), L'\0');
-    std::memcpy(text.data(), begin, text.size() * sizeof(wchar_t));
-    return FromWide(text);
+    return TextOf(header, begin);
+}
+
+// WORKAROUND: Wine 8 does not answer ProcessCommandLineInformation; the line is read from the
+// process's own parameters block instead, as debuggers read it.
+std::optional<std::wstring> ReadCommandLineFromPeb(NtQueryInformationProcessFn query, HANDLE process)
+{
+    BOOL wow64 = FALSE;
+    if (!::IsWow64Process(process, &wow64) || wow64)
+        return std::nullopt;  // a 32-bit process lays its blocks out otherwise
+    BasicInformation basic{};
+    ULONG got = 0;
+    if (query(process, kProcessBasicInformation, &basic, sizeof basic, &got) < 0 || !basic.pebBaseAddress)
+        return std::nullopt;
+    const auto read = [&](uintptr_t address, void* into, size_t size) {
+        SIZE_T done = 0;
+        return ::ReadProcessMemory(process, reinterpret_cast<LPCVOID>(address), into, size, &done) && done == size;
+    };
+    uintptr_t parameters = 0;
+    CommandLineHeader header{};
+    if (!read(reinterpret_cast<uintptr_t>(basic.pebBaseAddress) + kPebProcessParameters, &parameters, sizeof parameters)
+        || !parameters || !read(parameters + kParametersCommandLine, &header, sizeof header) || !header.buffer)
+        return std::nullopt;
+    std::vector<unsigned char> text(header.length);
+    if (!read(reinterpret_cast<uintptr_t>(header.buffer), text.data(), text.size()))
+        return std::nullopt;
+    return TextOf(header, text.data());
+}
+
+}  // namespace
+
+std::optional<std::u16string> Win32System::CommandLineOf(uint32_t pid, uint64_t startStamp)
+{
+    const NtQueryInformationProcessFn query = NtQueryInformationProcessCall();
+    if (!query || pid == 0)
+        return std::nullopt;
+    UniqueHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
+    if (!process.Valid())
+        process = UniqueHandle(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (!process.Valid())
+        return std::nullopt;
+    if (startStamp != 0 && CreationTimeOf(process.Get()) != startStamp)
+        return std::nullopt;
+    std::optional<std::wstring> text = QueriedCommandLine(query, process.Get());
+    if (!text)
+        text = ReadCommandLineFromPeb(query, process.Get());
+    if (!text)
+        return std::nullopt;
+    return FromWide(*text);
 }
 
 bool Win32System::TerminateProcess(uint32_t pid, uint64_t startStamp)
