@@ -23,6 +23,7 @@ constexpr int64_t kGatewayCalmMs = 10 * 60 * 1000;
 bool GuardEngine::RunGatewayStep(std::u16string& status)
 {
     System& system = GetSystem();
+    const std::u16string running = status;
     if (system.GetSteadyMs() - m_launchedAtMs >= kGatewayCalmMs)
         m_gateway.restartsInRow = 0;
     if (CheckLoginTimeout())
@@ -53,7 +54,7 @@ bool GuardEngine::RunGatewayStep(std::u16string& status)
         }
     }
     // A dialog given up on that is still up keeps the status line saying so.
-    if (status == u"守护正在运行。。。") {
+    if (status == running) {
         for (const GatewayRule& rule : m_gatewayRules.rules)
             if (rule.action == GatewayAction::Confirm && !m_gateway.givenUp.empty()) {
                 const std::optional<ForeignWindow> stuck = FindGatewayDialog(system, rule.title, &m_program);
