@@ -1,10 +1,8 @@
 // The guard cycle: what the engine does on each tick of the window's three guard timers.
 
-#include <array>
 #include <ctime>
 #include <optional>
 
-#include "guard/GatewayDialog.h"
 #include "guard/GuardCycle.h"
 #include "guard/GuardEngine.h"
 #include "guard/ProcessMatch.h"
@@ -21,10 +19,6 @@ constexpr char16_t kStatusRunning[] = u"守护正在运行。。。";
 constexpr char16_t kStatusLaunchFailed[] = u"打开程序失败，已停止守护。。。！";
 constexpr char16_t kStatusNameNotFound[] = u"已启动，但找不到进程名：";
 
-constexpr char16_t kGatewayImage[] = u"ibgateway.exe";
-constexpr std::array<const char16_t*, 4> kGatewayDialogTitles
-    = {u"Warning", u"警告", u"Re-login is required", u"要求重新登录"};
-
 // A wall clock that ran this much ahead of real time between two looks was moved forward.
 constexpr int64_t kClockJumpMs = 60 * 1000;
 constexpr int64_t kMsPerDay = 24 * 60 * 60 * 1000;
@@ -37,6 +31,7 @@ int64_t DayNumber(int64_t wallMs) { return (wallMs >= 0 ? wallMs : wallMs - kMsP
 struct ClockLook {
     int32_t minute;  // of the day now
     int32_t day;  // of the year now
+    int32_t weekday;  // 0 = Sunday
     // When the wall clock jumped forward since the last look: the minute of that look, or -1
     // when it was on an earlier day. Every minute after it up to now went by unseen.
     std::optional<int32_t> jumpedFrom;
@@ -45,7 +40,7 @@ struct ClockLook {
 ClockLook LookAtClock(std::optional<ClockReading>& lastLook)
 {
     const ClockReading now = ReadClocks();
-    ClockLook look{MinuteOfDay(now.calendar), now.calendar.tm_yday, std::nullopt};
+    ClockLook look{MinuteOfDay(now.calendar), now.calendar.tm_yday, now.calendar.tm_wday, std::nullopt};
     if (lastLook && WallClockJumpMs(*lastLook, now) >= kClockJumpMs) {
         const bool sameDay = DayNumber(lastLook->wallMs) == DayNumber(now.wallMs);
         look.jumpedFrom = sameDay ? MinuteOfDay(lastLook->calendar) : -1;
@@ -109,11 +104,14 @@ void GuardEngine::GuardedCheck(uintptr_t id)
     // program is found by name: the daily restart ends all of it, launcher scripts and the
     // programs they started in the background included.
     if (IsProcessRunning(m_config.strExeName)) {
-        ShowStatus(kStatusRunning);
         NoteProgramStaysUp();
-        if (m_config.strExeName == kGatewayImage)
-            ConfirmGatewayDialog();
-        CheckHealth();
+        // A dialog the user must see (an alert, a dialog given up on) says so instead.
+        std::u16string status = kStatusRunning;
+        const bool restarting = IsGatewayProgram(m_config) && RunGatewayStep(status);
+        if (!restarting) {
+            ShowStatus(status);
+            CheckHealth();
+        }
     } else if (m_launched && GetSystem().IsAlive(*m_launched)) {
         // What the last launch started still runs (a launcher that returned may have left the
         // real program running in the background), but under another name than the one
@@ -145,6 +143,7 @@ bool GuardEngine::LaunchProgram()
     ++m_counters.nLaunches;
     m_counters.lastLaunchUnixSec = GetSystem().GetUnixTimeMs() / 1000;
     m_launchedAtMs = GetSystem().GetSteadyMs();
+    m_gateway.loginJudged = false;  // this launch's login window is looked for in time
     m_bProgramUp = true;
     const std::u16string& path = m_config.strFullPath;
     if (LaunchesThroughShell(path, GetSystem())) {
@@ -196,30 +195,13 @@ void GuardEngine::ShowStatus(const std::u16string& text)
         m_view.SetStatusText(text);
 }
 
-void GuardEngine::ConfirmGatewayDialog()
-{
-    System& system = GetSystem();
-    for (const char16_t* title : kGatewayDialogTitles) {
-        const std::optional<ForeignWindow> dialog = FindGatewayDialog(system, title);
-        if (!dialog)
-            continue;
-        // The key goes to whatever holds the focus: press it only when the dialog does, so a
-        // refused activation never types into the user's own window. The next tick retries.
-        if (system.BringToFront(*dialog)) {
-            system.PressSpaceKey();
-            WriteLogEntry(logtext::kGatewayConfirmed, title);
-        }
-        return;
-    }
-}
-
 void GuardEngine::CheckRestartSoon()
 {
     if (!m_config.bTimedClose || m_bRestartPending)
         return;
     const ClockLook now = LookAtClock(m_lastClockLook);
-    FireJumpedOverRestarts(now.jumpedFrom, now.minute, now.day);
-    const RestartEntry* entry = m_schedule.FindDueSoon(now.minute, now.day);
+    FireJumpedOverRestarts(now.jumpedFrom, now.minute, now.day, now.weekday);
+    const RestartEntry* entry = m_schedule.FindDueSoon(now.minute, now.day, now.weekday);
     if (!entry)
         return;
     m_view.ArmTimer(TIMER_RESTART, kRestartPollMs);
@@ -230,14 +212,15 @@ void GuardEngine::CheckRestartSoon()
 void GuardEngine::FireDueRestart()
 {
     const ClockLook now = LookAtClock(m_lastClockLook);
-    if (FireJumpedOverRestarts(now.jumpedFrom, now.minute, now.day))
+    if (FireJumpedOverRestarts(now.jumpedFrom, now.minute, now.day, now.weekday))
         return;
-    if (RestartEntry* entry = m_schedule.FindDueNow(now.minute, now.day))
+    if (RestartEntry* entry = m_schedule.FindDueNow(now.minute, now.day, now.weekday))
         FireRestart(*entry, now.day);
     // Otherwise it is not the minute yet: the countdown polls again.
 }
 
-bool GuardEngine::FireJumpedOverRestarts(std::optional<int32_t> jumpedFrom, int32_t minuteNow, int32_t dayNow)
+bool GuardEngine::FireJumpedOverRestarts(
+    std::optional<int32_t> jumpedFrom, int32_t minuteNow, int32_t dayNow, int32_t weekdayNow)
 {
     // The wall clock skipped the minutes of these restart times (daylight saving time began,
     // or the clock was set forward): each fires now, in the first minute shown after the
@@ -245,7 +228,7 @@ bool GuardEngine::FireJumpedOverRestarts(std::optional<int32_t> jumpedFrom, int3
     if (!jumpedFrom)
         return false;
     bool fired = false;
-    while (RestartEntry* entry = m_schedule.FindJumpedOver(*jumpedFrom, minuteNow, dayNow)) {
+    while (RestartEntry* entry = m_schedule.FindJumpedOver(*jumpedFrom, minuteNow, dayNow, weekdayNow)) {
         FireRestart(*entry, dayNow);
         fired = true;
     }
@@ -267,9 +250,19 @@ void GuardEngine::FireRestart(RestartEntry& entry, int32_t dayNow)
     entry.lastFiredDay = dayNow;
 }
 
-bool GuardEngine::IsProcessRunning(const std::u16string& imageName) { return AnyProcessNamed(GetSystem(), imageName); }
+// The command-line text of the settings applies to every look at the program's processes.
+bool GuardEngine::IsProcessRunning(const std::u16string& imageName)
+{
+    m_program.imageName = imageName;
+    const bool running = AnyProcessNamed(GetSystem(), m_program);
+    NoteUnreadableCommandLine();
+    return running;
+}
 
 bool GuardEngine::TerminateProcessesByName(const std::u16string& imageName)
 {
-    return TerminateAllNamed(GetSystem(), imageName);
+    m_program.imageName = imageName;
+    const bool ended = TerminateAllNamed(GetSystem(), m_program);
+    NoteUnreadableCommandLine();
+    return ended;
 }

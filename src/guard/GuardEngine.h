@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "guard/GatewayRules.h"
 #include "guard/HealthProbes.h"
 #include "guard/Metrics.h"
 #include "guard/Notifications.h"
+#include "guard/ProcessMatch.h"
 #include "guard/RestartSchedule.h"
 #include "platform/System.h"
 #include "settings/GuardConfig.h"
@@ -88,6 +90,8 @@ public:
     // The wait the back-off put before the next launch, in ms; 0 when none.
     int64_t BackoffWaitMs() const { return m_backoffWaitMs; }
     const GuardCounters& Counters() const { return m_counters; }
+    // The gateway's dialog table guarding runs with.
+    const GatewayRules& GatewayTable() const { return m_gatewayRules; }
 
 private:
     void GuardedCheck(uintptr_t id);
@@ -96,10 +100,23 @@ private:
     bool LaunchProgram();
     void StopLaunchFailed();
     void ForgetLaunchedProcess();
-    void ConfirmGatewayDialog();
+    // The gateway step (GatewayStep.cpp): each table rule whose dialog is up gets its action;
+    // status gets what the status line should say instead of "running". True when it ended
+    // the program for a restart.
+    bool RunGatewayStep(std::u16string& status);
+    // True when the login window outlived GW_LOGIN_SEC after the launch and the program is
+    // being restarted.
+    bool CheckLoginTimeout();
+    bool ConfirmGatewayDialog(ForeignWindow dialog, const std::u16string& title, std::u16string& status);
+    void RestartForGateway(const std::u16string& logText, const std::u16string& status, const char* event);
+    // The wait before the launch after the n-th quick exit (or dialog restart) in a row.
+    int64_t BackoffWaitMs(int32_t n) const;
+    // Logs, once a start, that a command line could not be read.
+    void NoteUnreadableCommandLine();
     // Fires the restarts whose times the wall clock jumped over since jumpedFrom (none: it did
     // not jump); true when one fired.
-    bool FireJumpedOverRestarts(std::optional<int32_t> jumpedFrom, int32_t minuteNow, int32_t dayNow);
+    bool FireJumpedOverRestarts(
+        std::optional<int32_t> jumpedFrom, int32_t minuteNow, int32_t dayNow, int32_t weekdayNow);
     void FireRestart(RestartEntry& entry, int32_t dayNow);
 
     // Health probes and the stop that asks first (HealthProbes.cpp).
@@ -148,6 +165,10 @@ private:
     std::optional<LaunchedProcess> m_launched;  // what the last launch started, when the system knows it
     std::optional<ClockReading> m_lastClockLook;  // the clocks at the schedule's last look
     HealthState m_health;
+    GuardedProgram m_program{u""};  // what makes a process the program's, from the settings
+    GatewayRules m_gatewayRules;
+    GatewayState m_gateway;
+    bool m_bCommandLineNoteLogged = false;
 
     // The program this engine launched is taken as up until a check finds it gone.
     bool m_bProgramUp = false;

@@ -68,8 +68,7 @@ void GuardEngine::CheckHealth()
         round.connect = system.StartConnect(target->host, target->port);
     if (probes.bWindow) {
         std::vector<uint32_t> pids;
-        for (const ProcessId& process :
-            ListGuardedProcesses(system, m_config.strExeName).value_or(std::vector<ProcessId>()))
+        for (const ProcessId& process : ListGuardedProcesses(system, m_program).value_or(std::vector<ProcessId>()))
             pids.push_back(process.pid);
         system.AskWindows(pids);
         round.windowsAsked = true;
@@ -154,7 +153,7 @@ void GuardEngine::EndProgramForRestart()
     if (IsStopping())
         return;  // a stop already under way ends it
     const int32_t timeoutSec = m_config.probes.nStopTimeoutSec;
-    if (timeoutSec > 0 && AskAllNamedToClose(GetSystem(), m_config.strExeName)) {
+    if (timeoutSec > 0 && AskAllNamedToClose(GetSystem(), m_program)) {
         WriteLogEntry(logtext::kStopAsked, int64_t{timeoutSec});
         m_health.stopDeadlineMs = GetSystem().GetSteadyMs() + int64_t{timeoutSec} * 1000;
         m_view.ArmTimer(TIMER_STOP, kStopPollMs);

@@ -56,6 +56,7 @@ std::string MetricsText(const MetricsState& state)
     out += "perennix_restarts_total{" + labels + ",reason=\"crash\"} " + std::to_string(c.nCrashRestarts) + "\n";
     out += "perennix_restarts_total{" + labels + ",reason=\"daily\"} " + std::to_string(c.nDailyRestarts) + "\n";
     out += "perennix_restarts_total{" + labels + ",reason=\"probe\"} " + std::to_string(c.nProbeRestarts) + "\n";
+    out += "perennix_restarts_total{" + labels + ",reason=\"gateway\"} " + std::to_string(c.nGatewayRestarts) + "\n";
     AddMetric(out, "perennix_last_launch_timestamp_seconds", "gauge",
         "When the program was last launched, in seconds since 1970 (0: not yet).", labels,
         std::to_string(c.lastLaunchUnixSec));

@@ -12,10 +12,12 @@ struct GuardCounters {
     uint64_t nProbeRestarts = 0;  // restarts after a probe failed PROBE_FAILS checks in a row
     uint64_t nCrashRestarts = 0;  // launches after the program had ended
     uint64_t nDailyRestarts = 0;
+    uint64_t nGatewayRestarts = 0;  // restarts a gateway dialog or the login watch asked for
     int64_t lastLaunchUnixSec = 0;  // 0: none yet
 
-    // Every launch after the program had ended or was ended: crashes, daily and probe restarts.
-    uint64_t Restarts() const { return nCrashRestarts + nDailyRestarts + nProbeRestarts; }
+    // Every launch after the program had ended or was ended: crashes, daily, probe and gateway
+    // restarts.
+    uint64_t Restarts() const { return nCrashRestarts + nDailyRestarts + nProbeRestarts + nGatewayRestarts; }
 };
 
 // The state the metrics file shows.

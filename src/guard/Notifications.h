@@ -9,7 +9,9 @@
 
 // What a notification tells of, by weight: of the events held within a minute, the summary
 // names the weightiest (of equal weight, the latest).
-enum class NoticeKind { Died, ProbeRestart, BackoffCap, LaunchFailed };
+// A gateway dialog that waits for the user (an alert title, or one a space key does not close)
+// weighs just below a failed launch: the user has to act on it.
+enum class NoticeKind { Died, ProbeRestart, GatewayRestart, BackoffCap, GatewayDialog, LaunchFailed };
 
 // At most one notification in this long.
 inline constexpr int64_t kNoticeIntervalMs = 60 * 1000;

@@ -34,15 +34,15 @@ bool ProcessMatches(const std::u16string& imageName, const ProcessEntry& process
     return false;
 }
 
-bool AnyProcessNamed(System& system, const std::u16string& imageName)
+bool AnyProcessNamed(System& system, const GuardedProgram& program)
 {
-    if (imageName.empty())
+    if (program.imageName.empty())
         return false;
     // The quick scan answers the common case (the program runs under its own name); the
     // full scan is needed only when it finds nothing and the quick names may be partial.
     bool found = false;
     const auto visit = [&](const ProcessEntry& p) {
-        found = IsGuardedProcess(imageName, p);
+        found = IsGuardedProcess(system, program, p);
         return !found;
     };
     if (!system.EnumerateProcesses(ProcessDetail::Quick, visit))
@@ -54,18 +54,29 @@ bool AnyProcessNamed(System& system, const std::u16string& imageName)
     return found;
 }
 
-bool IsGuardedProcess(const std::u16string& imageName, const ProcessEntry& process)
+bool IsGuardedProcess(System& system, const GuardedProgram& program, const ProcessEntry& process)
 {
-    return process.ownUser && ProcessMatches(imageName, process);
+    if (!process.ownUser || !ProcessMatches(program.imageName, process))
+        return false;
+    if (program.commandLine.empty())
+        return true;
+    // Asked only of the processes the name matched: reading a command line costs more than
+    // a name, and most processes are not the program's.
+    const std::optional<std::u16string> commandLine = system.CommandLineOf(process.pid, process.startStamp);
+    if (!commandLine) {
+        program.commandLineUnreadable = true;
+        return true;
+    }
+    return commandLine->find(program.commandLine) != std::u16string::npos;
 }
 
-std::optional<std::vector<ProcessId>> ListGuardedProcesses(System& system, const std::u16string& imageName)
+std::optional<std::vector<ProcessId>> ListGuardedProcesses(System& system, const GuardedProgram& program)
 {
-    if (imageName.empty())
+    if (program.imageName.empty())
         return std::nullopt;
     std::vector<ProcessId> matches;
     const bool listed = system.EnumerateProcesses(ProcessDetail::Full, [&](const ProcessEntry& p) {
-        if (IsGuardedProcess(imageName, p))
+        if (IsGuardedProcess(system, program, p))
             matches.push_back({p.pid, p.startStamp});
         return true;
     });
@@ -77,9 +88,9 @@ std::optional<std::vector<ProcessId>> ListGuardedProcesses(System& system, const
 namespace {
 
 // Acts on every guarded process; true when act succeeded for at least one.
-template <typename Act> bool ForEachGuarded(System& system, const std::u16string& imageName, Act act)
+template <typename Act> bool ForEachGuarded(System& system, const GuardedProgram& program, Act act)
 {
-    const std::optional<std::vector<ProcessId>> matches = ListGuardedProcesses(system, imageName);
+    const std::optional<std::vector<ProcessId>> matches = ListGuardedProcesses(system, program);
     bool any = false;
     for (const ProcessId& process : matches.value_or(std::vector<ProcessId>()))
         if (act(process))
@@ -89,14 +100,13 @@ template <typename Act> bool ForEachGuarded(System& system, const std::u16string
 
 }  // namespace
 
-bool TerminateAllNamed(System& system, const std::u16string& imageName)
+bool TerminateAllNamed(System& system, const GuardedProgram& program)
 {
     return ForEachGuarded(
-        system, imageName, [&](const ProcessId& p) { return system.TerminateProcess(p.pid, p.startStamp); });
+        system, program, [&](const ProcessId& p) { return system.TerminateProcess(p.pid, p.startStamp); });
 }
 
-bool AskAllNamedToClose(System& system, const std::u16string& imageName)
+bool AskAllNamedToClose(System& system, const GuardedProgram& program)
 {
-    return ForEachGuarded(
-        system, imageName, [&](const ProcessId& p) { return system.AskToClose(p.pid, p.startStamp); });
+    return ForEachGuarded(system, program, [&](const ProcessId& p) { return system.AskToClose(p.pid, p.startStamp); });
 }

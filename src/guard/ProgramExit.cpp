@@ -71,10 +71,7 @@ void GuardEngine::NoteProgramEnded()
     // The k-th quick exit in a row waits LOOPSEC × 2^k, up to the cap; never less than the
     // loop, so a cap below it only means "no back-off beyond the loop".
     ++m_nQuickExits;
-    const int64_t loopMs = LoopIntervalMs(m_config.nLoopSec);
-    const int64_t capMs = std::max<int64_t>(int64_t{m_config.nBackoffMaxSec} * 1000, loopMs);
-    const int shift = std::min(m_nQuickExits, 30);
-    const int64_t waitMs = std::min(capMs, loopMs << shift);
+    const int64_t waitMs = BackoffWaitMs(m_nQuickExits);
     const bool grew = waitMs != m_backoffWaitMs;
     m_backoffWaitMs = waitMs;
     m_backoffUntilMs = now + waitMs;
@@ -87,10 +84,18 @@ void GuardEngine::NoteProgramEnded()
     }
     // The wait reaching its cap is told once a run: from here on the program is launched at
     // the cap's pace for as long as it keeps dying.
-    if (grew && waitMs == capMs && m_nQuickExits > 1)
+    if (grew && waitMs == BackoffWaitMs(30) && m_nQuickExits > 1)
         Notice(NoticeKind::BackoffCap, DiedText(exit) + u"。反复退出，已达最长等待：" + wait);
     else
         Notice(NoticeKind::Died, DiedText(exit) + u"。" + wait);
+}
+
+int64_t GuardEngine::BackoffWaitMs(int32_t n) const
+{
+    const int64_t loopMs = LoopIntervalMs(m_config.nLoopSec);
+    const int64_t capMs = std::max<int64_t>(int64_t{m_config.nBackoffMaxSec} * 1000, loopMs);
+    const int shift = std::clamp(n, 0, 30);  // 30 and more: the cap
+    return std::min(capMs, loopMs << shift);
 }
 
 bool GuardEngine::WaitingAfterQuickExit()

@@ -26,6 +26,13 @@ void GuardEngine::Start(bool askFirst, bool atLaunch)
         return;  // the save has shown why
     m_config = std::move(*config);
     WriteLogEntry(atLaunch ? logtext::kGuardStartedAtLaunch : logtext::kGuardStartedByUser);
+    m_program = GuardedProgram(m_config.strExeName, m_config.gateway.strMatchCmdline);
+    m_bCommandLineNoteLogged = false;
+    m_gatewayRules = BuildGatewayRules(m_config.gateway);
+    m_gateway = GatewayState();
+    if (IsGatewayProgram(m_config))
+        for (const std::u16string& note : m_gatewayRules.ignored)
+            WriteLogText(u"->网关对话框规则：" + note);
 
     m_bGuarding = true;
     m_bProgramUp = false;

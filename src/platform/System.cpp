@@ -38,6 +38,9 @@ std::optional<uint64_t> System::RunCommand(const std::u16string&, const std::vec
 }
 
 std::optional<ProcessExit> System::CommandExit(uint64_t) { return std::nullopt; }
+
+// A system that keeps no command lines tells none.
+std::optional<std::u16string> System::CommandLineOf(uint32_t, uint64_t) { return std::nullopt; }
 // A system without a login start of its own (a test's) has none to show or change.
 std::optional<bool> System::IsStartAtLogin() { return std::nullopt; }
 

@@ -151,6 +151,12 @@ public:
     // How a command of RunCommand ended, once: none while it runs. Once told, the id is gone.
     virtual std::optional<ProcessExit> CommandExit(uint64_t id);
 
+    // The process's command line as one text (Linux: its arguments joined by spaces; Windows:
+    // the line it was started with); none when the system will not tell (the process has
+    // gone, belongs to another user, or the system keeps no such record). startStamp as for
+    // TerminateProcess.
+    virtual std::optional<std::u16string> CommandLineOf(uint32_t pid, uint64_t startStamp);
+
     // Every top-level window with exactly this title, topmost first.
     virtual std::vector<TopWindow> FindTopWindows(const std::u16string& title) = 0;
     // Brings the window to the front; true when it (or a child of it) now holds the keyboard focus.

@@ -13,7 +13,7 @@ constexpr StyleSet<ControlStyle> kEditStyle = ControlStyle::Border | ControlStyl
 // 高级设置 is a column of rows, one setting each, with its buttons below the last row: a new
 // setting is a row of controls at SettingsRowY(n) and one more in kSettingsRows.
 constexpr int kSettingsRowHeight = 16;
-constexpr int kSettingsRows = 14;
+constexpr int kSettingsRows = 17;
 constexpr int SettingsRowY(int row) { return 10 + row * kSettingsRowHeight; }
 constexpr int kSettingsButtonsY = SettingsRowY(kSettingsRows) + 6;
 
@@ -127,6 +127,13 @@ const std::vector<DialogTemplate>& Templates()
                 SettingsRowEdit(12, IDC_PROBE_GRACE_SEC),
                 SettingsRowLabel(13, u"关闭等待（秒，0 为立即结束）："),
                 SettingsRowEdit(13, IDC_STOP_TIMEOUT_SEC),
+                // The gateway step: for any image name, the command-line filter, the login watch.
+                {IDC_GATEWAY, ControlKind::AutoCheckBox, u"守护的程序是交易网关（处理其对话框）", 10,
+                    SettingsRowY(14) + 2, 200, 10, ControlStyle::TabStop},
+                SettingsRowLabel(15, u"命令行须包含："),
+                SettingsRowEdit(15, IDC_MATCH_CMDLINE),
+                SettingsRowLabel(16, u"登录超时（秒，0 为不检查）："),
+                SettingsRowEdit(16, IDC_GW_LOGIN_SEC),
                 {IDOK, ControlKind::DefPushButton, u"确定", 104, kSettingsButtonsY, 50, 14,
                     ControlStyle::TabStop | ControlStyle::Group},
                 {IDCANCEL, ControlKind::PushButton, u"取消", 160, kSettingsButtonsY, 50, 14, ControlStyle::TabStop},

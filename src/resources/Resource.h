@@ -53,6 +53,9 @@ inline constexpr int IDC_PROBE_FILE_SEC = 1033;
 inline constexpr int IDC_PROBE_FAILS = 1034;
 inline constexpr int IDC_PROBE_GRACE_SEC = 1035;
 inline constexpr int IDC_STOP_TIMEOUT_SEC = 1036;
+inline constexpr int IDC_GATEWAY = 1037;
+inline constexpr int IDC_MATCH_CMDLINE = 1038;
+inline constexpr int IDC_GW_LOGIN_SEC = 1039;
 
 // Controls nobody addresses
 inline constexpr int IDC_STATIC = -1;

@@ -1,5 +1,6 @@
 #include "settings/GuardConfig.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,6 +30,14 @@ constexpr char16_t KEY_PROBE_FAILS[] = u"PROBE_FAILS";
 constexpr char16_t KEY_PROBE_GRACE_SEC[] = u"PROBE_GRACE_SEC";
 constexpr char16_t KEY_STOP_TIMEOUT_SEC[] = u"STOP_TIMEOUT_SEC";
 
+constexpr char16_t KEY_GATEWAY[] = u"GATEWAY";
+constexpr char16_t KEY_MATCH_CMDLINE[] = u"MATCH_CMDLINE";
+constexpr char16_t KEY_GW_CONFIRM[] = u"GW_CONFIRM";
+constexpr char16_t KEY_GW_RESTART[] = u"GW_RESTART";
+constexpr char16_t KEY_GW_ALERT[] = u"GW_ALERT";
+constexpr char16_t KEY_GW_LOGIN_SEC[] = u"GW_LOGIN_SEC";
+constexpr char16_t KEY_GW_LOGIN_TITLE[] = u"GW_LOGIN_TITLE";
+
 constexpr char16_t KEY_BACKOFF[] = u"BACKOFF";
 constexpr char16_t KEY_BACKOFF_MAX_SEC[] = u"BACKOFF_MAX_SEC";
 constexpr char16_t KEY_MIN_UPTIME_SEC[] = u"MIN_UPTIME_SEC";
@@ -55,10 +64,26 @@ ProbeSettings ReadProbeSettings(const px::ParsedProfile& profile, std::u16string
     return ClampedProbeSettings(std::move(probes));
 }
 
-// The probe keys, each written only once it differs from its default or the file has it.
-std::vector<px::OptionalKey> ProbeKeys(const ProbeSettings& probes)
+GatewaySettings ReadGatewaySettings(const px::ParsedProfile& profile, std::u16string_view section)
+{
+    const GatewaySettings defaults;
+    GatewaySettings gateway;
+    gateway.bGateway = profile.GetInt(section, KEY_GATEWAY, 0) != 0;
+    gateway.strMatchCmdline = profile.GetString(section, KEY_MATCH_CMDLINE, u"");
+    gateway.strConfirm = profile.GetString(section, KEY_GW_CONFIRM, u"");
+    gateway.strRestart = profile.GetString(section, KEY_GW_RESTART, u"");
+    gateway.strAlert = profile.GetString(section, KEY_GW_ALERT, u"");
+    gateway.nLoginSec = std::clamp(profile.GetInt(section, KEY_GW_LOGIN_SEC, 0), 0, kMaxLoginSec);
+    gateway.strLoginTitle = profile.GetString(section, KEY_GW_LOGIN_TITLE, defaults.strLoginTitle);
+    return gateway;
+}
+
+// The probe keys and the gateway's, each written only once it differs from its default or
+// the file has it.
+std::vector<px::OptionalKey> OptionalKeys(const ProbeSettings& probes, const GatewaySettings& gateway)
 {
     const ProbeSettings defaults;
+    const GatewaySettings gatewayDefaults;
     return {
         {KEY_PROBE_TCP, probes.strTcp, defaults.strTcp},
         {KEY_PROBE_WINDOW, Flag(probes.bWindow), Flag(defaults.bWindow)},
@@ -67,6 +92,9 @@ std::vector<px::OptionalKey> ProbeKeys(const ProbeSettings& probes)
         {KEY_PROBE_FAILS, px::IToW(probes.nFails), px::IToW(defaults.nFails)},
         {KEY_PROBE_GRACE_SEC, px::IToW(probes.nGraceSec), px::IToW(defaults.nGraceSec)},
         {KEY_STOP_TIMEOUT_SEC, px::IToW(probes.nStopTimeoutSec), px::IToW(defaults.nStopTimeoutSec)},
+        {KEY_GATEWAY, Flag(gateway.bGateway), Flag(gatewayDefaults.bGateway)},
+        {KEY_MATCH_CMDLINE, gateway.strMatchCmdline, gatewayDefaults.strMatchCmdline},
+        {KEY_GW_LOGIN_SEC, px::IToW(gateway.nLoginSec), px::IToW(gatewayDefaults.nLoginSec)},
     };
 }
 
@@ -113,6 +141,7 @@ StoredSettings ReadStoredSettings(const std::u16string& iniPath)
     config.bTimedClose = profile.GetInt(section, KEY_ISTIMEDCLOSE, 0) != 0;
     stored.bAutoStart = profile.GetInt(section, KEY_AUTOSTART, 0) != 0;
     config.probes = ReadProbeSettings(profile, section);
+    config.gateway = ReadGatewaySettings(profile, section);
 
     const GuardConfig defaults;
     config.bBackoff = profile.GetInt(section, KEY_BACKOFF, defaults.bBackoff ? 1 : 0) != 0;
@@ -155,7 +184,7 @@ bool WriteGuardConfig(const std::u16string& iniPath, const GuardConfig& config)
             {KEY_LOOPSEC, px::IToW(config.nLoopSec)},
             {KEY_ISTIMEDCLOSE, Flag(config.bTimedClose)},
         },
-        ProbeKeys(config.probes));
+        OptionalKeys(config.probes, config.gateway));
 }
 
 bool WriteAlertSettings(const std::u16string& iniPath, const GuardConfig& config)

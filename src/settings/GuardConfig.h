@@ -7,6 +7,27 @@
 
 #include "settings/ProbeSettings.h"
 
+// The gateway step's settings, keys of their own beside the others. A file without them runs
+// the step for the image name ibgateway.exe alone, with its four titles, as before.
+struct GatewaySettings {
+    bool bGateway = false;  // GATEWAY: the guarded program is the gateway, whatever its image name
+    // MATCH_CMDLINE: a process counts as the program's only when its command line contains
+    // this text; empty: any.
+    std::u16string strMatchCmdline;
+    // Title lists, "title1;title2", in config.ini only: further dialogs confirmed with space,
+    // dialogs that restart the program, dialogs the user is alerted to and nothing touches.
+    std::u16string strConfirm;  // GW_CONFIRM
+    std::u16string strRestart;  // GW_RESTART
+    std::u16string strAlert;  // GW_ALERT
+    // GW_LOGIN_SEC: a login window still up this long after a launch restarts the program; 0: off.
+    int32_t nLoginSec = 0;
+    std::u16string strLoginTitle = u"IBKR Gateway;IB Gateway";  // GW_LOGIN_TITLE: the login windows' titles
+    bool operator==(const GatewaySettings&) const = default;
+};
+
+// GW_LOGIN_SEC's range: up to a day.
+inline constexpr int32_t kMaxLoginSec = 86400;
+
 struct GuardConfig {
     std::u16string strFullPath;  // FULLPATH
     std::u16string strArgs;  // ARGS, always plain text here
@@ -31,6 +52,8 @@ struct GuardConfig {
     bool bNotify = true;  // NOTIFY: tray notifications
     std::u16string strEventCmd;  // EVENT_CMD: a program run on each event; empty: none
     std::u16string strMetricsFile;  // METRICS_FILE: the metrics file's path; empty: none
+    // The gateway step (keys of their own, written after the probes').
+    GatewaySettings gateway;
 };
 
 inline constexpr char16_t SETTINGS_SECTION[] = u"PX_SETTING";
@@ -54,8 +77,10 @@ StoredSettings ReadStoredSettings(const std::u16string& iniPath);
 bool KeepsUnreadableArgs(const GuardConfig& config);
 // Writes REB_TIME, FULLPATH, EXE_NAME, ARGS (scrambled when bArgsCrypt, or the unreadable ARGS
 // as stored while KeepsUnreadableArgs), ARGSCRYPT, LOOPSEC, ISTIMEDCLOSE, in that order, then
-// each probe key that differs from its default or is in the file already (a file that never
-// had a probe keeps exactly the keys it had). False when a write failed.
+// each probe key and GATEWAY, MATCH_CMDLINE and GW_LOGIN_SEC where it differs from its default
+// or is in the file already (a file that never had them keeps exactly the keys it had). The
+// gateway's title lists are never written: they live in the file as the user wrote them.
+// False when a write failed.
 bool WriteGuardConfig(const std::u16string& iniPath, const GuardConfig& config);
 // Writes BACKOFF, BACKOFF_MAX_SEC, MIN_UPTIME_SEC, NOTIFY, EVENT_CMD and METRICS_FILE, the
 // settings of 高级设置, in one replacement of the file. False when the write failed.

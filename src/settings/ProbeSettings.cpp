@@ -2,16 +2,9 @@
 
 #include <algorithm>
 
-namespace {
+#include "base/Trim.h"
 
-std::u16string_view Trim(std::u16string_view text)
-{
-    while (!text.empty() && (text.front() == u' ' || text.front() == u'\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == u' ' || text.back() == u'\t'))
-        text.remove_suffix(1);
-    return text;
-}
+namespace {
 
 // A decimal number of 1 to maxDigits digits, no sign.
 std::optional<uint32_t> Decimal(std::u16string_view text, size_t maxDigits)
@@ -46,7 +39,7 @@ bool IsDottedIpv4(std::u16string_view host)
 
 std::optional<TcpTarget> ParseTcpTarget(const std::u16string& text)
 {
-    const std::u16string_view whole = Trim(text);
+    const std::u16string_view whole = px::TrimBlanks(text);
     const size_t colon = whole.rfind(u':');
     std::u16string_view host = colon == std::u16string_view::npos ? u"127.0.0.1" : whole.substr(0, colon);
     const std::u16string_view portText = colon == std::u16string_view::npos ? whole : whole.substr(colon + 1);

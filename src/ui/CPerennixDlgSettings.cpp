@@ -1,6 +1,8 @@
 // The main dialog's settings handlers: moving settings between config.ini, the record and
 // the controls, the start-on-launch box and the scramble switch.
 
+#include <algorithm>
+
 #include "base/DecimalText.h"
 #include "guard/RestartSchedule.h"
 #include "platform/System.h"
@@ -43,6 +45,27 @@ void CPerennixDlg::LoadSettings()
     }
 }
 
+namespace {
+
+// The restart times that are not "HH:MM" (with a day of the week or without), one a line, with
+// what each does.
+std::u16string MalformedRestartTimesText(const std::vector<MalformedRestartTime>& malformed)
+{
+    std::u16string text = u"以下重启时间不是有效的时间（HH:MM）：";
+    for (const MalformedRestartTime& entry : malformed) {
+        text += u"\n" + entry.text;
+        if (entry.badWeekday)
+            text += u"（星期无法识别，请写 Sun、Mon… 或 周日、周一…）";
+        else if (!entry.firesAt)
+            text += u"（永远不会执行）";
+        else
+            text += u"（将在 " + FormatMinuteOfDay(*entry.firesAt) + u" 执行）";
+    }
+    return text;
+}
+
+}  // namespace
+
 SaveOutcome CPerennixDlg::SaveSettingsToFile()
 {
     m_config.strFullPath = GetDlgItemText(IDC_FULLPATH);
@@ -62,6 +85,14 @@ SaveOutcome CPerennixDlg::SaveSettingsToFile()
         // match, and every check would launch another copy.
         MessageBox(u"进程名无效，请填写程序的映像名（不含路径）！", std::u16string(u"提示"), MB_OK);
         return SaveOutcome::Refused;
+    }
+    if (m_config.bTimedClose) {
+        // A day of the week misspelt ("Sux 13:00") is refused: saved, it would never fire.
+        const std::vector<MalformedRestartTime> malformed = FindMalformedRestartTimes(m_config.strRebTime);
+        if (std::any_of(malformed.begin(), malformed.end(), [](const auto& m) { return m.badWeekday; })) {
+            MessageBox(MalformedRestartTimesText(malformed), std::u16string(u"提示"), MB_OK);
+            return SaveOutcome::Refused;
+        }
     }
     if (!m_config.probes.strTcp.empty() && !ParseTcpTarget(m_config.probes.strTcp)) {
         // A hand-edited address the probe could not use: said before guarding runs without it.
@@ -107,15 +138,7 @@ void CPerennixDlg::WarnOfMalformedRestartTimes()
     const std::vector<MalformedRestartTime> malformed = FindMalformedRestartTimes(m_config.strRebTime);
     if (malformed.empty())
         return;
-    std::u16string text = u"以下重启时间不是有效的时间（HH:MM）：";
-    for (const MalformedRestartTime& entry : malformed) {
-        text += u"\n" + entry.text;
-        if (!entry.firesAt)
-            text += u"（永远不会执行）";
-        else
-            text += u"（将在 " + FormatMinuteOfDay(*entry.firesAt) + u" 执行）";
-    }
-    MessageBox(text, std::u16string(u"提示"), MB_OK);
+    MessageBox(MalformedRestartTimesText(malformed), std::u16string(u"提示"), MB_OK);
 }
 
 void CPerennixDlg::OnBnClickedAutoStart()

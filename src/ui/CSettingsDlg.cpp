@@ -27,6 +27,7 @@ CSettingsDlg::CSettingsDlg(CDialogEx* parent, std::u16string iniPath, GuardConfi
     , m_strIniPath(std::move(iniPath))
     , m_config(config)
     , m_probes(config.probes)
+    , m_gateway(config.gateway)
 {
 }
 
@@ -36,6 +37,7 @@ bool CSettingsDlg::OnInitDialog()
     LoadStartAtLogin();
     LoadAlertSettings();
     LoadProbes();
+    LoadGateway();
     return true;
 }
 
@@ -44,8 +46,10 @@ void CSettingsDlg::OnOK()
     // Every row is applied; a row the system refused keeps the dialog open with its state as
     // the system now has it, so what it shows stays true.
     // The probes first: a value refused keeps the dialog open before anything is changed.
-    if (!ApplyProbes())
+    GatewaySettings gateway = m_gateway;
+    if (!ReadGatewayRows(gateway) || !ApplyProbes())
         return;
+    m_gateway = gateway;
     bool applied = true;
     applied = ApplyStartAtLogin() && applied;
     applied = ApplyAlertSettings() && applied;
@@ -137,15 +141,39 @@ bool CSettingsDlg::ApplyProbes()
         {IDC_STOP_TIMEOUT_SEC, &ProbeSettings::nStopTimeoutSec, 0, kMaxStopTimeoutSec, u"关闭等待时间"},
     };
     for (const auto& number : numbers) {
-        const std::optional<int32_t> value = WholeNumber(GetDlgItemText(number.id));
-        if (!value || *value < number.low || *value > number.high) {
-            MessageBox(std::u16string(number.name) + u"应为 " + px::IToW(number.low) + u" 到 " + px::IToW(number.high)
-                    + u" 之间的整数！",
-                std::u16string(u"提示"), MB_OK);
+        const std::optional<int32_t> value = NumberRow(number.id, number.low, number.high, number.name);
+        if (!value)
             return false;
-        }
         probes.*number.field = *value;
     }
     m_probes = probes;
+    return true;
+}
+
+std::optional<int32_t> CSettingsDlg::NumberRow(int id, int32_t low, int32_t high, const char16_t* name)
+{
+    const std::optional<int32_t> value = WholeNumber(GetDlgItemText(id));
+    if (value && *value >= low && *value <= high)
+        return value;
+    MessageBox(std::u16string(name) + u"应为 " + px::IToW(low) + u" 到 " + px::IToW(high) + u" 之间的整数！",
+        std::u16string(u"提示"), MB_OK);
+    return std::nullopt;
+}
+
+void CSettingsDlg::LoadGateway()
+{
+    m_pWnd->CheckDlgButton(IDC_GATEWAY, m_gateway.bGateway);
+    m_pWnd->SetDlgItemText(IDC_MATCH_CMDLINE, m_gateway.strMatchCmdline);
+    m_pWnd->SetDlgItemText(IDC_GW_LOGIN_SEC, px::IToW(m_gateway.nLoginSec));
+}
+
+bool CSettingsDlg::ReadGatewayRows(GatewaySettings& gateway)
+{
+    const std::optional<int32_t> loginSec = NumberRow(IDC_GW_LOGIN_SEC, 0, kMaxLoginSec, u"登录超时");
+    if (!loginSec)
+        return false;
+    gateway.bGateway = m_pWnd->IsDlgButtonChecked(IDC_GATEWAY);
+    gateway.strMatchCmdline = GetDlgItemText(IDC_MATCH_CMDLINE);
+    gateway.nLoginSec = *loginSec;
     return true;
 }

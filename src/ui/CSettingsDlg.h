@@ -3,6 +3,8 @@
 // Each row shows its setting as it stands when the dialog opens and applies it on "确定";
 // "取消" and Esc change nothing.
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/Window.h"
@@ -33,10 +35,19 @@ private:
     // Takes the probes' rows; false, after saying why, when a value is refused.
     bool ApplyProbes();
 
+    void LoadGateway();
+    // Reads the gateway's rows into gateway; false, after saying why, when a value is refused.
+    bool ReadGatewayRows(GatewaySettings& gateway);
+    // The number typed in a row, when it is a whole number from low to high; otherwise says
+    // so, naming the row, and gives none.
+    std::optional<int32_t> NumberRow(int id, int32_t low, int32_t high, const char16_t* name);
+
     bool m_bStartAtLoginShown = false;
     std::u16string m_strIniPath;
     GuardConfig& m_config;
     // The health probes' rows change the main window's settings, written with the rest on
     // "保存" and "开始".
     ProbeSettings& m_probes;
+    // The gateway's rows, likewise.
+    GatewaySettings& m_gateway;
 };

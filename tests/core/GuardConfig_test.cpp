@@ -54,6 +54,7 @@ void ExpectSameConfig(const GuardConfig& a, const GuardConfig& b)
     EXPECT_EQ(a.nMinUptimeSec, b.nMinUptimeSec);
     EXPECT_EQ(a.bNotify, b.bNotify);
     EXPECT_EQ(a.strEventCmd, b.strEventCmd);
+    EXPECT_EQ(a.gateway, b.gateway);
     EXPECT_EQ(a.strMetricsFile, b.strMetricsFile);
 }
 
@@ -81,7 +82,7 @@ TEST_F(GuardConfigFile, MissingFileGivesEveryDefault)
 {
     const StoredSettings stored = ReadStoredSettings(ini);
     ExpectSameConfig(stored.config,
-        GuardConfig{u"", u"", u"", false, u"", 60, false, u"0", std::nullopt, {}, true, 300, 10, true, u"", u""});
+        GuardConfig{u"", u"", u"", false, u"", 60, false, u"0", std::nullopt, {}, true, 300, 10, true, u"", u"", {}});
     EXPECT_FALSE(stored.bAutoStart);
     EXPECT_FALSE(dir.Exists(ini));
 }
@@ -101,7 +102,7 @@ TEST_F(GuardConfigFile, ReadsEveryKey)
     const StoredSettings stored = ReadStoredSettings(ini);
     ExpectSameConfig(stored.config,
         GuardConfig{u"/opt/App/run.sh", u"--Plain @ text", u"", false, u"run.sh\u00C0", -7, true, u"", std::nullopt, {},
-            true, 300, 10, true, u"", u""});
+            true, 300, 10, true, u"", u"", {}});
     EXPECT_TRUE(stored.bAutoStart);
 }
 
@@ -119,7 +120,7 @@ TEST_F(GuardConfigFile, ReadsTheKeysOfWhatHappensWhenTheProgramDies)
     const StoredSettings stored = ReadStoredSettings(ini);
     ExpectSameConfig(stored.config,
         GuardConfig{u"", u"", u"", false, u"", 1, false, u"0", std::nullopt, {}, false, 600, 30, false,
-            u"/opt/事件/notify", u"/var/lib/node_exporter/perennix.prom"});
+            u"/opt/事件/notify", u"/var/lib/node_exporter/perennix.prom", {}});
     // A save of the settings the window shows leaves them as they are.
     ASSERT_TRUE(WriteGuardConfig(ini, stored.config));
     ExpectSameConfig(ReadStoredSettings(ini).config, stored.config);
@@ -354,6 +355,38 @@ TEST_F(GuardConfigFile, ProbeKeysAreWrittenOnlyOnceSetAndReadBackClamped)
     EXPECT_EQ(probes.nStopTimeoutSec, kMaxStopTimeoutSec);
     EXPECT_EQ(probes.strFile, u"/run/hb");
     EXPECT_EQ(probes.nFileSec, kMinFileSec);
+}
+
+TEST_F(GuardConfigFile, GatewayKeysAreReadAndOnlyTheWindowsOnesWritten)
+{
+    ASSERT_TRUE(WriteGuardConfig(ini, SampleConfig()));
+    for (const char* key : {"GATEWAY", "MATCH_CMDLINE", "GW_"})
+        EXPECT_EQ(dir.Read(ini).find(key), std::string::npos) << key;
+
+    dir.Write(ini,
+        U8(u8"[PX_SETTING]\r\nEXE_NAME=java\r\nGATEWAY=1\r\nMATCH_CMDLINE=ibgateway\r\n"
+           "GW_CONFIRM=Disclaimer;Accept\r\nGW_RESTART=Existing session detected\r\n"
+           "GW_ALERT=Second Factor Authentication\r\nGW_LOGIN_SEC=99999999\r\nGW_LOGIN_TITLE=登录\r\n"));
+    const GuardConfig config = ReadStoredSettings(ini).config;
+    EXPECT_TRUE(config.gateway.bGateway);
+    EXPECT_EQ(config.gateway.strMatchCmdline, u"ibgateway");
+    EXPECT_EQ(config.gateway.strConfirm, u"Disclaimer;Accept");
+    EXPECT_EQ(config.gateway.strRestart, u"Existing session detected");
+    EXPECT_EQ(config.gateway.strAlert, u"Second Factor Authentication");
+    EXPECT_EQ(config.gateway.nLoginSec, kMaxLoginSec) << "moved into its range";
+    EXPECT_EQ(config.gateway.strLoginTitle, u"登录");
+    EXPECT_EQ(ReadStoredSettings(ini + u"-missing").config.gateway, GatewaySettings{});
+
+    // A save writes the window's three keys; the title lists stay as the user wrote them.
+    GuardConfig changed = config;
+    changed.gateway.strMatchCmdline = u"IBC";
+    changed.gateway.nLoginSec = 180;
+    ASSERT_TRUE(WriteGuardConfig(ini, changed));
+    const std::string text = dir.Read(ini);
+    EXPECT_NE(text.find("MATCH_CMDLINE=IBC\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("GW_LOGIN_SEC=180\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("GW_CONFIRM=Disclaimer;Accept\r\n"), std::string::npos) << text;
+    EXPECT_EQ(ReadStoredSettings(ini).config.gateway, changed.gateway);
 }
 
 TEST(ProbeSettingsText, TcpTargets)

@@ -353,3 +353,68 @@ TEST(Calendar, ReadClocksReadsTheSystemClock)
 }
 
 }  // namespace
+
+namespace {
+
+// Each entry as "weekday:minute" (weekday -1: daily), in the schedule's order.
+std::vector<std::pair<int32_t, int32_t>> WeekKeys(const RestartSchedule& schedule)
+{
+    std::vector<std::pair<int32_t, int32_t>> keys;
+    for (const RestartEntry& entry : schedule.Entries())
+        keys.emplace_back(entry.weekday.value_or(-1), entry.minuteOfDay);
+    return keys;
+}
+
+TEST(RestartScheduleWeekdays, AnEntryMayBeginWithADayOfTheWeek)
+{
+    const struct {
+        std::u16string text;
+        std::vector<std::pair<int32_t, int32_t>> keys;
+    } cases[] = {
+        {u"Sun 13:00;06:00", {{-1, Minute(6, 0)}, {0, Minute(13, 0)}}},
+        {u"sUN 13:00;MON\t07:30;sat  23:59", {{1, Minute(7, 30)}, {0, Minute(13, 0)}, {6, Minute(23, 59)}}},
+        {u"周日 13:00;周一07:00;星期六 08:00;星期天 09:00;周天 10:00",
+            {{1, Minute(7, 0)}, {6, Minute(8, 0)}, {0, Minute(9, 0)}, {0, Minute(10, 0)}, {0, Minute(13, 0)}}},
+        {u"Tue 12:00;Wed 12:00;Thu 12:00;Fri 12:00", {{2, 720}, {3, 720}, {4, 720}, {5, 720}}},
+        // A daily entry at the same minute covers the day's.
+        {u"Sun 13:00;13:00;Mon 13:00", {{-1, Minute(13, 0)}}},
+        // A misspelt day never fires (it would fire daily at a time made of its letters).
+        {u"Sux 13:00;Sunday 13:00;周八 13:00;06:00", {{-1, Minute(6, 0)}}},
+        // Old values read as they always did.
+        {u"12:30; 06:00", {{-1, 0}, {-1, Minute(12, 30)}}},
+        {u"6:30;ab:cd", {{-1, 0}, {-1, Minute(6, 0)}}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(WeekKeys(Built(c.text)), c.keys) << px::ToUtf8(c.text);
+}
+
+TEST(RestartScheduleWeekdays, ADaysEntryIsDueOnThatDayOnly)
+{
+    RestartSchedule schedule = Built(u"Sun 13:00;Mon 00:00;12:00");
+    constexpr int32_t kSunday = 0, kSaturday = 6;
+    for (int32_t weekday = 0; weekday < 7; ++weekday) {
+        SCOPED_TRACE(weekday);
+        EXPECT_EQ(schedule.FindDueNow(Minute(13, 0), 100, weekday) != nullptr, weekday == kSunday);
+        EXPECT_EQ(schedule.FindDueSoon(Minute(12, 57), 100, weekday) != nullptr, weekday == kSunday);
+        EXPECT_NE(schedule.FindDueNow(Minute(12, 0), 100, weekday), nullptr) << "the daily entry";
+        // Monday's midnight is due soon on Sunday evening, its day before.
+        EXPECT_EQ(schedule.FindDueSoon(Minute(23, 58), 100, weekday) != nullptr, weekday == kSunday);
+        EXPECT_EQ(schedule.FindJumpedOver(Minute(12, 30), Minute(13, 30), 100, weekday) != nullptr, weekday == kSunday);
+    }
+    EXPECT_EQ(schedule.FindDueNow(Minute(13, 0), 100, std::nullopt), nullptr) << "no day known: daily entries only";
+    schedule.FindDueNow(Minute(13, 0), 100, kSunday)->lastFiredDay = 100;
+    EXPECT_EQ(schedule.FindDueNow(Minute(13, 0), 100, kSunday), nullptr);
+    EXPECT_NE(schedule.FindDueNow(Minute(13, 0), 107, kSunday), nullptr) << "a week later";
+    EXPECT_EQ(schedule.FindDueSoon(Minute(23, 58), 100, kSaturday), nullptr);
+}
+
+TEST(RestartScheduleWeekdays, AMisspeltDayIsNamedAsSuch)
+{
+    const std::vector<MalformedRestartTime> malformed
+        = FindMalformedRestartTimes(u"Sun 13:00;周日 06:00;Sux 13:00;Mon 9:30;06:00;星期八 1:00");
+    EXPECT_EQ(malformed,
+        (std::vector<MalformedRestartTime>{{u"Sux 13:00", std::nullopt, true}, {u"Mon 9:30", Minute(9, 0), false},
+            {u"星期八 1:00", std::nullopt, true}}));
+}
+
+}  // namespace

@@ -220,6 +220,38 @@ TEST_F(ProcessTest, UnreadableProcIsAFailedSnapshot)
     EXPECT_EQ(visits, 0);
 }
 
+// MATCH_CMDLINE on real processes: two of one image name told apart by their command lines
+// (/proc/PID/cmdline, its NULs read as spaces); ending the program ends only the one whose
+// command line holds the text.
+TEST_F(ProcessTest, ACommandLineFilterTellsTwoProcessesOfOneNameApart)
+{
+    const std::string name = "pxcl" + m_tag;
+    const std::string path = m_dir / name;
+    pxtest::CopyProbe(path);
+    const std::string gatewayMark = "role=ibgateway-" + m_tag;
+    const std::string otherMark = "role=ide-" + m_tag;
+    m_children.push_back(std::make_unique<ChildProcess>(path, std::vector<std::string>{path, "-x", gatewayMark}));
+    ChildProcess& gateway = *m_children.back();
+    m_children.push_back(std::make_unique<ChildProcess>(path, std::vector<std::string>{path, "-x", otherMark}));
+    ChildProcess& other = *m_children.back();
+    ASSERT_TRUE(gateway.Started() && other.Started());
+
+    EXPECT_EQ(m_system.CommandLineOf(static_cast<uint32_t>(gateway.Pid()), 0), U16(path + " -x " + gatewayMark));
+    const std::optional<uint64_t> stamp = px::posix::ProcessStartTime("/proc", static_cast<uint32_t>(gateway.Pid()));
+    ASSERT_TRUE(stamp.has_value());
+    EXPECT_FALSE(m_system.CommandLineOf(static_cast<uint32_t>(gateway.Pid()), *stamp + 1).has_value())
+        << "a start stamp of another process";
+    EXPECT_FALSE(m_system.CommandLineOf(0x7FFFFFF0, 0).has_value());
+
+    const std::u16string image = U16(name);
+    EXPECT_TRUE(AnyProcessNamed(m_system, GuardedProgram(image, U16(gatewayMark))));
+    EXPECT_FALSE(AnyProcessNamed(m_system, GuardedProgram(image, U16("role=nobody-" + m_tag))));
+    EXPECT_TRUE(TerminateAllNamed(m_system, GuardedProgram(image, U16(gatewayMark))));
+    EXPECT_TRUE(gateway.WaitForExit(5000).has_value());
+    EXPECT_FALSE(other.WaitForExit(300).has_value()) << "the other process of the name lives on";
+    EXPECT_TRUE(AnyProcessNamed(m_system, image));
+}
+
 TEST(KernelName, MarksCutNamesAndDropsASplitCharacter)
 {
     const struct {

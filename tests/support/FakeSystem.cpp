@@ -98,11 +98,27 @@ uint32_t FakeSystem::AddProcessNames(std::vector<ProcessName> names, bool canOpe
     return p.pid;
 }
 
+uint32_t FakeSystem::AddProcessWithCommandLine(const std::u16string& name, const std::u16string& commandLine)
+{
+    const uint32_t pid = AddProcess(name);
+    processes.back().commandLine = commandLine;
+    return pid;
+}
+
 uint32_t FakeSystem::AddToLaunch(uint64_t launch, const std::u16string& name)
 {
     const uint32_t pid = AddProcess(name);
     processes.back().launch = launch;
+    processes.back().commandLine = launchCommandLine;
     return pid;
+}
+
+std::optional<std::u16string> FakeSystem::CommandLineOf(uint32_t pid, uint64_t)
+{
+    for (const FakeProcess& p : processes)
+        if (p.pid == pid)
+            return p.commandLine;
+    return std::nullopt;
 }
 
 void FakeSystem::RemoveProcess(uint32_t pid)
@@ -260,6 +276,7 @@ std::vector<TopWindow> FakeSystem::FindTopWindows(const std::u16string& title)
             continue;
         TopWindow window{w.handle, w.windowClass, w.isDialog, {}};
         window.owner.names = w.ownerNames;
+        window.owner.pid = w.ownerPid;
         found.push_back(window);
     }
     return found;
@@ -279,8 +296,8 @@ bool FakeSystem::BringToFront(ForeignWindow window)
 void FakeSystem::PressSpaceKey()
 {
     spacePresses.push_back(m_front);
-    // A confirmed dialog closes.
-    std::erase_if(windows, [this](const ForeignWin& w) { return w.handle == m_front; });
+    // A confirmed dialog closes (unless it is one that a space key does not close).
+    std::erase_if(windows, [this](const ForeignWin& w) { return w.handle == m_front && w.closesOnSpace; });
     m_front = 0;
 }
 

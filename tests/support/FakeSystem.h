@@ -69,6 +69,7 @@ struct FakeProcess {
     bool ownUser = true;  // false: another user's process
     uint64_t startStamp = 0;
     bool closesWhenAsked = true;  // false: it ignores a request to close
+    std::optional<std::u16string> commandLine;  // none: the system will not tell it
 };
 
 struct ShellLaunch {
@@ -85,6 +86,8 @@ struct ForeignWin {
     bool bringsToFront = true;  // false: the system refuses to give it the focus
     bool isDialog = false;
     std::vector<ProcessName> ownerNames = {};  // the names of the process that shows it
+    uint32_t ownerPid = 0;  // the process that shows it (0: unknown)
+    bool closesOnSpace = true;  // false: a space key pressed on it leaves it up
 };
 
 class FakeSystem : public System {
@@ -97,6 +100,8 @@ public:
     // Process table
     uint32_t AddProcess(const std::u16string& name, bool canOpen = true);
     uint32_t AddProcessNames(std::vector<ProcessName> names, bool canOpen = true);
+    // A process with a command line the system tells.
+    uint32_t AddProcessWithCommandLine(const std::u16string& name, const std::u16string& commandLine);
     // A process that the launch started in turn (a launcher's program).
     uint32_t AddToLaunch(uint64_t launch, const std::u16string& name);
     // The pid of the first process of the last launch that started one (0: none).
@@ -114,6 +119,8 @@ public:
     // When set, a successful shell launch or a script that ran starts a process of this name
     // (and the shell launch reports it as the process it started).
     std::u16string launchStartsProcess;
+    // The command line of the process a launch starts (none: the system will not tell it).
+    std::optional<std::u16string> launchCommandLine;
     std::vector<ShellLaunch> shellLaunches;
     // Paths the system reports as programs it starts by themselves, and as scripts only the
     // interpreter runs.
@@ -182,6 +189,7 @@ public:
         const std::u16string& program, const std::vector<EnvironmentVariable>& environment) override;
     std::optional<ProcessExit> CommandExit(uint64_t id) override;
     int64_t GetUnixTimeMs() override { return m_clock.NowMs(); }
+    std::optional<std::u16string> CommandLineOf(uint32_t pid, uint64_t startStamp) override;
     std::vector<TopWindow> FindTopWindows(const std::u16string& title) override;
     bool BringToFront(ForeignWindow window) override;
     void PressSpaceKey() override;

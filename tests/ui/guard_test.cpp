@@ -870,7 +870,9 @@ std::string DateText(std::chrono::sys_days day)
 // Four hundred days of guarding in New York's time zone, across the leap day of 2028, two year
 // ends and four daylight-saving changes (two 23-hour and two 25-hour days), with restart
 // times at midnight, 12:30 and 23:59: each restarts the program exactly once a day, at the same
-// moment of its minute, and no countdown outlives its restart.
+// moment of its minute, and no countdown outlives its restart. Beside them, "Sun 13:00" (the
+// weekly restart of a gateway) fires on Sundays only, and "周三 00:10" on Wednesdays only, its
+// countdown after the midnight restart.
 TEST_F(GuardTest, FourHundredDaysRestartEachTimeExactlyOnceADay)
 {
     using namespace std::chrono;
@@ -880,7 +882,7 @@ TEST_F(GuardTest, FourHundredDaysRestartEachTimeExactlyOnceADay)
     clock.Set(2027, 11, 30, 8, 0);
     const std::u16string program = MakeProgram("guarded.exe");
     const std::string launched = " ->程序未运行，已启动：" + px::ToUtf8(program);
-    WriteIni(GuardedIni(program, "ISTIMEDCLOSE=1\r\nREB_TIME=00:00;12:30;23:59\r\n"));
+    WriteIni(GuardedIni(program, "ISTIMEDCLOSE=1\r\nREB_TIME=00:00;12:30;23:59;Sun 13:00;周三 00:10\r\n"));
     system.AddProcess(u"guarded.exe");
     system.launchStartsProcess = u"guarded.exe";
     std::vector<std::string> countdownsLeft;
@@ -905,17 +907,30 @@ TEST_F(GuardTest, FourHundredDaysRestartEachTimeExactlyOnceADay)
         "2027-11-30 08:00:00.000 ->对话框初始化完成。。。",
         "2027-11-30 08:00:00.000 ->开始守护（用户操作）。。。",
     };
+    int weekly = 0;
     for (sys_days day = first; day <= last; day += days{1}) {
         const std::string date = DateText(day);
         if (day != first) {
             expected.push_back(date + " 00:00:18.000 ->0:0 触发，执行关闭。。。");
             expected.push_back(date + " 00:00:21.000" + launched);
+            if (weekday{day} == Wednesday) {
+                expected.push_back(date + " 00:06:00.000 ->0:10: 距离不足5分钟，开始循环准备。。。");
+                expected.push_back(date + " 00:10:05.000 ->0:10 触发，执行关闭。。。");
+                expected.push_back(date + " 00:10:08.000" + launched);
+                ++weekly;
+            }
         }
         if (day == last)
             break;
         expected.push_back(date + " 12:26:00.000 ->12:30: 距离不足5分钟，开始循环准备。。。");
         expected.push_back(date + " 12:30:05.000 ->12:30 触发，执行关闭。。。");
         expected.push_back(date + " 12:30:08.000" + launched);
+        if (weekday{day} == Sunday) {
+            expected.push_back(date + " 12:56:00.000 ->13:0: 距离不足5分钟，开始循环准备。。。");
+            expected.push_back(date + " 13:00:05.000 ->13:0 触发，执行关闭。。。");
+            expected.push_back(date + " 13:00:08.000" + launched);
+            ++weekly;
+        }
         expected.push_back(date + " 23:55:00.000 ->23:59: 距离不足5分钟，开始循环准备。。。");
         expected.push_back(date + " 23:59:05.000 ->23:59 触发，执行关闭。。。");
         expected.push_back(date + " 23:59:08.000" + launched);
@@ -926,7 +941,7 @@ TEST_F(GuardTest, FourHundredDaysRestartEachTimeExactlyOnceADay)
     ASSERT_EQ(lines.size(), expected.size());
     for (size_t i = 0; i < lines.size(); ++i)
         ASSERT_EQ(lines[i], expected[i]) << "entry " << i;
-    EXPECT_EQ(system.terminated.size(), 3u * 400u);
+    EXPECT_EQ(system.terminated.size(), 3u * 400u + static_cast<size_t>(weekly));
 }
 
 // Daylight saving time: a change forward skips an hour of the wall clock, a change back shows
@@ -961,6 +976,11 @@ TEST_F(GuardTest, ClockChangesNeitherLoseNorRepeatARestart)
         {&kNewYork, 2026, 3, 8, "03:01",
             {"2026-03-08 03:00:00.000 ->3:1" + soon, "2026-03-08 03:01:10.000 ->3:1" + fired,
                 "2026-03-09 02:57:00.000 ->3:1" + soon, "2026-03-09 03:01:05.000 ->3:1" + fired}},
+        // A day's entry on the day of the change (a Sunday) fires as a daily one would, and
+        // not on the Monday after; Monday's entry only then.
+        {&kNewYork, 2026, 3, 8, "Sun 02:30", {"2026-03-08 03:00:00.000 ->2:30" + fired}},
+        {&kNewYork, 2026, 3, 8, "mon 02:30",
+            {"2026-03-09 02:26:00.000 ->2:30" + soon, "2026-03-09 02:30:05.000 ->2:30" + fired}},
         // New York, 1 November 2026: 01:59:59 EDT is followed by 01:00:00 EST.
         {&kNewYork, 2026, 11, 1, "01:30",
             {"2026-11-01 01:26:00.000 ->1:30" + soon, "2026-11-01 01:30:05.000 ->1:30" + fired,
@@ -976,6 +996,10 @@ TEST_F(GuardTest, ClockChangesNeitherLoseNorRepeatARestart)
         {&kSaoPaulo2018, 2018, 11, 4, "00:00",
             {"2018-11-03 23:56:00.000 ->0:0" + soon, "2018-11-04 01:00:05.000 ->0:0" + fired,
                 "2018-11-04 23:56:00.000 ->0:0" + soon, "2018-11-05 00:00:05.000 ->0:0" + fired}},
+        // Sunday's midnight: its countdown on Saturday evening, fired after the jump; none on
+        // Sunday evening for Monday.
+        {&kSaoPaulo2018, 2018, 11, 4, "周日 00:00",
+            {"2018-11-03 23:56:00.000 ->0:0" + soon, "2018-11-04 01:00:05.000 ->0:0" + fired}},
         {&kSaoPaulo2018, 2018, 11, 4, "00:30",
             {"2018-11-04 01:00:00.000 ->0:30" + fired, "2018-11-05 00:26:00.000 ->0:30" + soon,
                 "2018-11-05 00:30:05.000 ->0:30" + fired}},
@@ -1224,6 +1248,32 @@ TEST_F(GuardTest, SaveNamesTheRestartTimesThatWillNotFireAsWritten)
         EXPECT_EQ(host.boxes.size(), 2u);
     });
     EXPECT_NE(Ini().find("REB_TIME=abc"), std::string::npos);
+}
+
+// Restart times may carry a day of the week; a misspelt day is refused by the save (and so
+// by the start) with the format message, and nothing is written.
+TEST_F(GuardTest, AMisspeltDayOfTheWeekIsRefusedOnSave)
+{
+    WriteIni(RestartIni("06:30"));
+    Run([&](FakeWindow& w) {
+        w.Type(IDC_REBTIME, u"Sun 13:00;Sux 13:00;周八 06:00");
+        w.Click(IDC_SAVE);
+        ASSERT_EQ(host.boxes.size(), 1u);
+        EXPECT_EQ(host.boxes[0].text,
+            u"以下重启时间不是有效的时间（HH:MM）：\nSux 13:00（星期无法识别，请写 Sun、Mon… 或 周日、周一…）\n"
+            u"周八 06:00（星期无法识别，请写 Sun、Mon… 或 周日、周一…）");
+        Start(w);
+        EXPECT_FALSE(MainDialog(w).IsGuarding());
+        EXPECT_EQ(host.boxes.size(), 3u) << "the start's question, then the same refusal";
+
+        // Spelt right, in either language and any case, it saves without a word more.
+        host.boxes.clear();
+        w.Type(IDC_REBTIME, u"SUN 13:00;周一 06:00;星期六 23:00");
+        w.Click(IDC_SAVE);
+        ASSERT_EQ(host.boxes.size(), 1u);
+        EXPECT_EQ(host.boxes[0].text, u"保存成功！");
+    });
+    EXPECT_NE(Ini().find("REB_TIME=SUN 13:00;周一 06:00;星期六 23:00"), std::string::npos);
 }
 
 }  // namespace

@@ -232,6 +232,35 @@ TEST_F(SettingsDialogTest, ProbeRowsShowTheFileTakeValidValuesAndRefuseMalformed
         EXPECT_NE(Ini().find(line), std::string::npos) << line << Ini();
 }
 
+TEST_F(SettingsDialogTest, GatewayRowsShowTheFileAndAreSavedWithTheRest)
+{
+    const std::u16string program = MakeProgram("guarded.exe");
+    WriteIni(GuardedIni(program, "MATCH_CMDLINE=ibgateway\r\nGW_CONFIRM=Disclaimer\r\n"));
+    Run([&](FakeWindow& w) {
+        host.OnModal(IDD_SETTINGS, [&](FakeWindow& s) {
+            EXPECT_FALSE(s.Checked(IDC_GATEWAY));
+            EXPECT_EQ(s.Text(IDC_MATCH_CMDLINE), u"ibgateway");
+            EXPECT_EQ(s.Text(IDC_GW_LOGIN_SEC), u"0");
+            s.Type(IDC_GW_LOGIN_SEC, u"86401");
+            s.Click(IDOK);
+            ASSERT_FALSE(host.boxes.empty());
+            EXPECT_EQ(host.boxes.back().text, u"登录超时应为 0 到 86400 之间的整数！");
+            EXPECT_FALSE(s.ended);
+            s.Click(IDC_GATEWAY);
+            s.Type(IDC_MATCH_CMDLINE, u"IBC");
+            s.Type(IDC_GW_LOGIN_SEC, u"180");
+            s.Click(IDOK);
+            EXPECT_TRUE(s.ended);
+        });
+        w.SysCommand(IDM_SETTINGS);
+        EXPECT_EQ(Ini().find("GATEWAY=1"), std::string::npos) << "written on 保存, not on 确定";
+        w.Click(IDC_SAVE);
+    });
+    for (const char* line :
+        {"\nGATEWAY=1\r\n", "\nMATCH_CMDLINE=IBC\r\n", "\nGW_LOGIN_SEC=180\r\n", "\nGW_CONFIRM=Disclaimer\r\n"})
+        EXPECT_NE(Ini().find(line), std::string::npos) << line << Ini();
+}
+
 TEST_F(SettingsDialogTest, AMalformedAddressInTheFileRefusesTheSaveWithTheSameWords)
 {
     const std::u16string program = MakeProgram("guarded.exe");

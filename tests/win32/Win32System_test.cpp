@@ -43,6 +43,18 @@ protected:
         fs::copy_file(HelperPath(), path);
         return path;
     }
+
+    // The start stamp the process list gives the process (0: not listed).
+    uint64_t StartStampOf(uint32_t pid)
+    {
+        uint64_t stamp = 0;
+        m_system.EnumerateProcesses(ProcessDetail::Full, [&](const ProcessEntry& e) {
+            if (e.pid == pid)
+                stamp = e.startStamp;
+            return true;
+        });
+        return stamp;
+    }
 };
 
 TEST_F(Win32SystemTest, SnapshotFindsBothInstancesInAnotherCaseAndTerminationEndsThem)
@@ -81,12 +93,7 @@ TEST_F(Win32SystemTest, TerminationRefusesWhatItCannotOpen)
     // An id names the listed process only with its creation time.
     StartedProcess helper(HelperPath(), L"sleep");
     ASSERT_TRUE(helper.Started());
-    uint64_t stamp = 0;
-    m_system.EnumerateProcesses(ProcessDetail::Full, [&](const ProcessEntry& e) {
-        if (e.pid == helper.Pid())
-            stamp = e.startStamp;
-        return true;
-    });
+    const uint64_t stamp = StartStampOf(helper.Pid());
     ASSERT_NE(stamp, 0u);
     EXPECT_FALSE(m_system.TerminateProcess(helper.Pid(), stamp + 1));
     EXPECT_FALSE(helper.WaitForExit(200).has_value());
@@ -312,6 +319,21 @@ TEST_F(Win32SystemTest, SpaceKeyPressesTheDefaultButtonOfTheDialogBroughtToTheFr
 
     // The window is gone: it cannot come to the front, and the caller is told so.
     EXPECT_FALSE(m_system.BringToFront(window));
+}
+
+// The command line a process was started with, as MATCH_CMDLINE reads it; none for a process
+// that has gone, or for a pid reused since (another start stamp).
+TEST_F(Win32SystemTest, CommandLineOfAProcessIsTheLineItWasStartedWith)
+{
+    StartedProcess helper(HelperPath(), L"sleep --role=ibgateway " + m_tag);
+    ASSERT_TRUE(helper.Started());
+    const uint64_t stamp = StartStampOf(helper.Pid());
+    const std::optional<std::u16string> line = m_system.CommandLineOf(helper.Pid(), stamp);
+    ASSERT_TRUE(line.has_value());
+    EXPECT_NE(line->find(U16(L"sleep --role=ibgateway " + m_tag)), std::u16string::npos) << px::ToUtf8(*line);
+    EXPECT_NE(line->find(u"px_winhelper"), std::u16string::npos) << px::ToUtf8(*line);
+    EXPECT_FALSE(m_system.CommandLineOf(helper.Pid(), stamp + 1).has_value());
+    EXPECT_FALSE(m_system.CommandLineOf(0, 0).has_value());
 }
 
 uint64_t Ticks(const SYSTEMTIME& time)

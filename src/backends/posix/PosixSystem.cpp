@@ -126,6 +126,14 @@ bool PosixSystem::EnumerateProcesses(ProcessDetail detail, const std::function<b
         "/proc", detail, visit, detail == ProcessDetail::Quick ? &m_lastQuickStop : nullptr);
 }
 
+std::optional<std::u16string> PosixSystem::CommandLineOf(uint32_t pid, uint64_t startStamp)
+{
+    const std::optional<std::string> text = px::posix::ReadCommandLine("/proc", pid, startStamp);
+    if (!text)
+        return std::nullopt;
+    return px::FromUtf8(*text);
+}
+
 bool PosixSystem::TerminateProcess(uint32_t pid, uint64_t startStamp)
 {
     return SignalProcess(pid, startStamp, SIGKILL);

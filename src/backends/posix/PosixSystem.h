@@ -45,6 +45,8 @@ public:
         const std::u16string& program, const std::vector<EnvironmentVariable>& environment) override;
     std::optional<ProcessExit> CommandExit(uint64_t id) override;
 
+    // /proc/PID/cmdline, its NULs read as spaces.
+    std::optional<std::u16string> CommandLineOf(uint32_t pid, uint64_t startStamp) override;
     std::vector<TopWindow> FindTopWindows(const std::u16string& title) override;
     bool BringToFront(ForeignWindow window) override;
     void PressSpaceKey() override;

@@ -1,5 +1,6 @@
 #include "backends/posix/ProcFs.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -521,6 +522,37 @@ std::optional<ProcessEntry> ReadProcess(const char* procRoot, uint32_t pid)
     struct stat info { };
     entry.ownUser = fstatat(procFd.Get(), path.Leaf(""), &info, 0) == 0 && info.st_uid == geteuid();
     return entry;
+}
+
+std::optional<std::string> ReadCommandLine(const char* procRoot, uint32_t pid, uint64_t startStamp)
+{
+    if (pid == 0)
+        return std::nullopt;
+    const std::string path = std::string(procRoot) + "/" + std::to_string(pid) + "/cmdline";
+    const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    if (!fd.Valid())
+        return std::nullopt;
+    constexpr size_t kMaxCommandLine = 1024 * 1024;
+    std::string text;
+    char chunk[4096];
+    while (text.size() < kMaxCommandLine) {
+        ssize_t n;
+        do {
+            n = read(fd.Get(), chunk, sizeof chunk);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            break;
+        text.append(chunk, static_cast<size_t>(n));
+    }
+    // Read after the file: a pid reused while it was read names another process.
+    if (startStamp != 0 && ProcessStartTime(procRoot, pid) != startStamp)
+        return std::nullopt;
+    if (!text.empty() && text.back() == '\0')
+        text.pop_back();
+    std::replace(text.begin(), text.end(), '\0', ' ');
+    return text;
 }
 
 std::vector<uint32_t> LaunchMembers(const char* procRoot, const LaunchScope& launch, std::set<uint64_t>* known)

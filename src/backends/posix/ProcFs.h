@@ -44,6 +44,11 @@ bool ScanProcesses(const char* procRoot, ProcessDetail detail, const std::functi
 // is a zombie or a kernel thread.
 std::optional<ProcessEntry> ReadProcess(const char* procRoot, uint32_t pid);
 
+// /proc/PID/cmdline as one text, its arguments joined by spaces (the NULs between them read as
+// spaces, the last one dropped), at most 1 MiB of it; nullopt when it cannot be read, or when
+// startStamp (not 0) says the pid names another process now.
+std::optional<std::string> ReadCommandLine(const char* procRoot, uint32_t pid, uint64_t startStamp);
+
 // What one launch started: the session it was given, from its start on, and the processes a
 // subreaper adopted from it.
 struct LaunchScope {

@@ -47,6 +47,10 @@ public:
     std::optional<ProcessExit> CommandExit(uint64_t id) override;
 
     // A window of the dialog class (#32770) or with a dialog frame counts as a dialog.
+    // The line the process was started with: NtQueryInformationProcess's
+    // ProcessCommandLineInformation (Windows 8.1 and later), else read from the process's
+    // parameters block (Wine; needs PROCESS_VM_READ).
+    std::optional<std::u16string> CommandLineOf(uint32_t pid, uint64_t startStamp) override;
     std::vector<TopWindow> FindTopWindows(const std::u16string& title) override;
     // True when the window is the foreground window afterwards: Windows may refuse the change.
     bool BringToFront(ForeignWindow window) override;
