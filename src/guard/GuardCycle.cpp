@@ -1,12 +1,14 @@
-// The guard cycle: what the engine does on each tick of the window's three guard timers.
-
-#include <ctime>
-#include <optional>
+// The guard cycle: what the engine does at each check (a tick of the loop timer, or the
+// one-shot check after a launch), at the probes' and the daily restart's ticks, and when the
+// program it guards has ended.
 
 #include "guard/GuardCycle.h"
+
+#include <string>
+
+#include "base/DecimalText.h"
 #include "guard/GuardEngine.h"
 #include "guard/ProcessMatch.h"
-#include "log/LogEntry.h"
 #include "platform/System.h"
 #include "resources/Resource.h"
 
@@ -19,35 +21,15 @@ constexpr char16_t kStatusRunning[] = u"守护正在运行。。。";
 constexpr char16_t kStatusLaunchFailed[] = u"打开程序失败，已停止守护。。。！";
 constexpr char16_t kStatusNameNotFound[] = u"已启动，但找不到进程名：";
 
-// A wall clock that ran this much ahead of real time between two looks was moved forward.
-constexpr int64_t kClockJumpMs = 60 * 1000;
-constexpr int64_t kMsPerDay = 24 * 60 * 60 * 1000;
-
-int32_t MinuteOfDay(const std::tm& calendar) { return calendar.tm_hour * 60 + calendar.tm_min; }
-
-int64_t DayNumber(int64_t wallMs) { return (wallMs >= 0 ? wallMs : wallMs - kMsPerDay + 1) / kMsPerDay; }
-
-// What one look at the clock found.
-struct ClockLook {
-    int32_t minute;  // of the day now
-    int32_t day;  // of the year now
-    int32_t weekday;  // 0 = Sunday
-    // When the wall clock jumped forward since the last look: the minute of that look, or -1
-    // when it was on an earlier day. Every minute after it up to now went by unseen.
-    std::optional<int32_t> jumpedFrom;
-};
-
-ClockLook LookAtClock(std::optional<ClockReading>& lastLook)
+// The status line while the program runs: with a probe failing, how far it is from a restart.
+std::u16string RunningStatus(const HealthMonitor& health)
 {
-    const ClockReading now = ReadClocks();
-    ClockLook look{MinuteOfDay(now.calendar), now.calendar.tm_yday, now.calendar.tm_wday, std::nullopt};
-    if (lastLook && WallClockJumpMs(*lastLook, now) >= kClockJumpMs) {
-        const bool sameDay = DayNumber(lastLook->wallMs) == DayNumber(now.wallMs);
-        look.jumpedFrom = sameDay ? MinuteOfDay(lastLook->calendar) : -1;
-    }
-    lastLook = now;
-    return look;
+    if (health.Failing() == 0)
+        return kStatusRunning;
+    return u"守护正在运行，探测失败 " + px::IToW(health.Failing()) + u"/" + px::IToW(health.Needed()) + u"。。。";
 }
+
+bool IsRunningStatus(const std::u16string& text) { return text.rfind(u"守护正在运行", 0) == 0; }
 
 }  // namespace
 
@@ -57,61 +39,26 @@ bool LaunchesThroughShell(const std::u16string& path, System& system)
     // "open"; anything else is a command line for the interpreter. A program the system knows
     // as one by other means (an executable file on Linux, where program names carry no
     // extension; "Client.Exe" on Windows) is a program too: through the interpreter it would
-    // get no arguments. A script the system
-    // knows only the interpreter runs (on Linux) goes there whatever its path spells: the
-    // shell's "open" would show "~/executables/run.sh" in an editor.
+    // get no arguments. A script the system knows only the interpreter runs (on Linux) goes
+    // there whatever its path spells: the shell's "open" would show "~/executables/run.sh" in
+    // an editor.
     if (system.IsExecutableProgram(path))
         return true;
     const bool spellsExe = path.find(u"exe") != std::u16string::npos || path.find(u"EXE") != std::u16string::npos;
     return spellsExe && !system.IsScriptFile(path);
 }
 
-GuardEngine::GuardEngine(GuardView& view)
-    : m_view(view)
-{
-}
-
-GuardEngine::~GuardEngine() { ForgetLaunchedProcess(); }
-
-void GuardEngine::Shutdown() { ForgetLaunchedProcess(); }
-
-void GuardEngine::OnTimer(uintptr_t id)
-{
-    if ((id == TIMER_LOOP || id == TIMER_LAUNCHED) && m_bGuarding)
-        GuardedCheck(id);
-    else if (id == TIMER_RESTART)
-        FireDueRestart();
-    else if (id == TIMER_PROBE)
-        FinishProbeRound();
-    else if (id == TIMER_STOP)
-        OnStopTick();
-    else if (id == TIMER_NOTIFY)
-        ShowHeldNotice();
-    // Anything else, such as a loop tick already queued when guarding stopped, does nothing.
-    // Every event to tell comes from a tick: the tick's events make one notification.
-    FlushNotices();
-}
-
 void GuardEngine::GuardedCheck(uintptr_t id)
 {
-    if (IsStopping()) {
-        // The stop's own tick ends the program and arms the check that launches it again.
-        if (id == TIMER_LAUNCHED)
-            m_view.CancelTimer(TIMER_LAUNCHED);
+    if (m_state == GuardState::Closing) {
+        // The close's own tick ends the program and arms the check that launches it again.
         return;
     }
     // What the last launch started is kept while any of its processes lives, also while the
     // program is found by name: the daily restart ends all of it, launcher scripts and the
     // programs they started in the background included.
-    if (IsProcessRunning(m_config.strExeName)) {
-        NoteProgramStaysUp();
-        // A dialog the user must see (an alert, a dialog given up on) says so instead.
-        std::u16string status = kStatusRunning;
-        const bool restarting = IsGatewayProgram(m_config) && RunGatewayStep(status);
-        if (!restarting) {
-            ShowStatus(status);
-            CheckHealth();
-        }
+    if (IsProcessRunning()) {
+        CheckWhileUp();
     } else if (m_launched && GetSystem().IsAlive(*m_launched)) {
         // What the last launch started still runs (a launcher that returned may have left the
         // real program running in the background), but under another name than the one
@@ -119,7 +66,7 @@ void GuardEngine::GuardedCheck(uintptr_t id)
         ShowStatus(kStatusNameNotFound + m_config.strExeName);
         NoteProgramStaysUp();
     } else {
-        if (m_bProgramUp)
+        if (m_state == GuardState::Up)
             NoteProgramEnded();
         if (!WaitingAfterQuickExit() && !LaunchProgram())
             return;  // guarding has stopped
@@ -129,57 +76,78 @@ void GuardEngine::GuardedCheck(uintptr_t id)
     // the next check is the next loop tick.
     if (id == TIMER_LAUNCHED)
         m_view.CancelTimer(TIMER_LAUNCHED);
-    CollectEventCommands();
-    UpdateMetrics(false);
+    Publish(GuardEvent{GuardEventKind::CheckDone});
+}
+
+void GuardEngine::CheckWhileUp()
+{
+    NoteProgramStaysUp();
+    // A dialog the user must see (an alert, a dialog given up on) says so instead of "running".
+    std::u16string status = RunningStatus(m_health);
+    if (IsGatewayProgram(m_config)) {
+        GatewayAnswer answer = m_gateway.Check(GetSystem(), m_program, GetSystem().GetSteadyMs() - m_launchedAtMs);
+        for (GuardEvent& event : answer.events)
+            Publish(std::move(event));
+        if (answer.restart) {
+            RestartOnPurpose(*answer.restart);
+            return;
+        }
+        if (!answer.status.empty())
+            status = answer.status;
+    }
+    ShowStatus(status);
+    // The answers are read on the probe's own tick: no wait on the window's thread.
+    if (m_health.StartRound(GetSystem(), m_program, GetSystem().GetSteadyMs()))
+        m_view.ArmTimer(TIMER_PROBE, kProbeAnswerMs);
 }
 
 bool GuardEngine::LaunchProgram()
 {
     ForgetLaunchedProcess();
     ShowStatus(kStatusLaunching);
-    if (m_counters.nLaunches > 0 && !m_bRestartLaunch)
-        ++m_counters.nCrashRestarts;
-    m_bRestartLaunch = false;
-    ++m_counters.nLaunches;
-    m_counters.lastLaunchUnixSec = GetSystem().GetUnixTimeMs() / 1000;
+    GuardEvent launching{GuardEventKind::Launching};
+    launching.reason = m_nextLaunch != RestartReason::None ? m_nextLaunch
+        : m_counters.nLaunches > 0                         ? RestartReason::Crash
+                                                           : RestartReason::None;
+    m_nextLaunch = RestartReason::None;
+    Publish(std::move(launching));
     m_launchedAtMs = GetSystem().GetSteadyMs();
-    m_gateway.loginJudged = false;  // this launch's login window is looked for in time
-    m_bProgramUp = true;
+    m_gateway.OnLaunch();
+    SetState(GuardState::Up);
     const std::u16string& path = m_config.strFullPath;
+    GuardEvent launched{GuardEventKind::Launched};
+    launched.detail = path;
     if (LaunchesThroughShell(path, GetSystem())) {
         const std::u16string* parameters = m_config.strArgs.empty() ? nullptr : &m_config.strArgs;
         const intptr_t result = GetSystem().ShellOpen(path, parameters, &m_launched);
         if (result <= 32) {
-            WriteLogEntry(logtext::kLaunchFailed, static_cast<int64_t>(result));
+            GuardEvent failed{GuardEventKind::LaunchFailed};
+            failed.number = static_cast<int64_t>(result);
+            Publish(std::move(failed));
             StopLaunchFailed();
             return false;
         }
-        // The path only: the arguments may be scrambled secrets and never reach the log.
-        WriteLogEntry(logtext::kProgramLaunched, path);
+        Publish(std::move(launched));
     } else {
-        WriteLogEntry(logtext::kProgramLaunched, path);
+        Publish(std::move(launched));
         // The script runs beside the window, which goes on answering and guarding; its exit
         // status says nothing about the program, but an interpreter that could not run the
         // file at all is a failed launch.
         if (!GetSystem().StartScript(path, &m_launched)) {
-            WriteLogEntry(logtext::kScriptNotRun);
+            GuardEvent failed{GuardEventKind::LaunchFailed};
+            failed.bFlag = true;
+            Publish(std::move(failed));
             StopLaunchFailed();
             return false;
         }
     }
-    StartGrace();
+    m_health.BeginGrace(GetSystem().GetSteadyMs());
+    PublishTrayStatus();
     m_view.ArmTimer(TIMER_LAUNCHED, kLaunchedCheckMs);
     return true;
 }
 
-void GuardEngine::StopLaunchFailed()
-{
-    m_bProgramUp = false;
-    RaiseEvent("launch_failed");
-    Notice(NoticeKind::LaunchFailed, kStatusLaunchFailed);
-    Stop(kStatusLaunchFailed);
-    WriteLogEntry(logtext::kGuardStoppedLaunchFailed);
-}
+void GuardEngine::StopLaunchFailed() { StopWith(kStatusLaunchFailed, StopCause::LaunchFailed); }
 
 void GuardEngine::ForgetLaunchedProcess()
 {
@@ -195,74 +163,107 @@ void GuardEngine::ShowStatus(const std::u16string& text)
         m_view.SetStatusText(text);
 }
 
-void GuardEngine::CheckRestartSoon()
+void GuardEngine::NoteProgramStaysUp()
 {
-    if (!m_config.bTimedClose || m_bRestartPending)
-        return;
-    const ClockLook now = LookAtClock(m_lastClockLook);
-    FireJumpedOverRestarts(now.jumpedFrom, now.minute, now.day, now.weekday);
-    const RestartEntry* entry = m_schedule.FindDueSoon(now.minute, now.day, now.weekday);
-    if (!entry)
-        return;
-    m_view.ArmTimer(TIMER_RESTART, kRestartPollMs);
-    WriteRestartLogEntry(entry->minuteOfDay, logtext::kCountdownArmed);
-    m_bRestartPending = true;
+    SetState(GuardState::Up);
+    if (m_backoff.InformOfUptime(GetSystem().GetSteadyMs() - m_launchedAtMs))
+        EndBackoffRun();
 }
 
-void GuardEngine::FireDueRestart()
+void GuardEngine::NoteProgramEnded()
 {
-    const ClockLook now = LookAtClock(m_lastClockLook);
-    if (FireJumpedOverRestarts(now.jumpedFrom, now.minute, now.day, now.weekday))
-        return;
-    if (RestartEntry* entry = m_schedule.FindDueNow(now.minute, now.day, now.weekday))
-        FireRestart(*entry, now.day);
-    // Otherwise it is not the minute yet: the countdown polls again.
-}
-
-bool GuardEngine::FireJumpedOverRestarts(
-    std::optional<int32_t> jumpedFrom, int32_t minuteNow, int32_t dayNow, int32_t weekdayNow)
-{
-    // The wall clock skipped the minutes of these restart times (daylight saving time began,
-    // or the clock was set forward): each fires now, in the first minute shown after the
-    // jump, rather than not at all that day.
-    if (!jumpedFrom)
-        return false;
-    bool fired = false;
-    while (RestartEntry* entry = m_schedule.FindJumpedOver(*jumpedFrom, minuteNow, dayNow, weekdayNow)) {
-        FireRestart(*entry, dayNow);
-        fired = true;
+    SetState(GuardState::Down);
+    const int64_t now = GetSystem().GetSteadyMs();
+    const std::optional<ProcessExit> exit = m_launched ? GetSystem().ExitOf(*m_launched) : std::nullopt;
+    const BackoffVerdict verdict = m_backoff.InformOfExit(now, m_launched.has_value(), now - m_launchedAtMs);
+    if (!verdict.quick)
+        EndBackoffRun();
+    const std::u16string wait = verdict.quick ? BackoffStatusText(verdict.waitMs / 1000, verdict.attempt) : u"";
+    GuardEvent died{GuardEventKind::Died};
+    died.exit = exit;
+    died.bFlag = m_launched.has_value();
+    died.number = verdict.quick ? verdict.attempt - 1 : 0;
+    died.detail = wait;
+    Publish(std::move(died));
+    if (verdict.grew) {
+        GuardEvent grew{GuardEventKind::BackoffGrew};
+        grew.exit = exit;
+        grew.detail = wait;
+        grew.number = m_config.nMinUptimeSec;
+        grew.bFlag = verdict.atCap;
+        Publish(std::move(grew));
     }
-    return fired;
 }
 
-void GuardEngine::FireRestart(RestartEntry& entry, int32_t dayNow)
+bool GuardEngine::WaitingAfterQuickExit()
 {
-    WriteRestartLogEntry(entry.minuteOfDay, logtext::kRestartFired);
-    // Ended on purpose: no exit to report, no back-off, and the next launch is the restart's.
-    m_bProgramUp = false;
-    EndBackoffRun();
-    ++m_counters.nDailyRestarts;
-    m_bRestartLaunch = true;
-    RaiseEvent("daily_restart");
-    m_view.CancelTimer(TIMER_RESTART);
-    m_bRestartPending = false;
-    EndProgramForRestart();
-    entry.lastFiredDay = dayNow;
+    const int64_t remainingMs = m_backoff.RemainingMs(GetSystem().GetSteadyMs());
+    SetState(remainingMs > 0 ? GuardState::BackingOff : GuardState::Down);
+    // The status line and the tray icon's tooltip count the wait down.
+    PublishTrayStatus();
+    if (remainingMs > 0)
+        ShowStatus(BackoffStatusText((remainingMs + 999) / 1000, m_backoff.Failures()));
+    return remainingMs > 0;
 }
 
 // The command-line text of the settings applies to every look at the program's processes.
-bool GuardEngine::IsProcessRunning(const std::u16string& imageName)
+bool GuardEngine::IsProcessRunning()
 {
-    m_program.imageName = imageName;
     const bool running = AnyProcessNamed(GetSystem(), m_program);
     NoteUnreadableCommandLine();
     return running;
 }
 
-bool GuardEngine::TerminateProcessesByName(const std::u16string& imageName)
+void GuardEngine::NoteUnreadableCommandLine()
 {
-    m_program.imageName = imageName;
-    const bool ended = TerminateAllNamed(GetSystem(), m_program);
-    NoteUnreadableCommandLine();
-    return ended;
+    if (!m_program.commandLineUnreadable)
+        return;
+    GuardEvent note{GuardEventKind::CommandLineUnreadable};
+    note.detail = m_program.imageName;
+    Publish(std::move(note));
+}
+
+void GuardEngine::CheckRestartSoon()
+{
+    if (IsGuarding())
+        OnDailyAnswer(m_daily.LookAhead());
+}
+
+void GuardEngine::OnDailyAnswer(const DailyRestart::Answer& answer)
+{
+    if (answer.countdownOver)
+        m_view.CancelTimer(TIMER_RESTART);
+    for (const int32_t minute : answer.fired)
+        RestartOnPurpose(RestartRequest{RestartReason::Daily, {}, {}, {}, 0}, minute);
+    if (answer.countdownFor) {
+        m_view.ArmTimer(TIMER_RESTART, kRestartPollMs);
+        GuardEvent armed{GuardEventKind::CountdownArmed};
+        armed.number = *answer.countdownFor;
+        Publish(std::move(armed));
+    }
+}
+
+void GuardEngine::OnProbeTimer()
+{
+    m_view.CancelTimer(TIMER_PROBE);
+    if (m_state != GuardState::Up)
+        return;
+    const std::optional<HealthMonitor::RoundResult> result = m_health.FinishRound(GetSystem());
+    if (!result)
+        return;
+    GuardEvent checked{GuardEventKind::ProbesChecked};
+    checked.number = result->failed;
+    Publish(std::move(checked));
+    PublishTrayStatus();
+    if (const std::optional<ProbeOutcome>& failed = result->due) {
+        const std::u16string times = px::IToW(m_config.probes.nFails);
+        RestartOnPurpose(
+            RestartRequest{RestartReason::Probe, failed->probe + u"：" + failed->seen + u"（连续 " + times + u" 次）",
+                u"健康探测失败（" + failed->probe + u"），正在重启程序。。。",
+                u"健康探测失败（" + failed->probe + u"：" + failed->seen + u"），正在重启程序。。。", 0});
+        return;
+    }
+    // A failing probe shows in the status line at once, not only at the next check.
+    if (IsRunningStatus(m_view.StatusText()))
+        ShowStatus(RunningStatus(m_health));
 }

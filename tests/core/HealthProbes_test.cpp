@@ -10,7 +10,7 @@
 
 #include "GuardEngineFixture.h"
 #include "base/Unicode.h"
-#include "guard/HealthProbes.h"
+#include "guard/HealthMonitor.h"
 #include "guard/Metrics.h"
 #include "resources/Resource.h"
 
