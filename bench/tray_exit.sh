@@ -17,6 +17,7 @@ source "$root/tests/e2e/lib.sh"
 export LC_ALL=C.UTF-8  # "." in $EPOCHREALTIME; UTF-8 window titles
 
 [[ -x "$root/build/src/perennix" ]] || { echo "build first: build/src/perennix is missing" >&2; exit 1; }
+export PX_CONTROLS=${PX_CONTROLS:-$root/build/px_controls}  # where "隐藏" is (lib.sh)
 on_own_desktop "$root/scripts/with-x" "$0" "$@"
 
 runs=${1:-9}
