@@ -67,7 +67,7 @@ timed_exit() {
   wait_for 30 window_withdrawn || fail "hide: the window is $(window_state)"
   right_click_icon "$kind"
   wait_for 30 eval '[[ -n "$(tray_menu "$kind")" ]]' || fail "the right click opened no menu"
-  click_menu_entry "$(tray_menu "$kind")" 2  # "退出程序"
+  click_menu_entry "$(tray_menu "$kind")" 3  # "退出程序", after "显示/隐藏" and "高级设置"
   wait_for 30 exit_box_open || fail "退出程序 asked nothing"
   xdotool windowactivate --sync "$(exit_box)"
   t0=$(now_ms)
