@@ -17,6 +17,7 @@ source "$root/tests/e2e/lib.sh"
 export LC_ALL=C.UTF-8  # "." in $EPOCHREALTIME; UTF-8 window titles
 
 [[ -x "$root/build/src/perennix" ]] || { echo "build first: build/src/perennix is missing" >&2; exit 1; }
+export PX_CONTROLS=${PX_CONTROLS:-$root/build/px_controls}  # where "隐藏" is (lib.sh)
 on_own_desktop "$root/scripts/with-x" "$0" "$@"
 
 runs=${1:-9}
@@ -66,7 +67,7 @@ timed_exit() {
   wait_for 30 window_withdrawn || fail "hide: the window is $(window_state)"
   right_click_icon "$kind"
   wait_for 30 eval '[[ -n "$(tray_menu "$kind")" ]]' || fail "the right click opened no menu"
-  click_menu_entry "$(tray_menu "$kind")" 2  # "退出程序"
+  click_menu_entry "$(tray_menu "$kind")" 3  # "退出程序", after "显示/隐藏" and "高级设置"
   wait_for 30 exit_box_open || fail "退出程序 asked nothing"
   xdotool windowactivate --sync "$(exit_box)"
   t0=$(now_ms)

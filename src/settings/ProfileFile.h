@@ -11,29 +11,9 @@
 #include <vector>
 
 #include "platform/Files.h"
+#include "settings/ProfileEncoding.h"
 
 namespace px {
-
-// How the text of a settings file is stored.
-enum class ProfileEncoding {
-    Utf8,  // also a file of ASCII alone, and a new file
-    Utf8Bom,
-    Utf16Le,  // without BOM
-    Utf16LeBom,
-    Utf16BeBom,
-    Ansi,  // the legacy code page (GBK)
-};
-
-// The encoding of a settings file's bytes. A BOM decides. Without one: UTF-16LE when an
-// ASCII character and a zero byte come first and at least half of the two-byte units are
-// ASCII characters. Otherwise the legacy code page, as Windows reads every file without
-// BOM, unless the bytes carry what no text in that code page holds and the program's own
-// files do: well-formed UTF-8 holding a character from U+0800 up (Chinese text), a C1
-// control (scrambled '|', '}', '~') or an escaped CR, LF or NUL; or well-formed UTF-8 whose
-// two-byte characters the code page would not all read as valid CJK characters. A file that
-// is not well-formed UTF-8 is UTF-8 only when it holds at least as many such characters as
-// stray bytes.
-ProfileEncoding DetectProfileEncoding(std::string_view bytes, const AnsiCodePage& ansi);
 
 // A settings file read once: looks up any number of keys, sets keys, and gives the bytes of
 // the file with them set. Parsing reads no file: ansi (which must outlive the object) is the
@@ -101,9 +81,6 @@ private:
     };
 
     ParsedProfile(std::string bytes, const AnsiCodePage& ansi, NewTextEncoding newEncoding);
-    // The encoding this system takes bytes for: as DetectProfileEncoding, but ASCII alone is
-    // the code page's where new files are.
-    ProfileEncoding EncodingOf(std::string_view bytes) const;
     void SplitLines();
     void Classify(Line& line) const;
     LineText TextOf(const Line& line) const;

@@ -323,32 +323,6 @@ TEST_F(ProfileFile, EncodingsAreKept)
     }
 }
 
-// A file without BOM is in the legacy code page, as Windows reads it, unless it holds what
-// no such text holds and the program's own files do.
-TEST(ProfileEncoding, WithoutBomGbkUnlessTheBytesSayUtf8)
-{
-    using E = px::ProfileEncoding;
-    const std::pair<std::string, E> cases[] = {
-        {"", E::Utf8}, {"[PX_SETTING]\r\nA=1\r\n", E::Utf8}, {"\xEF\xBB\xBF\xCA\xB5", E::Utf8Bom},
-        {"\xFF\xFE[\0", E::Utf16LeBom}, {"\xFE\xFF\0[", E::Utf16BeBom}, {std::string("[\0P\0\x2D\x4E", 6), E::Utf16Le},
-        {std::string("[\0\x2D\x4E\x2D\x4E\x2D\x4E", 8), E::Utf8},  // not mostly ASCII: no UTF-16
-        // GBK text that is also well-formed UTF-8 (U+02B5 U+02B1 ...): read as Windows does.
-        {"FULLPATH=D:\\\xCA\xB5\xCA\xB1\\\xCF\xB5\xCD\xB3.exe", E::Ansi},
-        {"FULLPATH=/opt/\xD6\xD0\xCE\xC4", E::Ansi},  // not UTF-8 at all
-        {"; \xFF\r\nFULLPATH=\xCA\xB5\xCA\xB1", E::Ansi},  // a stray byte besides
-        // Chinese in UTF-8 has three-byte characters, which GBK text never forms.
-        {U8(u8"FULLPATH=/opt/中文"), E::Utf8},
-        {U8(u8"; caf\xE9\r\nFULLPATH=/opt/中文"), E::Utf8},  // a stray byte is outweighed
-        {U8(u8"FULLPATH=\xCA\xB5 \u00E9"), E::Utf8},  // \xC3\xA9 is no GBK character here
-        {"ARGS=\xC2\x80\xCA\xB5", E::Utf8},  // a C1 control: scrambled '|'
-        {"ARGS=\xC0\x8D\xCA\xB5", E::Utf8},  // an escaped CR
-        {"ARGS=\xED\xA0\x80\xCA\xB5", E::Utf8},  // a lone surrogate
-    };
-    for (const auto& [bytes, encoding] : cases)
-        EXPECT_EQ(px::DetectProfileEncoding(bytes, testsupport::TestGbk()), encoding)
-            << ::testing::PrintToString(bytes);
-}
-
 // What the program writes reads back as written: a file whose new value would make it look
 // like GBK gets a BOM.
 TEST_F(ProfileFile, OwnFilesReadBackAsWritten)

@@ -46,7 +46,7 @@ expect_end "the close box" "->退出程序（关闭窗口）。。。"
 start_perennix
 xdotool windowactivate --sync "$window"
 xdotool mousemove --window "$window" 0 0  # no button under the pointer
-click_control 8 180 84 10  # the start-on-launch check box takes the focus: a field, not a button
+click_control IDC_AUTOSTART  # the start-on-launch check box takes the focus: a field, not a button
 xdotool key --clearmodifiers space  # ...and gives its check back
 xdotool key --clearmodifiers Return
 wait_for 30 exit_box_open || fail "Enter while guarding did not ask"

@@ -4,7 +4,9 @@
 #   - the script's own desktop, waiting for a condition, failing, and the end of a run that
 #     stops what the script started and removes its folder;
 #   - a Perennix folder's config.ini, the guarded helper, the run log;
-#   - Perennix's windows and controls (xdotool, xprop, xwininfo), our popup menus;
+#   - Perennix's windows and controls (xdotool, xprop, xwininfo), our popup menus, and where the
+#     dialog templates place the controls (their ids from Resource.h, their rectangles from
+#     px_controls);
 #   - an XEmbed tray (trayer) and a StatusNotifier tray (a session bus of its own, the settings
 #     daemon of XFCE and xfce4-panel holding one systray plug-in, which is a StatusNotifier host
 #     and an XEmbed tray at once, set up from a prepared configuration so the panel asks nothing
@@ -299,15 +301,46 @@ popup_menus() {
 popup_menu() { popup_menus "$@" | awk 'NR == 1'; }
 popup_menu_open() { [[ -n "$(popup_menu "$@")" ]]; }
 
-# Clicks the centre of a control of the main window given by its template rectangle in dialog
-# units (x y cx cy).
-click_control() {
-  local width height
-  read -r width height < <(window_size)
-  xdotool mousemove --window "$window" $((($1 * 2 + $3) * width / 307 / 2)) $((($2 * 2 + $4) * height / 249 / 2)) click 1
+# --- where the dialog templates place the controls -------------------------------------------
+# The scripts copy neither ids nor positions: an id's number is read from src/resources/Resource.h
+# (IDOK and IDCANCEL from src/platform/WinConst.h), a control's rectangle from the templates
+# themselves through px_controls, a helper of the build ($PX_CONTROLS, which ctest sets).
+px_source_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+
+# resource_id NAME: the number of a dialog's or a control's id (IDD_MAIN, IDC_HIDE, IDCANCEL).
+resource_id() {
+  local id
+  id=$(sed -n -E -e "s/^inline constexpr (int|unsigned) $1 = (-?[0-9]+);.*/\2/p" -e "s/^#define $1 ([0-9]+)\$/\1/p" \
+    "$px_source_root/src/resources/Resource.h" "$px_source_root/src/platform/WinConst.h")
+  [[ "$id" =~ ^-?[0-9]+$ ]] || fail "no id $1 in Resource.h or WinConst.h"
+  echo "$id"
 }
-click_hide() { click_control 108 202 36 14; }
-click_close() { click_control 171 202 32 14; }
+
+# control_rect DIALOG CONTROL: "x y cx cy" of a control in its dialog's template, in dialog
+# units; DIALOG is the dialog's id by name, CONTROL the control's by name or number. CONTROL 0
+# is the dialog itself: "0 0 cx cy", its size.
+control_rect() {
+  local dialog control rect
+  dialog=$(resource_id "$1") || exit 1
+  if [[ "$2" =~ ^-?[0-9]+$ ]]; then control=$2; else control=$(resource_id "$2") || exit 1; fi
+  [[ -x "${PX_CONTROLS:-}" ]] || fail "PX_CONTROLS names no px_controls program (built with the tests: build/px_controls)"
+  rect=$("$PX_CONTROLS" | awk -v d="$dialog" -v c="$control" '$1 == d && $2 == c && !found {print $3, $4, $5, $6; found = 1}')
+  [[ -n "$rect" ]] || fail "the template $1 has no control $2"
+  echo "$rect"
+}
+
+# click_control CONTROL: clicks the centre of a control of the main window ($window), its
+# template rectangle scaled by the window's size over the template's.
+click_control() {
+  local x y cx cy dialog_cx dialog_cy width height
+  read -r x y cx cy < <(control_rect IDD_MAIN "$1")
+  read -r _ _ dialog_cx dialog_cy < <(control_rect IDD_MAIN 0)
+  read -r width height < <(window_size)
+  xdotool mousemove --window "$window" $(((x * 2 + cx) * width / dialog_cx / 2)) \
+    $(((y * 2 + cy) * height / dialog_cy / 2)) click 1
+}
+click_hide() { click_control IDC_HIDE; }
+click_close() { click_control IDCANCEL; }
 
 # --- the StatusNotifier tray's panel on screen ---------------------------------------------
 # The panel's button for our item: the systray plug-in embedded in the panel holds it alone.

@@ -89,7 +89,7 @@ wait_for 30 pgrep -f -- "sleeper.sh" >/dev/null || fail "the script was not laun
 sleep 3  # two more checks, each launching the script again while the first ones still sleep
 stopped=$(printf '\x2d\x3e\xcd\xa3\xd6\xb9\xca\xd8\xbb\xa4\xa3\xa8\xd3\xc3\xbb\xa7\xb2\xd9\xd7\xf7\xa3\xa9') # "->停止守护（用户操作）"
 t0=$(ms_now)
-click_control 109 178 35 14 # "停止"
+click_control IDC_START # "停止"
 wait_for 10 has_titled_window 提示 || fail "the click on 停止 asked nothing"
 t1=$(ms_now)
 xdotool windowactivate --sync "$(titled_window 提示)" key --clearmodifiers Return

@@ -28,10 +28,14 @@ server=$(gdbus call --session --dest org.freedesktop.DBus --object-path /org/fre
 dbus-monitor --session "type='method_call',interface='org.freedesktop.Notifications',member='Notify'" \
   "type='method_return',sender='$server'" >"$dir/monitor" 2>&1 &
 started+=($!)
-# The monitor is in place once it has seen a call of ours go by.
-gdbus call --session --dest org.freedesktop.Notifications --object-path /org/freedesktop/Notifications \
-  --method org.freedesktop.Notifications.Notify probe 0 '' monitor-ready '' '[]' '{}' 1 >/dev/null
-wait_for 30 grep -q 'string "monitor-ready"' "$dir/monitor" || fail "dbus-monitor sees nothing: $(cat "$dir/monitor")"
+# The monitor is in place once it has seen a call of ours go by. A call made before it has
+# become a monitor passes unseen, so one is made at each look until one is seen.
+monitor_ready() {
+  gdbus call --session --dest org.freedesktop.Notifications --object-path /org/freedesktop/Notifications \
+    --method org.freedesktop.Notifications.Notify probe 0 '' monitor-ready '' '[]' '{}' 1 >/dev/null
+  grep -q 'string "monitor-ready"' "$dir/monitor"
+}
+wait_for 30 monitor_ready || fail "dbus-monitor sees nothing: $(cat "$dir/monitor")"
 
 # --- Perennix guarding a helper that runs until told to crash, then exits with 3 at once ---
 mkdir -p "$dir/app" "$dir/helper-exe"

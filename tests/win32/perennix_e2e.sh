@@ -14,16 +14,18 @@ make_workdir /tmp/px-e2e.XXXXXX
 kill_at_end=(pxguard.exe)  # the guarded helpers this test started
 helper_match=(-x pxguard.exe)
 
-# Clicks a control of the main window given by its id, where Windows places it on the screen.
+# click_control_id NAME: clicks a control of the main window given by its id's name
+# (Resource.h), where Windows places it on the screen.
 click_control_id() {
+  local id
+  id=$(resource_id "$1") || exit 1
   rm -f "$dir/rect.txt"
-  "$wine" "$helper" rect Perennix "$1" "$(windows_path "$dir/rect.txt")" >/dev/null 2>&1 || true
+  "$wine" "$helper" rect Perennix "$id" "$(windows_path "$dir/rect.txt")" >/dev/null 2>&1 || true
   local left top right bottom
   read -r left top right bottom < <(cat "$dir/rect.txt" 2>/dev/null || echo none)
   [[ "$left" != none ]] || fail "control $1 is not on the screen"
   xdotool mousemove $(((left + right) / 2)) $(((top + bottom) / 2)) click 1
 }
-IDCANCEL=2 IDC_HIDE=1004
 # Wine docks tray icons into the tray host's panel (or, without one, into its own window), in
 # a window of its tray's process; the menu of the hidden window is Perennix.exe's own.
 icon_class=explorer.exe menu_class=Perennix.exe
@@ -45,7 +47,7 @@ check_run_log "$dir/log.txt" "$(windows_path "$dir/pxguard.exe")"
 echo "ok: log.txt holds the banner, the GBK init entry and what the watchdog did"
 
 # --- hide into the tray; the tray menu shows the window again and removes the icon --------
-click_control_id "$IDC_HIDE"
+click_control_id IDC_HIDE
 wait_for 5 no_main_window || fail "hide: the window is still shown"
 wait_for 5 trayer_icon_ready "$icon_class" || fail "hide: no tray icon in the tray host"
 xdotool mousemove --window "$(trayer_icon "$icon_class")" 8 8 click 1
@@ -62,7 +64,7 @@ wait_for 5 trayer_icon_absent "$icon_class" || fail "the tray icon stayed after 
 echo "ok: hidden into the tray; a left click did nothing; the tray menu showed the window and removed the icon"
 
 # --- a second start in the folder shows the running one's window and leaves its log alone -
-click_control_id "$IDC_HIDE"
+click_control_id IDC_HIDE
 wait_for 5 no_main_window || fail "hide: the window is still shown"
 wait_for 5 trayer_icon_ready "$icon_class" || fail "hide: no tray icon in the tray host"
 cp "$dir/log.txt" "$dir/log-before.txt"
@@ -76,7 +78,7 @@ echo "ok: a second start ended at once and showed the hidden window; log.txt unt
 # --- Enter while guarding asks first; Cancel keeps guarding ------------------------------
 # The start-on-launch check box takes the focus (a click, then space gives its check back):
 # Enter there is the dialog's OK command.
-click_control_id 1008
+click_control_id IDC_AUTOSTART
 xdotool key --clearmodifiers space
 xdotool key --clearmodifiers Return
 wait_for 10 has_titled_window 退出 "$menu_class" || fail "Enter while guarding did not ask"
@@ -86,7 +88,7 @@ perennix_running || fail "Enter, then Cancel, ended Perennix"
 echo "ok: Enter while guarding asked first; Cancel kept Perennix guarding"
 
 # --- closing the window ends Perennix, logged, and leaves the helper running --------------
-click_control_id "$IDCANCEL"
+click_control_id IDCANCEL
 wait_for 10 eval '! perennix_running' || fail "关闭 did not end Perennix"
 perennix_pid=""
 [[ "$(helper_pid)" == "$second" ]] || fail "the helper did not survive the end of Perennix"
@@ -132,7 +134,7 @@ wait_for 20 pgrep -x pxguard3.exe >/dev/null || fail "the script was not run"
 wait_for 10 has_main_window || fail "Perennix.exe showed no window"
 sleep 3  # more checks, each running the script again while the first ones still wait
 t0=$(date +%s%3N)
-click_control_id 1002 # IDC_START, "停止" while guarding
+click_control_id IDC_START # "停止" while guarding
 wait_for 10 has_titled_window 提示 "$menu_class" || fail "the click on 停止 asked nothing"
 t1=$(date +%s%3N)
 xdotool windowactivate --sync "$(titled_window 提示 "$menu_class")" key --clearmodifiers Return

@@ -1,18 +1,10 @@
 #pragma once
 // The file service on Windows: files opened with CreateFileW, written through to the disk
 // into a temporary file that then takes the old one's place (see Replacement; MoveFileExW for
-// a new file), and the ANSI code page through MultiByteToWideChar and WideCharToMultiByte; GBK
-// through WideCharToMultiByte.
+// a new file), the ANSI code page (Win32CodePage.h), and GBK through WideCharToMultiByte.
 
+#include "backends/win32/Win32CodePage.h"
 #include "platform/Files.h"
-
-// The system's ANSI code page (CP_ACP) through the conversion functions themselves.
-class Win32AnsiCodePage : public AnsiCodePage {
-public:
-    bool IsLeadByte(unsigned char byte) const override;
-    std::u16string Decode(std::string_view bytes, size_t* invalid) const override;
-    std::optional<std::string> Encode(std::u16string_view text) const override;
-};
 
 class Win32Files : public Files {
 public:

@@ -1,7 +1,4 @@
-// The health probes' system side on Windows: connection attempts that never wait, a file's
-// age, and whether the guarded program's windows are hung.
-
-#include <algorithm>
+// The health probes' system side on Windows: connection attempts that never wait, and a file's age.
 
 #include "backends/win32/WideText.h"
 #include "backends/win32/Win32System.h"
@@ -90,26 +87,4 @@ std::optional<int64_t> Win32System::FileAgeMs(const std::u16string& path)
     FILETIME now{};
     ::GetSystemTimeAsFileTime(&now);
     return (FileTimeUnits(now) - FileTimeUnits(data.ftLastWriteTime)) / 10000;
-}
-
-WindowAnswer Win32System::WindowsAnswered()
-{
-    struct Look {
-        const std::vector<uint32_t>* pids;
-        WindowAnswer answer;
-    } look{&m_windowPids, {}};
-    ::EnumWindows(
-        [](HWND window, LPARAM context) -> BOOL {
-            auto* l = reinterpret_cast<Look*>(context);
-            DWORD owner = 0;
-            ::GetWindowThreadProcessId(window, &owner);
-            if (!::IsWindowVisible(window) || std::find(l->pids->begin(), l->pids->end(), owner) == l->pids->end())
-                return TRUE;
-            ++l->answer.judged;
-            if (::IsHungAppWindow(window))
-                ++l->answer.unanswered;
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&look));
-    return look.answer;
 }
