@@ -1,6 +1,5 @@
-// The event command and the metrics file as sinks of the guard's events, fed events directly:
-// which events run the command and with what in its environment, and when the metrics file is
-// written.
+// The event command as a sink of the guard's events, fed events directly: which events run the
+// command, and what its environment holds.
 
 #include <gtest/gtest.h>
 
@@ -11,14 +10,13 @@
 #include "FakeSystem.h"
 #include "MemoryFolder.h"
 #include "guard/EventCommandSink.h"
-#include "guard/MetricsSink.h"
 #include "settings/GuardConfig.h"
 
 namespace {
 
-class GuardSinksTest : public ::testing::Test {
+class EventCommandSinkTest : public ::testing::Test {
 protected:
-    GuardSinksTest()
+    EventCommandSinkTest()
     {
         clock.Set(2026, 3, 10, 12, 0, 0);
         config.strExeName = u"guarded.exe";
@@ -39,7 +37,7 @@ protected:
     GuardConfig config;
 };
 
-TEST_F(GuardSinksTest, EachEventWithANameRunsTheCommandWithItsExitAndTheRestartsSoFar)
+TEST_F(EventCommandSinkTest, EachEventWithANameRunsTheCommandWithItsExitAndTheRestartsSoFar)
 {
     config.strEventCmd = u"/usr/local/bin/on-event";
     EventCommandSink sink(config);
@@ -63,37 +61,11 @@ TEST_F(GuardSinksTest, EachEventWithANameRunsTheCommandWithItsExitAndTheRestarts
     EXPECT_EQ(Variable(2, u"PERENNIX_EVENT"), u"stopped");
 }
 
-TEST_F(GuardSinksTest, WithoutACommandNothingRuns)
+TEST_F(EventCommandSinkTest, WithoutACommandNothingRuns)
 {
     EventCommandSink sink(config);
     sink.OnEvent(GuardEvent(GuardEventKind::Died));
     EXPECT_TRUE(system.commands.empty());
-}
-
-TEST_F(GuardSinksTest, MetricsAreWrittenAfterAChangedCheckOnceAMinuteAndAtOnceOnStop)
-{
-    memory.MakeFolder("metrics");
-    config.strMetricsFile = memory.File("metrics/perennix.prom");
-    MetricsSink sink(config);
-    GuardEvent check(GuardEventKind::CheckDone);
-    check.status.guarding = true;
-    check.status.programUp = true;
-    sink.OnEvent(check);
-    const std::string first = memory.Read(config.strMetricsFile);
-    EXPECT_NE(first.find("perennix_program_up{image=\"guarded.exe\""), std::string::npos);
-    EXPECT_NE(first.find("} 1\n# HELP perennix_launches_total"), std::string::npos);
-
-    memory.Write(config.strMetricsFile, "");
-    sink.OnEvent(check);  // unchanged, within the minute: not written
-    EXPECT_EQ(memory.Read(config.strMetricsFile), "");
-    clock.SetMs(clock.NowMs() + 60 * 1000);
-    sink.OnEvent(check);  // a minute on: written again
-    EXPECT_EQ(memory.Read(config.strMetricsFile), first);
-
-    GuardEvent stopped(GuardEventKind::Stopped);
-    sink.OnEvent(stopped);  // at once, whatever the time
-    EXPECT_NE(memory.Read(config.strMetricsFile).find("perennix_guarding{image=\"guarded.exe\""), std::string::npos);
-    EXPECT_NE(memory.Read(config.strMetricsFile), first);
 }
 
 }  // namespace
