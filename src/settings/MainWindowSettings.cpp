@@ -19,3 +19,8 @@ GuardConfig WithMainWindow(GuardConfig config, const MainWindowSettings& window)
     config.strUnreadableArgs = window.strUnreadableArgs;
     return config;
 }
+
+GuardConfig ConfigToGuard(const std::u16string& iniPath, const MainWindowSettings& window)
+{
+    return WithMainWindow(ReadStoredSettings(iniPath).config, window);
+}

@@ -96,7 +96,7 @@ SavedSettings CPerennixDlg::SaveSettingsToFile()
     }
     // The rest as 高级设置 (or a hand edit) last saved it: the window never holds a copy that
     // could be stale.
-    SavedSettings saved{SaveOutcome::Written, WithMainWindow(ReadStoredSettings(m_strIniPath).config, m_record)};
+    SavedSettings saved{SaveOutcome::Written, ConfigToGuard(m_strIniPath, m_record)};
     if (!saved.config.probes.strTcp.empty() && !ParseTcpTarget(saved.config.probes.strTcp)) {
         // A hand-edited address the probe could not use: said before guarding runs without it.
         MessageBox(kTcpTargetRefused, std::u16string(u"提示"), MB_OK);
