@@ -71,6 +71,9 @@ public:
     virtual void SetPasswordChar(int id, char16_t ch) = 0;
     // Repaints an item in full, background included.
     virtual void RedrawItem(int id) = 0;
+    // Moves the keyboard focus to an item, an edit's text selected, as the dialog's own Tab
+    // key does (nothing for an item that does not exist).
+    virtual void GotoDlgItem(int id) = 0;
 
     // Arms timer id (re-arming restarts its count); each expiry arrives as WM_TIMER with the id.
     // A timer that fell due several times while the thread was busy delivers one tick.
@@ -300,6 +303,12 @@ protected:
     virtual void OnTrayReturned();
     // An item's whole text: values are taken as typed, never cut to a buffer.
     std::u16string GetDlgItemText(int id) const;
+    // The keyboard focus to an item: the field a refused value was typed in.
+    void GotoDlgCtrl(int id)
+    {
+        if (m_pWnd)
+            m_pWnd->GotoDlgItem(id);
+    }
     // The window's timers, through the dialog so that a tick held back for its busy handler
     // is dropped when the timer is killed or re-armed.
     void SetTimer(uintptr_t id, uint32_t elapseMs);

@@ -13,7 +13,7 @@ constexpr StyleSet<ControlStyle> kEditStyle = ControlStyle::Border | ControlStyl
 // 高级设置 is a column of rows, one setting each, with its buttons below the last row: a new
 // setting is a row of controls at SettingsRowY(n) and one more in kSettingsRows.
 constexpr int kSettingsRowHeight = 16;
-constexpr int kSettingsRows = 17;
+constexpr int kSettingsRows = 18;
 constexpr int SettingsRowY(int row) { return 10 + row * kSettingsRowHeight; }
 constexpr int kSettingsButtonsY = SettingsRowY(kSettingsRows) + 6;
 
@@ -130,6 +130,9 @@ const std::vector<DialogTemplate>& Templates()
                 SettingsRowEdit(15, IDC_MATCH_CMDLINE),
                 SettingsRowLabel(16, u"登录超时（秒，0 为不检查）："),
                 SettingsRowEdit(16, IDC_GW_LOGIN_SEC),
+                // Empty unless guarding runs.
+                {IDC_SETTINGS_NOTE, ControlKind::Label, u"", 10, SettingsRowY(17) + 3, 200, 8,
+                    ControlStyle::Left | ControlStyle::Group | ControlStyle::NoPrefix},
                 {IDOK, ControlKind::DefPushButton, u"确定", 104, kSettingsButtonsY, 50, 14,
                     ControlStyle::TabStop | ControlStyle::Group},
                 {IDCANCEL, ControlKind::PushButton, u"取消", 160, kSettingsButtonsY, 50, 14, ControlStyle::TabStop},

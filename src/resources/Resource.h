@@ -56,6 +56,8 @@ inline constexpr int IDC_STOP_TIMEOUT_SEC = 1036;
 inline constexpr int IDC_GATEWAY = 1037;
 inline constexpr int IDC_MATCH_CMDLINE = 1038;
 inline constexpr int IDC_GW_LOGIN_SEC = 1039;
+// Below the rows: while guarding runs, that new values wait for its next start.
+inline constexpr int IDC_SETTINGS_NOTE = 1040;
 
 // Controls nobody addresses
 inline constexpr int IDC_STATIC = -1;

@@ -8,94 +8,98 @@
 #include "base/AsciiCase.h"
 #include "base/DecimalText.h"
 #include "base/Paths.h"
+#include "base/Trim.h"
 #include "platform/Files.h"
 #include "settings/ProfileFile.h"
 #include "settings/Scramble.h"
+#include "settings/SettingsTable.h"
 
 namespace {
 
-constexpr char16_t KEY_FULLPATH[] = u"FULLPATH";
-constexpr char16_t KEY_EXE_NAME[] = u"EXE_NAME";
-constexpr char16_t KEY_REB_TIME[] = u"REB_TIME";
-constexpr char16_t KEY_ARGS[] = u"ARGS";
-constexpr char16_t KEY_ARGSCRYPT[] = u"ARGSCRYPT";
-constexpr char16_t KEY_LOOPSEC[] = u"LOOPSEC";
-constexpr char16_t KEY_ISTIMEDCLOSE[] = u"ISTIMEDCLOSE";
-constexpr char16_t KEY_AUTOSTART[] = u"AUTOSTART";
-constexpr char16_t KEY_PROBE_TCP[] = u"PROBE_TCP";
-constexpr char16_t KEY_PROBE_WINDOW[] = u"PROBE_WINDOW";
-constexpr char16_t KEY_PROBE_FILE[] = u"PROBE_FILE";
-constexpr char16_t KEY_PROBE_FILE_SEC[] = u"PROBE_FILE_SEC";
-constexpr char16_t KEY_PROBE_FAILS[] = u"PROBE_FAILS";
-constexpr char16_t KEY_PROBE_GRACE_SEC[] = u"PROBE_GRACE_SEC";
-constexpr char16_t KEY_STOP_TIMEOUT_SEC[] = u"STOP_TIMEOUT_SEC";
+// A flag's or a number's default as the table holds it.
+int32_t DefaultNumber(const SettingKey& key) { return px::WToI(key.strDefault); }
 
-constexpr char16_t KEY_GATEWAY[] = u"GATEWAY";
-constexpr char16_t KEY_MATCH_CMDLINE[] = u"MATCH_CMDLINE";
-constexpr char16_t KEY_GW_CONFIRM[] = u"GW_CONFIRM";
-constexpr char16_t KEY_GW_RESTART[] = u"GW_RESTART";
-constexpr char16_t KEY_GW_ALERT[] = u"GW_ALERT";
-constexpr char16_t KEY_GW_LOGIN_SEC[] = u"GW_LOGIN_SEC";
-constexpr char16_t KEY_GW_LOGIN_TITLE[] = u"GW_LOGIN_TITLE";
-
-constexpr char16_t KEY_BACKOFF[] = u"BACKOFF";
-constexpr char16_t KEY_BACKOFF_MAX_SEC[] = u"BACKOFF_MAX_SEC";
-constexpr char16_t KEY_MIN_UPTIME_SEC[] = u"MIN_UPTIME_SEC";
-constexpr char16_t KEY_TRAY_NOTIFY[] = u"NOTIFY";
-constexpr char16_t KEY_EVENT_CMD[] = u"EVENT_CMD";
-constexpr char16_t KEY_METRICS_FILE[] = u"METRICS_FILE";
-
-constexpr int32_t DEFAULT_LOOPSEC = 60;
-
-std::u16string Flag(bool on) { return on ? u"1" : u"0"; }
-
-ProbeSettings ReadProbeSettings(const px::ParsedProfile& profile, std::u16string_view section)
+// A number of a checked range: moved into the range; a value that is no number at all (no
+// digit after an optional sign) reads as the default, so "abc" never becomes 0 unseen.
+int32_t ReadCheckedNumber(const px::ParsedProfile& profile, std::u16string_view section, const SettingKey& key)
 {
-    const ProbeSettings defaults;
-    ProbeSettings probes;
-    probes.strTcp = profile.GetString(section, KEY_PROBE_TCP, u"");
-    probes.bWindow = profile.GetInt(section, KEY_PROBE_WINDOW, 0) != 0;
-    probes.strFile = profile.GetString(section, KEY_PROBE_FILE, u"");
-    probes.nFileSec = profile.GetInt(section, KEY_PROBE_FILE_SEC, defaults.nFileSec);
-    probes.nFails = profile.GetInt(section, KEY_PROBE_FAILS, defaults.nFails);
-    probes.nGraceSec = profile.GetInt(section, KEY_PROBE_GRACE_SEC, defaults.nGraceSec);
-    probes.nStopTimeoutSec = profile.GetInt(section, KEY_STOP_TIMEOUT_SEC, defaults.nStopTimeoutSec);
-    // A hand-edited number out of range is moved into it rather than refused: guarding goes on.
-    return ClampedProbeSettings(std::move(probes));
+    const int32_t fallback = DefaultNumber(key);
+    const std::optional<std::u16string> found = profile.Find(section, key.strKey);
+    if (!found)
+        return fallback;
+    std::u16string_view text = px::TrimBlanks(*found);
+    if (text.size() >= 2 && (text.front() == u'"' || text.front() == u'\'') && text.back() == text.front())
+        text = px::TrimBlanks(text.substr(1, text.size() - 2));
+    if (!text.empty() && (text.front() == u'+' || text.front() == u'-'))
+        text.remove_prefix(1);
+    if (text.empty() || text.front() < u'0' || text.front() > u'9')
+        return fallback;
+    return std::clamp(profile.GetInt(section, key.strKey, fallback), key.range.nLow, key.range.nHigh);
 }
 
-GatewaySettings ReadGatewaySettings(const px::ParsedProfile& profile, std::u16string_view section)
+void ReadKey(
+    const px::ParsedProfile& profile, std::u16string_view section, const SettingKey& key, StoredSettings& stored)
 {
-    const GatewaySettings defaults;
-    GatewaySettings gateway;
-    gateway.bGateway = profile.GetInt(section, KEY_GATEWAY, 0) != 0;
-    gateway.strMatchCmdline = profile.GetString(section, KEY_MATCH_CMDLINE, u"");
-    gateway.strConfirm = profile.GetString(section, KEY_GW_CONFIRM, u"");
-    gateway.strRestart = profile.GetString(section, KEY_GW_RESTART, u"");
-    gateway.strAlert = profile.GetString(section, KEY_GW_ALERT, u"");
-    gateway.nLoginSec = std::clamp(profile.GetInt(section, KEY_GW_LOGIN_SEC, 0), 0, kMaxLoginSec);
-    gateway.strLoginTitle = profile.GetString(section, KEY_GW_LOGIN_TITLE, defaults.strLoginTitle);
-    return gateway;
+    switch (key.type) {
+    case SettingType::Flag:
+        key.field.flag(stored) = profile.GetInt(section, key.strKey, DefaultNumber(key)) != 0;
+        return;
+    case SettingType::Number:
+        key.field.number(stored) = key.range.bChecked ? ReadCheckedNumber(profile, section, key)
+                                                      : profile.GetInt(section, key.strKey, DefaultNumber(key));
+        return;
+    case SettingType::Text:
+        key.field.text(stored) = profile.GetString(section, key.strKey, key.strDefault);
+        if (key.codec == SettingCodec::LowerCase)
+            key.field.text(stored) = LowerImageName(key.field.text(stored));
+        return;
+    }
 }
 
-// The probe keys and the gateway's, each written only once it differs from its default or
-// the file has it.
-std::vector<px::OptionalKey> OptionalKeys(const ProbeSettings& probes, const GatewaySettings& gateway)
+// ARGS as read is the stored text: unscrambled when ARGSCRYPT is set, split at exactly the
+// password field's length whatever the first 60 characters hold.
+void UnscrambleArgs(GuardConfig& config)
 {
-    const ProbeSettings defaults;
-    const GatewaySettings gatewayDefaults;
-    return {
-        {KEY_PROBE_TCP, probes.strTcp, defaults.strTcp},
-        {KEY_PROBE_WINDOW, Flag(probes.bWindow), Flag(defaults.bWindow)},
-        {KEY_PROBE_FILE, probes.strFile, defaults.strFile},
-        {KEY_PROBE_FILE_SEC, px::IToW(probes.nFileSec), px::IToW(defaults.nFileSec)},
-        {KEY_PROBE_FAILS, px::IToW(probes.nFails), px::IToW(defaults.nFails)},
-        {KEY_PROBE_GRACE_SEC, px::IToW(probes.nGraceSec), px::IToW(defaults.nGraceSec)},
-        {KEY_STOP_TIMEOUT_SEC, px::IToW(probes.nStopTimeoutSec), px::IToW(defaults.nStopTimeoutSec)},
-        {KEY_GATEWAY, Flag(gateway.bGateway), Flag(gatewayDefaults.bGateway)},
-        {KEY_MATCH_CMDLINE, gateway.strMatchCmdline, gatewayDefaults.strMatchCmdline},
-        {KEY_GW_LOGIN_SEC, px::IToW(gateway.nLoginSec), px::IToW(gatewayDefaults.nLoginSec)},
-    };
+    if (!config.bArgsCrypt)
+        return;
+    const std::u16string args = std::move(config.strArgs);
+    const size_t split = static_cast<size_t>(PASSWORD_FIELD_LENGTH);
+    const std::optional<std::u16string> password = ReadScrambledText(args.substr(0, split));
+    const std::optional<std::u16string> arguments
+        = args.size() > split ? ReadScrambledText(args.substr(split)) : std::u16string();
+    config.strPassword = password.value_or(std::u16string());
+    config.strArgs = arguments.value_or(std::u16string());
+    // Arguments that cannot be read whole (plain text, a field cut or damaged) are kept as
+    // stored. A value without an arguments' field reads only as a password's field.
+    const bool readable = args.size() > split ? arguments.has_value() : (args.empty() || password.has_value());
+    if (!readable)
+        config.strUnreadableArgs = args;
+}
+
+// Writes the keys of the owners given, in the table's order, in one replacement of the file:
+// the main window's and AUTOSTART always, 高级设置's only where they differ from their default
+// or the file has them already (a file that never had them keeps exactly the keys it had).
+// A crash or a full disk never leaves, say, scrambled ARGS without ARGSCRYPT behind.
+bool WriteKeys(const std::u16string& iniPath, StoredSettings stored, std::initializer_list<SettingOwner> owners)
+{
+    std::vector<std::pair<std::u16string, std::u16string>> always;
+    std::vector<px::OptionalKey> optional;
+    for (const SettingKey& key : SettingsTable()) {
+        if (std::find(owners.begin(), owners.end(), key.owner) == owners.end())
+            continue;
+        switch (key.owner) {
+        case SettingOwner::MainWindow:
+        case SettingOwner::StartOnLaunch:
+            always.emplace_back(key.strKey, StoredValue(key, stored));
+            break;
+        case SettingOwner::Advanced:
+            optional.push_back({std::u16string(key.strKey), StoredValue(key, stored), std::u16string(key.strDefault)});
+            break;
+        case SettingOwner::FileOnly:
+            break;
+        }
+    }
+    return px::WriteProfileStrings(iniPath, SETTINGS_SECTION, always, optional);
 }
 
 }  // namespace
@@ -111,45 +115,10 @@ StoredSettings ReadStoredSettings(const std::u16string& iniPath)
 {
     // One read of the file for every key.
     const px::ParsedProfile profile = px::LoadProfile(iniPath);
-    const std::u16string_view section = SETTINGS_SECTION;
     StoredSettings stored;
-    GuardConfig& config = stored.config;
-    config.strFullPath = profile.GetString(section, KEY_FULLPATH, u"");
-    config.strExeName = LowerImageName(profile.GetString(section, KEY_EXE_NAME, u""));
-    config.strRebTime = profile.GetString(section, KEY_REB_TIME, u"0");
-    config.bArgsCrypt = profile.GetInt(section, KEY_ARGSCRYPT, 0) != 0;
-
-    const std::u16string args = profile.GetString(section, KEY_ARGS, u"");
-    if (config.bArgsCrypt) {
-        // The password field is exactly the first 60 characters, whatever they hold.
-        const size_t split = static_cast<size_t>(PASSWORD_FIELD_LENGTH);
-        const std::optional<std::u16string> password = ReadScrambledText(args.substr(0, split));
-        const std::optional<std::u16string> arguments
-            = args.size() > split ? ReadScrambledText(args.substr(split)) : std::u16string();
-        config.strPassword = password.value_or(std::u16string());
-        config.strArgs = arguments.value_or(std::u16string());
-        // Arguments that cannot be read whole (plain text, a field cut or damaged) are kept as
-        // stored. A value without an arguments' field reads only as a password's field.
-        const bool readable = args.size() > split ? arguments.has_value() : (args.empty() || password.has_value());
-        if (!readable)
-            config.strUnreadableArgs = args;
-    } else {
-        config.strArgs = args;
-        config.strPassword.clear();
-    }
-    config.nLoopSec = profile.GetInt(section, KEY_LOOPSEC, DEFAULT_LOOPSEC);
-    config.bTimedClose = profile.GetInt(section, KEY_ISTIMEDCLOSE, 0) != 0;
-    stored.bAutoStart = profile.GetInt(section, KEY_AUTOSTART, 0) != 0;
-    config.probes = ReadProbeSettings(profile, section);
-    config.gateway = ReadGatewaySettings(profile, section);
-
-    const GuardConfig defaults;
-    config.bBackoff = profile.GetInt(section, KEY_BACKOFF, defaults.bBackoff ? 1 : 0) != 0;
-    config.nBackoffMaxSec = profile.GetInt(section, KEY_BACKOFF_MAX_SEC, defaults.nBackoffMaxSec);
-    config.nMinUptimeSec = profile.GetInt(section, KEY_MIN_UPTIME_SEC, defaults.nMinUptimeSec);
-    config.bNotify = profile.GetInt(section, KEY_TRAY_NOTIFY, defaults.bNotify ? 1 : 0) != 0;
-    config.strEventCmd = profile.GetString(section, KEY_EVENT_CMD, u"");
-    config.strMetricsFile = profile.GetString(section, KEY_METRICS_FILE, u"");
+    for (const SettingKey& key : SettingsTable())
+        ReadKey(profile, SETTINGS_SECTION, key, stored);
+    UnscrambleArgs(stored.config);
     return stored;
 }
 
@@ -160,49 +129,24 @@ bool KeepsUnreadableArgs(const GuardConfig& config)
 
 bool WriteGuardConfig(const std::u16string& iniPath, const GuardConfig& config)
 {
-    const std::u16string section = SETTINGS_SECTION;
-    std::u16string args;
-    if (KeepsUnreadableArgs(config)) {
-        args = *config.strUnreadableArgs;
-    } else if (config.bArgsCrypt) {
-        // The password field first, then the arguments field right after it.
-        args = ScrambleText(config.strPassword, PASSWORD_FIELD_LENGTH);
-        args += ScrambleText(config.strArgs, 0);
-    } else {
-        args = config.strArgs;
-    }
-
-    // One replacement of the file: a crash or a full disk never leaves, say, scrambled ARGS
-    // without ARGSCRYPT behind.
-    return px::WriteProfileStrings(iniPath, section,
-        {
-            {KEY_REB_TIME, config.strRebTime},
-            {KEY_FULLPATH, config.strFullPath},
-            {KEY_EXE_NAME, config.strExeName},
-            {KEY_ARGS, args},
-            {KEY_ARGSCRYPT, Flag(config.bArgsCrypt)},
-            {KEY_LOOPSEC, px::IToW(config.nLoopSec)},
-            {KEY_ISTIMEDCLOSE, Flag(config.bTimedClose)},
-        },
-        OptionalKeys(config.probes, config.gateway));
+    return WriteKeys(iniPath, {config, false}, {SettingOwner::MainWindow, SettingOwner::Advanced});
 }
 
-bool WriteAlertSettings(const std::u16string& iniPath, const GuardConfig& config)
+bool WriteMainWindowSettings(const std::u16string& iniPath, const GuardConfig& config)
 {
-    return px::WriteProfileStrings(iniPath, SETTINGS_SECTION,
-        {
-            {KEY_BACKOFF, Flag(config.bBackoff)},
-            {KEY_BACKOFF_MAX_SEC, px::IToW(config.nBackoffMaxSec)},
-            {KEY_MIN_UPTIME_SEC, px::IToW(config.nMinUptimeSec)},
-            {KEY_TRAY_NOTIFY, Flag(config.bNotify)},
-            {KEY_EVENT_CMD, config.strEventCmd},
-            {KEY_METRICS_FILE, config.strMetricsFile},
-        });
+    return WriteKeys(iniPath, {config, false}, {SettingOwner::MainWindow});
+}
+
+bool WriteAdvancedSettings(const std::u16string& iniPath, const GuardConfig& config)
+{
+    return WriteKeys(iniPath, {config, false}, {SettingOwner::Advanced});
 }
 
 bool WriteAutoStart(const std::u16string& iniPath, bool autoStart)
 {
-    return px::WriteProfileString(iniPath, SETTINGS_SECTION, KEY_AUTOSTART, Flag(autoStart));
+    StoredSettings stored;
+    stored.bAutoStart = autoStart;
+    return WriteKeys(iniPath, std::move(stored), {SettingOwner::StartOnLaunch});
 }
 
 bool IsImageName(const std::u16string& name)

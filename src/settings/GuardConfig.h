@@ -69,22 +69,26 @@ struct StoredSettings {
 std::u16string IniPathForModule(const std::u16string& modulePath);
 // Lower-cases the ASCII letters A to Z; every other unit stays as it is.
 std::u16string LowerImageName(std::u16string name);
-// Every key of the section with its default, from one read of the file; EXE_NAME
+// Every key of the section (SettingsTable) with its default, from one read of the file; EXE_NAME
 // lower-cased; ARGS unscrambled (split at exactly PASSWORD_FIELD_LENGTH) when ARGSCRYPT is
-// non-zero, and kept in strUnreadableArgs when the arguments do not read whole.
+// non-zero, and kept in strUnreadableArgs when the arguments do not read whole. The numbers of
+// 高级设置 are moved into their ranges, and one that is no number reads as its default.
 StoredSettings ReadStoredSettings(const std::u16string& iniPath);
 // The unreadable ARGS are written back as stored: the arguments are still empty and scrambled.
 bool KeepsUnreadableArgs(const GuardConfig& config);
-// Writes REB_TIME, FULLPATH, EXE_NAME, ARGS (scrambled when bArgsCrypt, or the unreadable ARGS
-// as stored while KeepsUnreadableArgs), ARGSCRYPT, LOOPSEC, ISTIMEDCLOSE, in that order, then
-// each probe key and GATEWAY, MATCH_CMDLINE and GW_LOGIN_SEC where it differs from its default
-// or is in the file already (a file that never had them keeps exactly the keys it had). The
-// gateway's title lists are never written: they live in the file as the user wrote them.
-// False when a write failed.
+// Each writes in one replacement of the file and gives false when the write failed. The
+// main window's keys are written always: REB_TIME, FULLPATH, EXE_NAME, ARGS (scrambled when
+// bArgsCrypt, or the unreadable ARGS as stored while KeepsUnreadableArgs), ARGSCRYPT, LOOPSEC,
+// ISTIMEDCLOSE, in that order. The keys of 高级设置 are written where they differ from their
+// default or are in the file already (a file that never had them keeps exactly the keys it
+// had). The gateway's title lists are never written: they live in the file as the user wrote them.
+//
+// The whole record: the main window's keys, then 高级设置's.
 bool WriteGuardConfig(const std::u16string& iniPath, const GuardConfig& config);
-// Writes BACKOFF, BACKOFF_MAX_SEC, MIN_UPTIME_SEC, NOTIFY, EVENT_CMD and METRICS_FILE, the
-// settings of 高级设置, in one replacement of the file. False when the write failed.
-bool WriteAlertSettings(const std::u16string& iniPath, const GuardConfig& config);
+// The main window's keys alone ("保存", "开始").
+bool WriteMainWindowSettings(const std::u16string& iniPath, const GuardConfig& config);
+// 高级设置's keys alone (its "确定").
+bool WriteAdvancedSettings(const std::u16string& iniPath, const GuardConfig& config);
 // Writes AUTOSTART alone ("1" or "0"). False when the write failed.
 bool WriteAutoStart(const std::u16string& iniPath, bool autoStart);
 // name can be a process's image name: not empty, and no path (no separator in it).

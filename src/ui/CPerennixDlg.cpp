@@ -235,7 +235,7 @@ void CPerennixDlg::OpenTrayMenu()
 
 void CPerennixDlg::OnSettings()
 {
-    CSettingsDlg dlgSettings(this, m_strIniPath, m_config);
+    CSettingsDlg dlgSettings(this, m_strIniPath, m_guard.IsGuarding());
     dlgSettings.DoModal();
 }
 
@@ -356,9 +356,10 @@ bool CPerennixDlg::Ask(const std::u16string& question)
 
 std::optional<GuardConfig> CPerennixDlg::SaveSettingsForStart()
 {
-    if (!SaveSettings())
+    SavedSettings saved = SaveSettingsToFile();
+    if (saved.outcome == SaveOutcome::Refused)
         return std::nullopt;
-    return m_config;
+    return std::move(saved.config);
 }
 
 void CPerennixDlg::ArmTimer(unsigned id, uint32_t elapseMs) { SetTimer(id, elapseMs); }

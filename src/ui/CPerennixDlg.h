@@ -1,7 +1,9 @@
 #pragma once
-// The main dialog: owns the settings, the guard engine, the bound controls and the tray
-// record. It shows the engine's state and forwards the user's acts and the guard timers' ticks
-// to it; its settings handlers are in CPerennixDlgSettings.cpp.
+// The main dialog: owns the main window's record of the settings, the guard engine, the bound
+// controls and the tray record. It shows the engine's state and forwards the user's acts and
+// the guard timers' ticks to it; its settings handlers are in CPerennixDlgSettings.cpp. The
+// config guarding uses is the engine's (Guard().Config()), built at each start from the
+// window's fields and the stored settings.
 
 #include <cstdint>
 #include <optional>
@@ -13,6 +15,7 @@
 #include "platform/Window.h"
 #include "settings/DataFolder.h"
 #include "settings/GuardConfig.h"
+#include "settings/MainWindowSettings.h"
 #include "settings/SettingsSave.h"
 
 struct IconPoint {
@@ -35,8 +38,9 @@ public:
     // Where config.ini is kept (before the dialog runs; by default beside the program).
     void SetDataFolder(const DataFolder& folder) { m_dataFolder = folder; }
 
-    // Read access for the hosts and for tests.
-    const GuardConfig& Config() const { return m_config; }
+    // Read access for the hosts and for tests. Config(): the main window's record, as loaded
+    // or last taken from its fields.
+    const MainWindowSettings& Config() const { return m_record; }
     const RestartSchedule& Schedule() const { return m_guard.Schedule(); }
     const std::u16string& IniPath() const { return m_strIniPath; }
     bool IsGuarding() const { return m_guard.IsGuarding(); }
@@ -100,7 +104,9 @@ private:
     void ShowTrayStatus(const std::u16string& text) override;
     void Notify(const std::u16string& title, const std::u16string& text) override;
 
-    SaveOutcome SaveSettingsToFile();
+    // Takes the fields into the record and, unless a value is refused, writes the main
+    // window's keys; gives the config to guard with (the stored settings and the record).
+    SavedSettings SaveSettingsToFile();
     // After a save: names the restart times that will not fire as written.
     void WarnOfMalformedRestartTimes();
     void OpenTrayMenu();
@@ -111,7 +117,7 @@ private:
 
     IconId m_hIcon;
     std::u16string m_strIniPath;
-    GuardConfig m_config;
+    MainWindowSettings m_record;
     GuardEngine m_guard{*this};
     bool m_bAutoStart = false;
     CEdit m_editRebTime;

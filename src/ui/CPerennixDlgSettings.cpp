@@ -20,21 +20,21 @@ void CPerennixDlg::LoadSettings()
     m_strIniPath
         = m_dataFolder ? m_dataFolder->path + u"config.ini" : IniPathForModule(GetSystem().GetModuleFileName());
     const StoredSettings stored = ReadStoredSettings(m_strIniPath);
-    m_config = stored.config;
-    m_editArgs.SetPasswordChar(m_config.bArgsCrypt ? kMaskChar : 0);
+    m_record = MainWindowPart(stored.config);
+    m_editArgs.SetPasswordChar(m_record.bArgsCrypt ? kMaskChar : 0);
 
     // The path goes in before the image name: setting the path derives a name from it, and
     // the stored name must win.
-    m_pWnd->SetDlgItemText(IDC_ARGS, m_config.strArgs);
-    m_chkArgsCrypt.SetCheck(m_config.bArgsCrypt ? 1 : 0);
-    m_pWnd->SetDlgItemText(IDC_FULLPATH, m_config.strFullPath);
-    m_pWnd->SetDlgItemText(IDC_EXENAME, m_config.strExeName);
-    m_pWnd->SetDlgItemText(IDC_LOOPSEC, px::IToW(m_config.nLoopSec));
-    m_chkTimedClose.SetCheck(m_config.bTimedClose ? 1 : 0);
-    const bool noTimes = m_config.strRebTime.empty() || m_config.strRebTime == u"0";
-    m_pWnd->SetDlgItemText(IDC_REBTIME, noTimes ? std::u16string(u"00:00") : m_config.strRebTime);
+    m_pWnd->SetDlgItemText(IDC_ARGS, m_record.strArgs);
+    m_chkArgsCrypt.SetCheck(m_record.bArgsCrypt ? 1 : 0);
+    m_pWnd->SetDlgItemText(IDC_FULLPATH, m_record.strFullPath);
+    m_pWnd->SetDlgItemText(IDC_EXENAME, m_record.strExeName);
+    m_pWnd->SetDlgItemText(IDC_LOOPSEC, px::IToW(m_record.nLoopSec));
+    m_chkTimedClose.SetCheck(m_record.bTimedClose ? 1 : 0);
+    const bool noTimes = m_record.strRebTime.empty() || m_record.strRebTime == u"0";
+    m_pWnd->SetDlgItemText(IDC_REBTIME, noTimes ? std::u16string(u"00:00") : m_record.strRebTime);
     // The empty field stands for arguments that are kept, not for none.
-    if (m_config.strUnreadableArgs)
+    if (m_record.strUnreadableArgs)
         SetStatusText(u"参数无法解密，已保留原值");
 
     m_bAutoStart = stored.bAutoStart;
@@ -66,57 +66,60 @@ std::u16string MalformedRestartTimesText(const std::vector<MalformedRestartTime>
 
 }  // namespace
 
-SaveOutcome CPerennixDlg::SaveSettingsToFile()
+SavedSettings CPerennixDlg::SaveSettingsToFile()
 {
-    m_config.strFullPath = GetDlgItemText(IDC_FULLPATH);
-    m_config.strExeName = LowerImageName(GetDlgItemText(IDC_EXENAME));
-    m_config.nLoopSec = px::WToI(GetDlgItemText(IDC_LOOPSEC));
-    m_config.bTimedClose = m_chkTimedClose.GetCheck() == 1;
-    m_config.strRebTime = GetDlgItemText(IDC_REBTIME);
-    m_config.bArgsCrypt = m_chkArgsCrypt.GetCheck() == 1;
-    m_config.strArgs = GetDlgItemText(IDC_ARGS);
+    m_record.strFullPath = GetDlgItemText(IDC_FULLPATH);
+    m_record.strExeName = LowerImageName(GetDlgItemText(IDC_EXENAME));
+    m_record.nLoopSec = px::WToI(GetDlgItemText(IDC_LOOPSEC));
+    m_record.bTimedClose = m_chkTimedClose.GetCheck() == 1;
+    m_record.strRebTime = GetDlgItemText(IDC_REBTIME);
+    m_record.bArgsCrypt = m_chkArgsCrypt.GetCheck() == 1;
+    m_record.strArgs = GetDlgItemText(IDC_ARGS);
 
-    if (!CanOpenForReading(m_config.strFullPath)) {
+    if (!CanOpenForReading(m_record.strFullPath)) {
         MessageBox(u"未设置路径，或者设置路径不对，请检查！", std::u16string(u"提示"), MB_OK);
-        return SaveOutcome::Refused;
+        return {};
     }
-    if (!IsImageName(m_config.strExeName)) {
+    if (!IsImageName(m_record.strExeName)) {
         // Processes are found by the bare name of their image: a path or nothing would never
         // match, and every check would launch another copy.
         MessageBox(u"进程名无效，请填写程序的映像名（不含路径）！", std::u16string(u"提示"), MB_OK);
-        return SaveOutcome::Refused;
+        return {};
     }
-    if (m_config.bTimedClose) {
+    if (m_record.bTimedClose) {
         // A day of the week misspelt ("Sux 13:00") is refused: saved, it would never fire.
-        const std::vector<MalformedRestartTime> malformed = FindMalformedRestartTimes(m_config.strRebTime);
+        const std::vector<MalformedRestartTime> malformed = FindMalformedRestartTimes(m_record.strRebTime);
         if (std::any_of(malformed.begin(), malformed.end(), [](const auto& m) { return m.badWeekday; })) {
             MessageBox(MalformedRestartTimesText(malformed), std::u16string(u"提示"), MB_OK);
-            return SaveOutcome::Refused;
+            return {};
         }
     }
-    if (!m_config.probes.strTcp.empty() && !ParseTcpTarget(m_config.probes.strTcp)) {
+    // The rest as 高级设置 (or a hand edit) last saved it: the window never holds a copy that
+    // could be stale.
+    SavedSettings saved{SaveOutcome::Written, ConfigToGuard(m_strIniPath, m_record)};
+    if (!saved.config.probes.strTcp.empty() && !ParseTcpTarget(saved.config.probes.strTcp)) {
         // A hand-edited address the probe could not use: said before guarding runs without it.
         MessageBox(kTcpTargetRefused, std::u16string(u"提示"), MB_OK);
-        return SaveOutcome::Refused;
+        return {};
     }
-    if (!WriteGuardConfig(m_strIniPath, m_config))
-        return SaveOutcome::WriteFailed;
+    if (!WriteMainWindowSettings(m_strIniPath, saved.config))
+        saved.outcome = SaveOutcome::WriteFailed;
     // Once a save has replaced the unreadable arguments, a later one must not bring them back.
-    if (!KeepsUnreadableArgs(m_config))
-        m_config.strUnreadableArgs.reset();
-    return SaveOutcome::Written;
+    else if (!KeepsUnreadableArgs(saved.config))
+        m_record.strUnreadableArgs.reset();
+    return saved;
 }
 
 bool CPerennixDlg::SaveSettings()
 {
     // A file that cannot be written does not stop guarding: the values in the controls are
     // the ones in use. Only a program path that cannot be opened, or no image name, refuses.
-    return SaveSettingsToFile() != SaveOutcome::Refused;
+    return SaveSettingsToFile().outcome != SaveOutcome::Refused;
 }
 
 void CPerennixDlg::OnBnClickedSave()
 {
-    switch (SaveSettingsToFile()) {
+    switch (SaveSettingsToFile().outcome) {
     case SaveOutcome::Written:
         MessageBox(u"保存成功！", std::u16string(u"提示"), MB_OK);
         break;
@@ -133,9 +136,9 @@ void CPerennixDlg::WarnOfMalformedRestartTimes()
 {
     // What the user typed is saved as typed; a time that is not "HH:MM" would fire at another
     // time than written, or never, without a word.
-    if (!m_config.bTimedClose)
+    if (!m_record.bTimedClose)
         return;
-    const std::vector<MalformedRestartTime> malformed = FindMalformedRestartTimes(m_config.strRebTime);
+    const std::vector<MalformedRestartTime> malformed = FindMalformedRestartTimes(m_record.strRebTime);
     if (malformed.empty())
         return;
     MessageBox(MalformedRestartTimesText(malformed), std::u16string(u"提示"), MB_OK);
@@ -154,21 +157,21 @@ void CPerennixDlg::OnBnClickedArgsCrypt()
     if (m_chkArgsCrypt.GetCheck() == 1) {
         dlgPasswd.m_bVerify = false;
         if (dlgPasswd.DoModal() == IDOK) {
-            m_config.strPassword = dlgPasswd.m_strPassword;
+            m_record.strPassword = dlgPasswd.m_strPassword;
             m_editArgs.SetPasswordChar(kMaskChar);
-            m_config.bArgsCrypt = true;
+            m_record.bArgsCrypt = true;
         } else {
             m_chkArgsCrypt.SetCheck(0);
         }
     } else {
         dlgPasswd.m_bVerify = true;
         if (dlgPasswd.DoModal() == IDOK) {
-            if (dlgPasswd.m_strPassword != m_config.strPassword) {
+            if (dlgPasswd.m_strPassword != m_record.strPassword) {
                 MessageBox(u"密码验证错误！", std::nullopt, MB_OK);
                 m_chkArgsCrypt.SetCheck(1);
                 return;
             }
-            m_config.bArgsCrypt = false;
+            m_record.bArgsCrypt = false;
             m_editArgs.SetPasswordChar(0);
         } else {
             m_chkArgsCrypt.SetCheck(1);

@@ -3,31 +3,20 @@
 #include <optional>
 #include <utility>
 
-#include "base/DecimalText.h"
 #include "platform/System.h"
 #include "resources/Resource.h"
+#include "settings/SettingsTable.h"
 
 namespace {
 
-// Digits only, at most nine of them: a number of seconds or checks as typed; none otherwise.
-std::optional<int32_t> WholeNumber(std::u16string_view text)
-{
-    if (text.empty() || text.size() > 9)
-        return std::nullopt;
-    for (const char16_t c : text)
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-    return px::WToI(text);
-}
+bool IsRow(const SettingKey& key) { return key.owner == SettingOwner::Advanced && key.row.nControlId != 0; }
 
 }  // namespace
 
-CSettingsDlg::CSettingsDlg(CDialogEx* parent, std::u16string iniPath, GuardConfig& config)
+CSettingsDlg::CSettingsDlg(CDialogEx* parent, std::u16string iniPath, bool guarding)
     : CDialogEx(IDD_SETTINGS, parent)
     , m_strIniPath(std::move(iniPath))
-    , m_config(config)
-    , m_probes(config.probes)
-    , m_gateway(config.gateway)
+    , m_bGuarding(guarding)
 {
 }
 
@@ -35,25 +24,27 @@ bool CSettingsDlg::OnInitDialog()
 {
     CDialogEx::OnInitDialog();
     LoadStartAtLogin();
-    LoadAlertSettings();
-    LoadProbes();
-    LoadGateway();
+    LoadRows(ReadStoredSettings(m_strIniPath));
+    if (m_bGuarding)
+        m_pWnd->SetDlgItemText(IDC_SETTINGS_NOTE, u"守护中：新设置将在下次开始守护时生效。");
     return true;
 }
 
 void CSettingsDlg::OnOK()
 {
-    // Every row is applied; a row the system refused keeps the dialog open with its state as
-    // the system now has it, so what it shows stays true.
-    // The probes first: a value refused keeps the dialog open before anything is changed.
-    GatewaySettings gateway = m_gateway;
-    if (!ReadGatewayRows(gateway) || !ApplyProbes())
+    // Every row is checked before anything changes: a refused value leaves the file, start at
+    // login and the main window as they were.
+    StoredSettings wanted;
+    if (!ReadRows(wanted))
         return;
-    m_gateway = gateway;
-    bool applied = true;
-    applied = ApplyStartAtLogin() && applied;
-    applied = ApplyAlertSettings() && applied;
-    if (applied)
+    // The rows in one save, before start at login: a write that fails changes nothing else.
+    if (!WriteAdvancedSettings(m_strIniPath, wanted.config)) {
+        MessageBox(u"无法保存设置。", std::nullopt, MB_ICONWARNING);
+        return;
+    }
+    // A record the system refused keeps the dialog open showing it as the system now has it,
+    // so what the dialog shows stays true.
+    if (ApplyStartAtLogin())
         EndDialog(IDOK);
 }
 
@@ -80,100 +71,35 @@ bool CSettingsDlg::ApplyStartAtLogin()
     return false;
 }
 
-void CSettingsDlg::LoadAlertSettings()
+void CSettingsDlg::LoadRows(StoredSettings settings)
 {
-    m_pWnd->CheckDlgButton(IDC_BACKOFF, m_config.bBackoff);
-    m_pWnd->SetDlgItemText(IDC_BACKOFFMAX, px::IToW(m_config.nBackoffMaxSec));
-    m_pWnd->SetDlgItemText(IDC_MINUPTIME, px::IToW(m_config.nMinUptimeSec));
-    m_pWnd->CheckDlgButton(IDC_NOTIFY, m_config.bNotify);
-    m_pWnd->SetDlgItemText(IDC_EVENTCMD, m_config.strEventCmd);
-    m_pWnd->SetDlgItemText(IDC_METRICSFILE, m_config.strMetricsFile);
-}
-
-bool CSettingsDlg::ApplyAlertSettings()
-{
-    GuardConfig wanted = m_config;
-    wanted.bBackoff = m_pWnd->IsDlgButtonChecked(IDC_BACKOFF);
-    wanted.nBackoffMaxSec = px::WToI(m_pWnd->GetDlgItemText(IDC_BACKOFFMAX));
-    wanted.nMinUptimeSec = px::WToI(m_pWnd->GetDlgItemText(IDC_MINUPTIME));
-    wanted.bNotify = m_pWnd->IsDlgButtonChecked(IDC_NOTIFY);
-    wanted.strEventCmd = m_pWnd->GetDlgItemText(IDC_EVENTCMD);
-    wanted.strMetricsFile = m_pWnd->GetDlgItemText(IDC_METRICSFILE);
-    if (!WriteAlertSettings(m_strIniPath, wanted)) {
-        MessageBox(u"无法保存设置。", std::nullopt, MB_ICONWARNING);
-        return false;
+    for (const SettingKey& key : SettingsTable()) {
+        if (!IsRow(key))
+            continue;
+        if (key.type == SettingType::Flag)
+            m_pWnd->CheckDlgButton(key.row.nControlId, key.field.flag(settings));
+        else
+            m_pWnd->SetDlgItemText(key.row.nControlId, StoredValue(key, settings));
     }
-    m_config = std::move(wanted);
-    return true;
 }
 
-void CSettingsDlg::LoadProbes()
+bool CSettingsDlg::ReadRows(StoredSettings& settings)
 {
-    m_pWnd->SetDlgItemText(IDC_PROBE_TCP, m_probes.strTcp);
-    m_pWnd->CheckDlgButton(IDC_PROBE_WINDOW, m_probes.bWindow);
-    m_pWnd->SetDlgItemText(IDC_PROBE_FILE, m_probes.strFile);
-    m_pWnd->SetDlgItemText(IDC_PROBE_FILE_SEC, px::IToW(m_probes.nFileSec));
-    m_pWnd->SetDlgItemText(IDC_PROBE_FAILS, px::IToW(m_probes.nFails));
-    m_pWnd->SetDlgItemText(IDC_PROBE_GRACE_SEC, px::IToW(m_probes.nGraceSec));
-    m_pWnd->SetDlgItemText(IDC_STOP_TIMEOUT_SEC, px::IToW(m_probes.nStopTimeoutSec));
-}
-
-bool CSettingsDlg::ApplyProbes()
-{
-    ProbeSettings probes;
-    probes.strTcp = GetDlgItemText(IDC_PROBE_TCP);
-    if (!probes.strTcp.empty() && !ParseTcpTarget(probes.strTcp)) {
-        MessageBox(kTcpTargetRefused, std::u16string(u"提示"), MB_OK);
-        return false;
-    }
-    probes.bWindow = m_pWnd->IsDlgButtonChecked(IDC_PROBE_WINDOW);
-    probes.strFile = GetDlgItemText(IDC_PROBE_FILE);
-    const struct {
-        int id;
-        int32_t ProbeSettings::*field;
-        int32_t low;
-        int32_t high;
-        const char16_t* name;
-    } numbers[] = {
-        {IDC_PROBE_FILE_SEC, &ProbeSettings::nFileSec, kMinFileSec, kMaxFileSec, u"心跳最长间隔"},
-        {IDC_PROBE_FAILS, &ProbeSettings::nFails, kMinFails, kMaxFails, u"连续失败次数"},
-        {IDC_PROBE_GRACE_SEC, &ProbeSettings::nGraceSec, 0, kMaxGraceSec, u"启动宽限期"},
-        {IDC_STOP_TIMEOUT_SEC, &ProbeSettings::nStopTimeoutSec, 0, kMaxStopTimeoutSec, u"关闭等待时间"},
-    };
-    for (const auto& number : numbers) {
-        const std::optional<int32_t> value = NumberRow(number.id, number.low, number.high, number.name);
-        if (!value)
+    for (const SettingKey& key : SettingsTable()) {
+        if (!IsRow(key))
+            continue;
+        const int id = key.row.nControlId;
+        if (key.type == SettingType::Flag) {
+            key.field.flag(settings) = m_pWnd->IsDlgButtonChecked(id);
+            continue;
+        }
+        const std::u16string typed = GetDlgItemText(id);
+        if (const std::optional<std::u16string> refusal = RowRefusal(key, typed)) {
+            MessageBox(*refusal, std::u16string(u"提示"), MB_OK);
+            GotoDlgCtrl(id);
             return false;
-        probes.*number.field = *value;
+        }
+        TakeRowText(key, typed, settings);
     }
-    m_probes = probes;
-    return true;
-}
-
-std::optional<int32_t> CSettingsDlg::NumberRow(int id, int32_t low, int32_t high, const char16_t* name)
-{
-    const std::optional<int32_t> value = WholeNumber(GetDlgItemText(id));
-    if (value && *value >= low && *value <= high)
-        return value;
-    MessageBox(std::u16string(name) + u"应为 " + px::IToW(low) + u" 到 " + px::IToW(high) + u" 之间的整数！",
-        std::u16string(u"提示"), MB_OK);
-    return std::nullopt;
-}
-
-void CSettingsDlg::LoadGateway()
-{
-    m_pWnd->CheckDlgButton(IDC_GATEWAY, m_gateway.bGateway);
-    m_pWnd->SetDlgItemText(IDC_MATCH_CMDLINE, m_gateway.strMatchCmdline);
-    m_pWnd->SetDlgItemText(IDC_GW_LOGIN_SEC, px::IToW(m_gateway.nLoginSec));
-}
-
-bool CSettingsDlg::ReadGatewayRows(GatewaySettings& gateway)
-{
-    const std::optional<int32_t> loginSec = NumberRow(IDC_GW_LOGIN_SEC, 0, kMaxLoginSec, u"登录超时");
-    if (!loginSec)
-        return false;
-    gateway.bGateway = m_pWnd->IsDlgButtonChecked(IDC_GATEWAY);
-    gateway.strMatchCmdline = GetDlgItemText(IDC_MATCH_CMDLINE);
-    gateway.nLoginSec = *loginSec;
     return true;
 }

@@ -1,10 +1,10 @@
 #pragma once
-// 高级设置: the settings beyond the main window's, one row of the IDD_SETTINGS template each.
-// Each row shows its setting as it stands when the dialog opens and applies it on "确定";
-// "取消" and Esc change nothing.
+// 高级设置: the settings beyond the main window's, one row of the IDD_SETTINGS template each
+// (the rows of SettingsTable whose owner is SettingOwner::Advanced), and start at login.
+// Each row shows its setting as config.ini holds it when the dialog opens. "确定" checks every
+// row first, then writes them all in one save and applies start at login; guarding uses them
+// from its next start. "取消" and Esc change nothing.
 
-#include <cstdint>
-#include <optional>
 #include <string>
 
 #include "platform/Window.h"
@@ -12,9 +12,9 @@
 
 class CSettingsDlg : public CDialogEx {
 public:
-    // config: the main window's settings, whose rows of this dialog are shown and, on "确定",
-    // saved to iniPath and taken into it (guarding uses them from its next start).
-    CSettingsDlg(CDialogEx* parent, std::u16string iniPath, GuardConfig& config);
+    // iniPath: the config.ini the rows are read from and written to. guarding: guarding runs,
+    // which goes on with the values it started with; the dialog says so.
+    CSettingsDlg(CDialogEx* parent, std::u16string iniPath, bool guarding);
 
     bool OnInitDialog() override;
 
@@ -27,27 +27,13 @@ private:
     void LoadStartAtLogin();
     bool ApplyStartAtLogin();
 
-    // What happens when the guarded program dies: the keys beside the main window's in config.ini.
-    void LoadAlertSettings();
-    bool ApplyAlertSettings();
-
-    void LoadProbes();
-    // Takes the probes' rows; false, after saying why, when a value is refused.
-    bool ApplyProbes();
-
-    void LoadGateway();
-    // Reads the gateway's rows into gateway; false, after saying why, when a value is refused.
-    bool ReadGatewayRows(GatewaySettings& gateway);
-    // The number typed in a row, when it is a whole number from low to high; otherwise says
-    // so, naming the row, and gives none.
-    std::optional<int32_t> NumberRow(int id, int32_t low, int32_t high, const char16_t* name);
+    // Shows each row's setting.
+    void LoadRows(StoredSettings settings);
+    // Takes every row into settings. The first row that refuses its value says why, gets the
+    // keyboard focus, and the result is false.
+    bool ReadRows(StoredSettings& settings);
 
     bool m_bStartAtLoginShown = false;
     std::u16string m_strIniPath;
-    GuardConfig& m_config;
-    // The health probes' rows change the main window's settings, written with the rest on
-    // "保存" and "开始".
-    ProbeSettings& m_probes;
-    // The gateway's rows, likewise.
-    GatewaySettings& m_gateway;
+    bool m_bGuarding;
 };

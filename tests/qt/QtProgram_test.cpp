@@ -16,6 +16,7 @@
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QToolButton>
+#include <algorithm>
 #include <climits>
 #include <csignal>
 #include <filesystem>
@@ -24,12 +25,14 @@
 
 #include "FakeSystem.h"
 #include "QtHostFixture.h"
+#include "SettingsSamples.h"
 #include "TempDir.h"
 #include "TestGbk.h"
 #include "app/CPerennixApp.h"
 #include "backends/posix/PosixFiles.h"
 #include "base/Unicode.h"
 #include "resources/Resource.h"
+#include "settings/SettingsTable.h"
 
 using namespace qttest;
 
@@ -299,6 +302,190 @@ TEST_F(ProgramTest, TheBackgroundMenuOpensTheSettingsAndTheAboutBox)
             QApplication::sendEvent(label, &event);
         });
     }
+}
+
+// 高级设置 on the Qt host, typed into through its widgets.
+class SettingsOnQtTest : public ProgramTest {
+protected:
+    // Opens 高级设置 from the window's menu; act runs in it once it is up, and must end it.
+    // Once it has closed again, then runs in the main window.
+    void InSettings(QtDialogWindow& main, std::function<void(QtDialogWindow&)> act, std::function<void()> then)
+    {
+        auto closed = std::make_shared<bool>(false);
+        When([this] { return host.OpenWindows().size() == 2; },
+            [this, act, closed] {
+                QtDialogWindow& settings = Top();
+                EXPECT_EQ(settings.TemplateId(), IDD_SETTINGS);
+                act(settings);
+                *closed = true;
+            });
+        When([this, closed] { return *closed && host.OpenWindows().size() == 1; }, then);
+        main.PostMessage(WM_SYSCOMMAND, IDM_SETTINGS, 0);
+    }
+
+    // Replaces a field's text as a user does: all of it selected and deleted, the new text
+    // typed (pasted where it is not ASCII, which QTest cannot type).
+    static void TypeInto(QtDialogWindow& dialog, int id, const std::u16string& text)
+    {
+        auto* edit = qobject_cast<QLineEdit*>(dialog.Item(id));
+        ASSERT_NE(edit, nullptr) << id;
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClick(edit, Qt::Key_Delete);
+        const QString typed = QString::fromStdU16String(text);
+        if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; }))
+            QTest::keyClicks(edit, typed);
+        else
+            edit->insert(typed);
+    }
+    static bool Checked(QtDialogWindow& dialog, int id)
+    {
+        auto* box = qobject_cast<QCheckBox*>(dialog.Item(id));
+        return box && box->isChecked();
+    }
+    static void Toggle(QtDialogWindow& dialog, int id) { QTest::keyClick(dialog.Item(id), Qt::Key_Space); }
+
+    // Each row set to its changed value (SettingsSamples.h), or to its default.
+    static void SetEveryRow(QtDialogWindow& dialog, bool changed)
+    {
+        for (const SettingKey& key : SettingsTable()) {
+            if (key.row.nControlId == 0)
+                continue;
+            const std::u16string value = changed ? testsupport::ChangedValueText(key) : std::u16string(key.strDefault);
+            if (key.type != SettingType::Flag)
+                TypeInto(dialog, key.row.nControlId, value);
+            else if (Checked(dialog, key.row.nControlId) != (value == u"1"))
+                Toggle(dialog, key.row.nControlId);
+        }
+    }
+    // What the rows show, "KEY=value" a line.
+    static std::string Rows(QtDialogWindow& dialog)
+    {
+        std::string rows;
+        for (const SettingKey& key : SettingsTable()) {
+            if (key.row.nControlId == 0)
+                continue;
+            const std::u16string shown = key.type == SettingType::Flag
+                ? std::u16string(Checked(dialog, key.row.nControlId) ? u"1" : u"0")
+                : qobject_cast<QLineEdit*>(dialog.Item(key.row.nControlId))->text().toStdU16String();
+            rows += px::ToUtf8(std::u16string(key.strKey)) + "=" + px::ToUtf8(shown) + "\n";
+        }
+        return rows;
+    }
+    static std::string ChangedRows()
+    {
+        std::string rows;
+        for (const SettingKey& key : SettingsTable())
+            if (key.row.nControlId != 0)
+                rows += px::ToUtf8(std::u16string(key.strKey)) + "=" + px::ToUtf8(testsupport::ChangedValueText(key))
+                    + "\n";
+        return rows;
+    }
+
+    std::string Ini() const { return testsupport::ReadBytes(folder.File("config.ini")); }
+    void WriteIni(const std::string& bytes) const { testsupport::WriteBytes(folder.File("config.ini"), bytes); }
+};
+
+// -5 and abc are refused, naming the row, with the focus on the field and nothing saved; then
+// 确定 saves every row, and after 关闭 and a new start each row shows what was saved.
+TEST_F(SettingsOnQtTest, RefusedValuesTakeTheFocusAndOkKeepsEveryRowAcrossARestart)
+{
+    WriteIni("[PX_SETTING]\r\nLOOPSEC=30\r\nGW_CONFIRM=Disclaimer\r\n");
+    const std::string before = Ini();
+    Run([&](QtDialogWindow& w) {
+        InSettings(
+            w,
+            [&](QtDialogWindow& s) {
+                const struct {
+                    int id;
+                    std::u16string typed;
+                    QString box;
+                } refused[] = {
+                    {IDC_BACKOFFMAX, u"-5", QStringLiteral("最长等待应为 1 到 86400 之间的整数！")},
+                    {IDC_MINUPTIME, u"abc", QStringLiteral("最短运行时间应为 1 到 86400 之间的整数！")},
+                    {IDC_PROBE_FAILS, u"-5", QStringLiteral("连续失败次数应为 1 到 100 之间的整数！")},
+                    {IDC_GW_LOGIN_SEC, u"abc", QStringLiteral("登录超时应为 0 到 86400 之间的整数！")},
+                };
+                for (const auto& r : refused) {
+                    SCOPED_TRACE(r.box.toStdString());
+                    SetEveryRow(s, true);
+                    TypeInto(s, r.id, r.typed);
+                    s.Item(IDC_EVENTCMD)->setFocus();  // the focus elsewhere, for the check to tell
+                    QString shown;
+                    When([] { return ActiveBox() != nullptr; },
+                        [&shown] {
+                            shown = ActiveBox()->text();
+                            EXPECT_EQ(ActiveBox()->windowTitle(), QStringLiteral("提示"));
+                            Answer(ActiveBox(), QStringLiteral("确定"));
+                        });
+                    QTest::mouseClick(s.Item(IDOK), Qt::LeftButton);
+                    EXPECT_EQ(shown, r.box);
+                    EXPECT_FALSE(s.Ended());
+                    EXPECT_EQ(s.Widget()->focusWidget(), s.Item(r.id)) << "the focus is on the refused field";
+                    EXPECT_EQ(qobject_cast<QLineEdit*>(s.Item(r.id))->selectedText().toStdU16String(), r.typed);
+                    EXPECT_EQ(Ini(), before) << "nothing saved";
+                }
+                SetEveryRow(s, true);
+                QTest::mouseClick(s.Item(IDOK), Qt::LeftButton);
+                EXPECT_TRUE(s.Ended());
+            },
+            [&w] { QTest::mouseClick(w.Item(IDCANCEL), Qt::LeftButton); });
+    });
+    const std::string saved = Ini();
+    EXPECT_NE(saved.find("\r\nLOOPSEC=30\r\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("\r\nGW_CONFIRM=Disclaimer\r\n"), std::string::npos) << saved;
+    EXPECT_TRUE(system.startAtLoginSets.empty());
+
+    // Perennix started again.
+    std::string shown;
+    Run([&](QtDialogWindow& w) {
+        InSettings(
+            w,
+            [&](QtDialogWindow& s) {
+                shown = Rows(s);
+                QTest::keyClick(s.Widget(), Qt::Key_Escape);
+            },
+            [&w] { QTest::mouseClick(w.Item(IDCANCEL), Qt::LeftButton); });
+    });
+    EXPECT_EQ(shown, ChangedRows());
+    EXPECT_EQ(Ini(), saved);
+}
+
+// 取消 and Esc after every row and start at login were changed: nothing is kept.
+TEST_F(SettingsOnQtTest, CancelAndEscKeepNothing)
+{
+    WriteIni("[PX_SETTING]\r\nPROBE_FAILS=5\r\n");
+    const std::string before = Ini();
+    system.startAtLogin = false;
+    std::string first;
+    std::string again;
+    Run([&](QtDialogWindow& w) {
+        InSettings(
+            w,
+            [&](QtDialogWindow& s) {
+                first = Rows(s);
+                Toggle(s, IDC_STARTATLOGIN);
+                SetEveryRow(s, true);
+                QTest::mouseClick(s.Item(IDCANCEL), Qt::LeftButton);
+            },
+            [&] {
+                InSettings(
+                    w,
+                    [&](QtDialogWindow& s) {
+                        again = Rows(s);
+                        EXPECT_FALSE(Checked(s, IDC_STARTATLOGIN));
+                        Toggle(s, IDC_STARTATLOGIN);
+                        SetEveryRow(s, true);
+                        QTest::keyClick(s.Widget(), Qt::Key_Escape);
+                    },
+                    [&w] { QTest::mouseClick(w.Item(IDCANCEL), Qt::LeftButton); });
+            });
+    });
+    EXPECT_NE(first.find("PROBE_FAILS=5\n"), std::string::npos) << first;
+    EXPECT_EQ(again, first);
+    EXPECT_EQ(Ini(), before);
+    EXPECT_TRUE(system.startAtLoginSets.empty());
+    EXPECT_EQ(system.startAtLogin, false);
 }
 
 using MenuTest = QtHostTest;

@@ -154,6 +154,15 @@ void FakeWindow::EnableDlgItem(int id, bool enable)
 void FakeWindow::SetPasswordChar(int id, char16_t ch) { MutableItem(id).passwordChar = ch; }
 void FakeWindow::RedrawItem(int id) { ++MutableItem(id).redraws; }
 
+void FakeWindow::GotoDlgItem(int id)
+{
+    // An item the template does not have is a failure; the focus then stays where it was.
+    if (m_items.count(id) != 0)
+        focusedItem = id;
+    else
+        MutableItem(id);
+}
+
 void FakeWindow::SetTimer(uintptr_t id, uint32_t elapseMs)
 {
     if (elapseMs == 0) {

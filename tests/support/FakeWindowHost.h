@@ -82,12 +82,15 @@ public:
     bool Checked(int id) const { return Item(id).checked; }
     bool Enabled(int id) const { return Item(id).enabled; }
     bool HasTimer(uintptr_t id) const { return timers.count(id) != 0; }
+    // The item that has the keyboard focus; 0 before the program moved it anywhere.
+    int FocusedItem() const { return focusedItem; }
     std::vector<int> ItemIds() const;
 
     bool ended = false;
     int endCode = 0;
     bool visible;
     bool iconic = false;
+    int focusedItem = 0;
     ClientSize clientSize{460, 405};
     std::map<uintptr_t, TimerState> timers;
     std::deque<PostedMessage> posted;
@@ -112,6 +115,7 @@ public:
     void EnableDlgItem(int id, bool enable) override;
     void SetPasswordChar(int id, char16_t ch) override;
     void RedrawItem(int id) override;
+    void GotoDlgItem(int id) override;
     void SetTimer(uintptr_t id, uint32_t elapseMs) override;
     void KillTimer(uintptr_t id) override;
     void PostMessage(unsigned message, uintptr_t wParam, intptr_t lParam) override;

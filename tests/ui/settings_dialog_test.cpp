@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "ProgramFixture.h"
+#include "SettingsSamples.h"
 #include "base/Paths.h"
+#include "settings/SettingsTable.h"
 
 using namespace fake;
 
@@ -224,7 +226,7 @@ TEST_F(SettingsDialogTest, ProbeRowsShowTheFileTakeValidValuesAndRefuseMalformed
             EXPECT_TRUE(s.ended);
         });
         w.SysCommand(IDM_SETTINGS);
-        EXPECT_EQ(Ini().find("PROBE_WINDOW"), std::string::npos) << "written on 保存, not on 确定";
+        EXPECT_NE(Ini().find("PROBE_WINDOW=1"), std::string::npos) << "written on 确定";
         w.Click(IDC_SAVE);
     });
     for (const char* line :
@@ -253,7 +255,7 @@ TEST_F(SettingsDialogTest, GatewayRowsShowTheFileAndAreSavedWithTheRest)
             EXPECT_TRUE(s.ended);
         });
         w.SysCommand(IDM_SETTINGS);
-        EXPECT_EQ(Ini().find("GATEWAY=1"), std::string::npos) << "written on 保存, not on 确定";
+        EXPECT_NE(Ini().find("GATEWAY=1"), std::string::npos) << "written on 确定";
         w.Click(IDC_SAVE);
     });
     for (const char* line :
@@ -272,6 +274,257 @@ TEST_F(SettingsDialogTest, AMalformedAddressInTheFileRefusesTheSaveWithTheSameWo
         EXPECT_EQ(host.boxes[0].text, u"TCP 探测地址格式不对，请填写端口，或 IPv4 地址:端口（如 127.0.0.1:4001）！");
     });
     EXPECT_EQ(Ini(), before);
+}
+
+// Types each row's changed value (SettingsSamples.h) into the open dialog; a box is clicked
+// when its state is not the changed one.
+void ChangeEveryRow(FakeWindow& s)
+{
+    for (const SettingKey& key : SettingsTable()) {
+        if (key.row.nControlId == 0)
+            continue;
+        const std::u16string changed = testsupport::ChangedValueText(key);
+        if (key.type == SettingType::Flag) {
+            if (s.Checked(key.row.nControlId) != (changed == u"1"))
+                s.Click(key.row.nControlId);
+        } else {
+            s.Type(key.row.nControlId, changed);
+        }
+    }
+}
+
+// What each row shows, as "KEY=value" lines.
+std::string Rows(FakeWindow& s)
+{
+    std::string rows;
+    for (const SettingKey& key : SettingsTable()) {
+        if (key.row.nControlId == 0)
+            continue;
+        const std::u16string shown = key.type == SettingType::Flag
+            ? std::u16string(s.Checked(key.row.nControlId) ? u"1" : u"0")
+            : s.Text(key.row.nControlId);
+        rows += px::ToUtf8(std::u16string(key.strKey)) + "=" + px::ToUtf8(shown) + "\n";
+    }
+    return rows;
+}
+
+// The rows as the changed values, or as settings holds them.
+std::string RowsOf(StoredSettings settings)
+{
+    std::string rows;
+    for (const SettingKey& key : SettingsTable())
+        if (key.row.nControlId != 0)
+            rows += px::ToUtf8(std::u16string(key.strKey)) + "=" + px::ToUtf8(StoredValue(key, settings)) + "\n";
+    return rows;
+}
+
+TEST_F(SettingsDialogTest, OkWritesEveryRowInOneSaveAndTheNextStartShowsThemAll)
+{
+    const std::u16string program = MakeProgram("guarded.exe");
+    WriteIni(GuardedIni(program, "GW_CONFIRM=Disclaimer\r\n"));
+    Run([&](FakeWindow& w) {
+        const MainWindowSettings record = MainDialog(w).Config();
+        host.OnModal(IDD_SETTINGS, [&](FakeWindow& s) {
+            ChangeEveryRow(s);
+            files.writes = 0;
+            s.Click(IDOK);
+            EXPECT_TRUE(s.ended);
+            EXPECT_TRUE(host.boxes.empty());
+            EXPECT_EQ(files.writes, 1) << "one save";
+        });
+        w.SysCommand(IDM_SETTINGS);
+        EXPECT_EQ(MainDialog(w).Config(), record) << "the main window's record is its own";
+    });
+    const StoredSettings stored = ReadStoredSettings(IniPath());
+    EXPECT_EQ(RowsOf(stored), RowsOf(testsupport::EveryKeyChanged()));
+    EXPECT_EQ(stored.config.nLoopSec, 60) << "the main window's keys stay as they were";
+    EXPECT_EQ(stored.config.strFullPath, program);
+    EXPECT_EQ(stored.config.gateway.strConfirm, u"Disclaimer") << "the title lists stay as the user wrote them";
+
+    // Perennix started again: every row shows what was saved.
+    Run([&](FakeWindow& w) {
+        bool shown = false;
+        host.OnModal(IDD_SETTINGS, [&](FakeWindow& s) {
+            shown = true;
+            EXPECT_EQ(Rows(s), RowsOf(testsupport::EveryKeyChanged()));
+        });
+        w.SysCommand(IDM_SETTINGS);
+        EXPECT_TRUE(shown);
+    });
+}
+
+TEST_F(SettingsDialogTest, CancelAndEscAfterEditingEveryRowChangeNothing)
+{
+    const std::u16string program = MakeProgram("guarded.exe");
+    WriteIni(GuardedIni(program, "PROBE_FAILS=5\r\nEVENT_CMD=/opt/hook\r\n"));
+    const std::string before = Ini();
+    const std::string rowsBefore = RowsOf(ReadStoredSettings(IniPath()));
+    system.startAtLogin = false;
+    for (const bool escape : {false, true}) {
+        SCOPED_TRACE(escape ? "Esc" : "取消");
+        Run([&](FakeWindow& w) {
+            const MainWindowSettings record = MainDialog(w).Config();
+            host.OnModal(IDD_SETTINGS, [&](FakeWindow& s) {
+                EXPECT_EQ(Rows(s), rowsBefore);
+                s.Click(IDC_STARTATLOGIN);
+                ChangeEveryRow(s);
+                if (escape)
+                    s.PressEscape();
+                else
+                    s.Click(IDCANCEL);
+                EXPECT_TRUE(s.ended);
+            });
+            w.SysCommand(IDM_SETTINGS);
+            // Opened again, the rows are the file's.
+            host.OnModal(IDD_SETTINGS, [&](FakeWindow& s) {
+                EXPECT_EQ(Rows(s), rowsBefore);
+                EXPECT_FALSE(s.Checked(IDC_STARTATLOGIN));
+            });
+            w.SysCommand(IDM_SETTINGS);
+            EXPECT_EQ(MainDialog(w).Config(), record);
+        });
+        EXPECT_EQ(Ini(), before);
+        EXPECT_TRUE(system.startAtLoginSets.empty());
+        EXPECT_TRUE(host.boxes.empty());
+    }
+}
+
+// 确定 checks every row before it changes anything: a refused value names its row, the focus
+// goes to that field, and config.ini, start at login and the main window stay as they were,
+// whatever else was changed beside it.
+TEST_F(SettingsDialogTest, ARefusedRowIsNamedGetsTheFocusAndNothingChanges)
+{
+    const std::u16string program = MakeProgram("guarded.exe");
+    WriteIni(GuardedIni(program, "PROBE_FAILS=5\r\nEVENT_CMD=/opt/hook\r\n"));
+    const std::string before = Ini();
+    const struct {
+        int id;
+        std::u16string typed;
+        std::u16string box;
+    } cases[] = {
+        {IDC_BACKOFFMAX, u"-5", u"最长等待应为 1 到 86400 之间的整数！"},
+        {IDC_BACKOFFMAX, u"abc", u"最长等待应为 1 到 86400 之间的整数！"},
+        {IDC_MINUPTIME, u"-5", u"最短运行时间应为 1 到 86400 之间的整数！"},
+        {IDC_MINUPTIME, u"abc", u"最短运行时间应为 1 到 86400 之间的整数！"},
+        {IDC_PROBE_FILE_SEC, u"-5", u"心跳最长间隔应为 1 到 86400 之间的整数！"},
+        {IDC_PROBE_FAILS, u"abc", u"连续失败次数应为 1 到 100 之间的整数！"},
+        {IDC_PROBE_GRACE_SEC, u"", u"启动宽限期应为 0 到 86400 之间的整数！"},
+        {IDC_GW_LOGIN_SEC, u"-5", u"登录超时应为 0 到 86400 之间的整数！"},
+        {IDC_PROBE_TCP, u"gateway:4001", kTcpTargetRefused},
+    };
+    system.startAtLogin = false;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(px::ToUtf8(c.box) + " " + px::ToUtf8(c.typed));
+        host.boxes.clear();
+        Run([&](FakeWindow& w) {
+            const MainWindowSettings record = MainDialog(w).Config();
+            host.OnModal(IDD_SETTINGS, [&](FakeWindow& s) {
+                s.Click(IDC_STARTATLOGIN);
+                ChangeEveryRow(s);
+                s.Type(c.id, c.typed);
+                s.Click(IDOK);
+                ASSERT_EQ(host.boxes.size(), 1u);
+                EXPECT_EQ(host.boxes[0].text, c.box);
+                EXPECT_EQ(host.boxes[0].caption, u"提示");
+                EXPECT_EQ(s.FocusedItem(), c.id);
+                EXPECT_FALSE(s.ended);
+                EXPECT_EQ(Ini(), before);
+                s.PressEscape();
+            });
+            w.SysCommand(IDM_SETTINGS);
+            EXPECT_EQ(MainDialog(w).Config(), record);
+        });
+        EXPECT_EQ(Ini(), before);
+        EXPECT_TRUE(system.startAtLoginSets.empty());
+    }
+}
+
+TEST_F(SettingsDialogTest, AFailedWriteSaysSoKeepsTheDialogOpenAndLeavesStartAtLogin)
+{
+    const std::u16string program = MakeProgram("guarded.exe");
+    WriteIni(GuardedIni(program));
+    const std::string before = Ini();
+    system.startAtLogin = false;
+    Run([&](FakeWindow& w) {
+        files.unwritable.insert(IniPath());
+        host.OnModal(IDD_SETTINGS, [&](FakeWindow& s) {
+            s.Click(IDC_STARTATLOGIN);
+            s.Type(IDC_BACKOFFMAX, u"600");
+            s.Click(IDOK);
+            ASSERT_EQ(host.boxes.size(), 1u);
+            EXPECT_EQ(host.boxes[0].text, u"无法保存设置。");
+            EXPECT_FALSE(s.ended);
+            EXPECT_EQ(s.Text(IDC_BACKOFFMAX), u"600") << "what was typed stays to be saved again";
+            s.Click(IDCANCEL);
+        });
+        w.SysCommand(IDM_SETTINGS);
+    });
+    EXPECT_EQ(Ini(), before);
+    EXPECT_TRUE(system.startAtLoginSets.empty());
+}
+
+// While guarding runs, the dialog says new values wait for the next start, and the engine keeps
+// the config it started with until then.
+TEST_F(SettingsDialogTest, WhileGuardingNewValuesTakeEffectAtTheNextStart)
+{
+    const std::u16string program = MakeProgram("guarded.exe");
+    WriteIni(GuardedIni(program));
+    Run([&](FakeWindow& w) {
+        host.OnModal(IDD_SETTINGS, [&](FakeWindow& s) { EXPECT_EQ(s.Text(IDC_SETTINGS_NOTE), u""); });
+        w.SysCommand(IDM_SETTINGS);
+
+        host.boxAnswers.push_back({IDOK});
+        w.Click(IDC_START);
+        ASSERT_TRUE(MainDialog(w).IsGuarding());
+        host.OnModal(IDD_SETTINGS, [&](FakeWindow& s) {
+            EXPECT_EQ(s.Text(IDC_SETTINGS_NOTE), u"守护中：新设置将在下次开始守护时生效。");
+            s.Type(IDC_PROBE_FAILS, u"7");
+            s.Type(IDC_EVENTCMD, u"/opt/new");
+            s.Click(IDOK);
+            EXPECT_TRUE(s.ended);
+        });
+        w.SysCommand(IDM_SETTINGS);
+        EXPECT_EQ(MainDialog(w).Guard().Config().probes.nFails, 3) << "in use until the next start";
+        EXPECT_EQ(MainDialog(w).Guard().Config().strEventCmd, u"");
+
+        host.boxAnswers.push_back({IDOK});
+        w.Click(IDC_START);
+        ASSERT_FALSE(MainDialog(w).IsGuarding());
+        host.boxAnswers.push_back({IDOK});
+        w.Click(IDC_START);
+        ASSERT_TRUE(MainDialog(w).IsGuarding());
+        EXPECT_EQ(MainDialog(w).Guard().Config().probes.nFails, 7);
+        EXPECT_EQ(MainDialog(w).Guard().Config().strEventCmd, u"/opt/new");
+    });
+}
+
+// "保存" and "开始" write the main window's keys and guard with the rest as config.ini holds them
+// then: the window keeps no copy of 高级设置's keys that could write an older value back.
+TEST_F(SettingsDialogTest, SaveAndStartLeaveTheAdvancedKeysAsTheFileHasThem)
+{
+    const std::u16string program = MakeProgram("guarded.exe");
+    WriteIni(GuardedIni(program, "PROBE_FAILS=5\r\n"));
+    Run([&](FakeWindow& w) {
+        // Changed since the window loaded: by hand, or by another 高级设置.
+        WriteIni(GuardedIni(program, "PROBE_FAILS=9\r\nEVENT_CMD=/opt/hook\r\n"));
+        w.Type(IDC_LOOPSEC, u"30");
+        w.Click(IDC_SAVE);
+        ASSERT_EQ(host.boxes.size(), 1u);
+        EXPECT_EQ(host.boxes[0].text, u"保存成功！");
+        EXPECT_NE(Ini().find("\nPROBE_FAILS=9\r\n"), std::string::npos) << Ini();
+        EXPECT_NE(Ini().find("\nEVENT_CMD=/opt/hook\r\n"), std::string::npos) << Ini();
+        EXPECT_NE(Ini().find("\nLOOPSEC=30\r\n"), std::string::npos) << Ini();
+
+        host.boxAnswers.push_back({IDOK});
+        w.Click(IDC_START);
+        ASSERT_TRUE(MainDialog(w).IsGuarding());
+        const GuardConfig& inUse = MainDialog(w).Guard().Config();
+        EXPECT_EQ(inUse.probes.nFails, 9);
+        EXPECT_EQ(inUse.strEventCmd, u"/opt/hook");
+        EXPECT_EQ(inUse.nLoopSec, 30);
+        EXPECT_EQ(inUse.strFullPath, program);
+    });
+    EXPECT_NE(Ini().find("\nPROBE_FAILS=9\r\n"), std::string::npos) << Ini();
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "FakeSystem.h"
+#include "SettingsSamples.h"
 #include "TempDir.h"
 #include "Win32HostFixture.h"
 #include "Win32TestSupport.h"
@@ -21,6 +22,7 @@
 #include "backends/win32/Win32Files.h"
 #include "base/Unicode.h"
 #include "resources/Resource.h"
+#include "settings/SettingsTable.h"
 
 using namespace wintest;
 
@@ -178,6 +180,152 @@ TEST_F(Win32ProgramTest, ANewConfigIniReadsBackThroughTheWindowsProfileFunctions
         EXPECT_EQ(WindowsReads(u"ARGS"), c.args);
         EXPECT_EQ(WindowsReads(u"LOOPSEC"), u"60");
     }
+}
+
+// 高级设置 on the real dialog: its fields filled as a user's paste fills them, its boxes clicked.
+class Win32SettingsTest : public Win32ProgramTest {
+protected:
+    // Opens 高级设置 from the system menu; act runs in it once it is up and must end it; then
+    // runs in the main window once it has gone.
+    static void InSettings(HWND main, std::function<void(HWND)> act, std::function<void()> then)
+    {
+        When([main] { return OwnedDialog(main) != nullptr; },
+            [main, act, then] {
+                const HWND settings = OwnedDialog(main);
+                act(settings);
+                When([main] { return OwnedDialog(main) == nullptr; }, then);
+            });
+        ::PostMessageW(main, WM_SYSCOMMAND, IDM_SETTINGS, 0);
+    }
+
+    static void TypeInto(HWND dialog, int id, const std::u16string& text)
+    {
+        const HWND edit = ::GetDlgItem(dialog, id);
+        ASSERT_NE(edit, nullptr) << id;
+        const std::wstring typed = W(text);
+        ::SendMessageW(edit, EM_SETSEL, 0, -1);
+        ::SendMessageW(edit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(typed.c_str()));
+    }
+    static bool Checked(HWND dialog, int id) { return ::IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
+
+    // Each row set to its changed value (SettingsSamples.h), or to its default.
+    static void SetEveryRow(HWND dialog, bool changed)
+    {
+        for (const SettingKey& key : SettingsTable()) {
+            if (key.row.nControlId == 0)
+                continue;
+            const std::u16string value = changed ? testsupport::ChangedValueText(key) : std::u16string(key.strDefault);
+            if (key.type != SettingType::Flag)
+                TypeInto(dialog, key.row.nControlId, value);
+            else if (Checked(dialog, key.row.nControlId) != (value == u"1"))
+                ::SendDlgItemMessageW(dialog, key.row.nControlId, BM_CLICK, 0, 0);
+        }
+    }
+    // What the rows show, "KEY=value" a line; with changed, the changed values instead.
+    static std::string Rows(HWND dialog, bool changed = false)
+    {
+        std::string rows;
+        for (const SettingKey& key : SettingsTable()) {
+            if (key.row.nControlId == 0)
+                continue;
+            std::u16string shown;
+            if (changed) {
+                shown = testsupport::ChangedValueText(key);
+            } else if (key.type == SettingType::Flag) {
+                shown = Checked(dialog, key.row.nControlId) ? u"1" : u"0";
+            } else {
+                const std::wstring text = TextOf(::GetDlgItem(dialog, key.row.nControlId));
+                shown.assign(text.begin(), text.end());
+            }
+            rows += px::ToUtf8(std::u16string(key.strKey)) + "=" + px::ToUtf8(shown) + "\n";
+        }
+        return rows;
+    }
+};
+
+// -5 and abc are refused, naming the row, with the focus on the field and nothing saved; 确定
+// then saves every row, and after 关闭 and a new start each row shows what was saved; 取消 after
+// changing every row and start at login keeps nothing.
+TEST_F(Win32SettingsTest, RefusedValuesTakeTheFocusOkKeepsEveryRowAndCancelKeepsNothing)
+{
+    std::ofstream(ini, std::ios::binary) << "[PX_SETTING]\r\nLOOPSEC=30\r\nGW_CONFIRM=Disclaimer\r\n";
+    const std::string before = ReadBytes(ini);
+    fakeSystem.startAtLogin = false;
+    Run([&](HWND main) {
+        InSettings(
+            main,
+            [&](HWND settings) {
+                const struct {
+                    int id;
+                    std::u16string typed;
+                    std::wstring box;
+                } refused[] = {
+                    {IDC_BACKOFFMAX, u"-5", L"最长等待应为 1 到 86400 之间的整数！"},
+                    {IDC_MINUPTIME, u"abc", L"最短运行时间应为 1 到 86400 之间的整数！"},
+                    {IDC_PROBE_FAILS, u"-5", L"连续失败次数应为 1 到 100 之间的整数！"},
+                    {IDC_GW_LOGIN_SEC, u"abc", L"登录超时应为 0 到 86400 之间的整数！"},
+                };
+                for (const auto& r : refused) {
+                    SCOPED_TRACE(px::ToUtf8(r.typed));
+                    SetEveryRow(settings, true);
+                    TypeInto(settings, r.id, r.typed);
+                    ::SetFocus(::GetDlgItem(settings, IDC_EVENTCMD));  // elsewhere, for the check to tell
+                    std::wstring shown;
+                    std::wstring caption;
+                    When([settings] { return OwnedDialog(settings) != nullptr; },
+                        [settings, &shown, &caption] {
+                            const HWND box = OwnedDialog(settings);
+                            shown = TextOf(::GetDlgItem(box, 0xFFFF));
+                            caption = TextOf(box);
+                            ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+                        });
+                    ::SendDlgItemMessageW(settings, IDOK, BM_CLICK, 0, 0);
+                    EXPECT_EQ(shown, r.box);
+                    EXPECT_EQ(caption, L"提示");
+                    EXPECT_TRUE(::IsWindowVisible(settings)) << "the dialog stays open";
+                    EXPECT_EQ(::GetFocus(), ::GetDlgItem(settings, r.id)) << "the focus is on the refused field";
+                    EXPECT_EQ(ReadBytes(ini), before) << "nothing saved";
+                }
+                SetEveryRow(settings, true);
+                ::SendDlgItemMessageW(settings, IDOK, BM_CLICK, 0, 0);
+            },
+            [main] { Close(main); });
+    });
+    const std::string saved = ReadBytes(ini);
+    EXPECT_NE(saved, before);
+    EXPECT_EQ(WindowsReads(u"LOOPSEC"), u"30");
+    EXPECT_EQ(WindowsReads(u"GW_CONFIRM"), u"Disclaimer");
+    EXPECT_EQ(WindowsReads(u"EVENT_CMD"), testsupport::ChangedValueText(*FindSetting(u"EVENT_CMD")));
+
+    // Perennix started again: every row as saved. Changed back and cancelled: nothing kept.
+    std::string shown;
+    std::string changed;
+    std::string again;
+    Run([&](HWND main) {
+        InSettings(
+            main,
+            [&](HWND settings) {
+                shown = Rows(settings);
+                changed = Rows(settings, true);
+                ::SendDlgItemMessageW(settings, IDC_STARTATLOGIN, BM_CLICK, 0, 0);
+                SetEveryRow(settings, false);
+                ::SendDlgItemMessageW(settings, IDCANCEL, BM_CLICK, 0, 0);
+            },
+            [&, main] {
+                InSettings(
+                    main,
+                    [&](HWND settings) {
+                        again = Rows(settings);
+                        EXPECT_FALSE(Checked(settings, IDC_STARTATLOGIN));
+                        ::SendDlgItemMessageW(settings, IDCANCEL, BM_CLICK, 0, 0);
+                    },
+                    [main] { Close(main); });
+            });
+    });
+    EXPECT_EQ(shown, changed);
+    EXPECT_EQ(again, changed);
+    EXPECT_EQ(ReadBytes(ini), saved);
+    EXPECT_TRUE(fakeSystem.startAtLoginSets.empty());
 }
 
 // 高级设置 on the window host: reached from the system menu and from the tray icon's menu, it

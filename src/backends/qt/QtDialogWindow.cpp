@@ -533,6 +533,18 @@ void QtDialogWindow::RedrawItem(int id)
         c->widget->update();
 }
 
+void QtDialogWindow::GotoDlgItem(int id)
+{
+    QWidget* item = Item(id);
+    if (!item)
+        return;
+    // Set on the window's focus chain even while a message box holds the activation: the
+    // field has the focus as soon as the dialog is active again.
+    item->setFocus(Qt::TabFocusReason);
+    if (QLineEdit* edit = EditOf(id))
+        edit->selectAll();
+}
+
 void QtDialogWindow::SetTimer(uintptr_t id, uint32_t elapseMs)
 {
     if (m_ended)

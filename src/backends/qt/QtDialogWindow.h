@@ -78,6 +78,7 @@ public:
     void EnableDlgItem(int id, bool enable) override;
     void SetPasswordChar(int id, char16_t ch) override;
     void RedrawItem(int id) override;
+    void GotoDlgItem(int id) override;
     void SetTimer(uintptr_t id, uint32_t elapseMs) override;
     void KillTimer(uintptr_t id) override;
     void PostMessage(unsigned message, uintptr_t wParam, intptr_t lParam) override;

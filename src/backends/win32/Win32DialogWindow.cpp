@@ -315,6 +315,14 @@ void Win32DialogWindow::RedrawItem(int id)
         LogOsFailure("RedrawWindow", ::GetLastError());
 }
 
+void Win32DialogWindow::GotoDlgItem(int id)
+{
+    // WM_NEXTDLGCTL, not SetFocus: the dialog manager then selects an edit's text and moves
+    // the default button as the Tab key would.
+    if (const HWND item = Item(id))
+        ::SendMessageW(m_hwnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(item), TRUE);
+}
+
 void Win32DialogWindow::SetTimer(uintptr_t id, uint32_t elapseMs)
 {
     if (m_hwnd && !m_ended && ::SetTimer(m_hwnd, id, elapseMs, nullptr) == 0)
