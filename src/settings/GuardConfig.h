@@ -28,7 +28,9 @@ struct GatewaySettings {
 // GW_LOGIN_SEC's range: up to a day.
 inline constexpr int32_t kMaxLoginSec = 86400;
 
-struct GuardConfig {
+// The main window's record: the keys its fields show, with the password and the unreadable
+// arguments that go with ARGS. The window keeps this and nothing else of the settings.
+struct MainWindowSettings {
     std::u16string strFullPath;  // FULLPATH
     std::u16string strArgs;  // ARGS, always plain text here
     std::u16string strPassword;  // inside ARGS when scrambled
@@ -41,6 +43,11 @@ struct GuardConfig {
     // then empty): written back as it is while the arguments stay empty and scrambled, so that
     // a save never destroys what it could not read.
     std::optional<std::u16string> strUnreadableArgs;
+    bool operator==(const MainWindowSettings&) const = default;
+};
+
+// Every setting: the main window's, then the keys of 高级设置 and those typed into the file.
+struct GuardConfig : MainWindowSettings {
     // The health probes and the stop's wait (keys of their own, after the others).
     ProbeSettings probes;
 

@@ -1,7 +1,6 @@
 #pragma once
-// The main window's record: the keys its fields show (SettingOwner::MainWindow), with the
-// password and the unreadable arguments that go with ARGS. The window keeps this and nothing
-// else of the settings: the config to guard with is the stored settings with these in place
+// The main window's record (MainWindowSettings, the keys of SettingOwner::MainWindow) against
+// the whole config: the config to guard with is the stored settings with the window's in place
 // of the file's, built afresh at each start of guarding.
 
 #include <cstdint>
@@ -9,20 +8,6 @@
 #include <string>
 
 #include "settings/GuardConfig.h"
-
-struct MainWindowSettings {
-    std::u16string strFullPath;  // FULLPATH
-    std::u16string strArgs;  // ARGS, always plain text here
-    std::u16string strPassword;  // inside ARGS when scrambled
-    bool bArgsCrypt = false;  // ARGSCRYPT
-    std::u16string strExeName;  // EXE_NAME, always lower case
-    int32_t nLoopSec = 0;  // LOOPSEC
-    bool bTimedClose = false;  // ISTIMEDCLOSE
-    std::u16string strRebTime;  // REB_TIME
-    // ARGS as stored when they do not unscramble: see GuardConfig::strUnreadableArgs.
-    std::optional<std::u16string> strUnreadableArgs;
-    bool operator==(const MainWindowSettings&) const = default;
-};
 
 // The main window's part of config.
 MainWindowSettings MainWindowPart(const GuardConfig& config);

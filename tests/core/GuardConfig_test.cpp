@@ -82,7 +82,7 @@ TEST_F(GuardConfigFile, MissingFileGivesEveryDefault)
 {
     const StoredSettings stored = ReadStoredSettings(ini);
     ExpectSameConfig(stored.config,
-        GuardConfig{u"", u"", u"", false, u"", 60, false, u"0", std::nullopt, {}, true, 300, 10, true, u"", u"", {}});
+        GuardConfig{{u"", u"", u"", false, u"", 60, false, u"0", std::nullopt}, {}, true, 300, 10, true, u"", u"", {}});
     EXPECT_FALSE(stored.bAutoStart);
     EXPECT_FALSE(dir.Exists(ini));
 }
@@ -101,8 +101,8 @@ TEST_F(GuardConfigFile, ReadsEveryKey)
            "AUTOSTART=1\r\n"));
     const StoredSettings stored = ReadStoredSettings(ini);
     ExpectSameConfig(stored.config,
-        GuardConfig{u"/opt/App/run.sh", u"--Plain @ text", u"", false, u"run.sh\u00C0", -7, true, u"", std::nullopt, {},
-            true, 300, 10, true, u"", u"", {}});
+        GuardConfig{{u"/opt/App/run.sh", u"--Plain @ text", u"", false, u"run.sh\u00C0", -7, true, u"", std::nullopt},
+            {}, true, 300, 10, true, u"", u"", {}});
     EXPECT_TRUE(stored.bAutoStart);
 }
 
@@ -119,7 +119,7 @@ TEST_F(GuardConfigFile, ReadsTheKeysOfWhatHappensWhenTheProgramDies)
            "METRICS_FILE=/var/lib/node_exporter/perennix.prom\r\n"));
     const StoredSettings stored = ReadStoredSettings(ini);
     ExpectSameConfig(stored.config,
-        GuardConfig{u"", u"", u"", false, u"", 1, false, u"0", std::nullopt, {}, false, 600, 30, false,
+        GuardConfig{{u"", u"", u"", false, u"", 1, false, u"0", std::nullopt}, {}, false, 600, 30, false,
             u"/opt/事件/notify", u"/var/lib/node_exporter/perennix.prom", {}});
     // A save of the settings the window shows leaves them as they are.
     ASSERT_TRUE(WriteGuardConfig(ini, stored.config));
