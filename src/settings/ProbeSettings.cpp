@@ -1,7 +1,5 @@
 #include "settings/ProbeSettings.h"
 
-#include <algorithm>
-
 #include "base/Trim.h"
 
 namespace {
@@ -54,13 +52,4 @@ std::optional<TcpTarget> ParseTcpTarget(const std::u16string& text)
 bool AnyProbe(const ProbeSettings& probes)
 {
     return !probes.strTcp.empty() || probes.bWindow || !probes.strFile.empty();
-}
-
-ProbeSettings ClampedProbeSettings(ProbeSettings probes)
-{
-    probes.nFileSec = std::clamp(probes.nFileSec, kMinFileSec, kMaxFileSec);
-    probes.nFails = std::clamp(probes.nFails, kMinFails, kMaxFails);
-    probes.nGraceSec = std::clamp(probes.nGraceSec, 0, kMaxGraceSec);
-    probes.nStopTimeoutSec = std::clamp(probes.nStopTimeoutSec, 0, kMaxStopTimeoutSec);
-    return probes;
 }

@@ -44,5 +44,3 @@ inline constexpr char16_t kTcpTargetRefused[]
 
 // Any probe is configured.
 bool AnyProbe(const ProbeSettings& probes);
-// The numbers moved into their ranges.
-ProbeSettings ClampedProbeSettings(ProbeSettings probes);
