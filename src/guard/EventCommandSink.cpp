@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "base/Unicode.h"
-#include "guard/RunLogSink.h"
 #include "log/LogEntry.h"
 #include "platform/System.h"
 #include "settings/GuardConfig.h"

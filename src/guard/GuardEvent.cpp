@@ -1,5 +1,9 @@
 #include "guard/GuardEvent.h"
 
+#include <string>
+
+#include "base/Unicode.h"
+
 const char* RestartEventName(RestartReason reason)
 {
     switch (reason) {
@@ -43,4 +47,12 @@ void CountEvent(GuardCounters& counters, const GuardEvent& event, int64_t unixSe
     default:
         break;
     }
+}
+
+std::u16string ExitText(const ProcessExit& exit)
+{
+    const std::u16string code = px::FromUtf8(std::to_string(exit.code));
+    if (exit.bySignal)
+        return exit.signalName.empty() ? code : exit.signalName + u" (" + code + u")";
+    return code;
 }

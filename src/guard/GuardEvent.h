@@ -86,5 +86,8 @@ public:
     virtual void OnEvent(const GuardEvent& event) = 0;
 };
 
+// How an exit reads in the log and the notifications: the code, or the signal's name and number.
+std::u16string ExitText(const ProcessExit& exit);
+
 // Counts the event into counters: launches, restarts by reason, failed probe checks.
 void CountEvent(GuardCounters& counters, const GuardEvent& event, int64_t unixSecNow);

@@ -7,7 +7,6 @@
 
 #include "base/Unicode.h"
 #include "guard/GuardView.h"
-#include "guard/RunLogSink.h"
 #include "platform/System.h"
 #include "resources/Resource.h"
 #include "settings/GuardConfig.h"

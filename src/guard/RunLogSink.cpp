@@ -7,14 +7,6 @@
 #include "guard/GatewayRules.h"
 #include "log/LogEntry.h"
 
-std::u16string ExitText(const ProcessExit& exit)
-{
-    const std::u16string code = px::FromUtf8(std::to_string(exit.code));
-    if (exit.bySignal)
-        return exit.signalName.empty() ? code : exit.signalName + u" (" + code + u")";
-    return code;
-}
-
 void RunLogSink::OnEvent(const GuardEvent& event)
 {
     switch (event.kind) {

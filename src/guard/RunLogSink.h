@@ -20,6 +20,3 @@ private:
     int32_t m_nRepeatedExits = 0;  // identical exits since, not logged one by one
     bool m_bCommandLineNoteLogged = false;  // once a start
 };
-
-// How an exit reads in the log and the notifications: the code, or the signal's name and number.
-std::u16string ExitText(const ProcessExit& exit);

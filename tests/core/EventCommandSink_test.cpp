@@ -6,9 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "CapturedStdout.h"
-#include "FakeSystem.h"
-#include "MemoryFolder.h"
+#include "SinkHost.h"
 #include "guard/EventCommandSink.h"
 #include "settings/GuardConfig.h"
 
@@ -29,11 +27,10 @@ protected:
         return u"(none)";
     }
 
-    fake::VirtualClock clock;
-    fake::FakeSystem system{clock};
-    fake::ScopedSystem installed{system};
-    testsupport::MemoryFolder memory;
-    testsupport::CapturedStdout log;
+    fake::SinkHost host;
+    fake::VirtualClock& clock = host.clock;
+    fake::FakeSystem& system = host.system;
+    testsupport::MemoryFolder& memory = host.memory;
     GuardConfig config;
 };
 

@@ -6,9 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "CapturedStdout.h"
-#include "FakeSystem.h"
-#include "MemoryFolder.h"
+#include "SinkHost.h"
 #include "guard/MetricsSink.h"
 #include "settings/GuardConfig.h"
 
@@ -22,11 +20,10 @@ protected:
         config.strExeName = u"guarded.exe";
     }
 
-    fake::VirtualClock clock;
-    fake::FakeSystem system{clock};
-    fake::ScopedSystem installed{system};
-    testsupport::MemoryFolder memory;
-    testsupport::CapturedStdout log;
+    fake::SinkHost host;
+    fake::VirtualClock& clock = host.clock;
+    fake::FakeSystem& system = host.system;
+    testsupport::MemoryFolder& memory = host.memory;
     GuardConfig config;
 };
 

@@ -6,22 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "CapturedStdout.h"
-#include "FakeSystem.h"
 #include "LogMessages.h"
-#include "MemoryFolder.h"
+#include "SinkHost.h"
 #include "guard/RunLogSink.h"
 
 namespace {
-
-// The log's timestamps come from the system's clock.
-struct LogFixture {
-    fake::VirtualClock clock;
-    fake::FakeSystem system{clock};
-    fake::ScopedSystem installed{system};
-    testsupport::MemoryFolder memory;
-    testsupport::CapturedStdout log;
-};
 
 GuardEvent Died(const ProcessExit& exit, int64_t quickExitsBefore)
 {
@@ -34,7 +23,7 @@ GuardEvent Died(const ProcessExit& exit, int64_t quickExitsBefore)
 
 TEST(RunLogSink, RepeatedExitsOfARunAreCountedInOneLineWhenTheRunEnds)
 {
-    LogFixture f;
+    fake::SinkHost f;
     RunLogSink sink;
     const ProcessExit exit3{false, 3, u""};
     const ProcessExit killed{true, 9, u"SIGKILL"};
@@ -53,7 +42,7 @@ TEST(RunLogSink, RepeatedExitsOfARunAreCountedInOneLineWhenTheRunEnds)
 
 TEST(RunLogSink, AnUnreadableCommandLineIsNotedOnceAStart)
 {
-    LogFixture f;
+    fake::SinkHost f;
     RunLogSink sink;
     GuardEvent note(GuardEventKind::CommandLineUnreadable);
     note.detail = u"java";
